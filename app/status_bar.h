@@ -1,0 +1,16 @@
+// status_bar.h: the status bar's six parts and the four info labels.
+#pragma once
+
+#include <windows.h>
+
+// refreshStatus and setLinkLabel are declared in core/ui_ops.h.
+#include "core/ui_ops.h"
+
+// Writes the link label in its open or closed resting form.
+void showLinkText(bool open, HWND window);
+
+// Formats the text of status part index (0..5) from AppState into out.
+void statusPartText(int part, wchar_t *out, int outChars);
+
+// Writes labels 303 to 306 as they read after window creation.
+void writeInitialLabels(HWND window);

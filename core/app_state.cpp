@@ -1,0 +1,26 @@
+// app_state.cpp: the one AppState record.
+#include "core/app_state.h"
+
+#include <cstring>
+
+AppStateRecord AppState;
+
+void resetAppState()
+{
+    memset(&AppState, 0, sizeof(AppState));
+    static const int32_t edges[StatusParts] = {90, 140, 250, 370, 850, -1};
+    memcpy(AppState.statusEdges, edges, sizeof(edges));
+    AppState.peerAddressLength = sizeof(sockaddr_in);
+}
+
+const wchar_t *transferStateName(TransferState state)
+{
+    static const wchar_t *const names[] = {
+        L"Waiting",      L"CallDIR",         L"RequestDIR", L"CallCopyTO", L"RequestCopyTO", L"CallCopyFrom",
+        L"RequestCopyFrom", L"FolderTO",     L"FolderFrom", L"StopTO",     L"StopFrom",
+    };
+    int index = static_cast<int>(state);
+    if (index < 0 || index >= static_cast<int>(COUNTOF(names)))
+        return L"";
+    return names[index];
+}

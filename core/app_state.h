@@ -1,0 +1,137 @@
+// app_state.h: the one process-wide record shared by the UI thread and the network thread, its enumerations
+// and the sizes of its fixed buffers.
+#pragma once
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <cstdint>
+
+#define COUNTOF(a) (sizeof(a) / sizeof((a)[0]))
+
+// Sizes the wire protocol, the peer and the dialogs rely on.
+constexpr int PathChars = 260;            // a path of at most 259 characters and its NUL
+constexpr int DirRows = 1024;
+constexpr int DirRowBytes = 256;          // a DR record of at most 255 bytes and its NUL
+constexpr int RingLines = 32;
+constexpr int RingLineBytes = 272;
+constexpr int ClientSlotCount = 10;
+constexpr int ReceiveBufferBytes = 1040;
+constexpr int ReceiveMaxBytes = 1024;     // one receive, one message
+constexpr int BlockDataBytes = 1000;
+constexpr int BlockHeaderBytes = 8;
+constexpr int TrailerBytes = 32;
+constexpr int TrailerNumber = 999999;     // block number of the trailer and row number of the terminator
+constexpr int64_t MaxFileBytes = 999997000;
+constexpr int StatusParts = 6;
+constexpr int DefaultPort = 1050;
+
+enum class ConnectionMode : int32_t { Client = 0, Server = 1 };
+
+// The names are also the status-bar texts.
+enum class TransferState : int32_t {
+    Waiting = 0,
+    CallDIR = 1,
+    RequestDIR = 2,
+    CallCopyTO = 3,
+    RequestCopyTO = 4,
+    CallCopyFrom = 5,
+    RequestCopyFrom = 6,
+    FolderTO = 7,
+    FolderFrom = 8,
+    StopTO = 9,
+    StopFrom = 10,
+};
+
+enum class FileIoState : int32_t { Closed = 0, Open = 1, Done = 2, Failed = 3 };
+
+enum class StopRequest : int32_t { None = 0, Requested = 1, Sent = 2 };
+
+typedef char DirTable[DirRows][DirRowBytes];
+typedef char MonitorRing[RingLines][RingLineBytes];
+typedef SOCKET ClientSlots[ClientSlotCount];
+typedef char ReceiveBuffer[ReceiveBufferBytes];
+
+struct AppStateRecord {
+    // Link configuration and state. Written by the UI thread (settings, open, close); the network thread reads
+    // linkOpen once per pass and writes the slot and peer fields.
+    ConnectionMode mode;
+    int32_t ip[4];
+    int32_t port;
+    int32_t linkOpen;
+    int32_t peerPresent;
+    int32_t serverAskedPeerDir;
+    SOCKET mainSocket;
+    int32_t currentSlot;
+    ClientSlots clientSlots;
+    sockaddr_in linkAddress;
+    sockaddr_in peerAddress;
+    int32_t peerAddressLength;
+    char peerHostNameA[32];
+    wchar_t peerHostName[32];
+    int32_t clientSocketNumber;
+    int32_t serverSlotNumber;
+    wchar_t ownAddressText[64];
+    wchar_t ownHostText[64];
+    HANDLE netThread;
+    DWORD netThreadId;
+    HWND timerWindow;
+
+    // Folders and names. UI thread only.
+    wchar_t startFolder[PathChars];
+    wchar_t ownFolder[PathChars];
+    wchar_t peerFolder[PathChars];
+    wchar_t selectedName[PathChars];
+    wchar_t newFolderName[PathChars];
+
+    // Transfer. The UI thread sets the requester's fields and state before its request goes out; from then on
+    // the network thread owns them until transferState is back at Waiting.
+    TransferState transferState;
+    int32_t copyFromPeer;
+    int32_t copyDialogClosed;
+    StopRequest stopRequest;
+    int32_t blockCount;
+    DirTable dirTable;
+    int32_t dirCount;
+    int32_t dirCursor;
+    int32_t lastDirIndex;
+    ReceiveBuffer receiveBuffer;
+    int32_t receivedLength;
+    wchar_t sendSourcePath[PathChars];
+    char incomingTargetA[PathChars];
+    char pullTargetA[PathChars];
+    HANDLE fileHandle;
+    FileIoState fileState;
+    wchar_t targetFileName[PathChars];
+    wchar_t tempFileName[PathChars];
+
+    // Traffic monitors. Written by whichever thread sends or receives; read by the monitor windows.
+    int32_t monitorOn;
+    MonitorRing receivedRing;
+    int32_t receivedRingPos;
+    MonitorRing sentRing;
+    int32_t sentRingPos;
+
+    // User-interface handles. Created and owned by the UI thread; the network thread only sends them messages.
+    HWND mainWindow;
+    HWND statusBar;
+    HWND ownPane;           // list view 301
+    HWND peerPane;          // list view 302
+    HWND ownHostLabel;      // 303
+    HWND linkLabel;         // 304
+    HWND ownFolderLabel;    // 305
+    HWND peerFolderLabel;   // 306
+    HIMAGELIST paneImages;
+    HBITMAP aboutBitmap;
+    HINSTANCE instance;
+    int32_t statusEdges[StatusParts];
+};
+
+extern AppStateRecord AppState;
+
+// Zero-fills the record and sets the two fields that do not start at zero. Called once at start (and by tests).
+void resetAppState();
+
+// Status-bar text of a transfer state; empty for a value outside the enumeration.
+const wchar_t *transferStateName(TransferState state);

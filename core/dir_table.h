@@ -1,0 +1,38 @@
+// dir_table.h: the DIR table that describes one folder as DR records, and the four listing rules that the own
+// pane uses too, so both panes show an entry alike.
+#pragma once
+
+#include <windows.h>
+
+// Entry type codes; also the image index of the entry in the panes.
+constexpr int TypeUpFolder = 0;
+constexpr int TypeFolder = 1;
+constexpr int TypeFixedDrive = 2;
+constexpr int TypeCdromDrive = 3;
+constexpr int TypeRemovableDrive = 4;
+constexpr int TypeRemoteDrive = 5;
+constexpr int TypeRamDisk = 6;
+constexpr int TypeOther = 8;
+
+// Refills AppState.dirTable and AppState.dirCount from a folder (wide, NUL-terminated, length characters).
+void buildDirTable(const wchar_t *folder, int length);
+
+// GetDriveTypeW result to type code; -1 for a drive that is not listed (0, 1 and unknown results).
+int driveTypeCode(UINT driveType);
+
+// 0 for "." and "..", 1 for attributes exactly FILE_ATTRIBUTE_DIRECTORY, else 8.
+int entryTypeCode(const wchar_t *name, DWORD attributes);
+
+// Last-write time as local "%02d/%02d/%02d %02d:%02d" (year in full) into out.
+void entryDateText(const FILETIME &lastWrite, wchar_t *out, int outChars);
+
+// Size text of an entry of folder (its first length characters): empty for types 0 and 1, else the
+// compressed size with the byte, K, M, G, T steps. Empty when the entry's path would not fit a path buffer.
+void entrySizeText(const wchar_t *folder, int length, const wchar_t *name, DWORD attributes, wchar_t *out,
+                   int outChars);
+
+// The size text of a size in bytes (the steps above).
+void sizeText(unsigned long long size, wchar_t *out, int outChars);
+
+// True when folder is a drive root: three characters, ':' second and '\' third.
+bool isDriveRoot(const wchar_t *folder);

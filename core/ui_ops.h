@@ -1,0 +1,19 @@
+// ui_ops.h: what the transfer core and the network thread ask of the user interface. The program provides
+// these with its windows (app/status_bar.cpp, panes/peer_pane.cpp); the console host and the tests provide
+// their own. From the network thread they must be synchronous: they return when the update is done.
+#pragma once
+
+#include <windows.h>
+
+// Rewrites the six status-bar parts from AppState.
+void refreshStatus();
+
+// Inserts one DR record body (name,date,size,type; not NUL-terminated within length) into the peer pane at
+// AppState.lastDirIndex. Returns true when the record is malformed and was refused.
+bool addPeerRecord(const char *text, int length);
+
+// Removes every row of the peer pane.
+void clearPeerPane();
+
+// Sets the text of the link label (control 304 of the main window).
+void setLinkLabel(const wchar_t *text);

@@ -1,0 +1,52 @@
+// wire_message.h: building and recognising the messages of the link, byte for byte. One receive is one
+// message; "count" is the receive's byte count and the bytes after it are zero (the ReceiveBuffer is
+// zero-filled before every receive), so a text message can be read up to its first zero byte.
+#pragma once
+
+#include <windows.h>
+#include <cstdint>
+
+// Which way file blocks flow: "FR" blocks are pushed by the side that started the copy, "FB" blocks are
+// served to the side that asked for a file.
+enum class BlockKind : int32_t { FR = 0, FB = 1 };
+
+extern const char AckMessage[4];   // "ACK"
+extern const char NakMessage[4];   // "NAK"
+extern const char CutMessage[4];   // "CUT"
+extern const char DirEndMessage[9];  // "DR999999"
+
+// Bytes before the first zero byte, never more than count.
+int textLength(const char *message, int count);
+
+// Recognition, exactly as the peer expects it.
+bool isNak(const char *message, int count);            // N A K first; length not tested
+bool isAck(const char *message, int count);            // A C K first; length not tested
+bool isCut(const char *message, int count);            // C U T and text length exactly 3
+bool isPathRequest(const char *message, int count, const char *tag);  // "DD", "FD", "FC": text length > 4
+bool isFolderRequest(const char *message, int count);  // "CD": text length > 2
+bool isDirEnd(const char *message, int count);         // first eight bytes "DR999999"
+bool isDirRecord(const char *message, int count);      // "DR" and text length > 11
+bool isStopTag(const char *message, int count, BlockKind kind);  // "FRDTSTOP"/"FBDTSTOP", count > 7
+bool isTrailer(const char *message, int count, BlockKind kind);  // "FR999999"/"FB999999", count > 7
+bool isBlock(const char *message, int count, BlockKind kind);    // "FR"/"FB", count > 7
+
+// The six bytes after a two-byte tag read the way atoi reads them (leading blanks and a sign accepted, the
+// first other non-digit ends the number).
+int sixDigitNumber(const char *message);
+
+// "DD", "FD", "FC" or "CD" followed by the A path, into out (zero-filled first). Returns the text length, or
+// -1 when the message would not fit outBytes - 1 bytes (out is then empty).
+int buildPathRequest(char *out, int outBytes, const char *tag, const char *pathA);
+
+// "FR%06d" or "FB%06d" into out[0..7] (no NUL). Returns 8.
+int buildBlockHeader(char *out, BlockKind kind, int number);
+
+// "FRDTSTOP" or "FBDTSTOP" into out[0..7]. Returns 8.
+int buildStopTag(char *out, BlockKind kind);
+
+// FILETIME as 64 bits, low word first, each word least significant byte first.
+void putFileTime(unsigned char *out, const FILETIME &time);
+FILETIME getFileTime(const unsigned char *in);
+
+// "FR999999"/"FB999999" and the three times: 32 bytes into out. Returns 32.
+int buildTrailer(char *out, BlockKind kind, const FILETIME &creation, const FILETIME &access, const FILETIME &write);

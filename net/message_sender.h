@@ -1,0 +1,23 @@
+// message_sender.h: the one path by which a protocol message other than a file block leaves this side, and
+// the two traffic-monitor rings.
+#pragma once
+
+#include "core/app_state.h"
+
+extern const char SentRingMarker[];      // "***** WRITE-END *****"
+extern const char ReceivedRingMarker[];  // "***** READ-END *****"
+
+// Sends length bytes in one message on the socket the mode selects. Returns 0, or the socket error number.
+int sendMessage(const char *data, int length);
+
+// Records AppState.receiveBuffer in the received ring when the monitors are on.
+void logReceived();
+
+// Sends every byte of a message, going on after a short send. Returns false on a socket error.
+bool sendWhole(SOCKET s, const char *data, int length);
+
+// The socket every message of this side goes to: clientSlots[0] in Server mode, mainSocket in Client mode.
+SOCKET linkSocket();
+
+// Appends a message line to a ring and moves the marker after it.
+void ringAppend(MonitorRing ring, int32_t *position, const char *data, int length, const char *marker);

@@ -1,0 +1,73 @@
+// resource_ids.h: ids shared by the .rc files and the code.
+#pragma once
+
+// Menu and its commands.
+#define IDR_MAIN_MENU 100
+#define IDM_OWN_RELIST 101
+#define IDM_OWN_ROOT 102
+#define IDM_PEER_RELIST 103
+#define IDM_PEER_ROOT 104
+#define IDM_COPY_TO_PEER 105
+#define IDM_COPY_FROM_PEER 106
+#define IDM_NEW_OWN_FOLDER 107
+#define IDM_NEW_PEER_FOLDER 108
+#define IDM_CONNECTION_SETTINGS 109
+#define IDM_OPEN_LINK 110
+#define IDM_CLOSE_LINK 111
+#define IDM_HOST_NAME 112
+#define IDM_RECEIVED_MONITOR 113
+#define IDM_SENT_MONITOR 114
+#define IDM_DIR_TABLE_MONITOR 115
+#define IDM_ENVIRONMENT 116
+#define IDM_HELP_PAGE 117
+#define IDM_HOME_PAGE 118
+#define IDM_ABOUT 119
+#define IDM_EXIT 120
+
+// Dialog templates.
+#define IDD_CONNECTION 1
+#define IDD_ABOUT 2
+#define IDD_ENVIRONMENT 3
+#define IDD_MONITOR 5
+#define IDD_COPY 6
+#define IDD_NEW_FOLDER 7
+
+// Controls.
+#define IDC_STATUS_BAR 1
+#define IDC_CLOSE 201
+#define IDC_START 202
+#define IDC_STOP 203
+#define IDC_CLIENT_RADIO 221
+#define IDC_SERVER_RADIO 222
+#define IDC_EDIT1 231
+#define IDC_EDIT2 232
+#define IDC_EDIT3 233
+#define IDC_EDIT4 234
+#define IDC_EDIT5 235
+#define IDC_OWN_PANE 301
+#define IDC_PEER_PANE 302
+#define IDC_OWN_HOST_LABEL 303
+#define IDC_LINK_LABEL 304
+#define IDC_OWN_FOLDER_LABEL 305
+#define IDC_PEER_FOLDER_LABEL 306
+#define IDC_STEP_COUNTER 501
+#define IDC_MONITOR_CHECK 521
+
+// Icons and bitmap.
+#define IDI_APP 301
+#define IDI_PANE_FIRST 320
+#define IDI_PANE_UP 320
+#define IDI_PANE_FOLDER 321
+#define IDI_PANE_FIXED 322
+#define IDI_PANE_CDROM 323
+#define IDI_PANE_REMOVABLE 324
+#define IDI_PANE_REMOTE 325
+#define IDI_PANE_RAMDISK 326
+#define IDI_PANE_PLACEHOLDER 327
+#define IDI_PANE_FILE 328
+#define IDI_PANE_LAST 328
+#define IDB_ABOUT 401
+
+// Timers of a window.
+#define TIMER_1 1
+#define TIMER_2 2

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Sets up, builds, and runs every test under Wine on a private Xvfb display and Wine prefix.
+# Exits non-zero on any failure; the last line is ctest's summary.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="${PW_BUILD_DIR:-$root/build}"
+
+"$root/scripts/setup.sh" || exit 1
+
+cmake -S "$root" -B "$build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DPW_WERROR=ON >/dev/null || exit 1
+cmake --build "$build" || exit 1
+
+# shellcheck source=wine-env.sh
+. "$root/scripts/wine-env.sh"
+trap 'wine_env_stop' EXIT
+trap 'exit 130' INT TERM
+wine_env_start "$build/wineprefix" xvfb || exit 1
+
+cd "$build" || exit 1
+ctest --output-on-failure --timeout "${PW_TEST_TIMEOUT:-300}" -j "${PW_TEST_JOBS:-2}" "$@"

@@ -1,0 +1,50 @@
+# Sourced by test.sh and run.sh: a private Wine prefix with a persistent wineserver, and an Xvfb display when
+# asked for one. Stops only what it started (wine_env_stop, also from a trap).
+
+wine_env_find() {
+  WINE64=""
+  for w in wine64 /usr/lib/wine/wine64 wine; do
+    if command -v "$w" >/dev/null 2>&1; then WINE64=$(command -v "$w"); break; fi
+  done
+  WINESERVER=""
+  for s in wineserver /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver; do
+    if command -v "$s" >/dev/null 2>&1; then WINESERVER=$(command -v "$s"); break; fi
+  done
+  [ -n "$WINE64" ] && [ -n "$WINESERVER" ] || { echo "wine64 or wineserver not found" >&2; return 1; }
+  export WINE64 WINESERVER
+}
+
+# wine_env_start PREFIX [xvfb]
+wine_env_start() {
+  wine_env_find || return 1
+  export WINEPREFIX="$1"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  mkdir -p "$WINEPREFIX"
+  PW_XVFB_PID=""
+  if [ "${2:-}" = xvfb ]; then
+    local n=90
+    while [ -e "/tmp/.X${n}-lock" ] || [ -e "/tmp/.X11-unix/X${n}" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+    PW_XVFB_PID=$!
+    export DISPLAY=":$n"
+    local i=0
+    while [ ! -e "/tmp/.X11-unix/X${n}" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
+  fi
+  # Wine's background services inherit stdout: start them once, silenced, before anything reads a test's output.
+  "$WINESERVER" -p >/dev/null 2>&1 </dev/null
+  "$WINE64" wineboot >/dev/null 2>&1 </dev/null
+  PW_WINE_STARTED=1
+}
+
+wine_env_stop() {
+  if [ -n "${PW_WINE_STARTED:-}" ]; then
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    PW_WINE_STARTED=""
+  fi
+  if [ -n "${PW_XVFB_PID:-}" ]; then
+    kill "$PW_XVFB_PID" 2>/dev/null || true
+    wait "$PW_XVFB_PID" 2>/dev/null || true
+    PW_XVFB_PID=""
+  fi
+}

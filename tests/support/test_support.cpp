@@ -1,0 +1,213 @@
+// test_support.cpp: helpers shared by the suites.
+#include "tests/support/test_support.h"
+
+#include "core/message_box.h"
+
+#include <mutex>
+
+static std::mutex boxLock;
+static std::vector<RecordedBox> boxes;
+static int boxAnswer = IDOK;
+
+static int recordingMessageBox(HWND owner, const wchar_t *text, const wchar_t *caption, UINT flags)
+{
+    std::lock_guard<std::mutex> hold(boxLock);
+    boxes.push_back(RecordedBox{owner, text ? text : L"", caption ? caption : L"", flags});
+    return boxAnswer;
+}
+
+void recordBoxes(int answer)
+{
+    std::lock_guard<std::mutex> hold(boxLock);
+    boxes.clear();
+    boxAnswer = answer;
+    messageBoxFunction = recordingMessageBox;
+}
+
+std::vector<RecordedBox> recordedBoxes()
+{
+    std::lock_guard<std::mutex> hold(boxLock);
+    return boxes;
+}
+
+void clearRecordedBoxes()
+{
+    std::lock_guard<std::mutex> hold(boxLock);
+    boxes.clear();
+}
+
+void startWinsock()
+{
+    static bool started = false;
+    if (!started) {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        started = true;
+    }
+}
+
+bool loopbackPair(SOCKET *ours, SOCKET *theirs)
+{
+    startWinsock();
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof(address);
+    if (bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0 || listen(listener, 1) != 0) {
+        closesocket(listener);
+        return false;
+    }
+    SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
+    if (connect(client, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
+        closesocket(client);
+        closesocket(listener);
+        return false;
+    }
+    SOCKET accepted = accept(listener, nullptr, nullptr);
+    closesocket(listener);
+    if (accepted == INVALID_SOCKET) {
+        closesocket(client);
+        return false;
+    }
+    *ours = client;
+    *theirs = accepted;
+    return true;
+}
+
+int receiveWithin(SOCKET s, char *buffer, int size, int timeoutMs)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval wait = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+        return -1;
+    return recv(s, buffer, size, 0);
+}
+
+std::string receiveMessage(SOCKET s, int timeoutMs)
+{
+    char buffer[2048];
+    int count = receiveWithin(s, buffer, sizeof(buffer), timeoutMs);
+    if (count <= 0)
+        return std::string();
+    return std::string(buffer, count);
+}
+
+bool silentFor(SOCKET s, int ms)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval wait = {ms / 1000, (ms % 1000) * 1000};
+    return select(0, &readable, nullptr, nullptr, &wait) == 0;
+}
+
+std::wstring makeTempFolder(const wchar_t *prefix)
+{
+    wchar_t base[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, base);
+    static LONG counter = 0;
+    for (;;) {
+        wchar_t folder[MAX_PATH] = {};
+        _snwprintf(folder, MAX_PATH - 1, L"%s%s%lu_%ld", base, prefix, GetCurrentProcessId(),
+                   InterlockedIncrement(&counter));
+        if (CreateDirectoryW(folder, nullptr))
+            return folder;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return std::wstring();
+    }
+}
+
+void removeTree(const std::wstring &folder)
+{
+    if (folder.empty())
+        return;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_DIRECTORY);
+                removeTree(path);
+            } else {
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(path.c_str());
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_DIRECTORY);
+    RemoveDirectoryW(folder.c_str());
+}
+
+bool writeFileBytes(const std::wstring &path, const std::string &bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+bool readFileBytes(const std::wstring &path, std::string *bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bytes->clear();
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        bytes->append(buffer, got);
+    CloseHandle(file);
+    return true;
+}
+
+bool fileExists(const std::wstring &path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+int freeTcpPort()
+{
+    startWinsock();
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof(address);
+    bind(s, reinterpret_cast<sockaddr *>(&address), sizeof(address));
+    getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
+    closesocket(s);
+    return ntohs(address.sin_port);
+}
+
+std::string narrow(const std::wstring &text)
+{
+    if (text.empty())
+        return std::string();
+    int needed = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                     nullptr);
+    std::string out(needed, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], needed, nullptr, nullptr);
+    return out;
+}
+
+std::wstring widen(const std::string &utf8)
+{
+    if (utf8.empty())
+        return std::wstring();
+    int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(needed, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), &out[0], needed);
+    return out;
+}
