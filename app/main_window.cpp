@@ -1,6 +1,315 @@
-// main_window.cpp: placeholder until the main window lands.
+// main_window.cpp: the window class, the main window, its children and layout, and the close sequence.
 #include "app/main_window.h"
-bool createMainWindow(HINSTANCE) { return false; }
-LRESULT CALLBACK mainWindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefWindowProcW(w, m, wp, lp); }
-void createMainChildren(HWND) {}
-void requestClose(HWND w) { DestroyWindow(w); }
+
+#include "app/menu_commands.h"
+#include "app/status_bar.h"
+#include "core/app_state.h"
+#include "core/message_box.h"
+#include "net/connection.h"
+#include "net/message_sender.h"
+#include "panes/own_pane.h"
+#include "panes/peer_pane.h"
+#include "resources/resource_ids.h"
+#include "settings/settings_file.h"
+
+#include <cstring>
+
+static const wchar_t MainClassName[] = L"Main Window";
+static const wchar_t MainTitle[] = L"Parcelwight Ver1.01";
+static const int MainWidth = 1060;
+static const int MainHeight = 720;
+static const int CentringHeight = 750;  // the window stands a little above the centre
+static const int LabelRowHeight = 20;
+static const int PaneTop = 40;
+static const int StatusBand = 70;        // the two label rows and the status bar's band
+static const int PaneImageSize = 12;
+static const int PaneImageCount = IDI_PANE_LAST - IDI_PANE_FIRST + 1;
+
+// Close sequence intervals (ms).
+static const UINT CloseLinkSoon = 100;
+static const UINT CloseLinkAfterCut = 1000;
+static const UINT LeaveSoon = 1100;
+static const UINT LeaveAfterCut = 2000;
+static const UINT LeavePoll = 500;
+
+struct PaneColumn {
+    const wchar_t *header;
+    int width;
+};
+
+static const PaneColumn PaneColumns[] = {
+    {L"ファイル名", 280},
+    {L"更新日", 120},
+    {L"サイズ", 80},
+};
+
+bool createMainWindow(HINSTANCE instance)
+{
+    AppState.instance = instance;
+    WNDCLASSEXW windowClass;
+    memset(&windowClass, 0, sizeof(windowClass));
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_BYTEALIGNCLIENT;
+    windowClass.lpfnWndProc = mainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
+    windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                                        GetSystemMetrics(SM_CXSMICON),
+                                                        GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszMenuName = MAKEINTRESOURCEW(IDR_MAIN_MENU);
+    windowClass.lpszClassName = MainClassName;
+    // A second window in one process (the tests) finds the class already there.
+    if (RegisterClassExW(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        return false;
+
+    HDC screen = GetDC(nullptr);
+    int screenWidth = GetDeviceCaps(screen, HORZRES);
+    int screenHeight = GetDeviceCaps(screen, VERTRES);
+    ReleaseDC(nullptr, screen);
+
+    AppState.mainWindow = CreateWindowExW(0, MainClassName, MainTitle, WS_OVERLAPPEDWINDOW,
+                                          (screenWidth - MainWidth) / 2, (screenHeight - CentringHeight) / 2,
+                                          MainWidth, MainHeight, nullptr, nullptr, instance, nullptr);
+    // Without a window the message loop would wait for ever: end the program instead.
+    return AppState.mainWindow != nullptr;
+}
+
+static HWND createPane(HWND window, int id)
+{
+    HWND pane = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+                                WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHAREIMAGELISTS, 0, 0, 0, 0, window,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), AppState.instance, nullptr);
+    if (pane == nullptr)
+        return nullptr;
+    LRESULT styles = SendMessageW(pane, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
+    SendMessageW(pane, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+                 styles | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    SendMessageW(pane, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(AppState.paneImages));
+    for (int i = 0; i < static_cast<int>(COUNTOF(PaneColumns)); i++) {
+        LVCOLUMNW column;
+        memset(&column, 0, sizeof(column));
+        column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        column.fmt = LVCFMT_LEFT;
+        column.cx = PaneColumns[i].width;
+        column.pszText = const_cast<wchar_t *>(PaneColumns[i].header);
+        column.iSubItem = i;
+        SendMessageW(pane, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+    }
+    return pane;
+}
+
+static HWND createLabel(HWND window, int id, int y)
+{
+    return CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP, 0, y, 20, 20, window,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), AppState.instance, nullptr);
+}
+
+static void createPaneImages()
+{
+    // The image index of an entry is its entry type, so the icons go in id order.
+    AppState.paneImages = ImageList_Create(PaneImageSize, PaneImageSize, ILC_COLOR32 | ILC_MASK, 10, 0);
+    for (int i = 0; i < PaneImageCount; i++) {
+        HICON icon = static_cast<HICON>(LoadImageW(AppState.instance, MAKEINTRESOURCEW(IDI_PANE_FIRST + i),
+                                                   IMAGE_ICON, PaneImageSize, PaneImageSize, LR_DEFAULTCOLOR));
+        ImageList_ReplaceIcon(AppState.paneImages, -1, icon);
+        if (icon != nullptr)
+            DestroyIcon(icon);
+    }
+}
+
+void createMainChildren(HWND window)
+{
+    InitCommonControls();
+    createPaneImages();
+    AppState.ownPane = createPane(window, IDC_OWN_PANE);
+    AppState.peerPane = createPane(window, IDC_PEER_PANE);
+    AppState.ownHostLabel = createLabel(window, IDC_OWN_HOST_LABEL, 0);
+    AppState.linkLabel = createLabel(window, IDC_LINK_LABEL, 0);
+    AppState.ownFolderLabel = createLabel(window, IDC_OWN_FOLDER_LABEL, LabelRowHeight);
+    AppState.peerFolderLabel = createLabel(window, IDC_PEER_FOLDER_LABEL, LabelRowHeight);
+    lookupOwnHost();
+    writeInitialLabels(window);
+    AppState.statusBar = CreateStatusWindowW(WS_CHILD | WS_VISIBLE | CCS_BOTTOM | SBARS_SIZEGRIP, L"", window,
+                                             IDC_STATUS_BAR);
+    if (AppState.statusBar != nullptr)
+        SendMessageW(AppState.statusBar, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(AppState.statusEdges));
+}
+
+// WM_CREATE: start folder, settings, children, then the first listing of the own folder.
+static LRESULT onCreate(HWND window)
+{
+    AppState.mainWindow = window;
+    memset(AppState.startFolder, 0, sizeof(AppState.startFolder));
+    DWORD length = GetCurrentDirectoryW(COUNTOF(AppState.startFolder), AppState.startFolder);
+    // A current directory too long for the buffer leaves no start folder: the settings then keep their defaults.
+    if (length == 0 || length >= COUNTOF(AppState.startFolder))
+        memset(AppState.startFolder, 0, sizeof(AppState.startFolder));
+    loadSettings();
+    createMainChildren(window);
+    listOwnFolder(window);
+    return 0;
+}
+
+// WM_SIZE: panes side by side under the two label rows, the status bar along the bottom.
+static LRESULT onSize(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    int width = LOWORD(lParam);
+    int height = HIWORD(lParam);
+    int half = width / 2;
+    int paneHeight = height - StatusBand;
+    MoveWindow(GetDlgItem(window, IDC_OWN_PANE), 0, PaneTop, half, paneHeight, TRUE);
+    MoveWindow(GetDlgItem(window, IDC_PEER_PANE), half, PaneTop, half, paneHeight, TRUE);
+    // The right-hand labels run past the right edge; what lies beyond is clipped.
+    MoveWindow(GetDlgItem(window, IDC_OWN_HOST_LABEL), 0, 0, half - 1, LabelRowHeight, TRUE);
+    MoveWindow(GetDlgItem(window, IDC_LINK_LABEL), half + 1, 0, width, LabelRowHeight, TRUE);
+    MoveWindow(GetDlgItem(window, IDC_OWN_FOLDER_LABEL), 0, LabelRowHeight, half - 1, LabelRowHeight, TRUE);
+    MoveWindow(GetDlgItem(window, IDC_PEER_FOLDER_LABEL), half + 1, LabelRowHeight, width, LabelRowHeight, TRUE);
+    if (AppState.statusBar != nullptr)
+        SendMessageW(AppState.statusBar, WM_SIZE, wParam, lParam);
+    InvalidateRect(window, nullptr, FALSE);
+    UpdateWindow(window);
+    return 0;
+}
+
+// WM_PAINT: every repaint rewrites the status bar.
+static LRESULT onPaint(HWND window)
+{
+    PAINTSTRUCT paint;
+    memset(&paint, 0, sizeof(paint));
+    BeginPaint(window, &paint);
+    refreshStatus();
+    EndPaint(window, &paint);
+    return 0;
+}
+
+// WM_NOTIFY: a double-click moves through a pane; the peer pane only between exchanges, since it asks the peer.
+static LRESULT onNotify(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    const NMHDR *header = reinterpret_cast<const NMHDR *>(lParam);
+    if (header == nullptr)
+        return 0;
+    if (header->idFrom == IDC_OWN_PANE) {
+        if (header->code != static_cast<UINT>(NM_DBLCLK))
+            return DefWindowProcW(window, WM_NOTIFY, wParam, lParam);
+        navigateOwnPane(window);
+        return 0;
+    }
+    if (header->idFrom == IDC_PEER_PANE) {
+        if (header->code != static_cast<UINT>(NM_DBLCLK))
+            return DefWindowProcW(window, WM_NOTIFY, wParam, lParam);
+        if (AppState.transferState == TransferState::Waiting)
+            navigatePeerPane(window);
+        return 0;
+    }
+    return 0;
+}
+
+// WM_TIMER: timer 1 closes the link, timer 2 leaves once it is closed.
+static LRESULT onTimer(HWND window, WPARAM id)
+{
+    if (id == TIMER_1) {
+        // Killed first: closeLink serves messages while it waits for the network thread, and a second expiry
+        // would close the socket twice.
+        KillTimer(window, TIMER_1);
+        if (AppState.linkOpen)
+            closeLink(window);
+        showLinkText(false, window);
+        refreshStatus();
+    } else if (id == TIMER_2) {
+        if (AppState.linkOpen)
+            SetTimer(window, TIMER_2, LeavePoll, nullptr);
+        else
+            DestroyWindow(window);
+    }
+    return 0;
+}
+
+// WM_DESTROY: settings first, then the link, then the message loop.
+static LRESULT onDestroy(HWND window)
+{
+    KillTimer(window, TIMER_1);
+    KillTimer(window, TIMER_2);
+    saveSettings();
+    if (AppState.linkOpen)
+        closeLink(window);
+    PostQuitMessage(0);
+    return 0;
+}
+
+// WM_NCDESTROY: the children are gone; the image list they shared goes with them.
+static LRESULT onNcDestroy(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    if (AppState.paneImages != nullptr) {
+        ImageList_Destroy(AppState.paneImages);
+        AppState.paneImages = nullptr;
+    }
+    AppState.statusBar = nullptr;
+    AppState.ownPane = nullptr;
+    AppState.peerPane = nullptr;
+    AppState.ownHostLabel = nullptr;
+    AppState.linkLabel = nullptr;
+    AppState.ownFolderLabel = nullptr;
+    AppState.peerFolderLabel = nullptr;
+    if (AppState.mainWindow == window)
+        AppState.mainWindow = nullptr;
+    return DefWindowProcW(window, WM_NCDESTROY, wParam, lParam);
+}
+
+void requestClose(HWND window)
+{
+    if (!AppState.linkOpen) {
+        DestroyWindow(window);
+        return;
+    }
+    if (AppState.mode == ConnectionMode::Server && AppState.peerPresent) {
+        int answer = showMessageBox(window, L"接続相手が存在します\r\n強制切断しますか", L"切断", MB_YESNO);
+        if (answer != IDYES)
+            return;
+        // The client may have left while the question was open.
+        if (AppState.mode == ConnectionMode::Server && AppState.peerPresent) {
+            sendMessage("CUT", 3);
+            SetTimer(window, TIMER_1, CloseLinkAfterCut, nullptr);
+            SetTimer(window, TIMER_2, LeaveAfterCut, nullptr);
+            return;
+        }
+    }
+    SetTimer(window, TIMER_1, CloseLinkSoon, nullptr);
+    SetTimer(window, TIMER_2, LeaveSoon, nullptr);
+}
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        return onCreate(window);
+    case WM_SIZE:
+        return onSize(window, wParam, lParam);
+    case WM_PAINT:
+        return onPaint(window);
+    case WM_ACTIVATE:
+        return 0;
+    case WM_CLOSE:
+        requestClose(window);
+        return 0;
+    case WM_NOTIFY:
+        return onNotify(window, wParam, lParam);
+    case WM_COMMAND:
+        runMenuCommand(window, LOWORD(wParam));
+        return 0;
+    case WM_INITMENUPOPUP:
+        applyMenuEnableRule(reinterpret_cast<HMENU>(wParam));
+        return 0;
+    case WM_TIMER:
+        return onTimer(window, wParam);
+    case WM_DESTROY:
+        return onDestroy(window);
+    case WM_NCDESTROY:
+        return onNcDestroy(window, wParam, lParam);
+    case WM_QUERYNEWPALETTE:
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}

@@ -1,7 +1,109 @@
-// status_bar.cpp: placeholder until the status bar lands.
+// status_bar.cpp: the six status-bar parts and the four info labels above the panes.
 #include "app/status_bar.h"
-void refreshStatus() {}
-void setLinkLabel(const wchar_t *) {}
-void showLinkText(bool, HWND) {}
-void statusPartText(int, wchar_t *out, int) { out[0] = 0; }
-void writeInitialLabels(HWND) {}
+
+#include "core/app_state.h"
+#include "resources/resource_ids.h"
+
+#include <cstring>
+#include <cwchar>
+
+enum StatusPart { PartProduct = 0, PartMode = 1, PartLink = 2, PartTransfer = 3, PartSpare = 4, PartMaker = 5 };
+
+static const int StatusTextChars = 128;
+static const int LinkTextChars = 512;
+
+static void linkPartText(wchar_t *out, int outChars)
+{
+    bool server = AppState.mode == ConnectionMode::Server;
+    if (!AppState.linkOpen)
+        _snwprintf(out, outChars - 1, L"%s", L"Disconnect");
+    else if (server && AppState.peerPresent)
+        _snwprintf(out, outChars - 1, L"Connecting:%d", static_cast<int>(AppState.serverSlotNumber));
+    else if (server)
+        _snwprintf(out, outChars - 1, L"%s", L"Openting");
+    else
+        _snwprintf(out, outChars - 1, L"Connecting:%d", static_cast<int>(AppState.clientSocketNumber));
+}
+
+void statusPartText(int part, wchar_t *out, int outChars)
+{
+    if (outChars <= 0)
+        return;
+    memset(out, 0, outChars * sizeof(wchar_t));
+    switch (part) {
+    case PartProduct:
+        _snwprintf(out, outChars - 1, L"%s", L"Parcelwight");
+        break;
+    case PartMode:
+        _snwprintf(out, outChars - 1, L"%s", AppState.mode == ConnectionMode::Server ? L"Server" : L"Client");
+        break;
+    case PartLink:
+        linkPartText(out, outChars);
+        break;
+    case PartTransfer:
+        _snwprintf(out, outChars - 1, L"%s", transferStateName(AppState.transferState));
+        break;
+    case PartSpare:
+        _snwprintf(out, outChars - 1, L"%s", L" ");
+        break;
+    case PartMaker:
+        _snwprintf(out, outChars - 1, L"%s", L"by Brindlewax");
+        break;
+    default:
+        break;
+    }
+    out[outChars - 1] = 0;
+}
+
+// Runs on either thread: from the network thread each SendMessageW waits until the UI thread has drawn it.
+void refreshStatus()
+{
+    HWND bar = AppState.statusBar;
+    if (bar == nullptr)
+        return;
+    SendMessageW(bar, SB_SETPARTS, StatusParts, reinterpret_cast<LPARAM>(AppState.statusEdges));
+    wchar_t text[StatusTextChars];
+    memset(text, 0, sizeof(text));
+    for (int part = 0; part < StatusParts; part++) {
+        statusPartText(part, text, COUNTOF(text));
+        SendMessageW(bar, SB_SETTEXTW, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(text));
+        memset(text, 0, sizeof(text));
+    }
+}
+
+void setLinkLabel(const wchar_t *text)
+{
+    if (AppState.mainWindow != nullptr)
+        SetDlgItemTextW(AppState.mainWindow, IDC_LINK_LABEL, text);
+}
+
+static void formatLinkText(bool open, wchar_t *out, int outChars)
+{
+    memset(out, 0, outChars * sizeof(wchar_t));
+    if (AppState.mode == ConnectionMode::Server)
+        _snwprintf(out, outChars - 1, L"%s", open ? L"Server:OPEN" : L"Server:CLOSE");
+    else
+        _snwprintf(out, outChars - 1, open ? L"OPEN<%d,%d,%d,%d>:%.31s" : L"CLOSE<%d,%d,%d,%d>:%.31s",
+                   static_cast<int>(AppState.ip[0]), static_cast<int>(AppState.ip[1]),
+                   static_cast<int>(AppState.ip[2]), static_cast<int>(AppState.ip[3]), AppState.peerHostName);
+    out[outChars - 1] = 0;
+}
+
+void showLinkText(bool open, HWND window)
+{
+    wchar_t text[LinkTextChars];
+    formatLinkText(open, text, COUNTOF(text));
+    SetDlgItemTextW(window, IDC_LINK_LABEL, text);
+}
+
+void writeInitialLabels(HWND window)
+{
+    // Two fields of at most 63 characters and three marks: always whole.
+    wchar_t hostText[160];
+    memset(hostText, 0, sizeof(hostText));
+    _snwprintf(hostText, COUNTOF(hostText) - 1, L"<%.63s>:%.63s", AppState.ownAddressText, AppState.ownHostText);
+    SetDlgItemTextW(window, IDC_OWN_HOST_LABEL, hostText);
+    showLinkText(false, window);
+    SetDlgItemTextW(window, IDC_OWN_FOLDER_LABEL, AppState.ownFolder);
+    SetDlgItemTextW(window, IDC_PEER_FOLDER_LABEL, AppState.peerFolder);
+}

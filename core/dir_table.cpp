@@ -1,9 +1,240 @@
-// dir_table.cpp: placeholder until the listing code lands.
+// dir_table.cpp: lists a folder into the DIR table as DR records, and the type, date and size rules that the
+// own pane shares with it.
+#include "core/app_state.h"
 #include "core/dir_table.h"
-void buildDirTable(const wchar_t *, int) {}
-int driveTypeCode(UINT) { return -1; }
-int entryTypeCode(const wchar_t *, DWORD) { return 8; }
-void entryDateText(const FILETIME &, wchar_t *out, int) { out[0] = 0; }
-void entrySizeText(const wchar_t *, int, const wchar_t *, DWORD, wchar_t *out, int) { out[0] = 0; }
-void sizeText(unsigned long long, wchar_t *out, int) { out[0] = 0; }
-bool isDriveRoot(const wchar_t *f) { return f[0] && f[1] == L':' && f[2] == L'\\' && !f[3]; }
+#include "core/text_codec.h"
+
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+
+// The longest folder that still leaves room for "\*" and the NUL in a path buffer.
+static const int MaxListedFolderChars = PathChars - 3;
+// A wide record longer than a row can never fit it: every character takes at least one byte.
+static const int WideRecordChars = 2 * DirRowBytes;
+
+static bool isUpFolderName(const wchar_t *name)
+{
+    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
+}
+
+// Characters of folder actually used: its first length characters, never past its NUL.
+static int usedFolderChars(const wchar_t *folder, int length)
+{
+    if (folder == nullptr || length <= 0)
+        return 0;
+    int n = 0;
+    while (n < length && folder[n] != 0)
+        n++;
+    return n;
+}
+
+// Writes one complete record into the next row. The caller has made sure the record fits a row.
+static void storeRow(const char *record, int bytes)
+{
+    char *row = AppState.dirTable[AppState.dirCount];
+    memset(row, 0, DirRowBytes);
+    memcpy(row, record, static_cast<size_t>(bytes));
+    AppState.dirCount++;
+}
+
+static void storeTerminator()
+{
+    if (AppState.dirCount < DirRows) {
+        char *row = AppState.dirTable[AppState.dirCount];
+        memset(row, 0, DirRowBytes);
+        memcpy(row, "DR999999", 8);
+        AppState.dirCount++;
+    }
+}
+
+// One row per listed drive, before the entries of a drive root; the root's own drive is left out.
+static void storeDriveRows(const wchar_t *folder)
+{
+    for (wchar_t letter = L'a'; letter <= L'z'; letter++) {
+        wchar_t root[4] = {letter, L':', L'\\', 0};
+        if (AppState.dirCount >= DirRows - 1)
+            return;
+        int code = driveTypeCode(GetDriveTypeW(root));
+        if (code < 0 || towlower(folder[0]) == letter)
+            continue;
+        char rootA[8];
+        if (wideToAnsi(root, -1, rootA, COUNTOF(rootA)) <= 0)
+            continue;
+        char record[DirRowBytes];
+        memset(record, 0, sizeof(record));
+        int bytes = snprintf(record, sizeof(record) - 1, "DR%06d%s,,,%d", AppState.dirCount, rootA, code);
+        if (bytes <= 0 || bytes > DirRowBytes - 1)
+            continue;
+        storeRow(record, bytes);
+    }
+}
+
+// Formats the record of one found entry into record (A text). Returns its byte count, or -1 when the entry
+// cannot be represented: its path would not fit a path buffer, or its record would not fit a row.
+static int formatEntryRecord(const wchar_t *folder, int folderChars, const WIN32_FIND_DATAW &found,
+                             char *record, int recordBytes)
+{
+    const wchar_t *name = found.cFileName;
+    if (!isUpFolderName(name)) {
+        int separator = (folderChars > 0 && folder[folderChars - 1] == L'\\') ? 0 : 1;
+        if (folderChars + separator + static_cast<int>(wcsnlen(name, COUNTOF(found.cFileName))) > PathChars - 1)
+            return -1;
+    }
+    wchar_t date[32];
+    wchar_t size[32];
+    entryDateText(found.ftLastWriteTime, date, COUNTOF(date));
+    entrySizeText(folder, folderChars, name, found.dwFileAttributes, size, COUNTOF(size));
+    int code = entryTypeCode(name, found.dwFileAttributes);
+
+    wchar_t wide[WideRecordChars];
+    memset(wide, 0, sizeof(wide));
+    int chars = _snwprintf(wide, COUNTOF(wide) - 1, L"DR%06d%ls,%ls,%ls,%d", AppState.dirCount, name, date, size,
+                           code);
+    if (chars < 0 || chars >= static_cast<int>(COUNTOF(wide)) - 1)
+        return -1;
+    return wideToAnsi(wide, chars, record, recordBytes);
+}
+
+void buildDirTable(const wchar_t *folder, int length)
+{
+    AppState.dirCount = 0;
+    int folderChars = usedFolderChars(folder, length);
+    // A folder that leaves no room for "\*" cannot be searched: the listing is the terminator alone.
+    if (folderChars > MaxListedFolderChars) {
+        storeTerminator();
+        return;
+    }
+    if (folderChars == 3 && folder[1] == L':' && folder[2] == L'\\')
+        storeDriveRows(folder);
+
+    wchar_t pattern[PathChars];
+    memset(pattern, 0, sizeof(pattern));
+    wmemcpy(pattern, folder, static_cast<size_t>(folderChars));
+    wmemcpy(pattern + folderChars, L"\\*", 2);
+
+    WIN32_FIND_DATAW found;
+    memset(&found, 0, sizeof(found));
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        // The last row stays free for the terminator; entries beyond it are dropped.
+        do {
+            if (AppState.dirCount >= DirRows - 1)
+                break;
+            char record[DirRowBytes];
+            memset(record, 0, sizeof(record));
+            int bytes = formatEntryRecord(folder, folderChars, found, record, COUNTOF(record));
+            if (bytes > 0)
+                storeRow(record, bytes);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    storeTerminator();
+}
+
+int driveTypeCode(UINT driveType)
+{
+    switch (driveType) {
+    case DRIVE_REMOVABLE:
+        return TypeRemovableDrive;
+    case DRIVE_FIXED:
+        return TypeFixedDrive;
+    case DRIVE_REMOTE:
+        return TypeRemoteDrive;
+    case DRIVE_CDROM:
+        return TypeCdromDrive;
+    case DRIVE_RAMDISK:
+        return TypeRamDisk;
+    default:
+        return -1;
+    }
+}
+
+int entryTypeCode(const wchar_t *name, DWORD attributes)
+{
+    if (name != nullptr && isUpFolderName(name))
+        return TypeUpFolder;
+    if (attributes == FILE_ATTRIBUTE_DIRECTORY)
+        return TypeFolder;
+    return TypeOther;
+}
+
+void entryDateText(const FILETIME &lastWrite, wchar_t *out, int outChars)
+{
+    if (out == nullptr || outChars <= 0)
+        return;
+    out[0] = 0;
+    FILETIME local;
+    SYSTEMTIME st;
+    if (!FileTimeToLocalFileTime(&lastWrite, &local) || !FileTimeToSystemTime(&local, &st))
+        return;
+    int chars = _snwprintf(out, static_cast<size_t>(outChars - 1), L"%02d/%02d/%02d %02d:%02d", st.wYear, st.wMonth,
+                           st.wDay, st.wHour, st.wMinute);
+    if (chars < 0 || chars >= outChars - 1)
+        out[outChars - 1] = 0;
+    else
+        out[chars] = 0;
+}
+
+void sizeText(unsigned long long size, wchar_t *out, int outChars)
+{
+    if (out == nullptr || outChars <= 0)
+        return;
+    memset(out, 0, static_cast<size_t>(outChars) * sizeof(wchar_t));
+    const wchar_t *format = L"%I64u";
+    unsigned long long shown = size;
+    if (size < 10240ULL) {
+        shown = size;
+    } else if (size < 10485760ULL) {
+        format = L"%I64uK";
+        shown = size >> 10;
+    } else if (size < 10737418240ULL) {
+        format = L"%I64uM";
+        shown = size >> 20;
+    } else if (size < 10995116277760ULL) {
+        format = L"%I64uG";
+        shown = size >> 30;
+    } else {
+        format = L"%I64uT";
+        shown = size >> 40;
+    }
+    _snwprintf(out, static_cast<size_t>(outChars - 1), format, shown);
+    out[outChars - 1] = 0;
+}
+
+void entrySizeText(const wchar_t *folder, int length, const wchar_t *name, DWORD attributes, wchar_t *out,
+                   int outChars)
+{
+    if (out == nullptr || outChars <= 0)
+        return;
+    out[0] = 0;
+    if (name == nullptr || isUpFolderName(name) || attributes == FILE_ATTRIBUTE_DIRECTORY)
+        return;
+    int folderChars = usedFolderChars(folder, length);
+    int separator = (folderChars > 0 && folder[folderChars - 1] == L'\\') ? 0 : 1;
+    size_t nameChars = wcslen(name);
+    if (folderChars + separator + nameChars > static_cast<size_t>(PathChars - 1))
+        return;
+
+    wchar_t path[PathChars];
+    memset(path, 0, sizeof(path));
+    wmemcpy(path, folder, static_cast<size_t>(folderChars));
+    if (separator)
+        path[folderChars] = L'\\';
+    wmemcpy(path + folderChars + separator, name, nameChars);
+
+    // A file that vanished or is locked between the search and the query shows no size rather than the
+    // failure value dressed up as a size.
+    SetLastError(NO_ERROR);
+    DWORD high = 0;
+    DWORD low = GetCompressedFileSizeW(path, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+        return;
+    sizeText((static_cast<unsigned long long>(high) << 32) | low, out, outChars);
+}
+
+bool isDriveRoot(const wchar_t *folder)
+{
+    return folder != nullptr && folder[0] != 0 && folder[1] == L':' && folder[2] == L'\\' && folder[3] == 0;
+}

@@ -10,3 +10,7 @@ constexpr int SendStepStopped = 2;
 // blockNumber 0 opens AppState.sendSourcePath and sends the first block; n >= 1 sends the next block under n;
 // -1 closes the file and sends nothing. Results: 1 block sent, 0 trailer sent, 2 stopped or failed.
 int sendStep(BlockKind kind, int blockNumber);
+
+// True when the last sendStep stopped because reading the source failed before its end (the peer has not been
+// told: the engine answers with "NAK").
+bool sendStepReadFailed();

@@ -1,4 +1,264 @@
-// protocol_engine.cpp: placeholder until the engine lands.
+// protocol_engine.cpp: the frame of the engine (monitor, "NAK" short-cut, dispatch by state), the requests the
+// peer makes in Waiting, the directory exchange in both directions and the folder exchange.
 #include "core/protocol_engine.h"
-void handleMessage() {}
-void requestPeerDir() {}
+
+#include "core/app_state.h"
+#include "core/dir_table.h"
+#include "core/file_receiver.h"
+#include "core/text_codec.h"
+#include "core/transfer_states.h"
+#include "core/ui_ops.h"
+#include "core/wire_message.h"
+#include "net/message_sender.h"
+
+#include <cstring>
+
+static const int PathBufferBytes = 1024;
+static const int PathLimitBytes = PathChars - 1;  // the longest path either side keeps
+static const UINT_PTR DisconnectTimer = 1;
+static const UINT DisconnectDelayMs = 100;
+static const DWORD OwnRequestDelayMs = 500;
+
+void refuseMessage()
+{
+    // An unfinished transfer never leaves a file open or a temporary file behind.
+    abandonTransferFile();
+    sendMessage(NakMessage, 3);
+    AppState.transferState = TransferState::Waiting;
+}
+
+static void sendAck()
+{
+    sendMessage(AckMessage, 3);
+}
+
+// Converts the path bytes of a request to wide text. Returns its length in characters, or 0 when it is empty,
+// longer than a path may be, or does not fit out.
+static int requestPathToWide(const char *path, int bytes, wchar_t *out, int outChars)
+{
+    char pathA[PathBufferBytes];
+    memset(pathA, 0, sizeof(pathA));
+    memset(out, 0, outChars * sizeof(wchar_t));
+    if (bytes <= 0 || bytes > PathLimitBytes)
+        return 0;
+    memcpy(pathA, path, bytes);
+    int chars = ansiToWide(pathA, bytes, out, outChars);
+    if (chars <= 0 || chars > PathLimitBytes) {
+        out[0] = 0;
+        return 0;
+    }
+    return chars;
+}
+
+static void sendDirRow(int row)
+{
+    sendMessage(AppState.dirTable[row], textLength(AppState.dirTable[row], DirRowBytes));
+}
+
+// The last row of a listing has gone: back to Waiting, and a server asks once for its new client's folder.
+static void finishServedListing()
+{
+    AppState.transferState = TransferState::Waiting;
+    refreshStatus();
+    if (AppState.mode == ConnectionMode::Server && !AppState.serverAskedPeerDir) {
+        Sleep(OwnRequestDelayMs);
+        requestPeerDir();
+        AppState.transferState = TransferState::CallDIR;
+        refreshStatus();
+        AppState.serverAskedPeerDir = 1;
+    }
+}
+
+// "DD" + folder in Waiting: build the table and send its first row.
+static void serveDirectory(const char *message, int textLen)
+{
+    wchar_t folder[PathBufferBytes];
+    int chars = requestPathToWide(message + 2, textLen - 2, folder, COUNTOF(folder));
+    if (chars == 0) {
+        refuseMessage();
+        return;
+    }
+    buildDirTable(folder, chars);
+    if (AppState.dirCount <= 0) {
+        refuseMessage();
+        return;
+    }
+    AppState.transferState = TransferState::RequestDIR;
+    refreshStatus();
+    AppState.dirCursor = 0;
+    sendDirRow(0);
+    AppState.dirCursor = 1;
+    if (AppState.dirCount == 1)
+        finishServedListing();
+}
+
+// "CD" + folder in Waiting: create it and answer "ACK" whether or not it could be created.
+static void createRequestedFolder(const char *message, int textLen)
+{
+    wchar_t folder[PathBufferBytes];
+    int chars = requestPathToWide(message + 2, textLen - 2, folder, COUNTOF(folder));
+    if (chars == 0) {
+        refuseMessage();
+        return;
+    }
+    AppState.transferState = TransferState::FolderFrom;
+    refreshStatus();
+    CreateDirectoryW(folder, nullptr);
+    sendAck();
+    AppState.transferState = TransferState::Waiting;
+    refreshStatus();
+}
+
+static void handleWaiting(const char *message, int count)
+{
+    int textLen = textLength(message, count);
+    if (message[0] == 'D') {
+        if (message[1] == 'D' && isPathRequest(message, count, "DD"))
+            serveDirectory(message, textLen);
+        else
+            refuseMessage();
+        return;
+    }
+    if (message[0] == 'F') {
+        if (message[1] == 'D' && isPathRequest(message, count, "FD"))
+            startServedPush(message, textLen);
+        else if (message[1] == 'C' && isPathRequest(message, count, "FC"))
+            startServedPull(message, textLen);
+        else
+            refuseMessage();
+        return;
+    }
+    if (message[0] == 'C') {
+        if (message[1] == 'D') {
+            if (isFolderRequest(message, count))
+                createRequestedFolder(message, textLen);
+            else
+                refuseMessage();
+        } else if (isCut(message, count) && AppState.mode == ConnectionMode::Client) {
+            // The main window's timer closes the link; this thread must not wait for that itself.
+            SetTimer(AppState.timerWindow, DisconnectTimer, DisconnectDelayMs, nullptr);
+        } else {
+            refuseMessage();
+        }
+        return;
+    }
+    refuseMessage();
+}
+
+// CallDIR: one peer record per message until the terminator.
+static void handleCallDir(const char *message, int count)
+{
+    if (isDirEnd(message, count)) {
+        AppState.transferState = TransferState::Waiting;
+        refreshStatus();
+        return;
+    }
+    if (!isDirRecord(message, count)) {
+        refuseMessage();
+        return;
+    }
+    int textLen = textLength(message, count);
+    AppState.lastDirIndex = sixDigitNumber(message);
+    char body[PathBufferBytes];
+    memset(body, 0, sizeof(body));
+    int bodyBytes = textLen - BlockHeaderBytes;
+    memcpy(body, message + BlockHeaderBytes, bodyBytes);
+    if (addPeerRecord(body, bodyBytes))
+        refuseMessage();
+    else
+        sendAck();
+}
+
+// RequestDIR: the next row of the table per "ACK".
+static void handleRequestDir(const char *message, int count)
+{
+    if (!isAck(message, count)) {
+        refuseMessage();
+        return;
+    }
+    if (AppState.dirCursor < 0 || AppState.dirCursor >= AppState.dirCount || AppState.dirCursor >= DirRows)
+        return;
+    sendDirRow(AppState.dirCursor);
+    AppState.dirCursor++;
+    if (AppState.dirCursor == AppState.dirCount)
+        finishServedListing();
+}
+
+// FolderTO: the peer's "ACK" to "CD" makes this side list the peer folder again; anything else is ignored.
+static void handleFolderTo(const char *message, int count)
+{
+    if (!isAck(message, count))
+        return;
+    AppState.transferState = TransferState::Waiting;
+    refreshStatus();
+    AppState.transferState = TransferState::CallDIR;
+    refreshStatus();
+    requestPeerDir();
+}
+
+void handleMessage()
+{
+    logReceived();
+    const char *message = AppState.receiveBuffer;
+    int count = AppState.receivedLength;
+    if (count < 0)
+        count = 0;
+    if (count > ReceiveMaxBytes)
+        count = ReceiveMaxBytes;
+
+    if (isNak(message, count)) {
+        abandonTransferFile();
+        if (AppState.stopRequest == StopRequest::Sent)
+            AppState.stopRequest = StopRequest::None;
+        AppState.transferState = TransferState::Waiting;
+        return;
+    }
+
+    switch (AppState.transferState) {
+    case TransferState::Waiting:
+        handleWaiting(message, count);
+        break;
+    case TransferState::CallDIR:
+        handleCallDir(message, count);
+        break;
+    case TransferState::RequestDIR:
+        handleRequestDir(message, count);
+        break;
+    case TransferState::FolderTO:
+        handleFolderTo(message, count);
+        break;
+    case TransferState::CallCopyTO:
+        handleSendingState(BlockKind::FR, message, count);
+        break;
+    case TransferState::RequestCopyFrom:
+        handleSendingState(BlockKind::FB, message, count);
+        break;
+    case TransferState::RequestCopyTO:
+        handleReceivingState(BlockKind::FR, AppState.incomingTargetA, message, count);
+        break;
+    case TransferState::CallCopyFrom:
+        handleReceivingState(BlockKind::FB, AppState.pullTargetA, message, count);
+        break;
+    default:
+        refuseMessage();
+        break;
+    }
+}
+
+void requestPeerDir()
+{
+    char path[PathChars];
+    char message[PathBufferBytes];
+    memset(path, 0, sizeof(path));
+    memset(message, 0, sizeof(message));
+    // A folder whose A form does not fit a path goes out as "DD" alone, which the peer refuses with "NAK":
+    // that returns this side to Waiting instead of leaving it in CallDIR with nothing asked.
+    if (wideToAnsi(AppState.peerFolder, -1, path, COUNTOF(path)) < 0)
+        path[0] = 0;
+    int length = buildPathRequest(message, COUNTOF(message), "DD", path);
+    if (length < 0) {
+        memcpy(message, "DD", 2);
+        length = 2;
+    }
+    sendMessage(message, length);
+}

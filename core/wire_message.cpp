@@ -1,25 +1,162 @@
-// wire_message.cpp: placeholder until the message code lands.
+// wire_message.cpp: the bytes of every link message, and the tests that recognise them in a receive.
 #include "core/wire_message.h"
+
+#include "core/app_state.h"
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
 const char AckMessage[4] = "ACK";
 const char NakMessage[4] = "NAK";
 const char CutMessage[4] = "CUT";
 const char DirEndMessage[9] = "DR999999";
-int textLength(const char *m, int count) { int n = 0; while (n < count && m[n]) n++; return n; }
-bool isNak(const char *m, int count) { return count >= 3 && memcmp(m, "NAK", 3) == 0; }
-bool isAck(const char *m, int count) { return count >= 3 && memcmp(m, "ACK", 3) == 0; }
-bool isCut(const char *, int) { return false; }
-bool isPathRequest(const char *, int, const char *) { return false; }
-bool isFolderRequest(const char *, int) { return false; }
-bool isDirEnd(const char *, int) { return false; }
-bool isDirRecord(const char *, int) { return false; }
-bool isStopTag(const char *, int, BlockKind) { return false; }
-bool isTrailer(const char *, int, BlockKind) { return false; }
-bool isBlock(const char *, int, BlockKind) { return false; }
-int sixDigitNumber(const char *) { return 0; }
-int buildPathRequest(char *, int, const char *, const char *) { return -1; }
-int buildBlockHeader(char *, BlockKind, int) { return 8; }
-int buildStopTag(char *, BlockKind) { return 8; }
-void putFileTime(unsigned char *, const FILETIME &) {}
-FILETIME getFileTime(const unsigned char *) { FILETIME t = {0, 0}; return t; }
-int buildTrailer(char *, BlockKind, const FILETIME &, const FILETIME &, const FILETIME &) { return 32; }
+
+static const char *blockTag(BlockKind kind)
+{
+    return kind == BlockKind::FB ? "FB" : "FR";
+}
+
+// The first n bytes are the given ones. The receive buffer is zero after count, but a count shorter than the
+// tag can never hold it, so the count is checked first and nothing past it is read.
+static bool startsWith(const char *message, int count, const char *tag, int n)
+{
+    return message != nullptr && count >= n && memcmp(message, tag, static_cast<size_t>(n)) == 0;
+}
+
+int textLength(const char *message, int count)
+{
+    if (message == nullptr)
+        return 0;
+    int n = 0;
+    while (n < count && message[n] != 0)
+        n++;
+    return n;
+}
+
+bool isNak(const char *message, int count)
+{
+    return startsWith(message, count, NakMessage, 3);
+}
+
+bool isAck(const char *message, int count)
+{
+    return startsWith(message, count, AckMessage, 3);
+}
+
+bool isCut(const char *message, int count)
+{
+    return startsWith(message, count, CutMessage, 3) && textLength(message, count) == 3;
+}
+
+bool isPathRequest(const char *message, int count, const char *tag)
+{
+    return tag != nullptr && startsWith(message, count, tag, 2) && textLength(message, count) > 4;
+}
+
+bool isFolderRequest(const char *message, int count)
+{
+    return startsWith(message, count, "CD", 2) && textLength(message, count) > 2;
+}
+
+bool isDirEnd(const char *message, int count)
+{
+    return startsWith(message, count, DirEndMessage, 8);
+}
+
+bool isDirRecord(const char *message, int count)
+{
+    return startsWith(message, count, "DR", 2) && textLength(message, count) > 11;
+}
+
+bool isStopTag(const char *message, int count, BlockKind kind)
+{
+    char tag[16];
+    buildStopTag(tag, kind);
+    return count > 7 && startsWith(message, count, tag, 8);
+}
+
+bool isTrailer(const char *message, int count, BlockKind kind)
+{
+    char tag[16];
+    buildBlockHeader(tag, kind, TrailerNumber);
+    return count > 7 && startsWith(message, count, tag, 8);
+}
+
+bool isBlock(const char *message, int count, BlockKind kind)
+{
+    return count > 7 && startsWith(message, count, blockTag(kind), 2);
+}
+
+int sixDigitNumber(const char *message)
+{
+    if (message == nullptr)
+        return 0;
+    // Only the six bytes after the tag count, even when a digit follows them.
+    char digits[7];
+    memcpy(digits, message + 2, 6);
+    digits[6] = 0;
+    return atoi(digits);
+}
+
+int buildPathRequest(char *out, int outBytes, const char *tag, const char *pathA)
+{
+    if (out == nullptr || outBytes <= 0)
+        return -1;
+    memset(out, 0, static_cast<size_t>(outBytes));
+    if (tag == nullptr || pathA == nullptr)
+        return -1;
+    size_t pathBytes = strlen(pathA);
+    if (pathBytes > static_cast<size_t>(outBytes) || 2 + static_cast<int>(pathBytes) > outBytes - 1)
+        return -1;
+    memcpy(out, tag, 2);
+    memcpy(out + 2, pathA, pathBytes);
+    return 2 + static_cast<int>(pathBytes);
+}
+
+int buildBlockHeader(char *out, BlockKind kind, int number)
+{
+    // A number outside 0..999999 would print more than six digits; only the first eight bytes are used.
+    char text[32];
+    snprintf(text, sizeof(text) - 1, "%s%06d", blockTag(kind), number);
+    text[sizeof(text) - 1] = 0;
+    memcpy(out, text, 8);
+    return 8;
+}
+
+int buildStopTag(char *out, BlockKind kind)
+{
+    memcpy(out, blockTag(kind), 2);
+    memcpy(out + 2, "DTSTOP", 6);
+    return 8;
+}
+
+void putFileTime(unsigned char *out, const FILETIME &time)
+{
+    DWORD words[2] = {time.dwLowDateTime, time.dwHighDateTime};
+    for (int w = 0; w < 2; w++)
+        for (int b = 0; b < 4; b++)
+            out[w * 4 + b] = static_cast<unsigned char>((words[w] >> (8 * b)) & 0xFF);
+}
+
+FILETIME getFileTime(const unsigned char *in)
+{
+    DWORD words[2] = {0, 0};
+    for (int w = 0; w < 2; w++)
+        for (int b = 0; b < 4; b++)
+            words[w] |= static_cast<DWORD>(in[w * 4 + b]) << (8 * b);
+    FILETIME time;
+    time.dwLowDateTime = words[0];
+    time.dwHighDateTime = words[1];
+    return time;
+}
+
+int buildTrailer(char *out, BlockKind kind, const FILETIME &creation, const FILETIME &access, const FILETIME &write)
+{
+    buildBlockHeader(out, kind, TrailerNumber);
+    unsigned char *times = reinterpret_cast<unsigned char *>(out) + 8;
+    putFileTime(times, creation);
+    putFileTime(times + 8, access);
+    putFileTime(times + 16, write);
+    return 32;
+}

@@ -1,3 +1,154 @@
-// folder_dialog.cpp: placeholder until the folder dialog lands.
+// folder_dialog.cpp: the folder-name dialog (template 7) and commands 107 (new own folder) and 108 (new folder
+// on the peer).
 #include "dialogs/folder_dialog.h"
-void runNewFolderCommand(HWND, bool) {}
+
+#include "core/app_state.h"
+#include "core/message_box.h"
+#include "core/text_codec.h"
+#include "core/ui_ops.h"
+#include "core/wire_message.h"
+#include "net/message_sender.h"
+#include "panes/own_pane.h"
+#include "resources/resource_ids.h"
+
+#include <cstring>
+#include <cwchar>
+
+constexpr int FolderNameChars = 512;
+constexpr int FolderRequestBytes = 276;
+constexpr int FolderNameBound = 248;
+
+static const wchar_t FolderCaption[] = L"Folder";
+static const wchar_t EmptyNameText[] = L"文字を入力して下さい";
+static const wchar_t BadNameText[] = L"入力文字にエラー！";
+
+// Which side the dialog now open names a folder for; the peer's path has its own length to fit.
+static bool folderForPeer;
+
+static HINSTANCE moduleInstance()
+{
+    return AppState.instance != nullptr ? AppState.instance : GetModuleHandleW(nullptr);
+}
+
+// folder + "\" + name, the backslash always appended, into out (zero-filled). False when it would not fit.
+static bool folderPath(const wchar_t *folder, const wchar_t *name, wchar_t *out, int outChars)
+{
+    memset(out, 0, sizeof(wchar_t) * static_cast<size_t>(outChars));
+    size_t folderChars = wcslen(folder);
+    size_t nameChars = wcslen(name);
+    if (folderChars + 1 + nameChars > static_cast<size_t>(outChars - 1))
+        return false;
+    wmemcpy(out, folder, folderChars);
+    out[folderChars] = L'\\';
+    wmemcpy(out + folderChars + 1, name, nameChars);
+    return true;
+}
+
+int buildFolderRequest(const wchar_t *name, char *out, int outBytes)
+{
+    memset(out, 0, static_cast<size_t>(outBytes));
+    wchar_t path[PathChars];
+    char pathA[FolderRequestBytes];
+    if (!folderPath(AppState.peerFolder, name, path, PathChars) ||
+        wideToAnsi(path, -1, pathA, COUNTOF(pathA)) < 0)
+        return -1;
+    return buildPathRequest(out, outBytes, "CD", pathA);
+}
+
+const wchar_t *folderNameRefusal(const wchar_t *name, bool onPeer)
+{
+    size_t length = wcslen(name);
+    if (length == 0)
+        return EmptyNameText;
+    bool badCharacter = wcschr(name, L'.') != nullptr || wcschr(name, L'\\') != nullptr;
+    if (badCharacter || static_cast<int>(length) > FolderNameBound - static_cast<int>(wcslen(AppState.ownFolder)))
+        return BadNameText;
+    // The bound above measures the own folder; a longer peer folder must still leave room for the request.
+    char request[FolderRequestBytes];
+    if (onPeer && buildFolderRequest(name, request, COUNTOF(request)) < 0)
+        return BadNameText;
+    return nullptr;
+}
+
+// Button 202: accept the name, or say what is wrong with it and keep the dialog open.
+static void onCreatePressed(HWND dialog)
+{
+    wchar_t name[FolderNameChars];
+    memset(name, 0, sizeof(name));
+    GetDlgItemTextW(dialog, IDC_EDIT1, name, COUNTOF(name));
+    const wchar_t *refusal = folderNameRefusal(name, folderForPeer);
+    if (refusal != nullptr) {
+        showMessageBox(dialog, refusal, FolderCaption, MB_OK);
+        return;
+    }
+    memset(AppState.newFolderName, 0, sizeof(AppState.newFolderName));
+    wcsncpy(AppState.newFolderName, name, COUNTOF(AppState.newFolderName) - 1);
+    EndDialog(dialog, 1);
+}
+
+static INT_PTR CALLBACK folderDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        memset(AppState.newFolderName, 0, sizeof(AppState.newFolderName));
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_START)
+            onCreatePressed(dialog);
+        else if (LOWORD(wParam) == IDC_CLOSE)
+            EndDialog(dialog, 1);
+        return TRUE;
+    case WM_CLOSE:
+        EndDialog(dialog, 1);
+        return TRUE;
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        BeginPaint(dialog, &paint);
+        EndPaint(dialog, &paint);
+        return TRUE;
+    }
+    default:
+        return FALSE;
+    }
+}
+
+static void createOwnFolder(HWND window)
+{
+    wchar_t path[PathChars];
+    if (folderPath(AppState.ownFolder, AppState.newFolderName, path, PathChars))
+        CreateDirectoryW(path, nullptr);
+    listOwnFolder(window);
+}
+
+static void requestPeerFolder(HWND window)
+{
+    if (AppState.transferState != TransferState::Waiting) {
+        showMessageBox(window, L"他の動作中は出来ません", FolderCaption, MB_OK);
+        return;
+    }
+    char request[FolderRequestBytes];
+    int length = buildFolderRequest(AppState.newFolderName, request, COUNTOF(request));
+    if (length < 0) {
+        showMessageBox(window, BadNameText, FolderCaption, MB_OK);
+        return;
+    }
+    // The peer's ACK may come at once; the engine must find FolderTO already set.
+    AppState.transferState = TransferState::FolderTO;
+    if (sendMessage(request, length) != 0)
+        AppState.transferState = TransferState::Waiting;
+    refreshStatus();
+    clearPeerPane();
+    SetDlgItemTextW(window, IDC_PEER_FOLDER_LABEL, AppState.peerFolder);
+}
+
+void runNewFolderCommand(HWND window, bool onPeer)
+{
+    folderForPeer = onPeer;
+    DialogBoxParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_NEW_FOLDER), window, folderDialogProc, 0);
+    if (AppState.newFolderName[0] == 0)
+        return;
+    if (onPeer)
+        requestPeerFolder(window);
+    else
+        createOwnFolder(window);
+}

@@ -3,4 +3,13 @@
 
 #include <windows.h>
 
+// Asks for a folder name and creates the folder in the own folder (onPeer false) or asks the peer to create it
+// in the peer folder.
 void runNewFolderCommand(HWND window, bool onPeer);
+
+// Checks a name typed into the folder-name dialog. 0: accepted; otherwise the refusal's text.
+const wchar_t *folderNameRefusal(const wchar_t *name, bool onPeer);
+
+// "CD" + the peer folder, "\", name in the ANSI code page into out (zero-filled first). Returns the text
+// length, or -1 when the path or the message would not fit.
+int buildFolderRequest(const wchar_t *name, char *out, int outBytes);

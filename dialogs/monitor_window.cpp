@@ -1,3 +1,160 @@
-// monitor_window.cpp: placeholder until the monitor windows land.
+// monitor_window.cpp: the received-data, sent-data and DIR table windows (template 5): plain text, repainted
+// every three seconds, reading AppState without changing it.
 #include "dialogs/monitor_window.h"
-HWND openMonitorWindow(HWND, MonitorView) { return nullptr; }
+
+#include "core/app_state.h"
+#include "core/text_codec.h"
+#include "resources/resource_ids.h"
+
+#include <cstring>
+#include <cwchar>
+
+static HINSTANCE moduleInstance()
+{
+    return AppState.instance != nullptr ? AppState.instance : GetModuleHandleW(nullptr);
+}
+
+const wchar_t *monitorTitle(MonitorView view)
+{
+    switch (view) {
+    case MonitorView::Received:
+        return L"受信データー表示";
+    case MonitorView::Sent:
+        return L"送信データー表示";
+    default:
+        return L"DIRテーブル表示";
+    }
+}
+
+int monitorRowCount(MonitorView view)
+{
+    return view == MonitorView::DirTable ? DirRows : RingLines;
+}
+
+int monitorRowY(MonitorView view, int index)
+{
+    return view == MonitorView::DirTable ? (index % RingLines) * MonitorLineHeight : index * MonitorLineHeight;
+}
+
+// The row's bytes and their count; null for an index outside the view.
+static const char *rowBytes(MonitorView view, int index, int *bytes)
+{
+    if (index < 0 || index >= monitorRowCount(view))
+        return nullptr;
+    switch (view) {
+    case MonitorView::Received:
+        *bytes = RingLineBytes;
+        return AppState.receivedRing[index];
+    case MonitorView::Sent:
+        *bytes = RingLineBytes;
+        return AppState.sentRing[index];
+    default:
+        *bytes = DirRowBytes;
+        return AppState.dirTable[index];
+    }
+}
+
+int monitorRowText(MonitorView view, int index, wchar_t *out, int outChars)
+{
+    if (out == nullptr || outChars <= 0)
+        return 0;
+    memset(out, 0, sizeof(wchar_t) * static_cast<size_t>(outChars));
+    int rowSize = 0;
+    const char *row = rowBytes(view, index, &rowSize);
+    if (row == nullptr)
+        return 0;
+    // A full ring line has no zero inside it: the text stops at the line's end.
+    const void *zero = memchr(row, 0, static_cast<size_t>(rowSize));
+    int textBytes = zero != nullptr ? static_cast<int>(static_cast<const char *>(zero) - row) : rowSize;
+    wchar_t text[RingLineBytes + 1];
+    memset(text, 0, sizeof(text));
+    int chars = ansiToWide(row, textBytes, text, COUNTOF(text));
+    if (chars <= 0)
+        return 0;
+    if (chars > MonitorRowChars)
+        chars = MonitorRowChars;
+    if (chars > outChars - 1)
+        chars = outChars - 1;
+    wmemcpy(out, text, static_cast<size_t>(chars));
+    return chars;
+}
+
+void drawMonitorRows(MonitorView view, MonitorRowDraw draw, void *context)
+{
+    wchar_t text[RingLineBytes];
+    int rows = monitorRowCount(view);
+    for (int index = 0; index < rows; ++index) {
+        int chars = monitorRowText(view, index, text, COUNTOF(text));
+        if (chars > 0)
+            draw(context, 0, monitorRowY(view, index), text, chars);
+    }
+}
+
+static void drawWithTextOut(void *context, int x, int y, const wchar_t *text, int chars)
+{
+    TextOutW(static_cast<HDC>(context), x, y, text, chars);
+}
+
+// WM_PAINT: the rows as they are now, with the device context as BeginPaint gives it.
+static void onMonitorPaint(HWND window, MonitorView view)
+{
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    drawMonitorRows(view, drawWithTextOut, dc);
+    EndPaint(window, &paint);
+}
+
+static INT_PTR monitorProc(MonitorView view, HWND window, UINT message, WPARAM wParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        SetWindowTextW(window, monitorTitle(view));
+        SetTimer(window, TIMER_1, 3000, nullptr);
+        return TRUE;
+    case WM_TIMER:
+        // Without erasing: text drawn earlier stays where the new text is shorter.
+        if (wParam == TIMER_1) {
+            InvalidateRect(window, nullptr, FALSE);
+            UpdateWindow(window);
+        }
+        return TRUE;
+    case WM_PAINT:
+        onMonitorPaint(window, view);
+        return TRUE;
+    case WM_CLOSE:
+        // Destroyed at once: a closed window has no reason to keep its timer until the main window goes.
+        DestroyWindow(window);
+        return TRUE;
+    case WM_DESTROY:
+        KillTimer(window, TIMER_1);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+static INT_PTR CALLBACK receivedMonitorProc(HWND window, UINT message, WPARAM wParam, LPARAM)
+{
+    return monitorProc(MonitorView::Received, window, message, wParam);
+}
+
+static INT_PTR CALLBACK sentMonitorProc(HWND window, UINT message, WPARAM wParam, LPARAM)
+{
+    return monitorProc(MonitorView::Sent, window, message, wParam);
+}
+
+static INT_PTR CALLBACK dirTableMonitorProc(HWND window, UINT message, WPARAM wParam, LPARAM)
+{
+    return monitorProc(MonitorView::DirTable, window, message, wParam);
+}
+
+HWND openMonitorWindow(HWND window, MonitorView view)
+{
+    DLGPROC procedure = view == MonitorView::Received ? receivedMonitorProc
+                        : view == MonitorView::Sent   ? sentMonitorProc
+                                                      : dirTableMonitorProc;
+    HWND monitor = CreateDialogParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_MONITOR), window, procedure, 0);
+    if (monitor != nullptr)
+        ShowWindow(monitor, SW_SHOWNORMAL);
+    return monitor;
+}

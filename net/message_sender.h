@@ -19,5 +19,9 @@ bool sendWhole(SOCKET s, const char *data, int length);
 // The socket every message of this side goes to: clientSlots[0] in Server mode, mainSocket in Client mode.
 SOCKET linkSocket();
 
+// The "WSAGetLastError" box for a send that failed with errorCode: the message's text up to its first zero
+// byte (never beyond length), shortened to fit the box.
+void showSendError(int errorCode, const char *data, int length);
+
 // Appends a message line to a ring and moves the marker after it.
 void ringAppend(MonitorRing ring, int32_t *position, const char *data, int length, const char *marker);

@@ -10,7 +10,7 @@ build="${PW_BUILD_DIR:-$root/build}"
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DPW_WERROR=ON >/dev/null || exit 1
-cmake --build "$build" || exit 1
+cmake --build "$build" ${PW_BUILD_TARGETS:+--target $PW_BUILD_TARGETS} || exit 1
 
 # shellcheck source=wine-env.sh
 . "$root/scripts/wine-env.sh"

@@ -1,4 +1,111 @@
-// settings_file.cpp: placeholder until the settings file lands.
+// settings_file.cpp: the keys and defaults of Parcelwight.ini and how they are read and written.
 #include "settings/settings_file.h"
-void loadSettings() {}
-void saveSettings() {}
+
+#include "core/app_state.h"
+
+#include <cstring>
+#include <cwchar>
+
+static const wchar_t SettingsFileName[] = L"Parcelwight.ini";
+static const wchar_t SettingsSection[] = L"Parcelwight_setting";
+static const wchar_t RootFolder[] = L"C:\\";
+
+static const wchar_t ModeKey[] = L"ip_mode";
+
+// The integer keys after ip_mode, in the order they are written, with their defaults.
+struct IntegerKey {
+    const wchar_t *name;
+    int32_t *field;
+    int32_t defaultValue;
+};
+
+static int integerKeys(IntegerKey *keys)
+{
+    keys[0] = IntegerKey{L"port_no", &AppState.port, DefaultPort};
+    keys[1] = IntegerKey{L"ip_no1", &AppState.ip[0], 192};
+    keys[2] = IntegerKey{L"ip_no2", &AppState.ip[1], 138};
+    keys[3] = IntegerKey{L"ip_no3", &AppState.ip[2], 1};
+    keys[4] = IntegerKey{L"ip_no4", &AppState.ip[3], 31};
+    keys[5] = IntegerKey{L"sendreadmonitor_on", &AppState.monitorOn, 0};
+    return 6;
+}
+
+static void writeInteger(const wchar_t *name, int value, const wchar_t *path)
+{
+    wchar_t number[32];
+    memset(number, 0, sizeof(number));
+    _snwprintf(number, COUNTOF(number) - 1, L"%d", value);
+    WritePrivateProfileStringW(SettingsSection, name, number, path);
+}
+
+bool settingsFilePath(wchar_t *path, int pathChars)
+{
+    memset(path, 0, pathChars * sizeof(wchar_t));
+    size_t folderChars = wcslen(AppState.startFolder);
+    // No start folder would put the file at the root of the current drive: better no settings at all.
+    if (folderChars == 0)
+        return false;
+    size_t needed = folderChars + 1 + wcslen(SettingsFileName);
+    if (needed >= static_cast<size_t>(pathChars))
+        return false;
+    // The backslash is appended even after a drive root; C:\\Parcelwight.ini opens like C:\Parcelwight.ini.
+    _snwprintf(path, pathChars - 1, L"%s\\%s", AppState.startFolder, SettingsFileName);
+    path[pathChars - 1] = 0;
+    return true;
+}
+
+void loadSettings()
+{
+    wchar_t path[PathChars];
+    bool known = settingsFilePath(path, COUNTOF(path));
+
+    memset(AppState.ownFolder, 0, sizeof(AppState.ownFolder));
+    if (known)
+        GetPrivateProfileStringW(SettingsSection, L"currentdirectory_r", RootFolder, AppState.ownFolder,
+                                 COUNTOF(AppState.ownFolder), path);
+    else
+        wcscpy(AppState.ownFolder, RootFolder);
+
+    memset(AppState.peerFolder, 0, sizeof(AppState.peerFolder));
+    wcscpy(AppState.peerFolder, RootFolder);
+
+    UINT mode = known ? GetPrivateProfileIntW(SettingsSection, ModeKey, 0, path) : 0;
+    AppState.mode = static_cast<ConnectionMode>(static_cast<int32_t>(mode));
+    IntegerKey keys[8];
+    int count = integerKeys(keys);
+    for (int i = 0; i < count; i++)
+        *keys[i].field = known ? static_cast<int32_t>(GetPrivateProfileIntW(SettingsSection, keys[i].name,
+                                                                            keys[i].defaultValue, path))
+                               : keys[i].defaultValue;
+}
+
+// The profile functions create a missing file in the ANSI code page, where a folder name outside it turns
+// into '?'. A file that starts with a UTF-16LE byte order mark is kept in UTF-16 by them.
+static void createUnicodeFile(const wchar_t *path)
+{
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    static const unsigned char byteOrderMark[2] = {0xFF, 0xFE};
+    DWORD written = 0;
+    WriteFile(file, byteOrderMark, sizeof(byteOrderMark), &written, nullptr);
+    CloseHandle(file);
+}
+
+void saveSettings()
+{
+    wchar_t path[PathChars];
+    if (!settingsFilePath(path, COUNTOF(path)))
+        return;
+    if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
+        createUnicodeFile(path);
+
+    WritePrivateProfileStringW(SettingsSection, L"currentdirectory_r", AppState.ownFolder, path);
+    WritePrivateProfileStringW(SettingsSection, L"currentdirectory_w", AppState.peerFolder, path);
+
+    writeInteger(ModeKey, static_cast<int>(AppState.mode), path);
+    IntegerKey keys[8];
+    int count = integerKeys(keys);
+    for (int i = 0; i < count; i++)
+        writeInteger(keys[i].name, *keys[i].field, path);
+}

@@ -1,5 +1,16 @@
 // settings_file.h: the settings file Parcelwight.ini in the start folder.
 #pragma once
 
+#include <windows.h>
+
+// Reads the own folder, mode, port, address and monitor switch; missing keys get their defaults. The peer
+// folder always starts at C:\.
 void loadSettings();
+
+// Writes the nine keys in their fixed order. A new file is created as UTF-16 so that folder names outside the
+// ANSI code page survive.
 void saveSettings();
+
+// The settings file's path: AppState.startFolder, a backslash, "Parcelwight.ini". False (path left empty)
+// when the start folder is unknown or the joined path would not fit.
+bool settingsFilePath(wchar_t *path, int pathChars);

@@ -1,0 +1,87 @@
+// folder_navigation.cpp: the double-click rule both panes follow to move between drives and folders.
+#include "panes/folder_navigation.h"
+
+#include "core/message_box.h"
+
+#include <cwchar>
+
+static bool isDriveRowName(const wchar_t *name)
+{
+    return name[0] != 0 && name[1] == L':' && name[2] == L'\\' && name[3] == 0;
+}
+
+static bool isUpName(const wchar_t *name)
+{
+    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
+}
+
+// Only the name is looked at: a folder called backup.old is taken for a file, a file called Makefile for a
+// folder.
+static bool looksLikeFile(const wchar_t *name)
+{
+    size_t length = wcslen(name);
+    size_t from = length > 4 ? length - 4 : 0;
+    for (size_t i = from; i < length; i++) {
+        if (name[i] == L'.')
+            return true;
+    }
+    return false;
+}
+
+// Cuts the folder at its last "\" after the first character; a bare drive left over ("C:") gets its root "\".
+static void goUp(wchar_t *folder, int folderChars)
+{
+    int length = static_cast<int>(wcsnlen(folder, folderChars - 1));
+    folder[length] = 0;
+    int cut = -1;
+    for (int i = length - 1; i >= 1; i--) {
+        if (folder[i] == L'\\') {
+            cut = i;
+            break;
+        }
+    }
+    folder[cut < 0 ? 0 : cut] = 0;
+    if (wcslen(folder) == 2)
+        wcscat(folder, L"\\");
+}
+
+static FolderStep joinName(wchar_t *folder, int folderChars, const wchar_t *name)
+{
+    size_t length = wcsnlen(folder, folderChars - 1);
+    // A three-character folder is a drive root and already ends with its separator; a lone letter is a drive
+    // without its ":\".
+    const wchar_t *separator = L"";
+    if (length > 3 || length == 2)
+        separator = L"\\";
+    else if (length == 1)
+        separator = L":\\";
+    size_t total = length + wcslen(separator) + wcslen(name);
+    if (total > static_cast<size_t>(folderChars - 1))
+        return FolderStep::Refused;
+    folder[length] = 0;
+    wcscat(folder, separator);
+    wcscat(folder, name);
+    return FolderStep::Moved;
+}
+
+FolderStep stepFolder(wchar_t *folder, int folderChars, const wchar_t *name)
+{
+    if (folder == nullptr || folderChars < 4 || name == nullptr || name[0] == 0)
+        return FolderStep::Refused;
+    if (isDriveRowName(name)) {
+        wcscpy(folder, name);
+        return FolderStep::Moved;
+    }
+    if (isUpName(name)) {
+        goUp(folder, folderChars);
+        return FolderStep::Moved;
+    }
+    if (looksLikeFile(name))
+        return FolderStep::NotAFolder;
+    return joinName(folder, folderChars, name);
+}
+
+void showNotAFolder(HWND window)
+{
+    showMessageBox(window, L"ファイルでフォルダではありません！", L"フォルダ移行", MB_ICONWARNING | MB_OK);
+}

@@ -1,0 +1,269 @@
+// link_test.cpp: the main window with an open link, the test acting as the peer over loopback.
+#include "resources/resource_ids.h"
+#include "tests/app/main_window_harness.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class LinkTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        recordBoxes(IDOK);
+        startWinsock();
+        folder = makeTempFolder(L"pwlink");
+        ASSERT_FALSE(folder.empty());
+        window = startMainWindow(folder);
+        ASSERT_NE(window, nullptr);
+    }
+    void TearDown() override
+    {
+        if (peer != INVALID_SOCKET)
+            closesocket(peer);
+        if (listener != INVALID_SOCKET)
+            closesocket(listener);
+        if (IsWindow(window)) {
+            // Take the link down the way the program does, then leave.
+            if (AppState.linkOpen) {
+                SendMessageW(window, WM_COMMAND, IDM_CLOSE_LINK, 0);
+                pumpUntil([] { return AppState.linkOpen == 0; }, 5000);
+            }
+            stopMainWindow(window);
+        }
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        SetCurrentDirectoryW(temp);
+        removeTree(folder);
+    }
+
+    // Client mode against our listener: open, accept, and take the first "DD".
+    void openAsClient()
+    {
+        int port = 0;
+        listener = listenLoopback(&port);
+        ASSERT_NE(listener, INVALID_SOCKET);
+        AppState.mode = ConnectionMode::Client;
+        const int32_t loopback[4] = {127, 0, 0, 1};
+        memcpy(AppState.ip, loopback, sizeof(loopback));
+        AppState.port = port;
+        SendMessageW(window, WM_COMMAND, IDM_OPEN_LINK, 0);
+        ASSERT_EQ(AppState.linkOpen, 1);
+        peer = accept(listener, nullptr, nullptr);
+        ASSERT_NE(peer, INVALID_SOCKET);
+        EXPECT_EQ(receivePumping(peer), "DDC:\\");
+    }
+
+    // Sends a record and expects the answer (empty: none).
+    void exchange(const std::string &message, const std::string &answer)
+    {
+        SCOPED_TRACE(message);
+        ASSERT_EQ(send(peer, message.data(), static_cast<int>(message.size()), 0), static_cast<int>(message.size()));
+        if (answer.empty())
+            EXPECT_TRUE(pumpUntil([] { return AppState.transferState == TransferState::Waiting; }, 4000));
+        else
+            EXPECT_EQ(receivePumping(peer), answer);
+    }
+
+    // Server mode: listen, connect as a client.
+    void openAsServerWithClient()
+    {
+        AppState.mode = ConnectionMode::Server;
+        AppState.port = freeTcpPort();
+        SendMessageW(window, WM_COMMAND, IDM_OPEN_LINK, 0);
+        ASSERT_EQ(AppState.linkOpen, 1);
+        EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:OPEN");
+        EXPECT_EQ(statusPart(1), L"Server");
+        EXPECT_EQ(statusPart(2), L"Openting");
+        peer = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<u_short>(AppState.port));
+        ASSERT_EQ(connect(peer, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
+        ASSERT_TRUE(pumpUntil([] { return AppState.peerPresent == 1; }, 5000));
+        EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:Conection:[127,0,0,1]");
+        EXPECT_EQ(statusPart(2), L"Connecting:0");
+    }
+
+    std::wstring folder;
+    HWND window = nullptr;
+    SOCKET listener = INVALID_SOCKET;
+    SOCKET peer = INVALID_SOCKET;
+};
+
+TEST_F(LinkTest, ClientFillsPeerPaneAndEveryNavigationAsksAgain)
+{
+    openAsClient();
+    EXPECT_EQ(statusPart(1), L"Client");
+    EXPECT_EQ(statusPart(2), L"Connecting:" + std::to_wstring(AppState.clientSocketNumber));
+    EXPECT_EQ(statusPart(3), L"CallDIR");
+    EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"OPEN<127,0,0,1>:" + std::wstring(AppState.peerHostName));
+
+    exchange("DR000000..,2024/03/05 14:07,,0", "ACK");
+    exchange("DR000001work,2024/03/05 14:07,,1", "ACK");
+    exchange("DR000002notes.txt,2024/03/05 14:08,10K,8", "ACK");
+    exchange("DR999999", "");
+    EXPECT_EQ(statusPart(3), L"Waiting");
+    std::vector<std::wstring> expected = {L"..", L"work", L"notes.txt"};
+    EXPECT_EQ(paneNames(AppState.peerPane), expected);
+
+    // Into a folder: the pane empties, the label and the status follow, and the peer is asked.
+    selectOnly(AppState.peerPane, 1);
+    doubleClick(window, IDC_PEER_PANE);
+    EXPECT_EQ(paneNames(AppState.peerPane).size(), 0u);
+    EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\work");
+    EXPECT_EQ(statusPart(3), L"CallDIR");
+    EXPECT_EQ(receivePumping(peer), "DDC:\\work");
+    exchange("DR000000..,2024/03/05 14:07,,0", "ACK");
+    exchange("DR999999", "");
+
+    // Up again.
+    selectOnly(AppState.peerPane, 0);
+    doubleClick(window, IDC_PEER_PANE);
+    EXPECT_EQ(receivePumping(peer), "DDC:\\");
+    exchange("DR999999", "");
+
+    // The two peer-side menu commands.
+    wcscpy(AppState.peerFolder, L"C:\\work");
+    SendMessageW(window, WM_COMMAND, IDM_PEER_RELIST, 0);
+    EXPECT_EQ(receivePumping(peer), "DDC:\\work");
+    exchange("DR999999", "");
+    SendMessageW(window, WM_COMMAND, IDM_PEER_ROOT, 0);
+    EXPECT_STREQ(AppState.peerFolder, L"C:\\");
+    EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\");
+    EXPECT_EQ(receivePumping(peer), "DDC:\\");
+    // While that listing runs, a second request is refused silently.
+    SendMessageW(window, WM_COMMAND, IDM_PEER_RELIST, 0);
+    EXPECT_TRUE(silentFor(peer, 200));
+    exchange("DR999999", "");
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(LinkTest, ClientCloseNeedsNoQuestionAndSendsNothing)
+{
+    openAsClient();
+    exchange("DR999999", "");
+    DWORD asked = GetTickCount();
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(closedPumping(peer, 8000)) << "the link should close without a CUT";
+    DWORD linkClosed = GetTickCount() - asked;
+    EXPECT_GE(linkClosed, 90u);
+    ASSERT_TRUE(pumpUntil([this] { return !IsWindow(window); }, 8000));
+    DWORD gone = GetTickCount() - asked;
+    EXPECT_GE(gone, 1000u);
+    EXPECT_GE(gone, linkClosed);
+    EXPECT_EQ(AppState.linkOpen, 0);
+    EXPECT_TRUE(recordedBoxes().empty());
+    EXPECT_TRUE(fileExists(folder + L"\\Parcelwight.ini"));
+}
+
+TEST_F(LinkTest, CutFromTheServerClosesTheClientLinkButKeepsTheWindow)
+{
+    openAsClient();
+    exchange("DR999999", "");
+    exchange("CUT", "");
+    EXPECT_TRUE(closedPumping(peer, 8000));
+    ASSERT_TRUE(pumpUntil([] { return AppState.linkOpen == 0; }, 5000));
+    pumpFor(100);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"CLOSE<127,0,0,1>:" + std::wstring(AppState.peerHostName));
+    EXPECT_EQ(statusPart(2), L"Disconnect");
+}
+
+TEST_F(LinkTest, ServerShowsListeningThenConnectedSlot)
+{
+    openAsServerWithClient();
+    // The client asks for the server's root: records come one per ACK up to the terminator.
+    std::string request = "DDC:\\";
+    send(peer, request.data(), static_cast<int>(request.size()), 0);
+    int records = 0;
+    for (;;) {
+        std::string record = receivePumping(peer);
+        ASSERT_EQ(record.substr(0, 2), "DR");
+        if (record == "DR999999")
+            break;
+        ASSERT_LT(++records, 1024);
+        send(peer, "ACK", 3, 0);
+    }
+    EXPECT_TRUE(pumpUntil([] { return statusPart(2) == L"Connecting:1"; }, 4000));
+    // Then the server asks for the client's folder once.
+    EXPECT_EQ(receivePumping(peer), "DDC:\\");
+    send(peer, "DR999999", 8, 0);
+    EXPECT_TRUE(pumpUntil([] { return AppState.transferState == TransferState::Waiting; }, 4000));
+
+    // The client leaves: the server keeps listening.
+    closesocket(peer);
+    peer = INVALID_SOCKET;
+    EXPECT_TRUE(pumpUntil([] { return AppState.peerPresent == 0; }, 5000));
+    EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:CutOFF:[127,0,0,1]");
+    EXPECT_EQ(statusPart(2), L"Openting");
+}
+
+TEST_F(LinkTest, ServerCloseAsksFirstNoKeepsEverything)
+{
+    openAsServerWithClient();
+    recordBoxes(IDNO);
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].owner, window);
+    EXPECT_EQ(boxes[0].text, L"接続相手が存在します\r\n強制切断しますか");
+    EXPECT_EQ(boxes[0].caption, L"切断");
+    EXPECT_EQ(boxes[0].flags & 0xF, static_cast<UINT>(MB_YESNO));
+    pumpFor(2500);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(AppState.linkOpen, 1);
+    EXPECT_EQ(AppState.peerPresent, 1);
+    EXPECT_TRUE(silentFor(peer, 50));
+}
+
+TEST_F(LinkTest, ServerCloseYesCutsThenClosesLinkThenWindow)
+{
+    openAsServerWithClient();
+    recordBoxes(IDYES);
+    DWORD asked = GetTickCount();
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(receivePumping(peer), "CUT");
+    ASSERT_TRUE(pumpUntil([] { return AppState.linkOpen == 0; }, 8000));
+    DWORD linkClosed = GetTickCount() - asked;
+    EXPECT_GE(linkClosed, 900u);
+    ASSERT_TRUE(pumpUntil([this] { return !IsWindow(window); }, 8000));
+    DWORD gone = GetTickCount() - asked;
+    EXPECT_GE(gone, 1900u);
+    EXPECT_EQ(recordedBoxes().size(), 1u);
+}
+
+TEST_F(LinkTest, CloseCommandCutsTheClientAndKeepsTheWindow)
+{
+    openAsServerWithClient();
+    SendMessageW(window, WM_COMMAND, IDM_CLOSE_LINK, 0);
+    EXPECT_EQ(receivePumping(peer), "CUT");
+    ASSERT_TRUE(pumpUntil([] { return AppState.linkOpen == 0; }, 8000));
+    pumpFor(100);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:CLOSE");
+    EXPECT_EQ(statusPart(2), L"Disconnect");
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(LinkTest, FailedOpenShowsOpenTextWhileStatusSaysDown)
+{
+    int port = 0;
+    SOCKET unused = listenLoopback(&port);
+    closesocket(unused);
+    AppState.mode = ConnectionMode::Client;
+    const int32_t loopback[4] = {127, 0, 0, 1};
+    memcpy(AppState.ip, loopback, sizeof(loopback));
+    AppState.port = port;
+    SendMessageW(window, WM_COMMAND, IDM_OPEN_LINK, 0);
+    EXPECT_EQ(AppState.linkOpen, 0);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"connect_Error");
+    EXPECT_EQ(controlText(window, IDC_LINK_LABEL).substr(0, 16), L"OPEN<127,0,0,1>:");
+    EXPECT_EQ(statusPart(2), L"Disconnect");
+}
+
+}  // namespace

@@ -1,0 +1,179 @@
+// main_window_harness.cpp: creating and driving the main window inside a test.
+#include "tests/app/main_window_harness.h"
+
+#include "app/main_window.h"
+#include "resources/resource_ids.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+static void serveMessages()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT)
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+void pumpFor(int ms)
+{
+    DWORD start = GetTickCount();
+    while (static_cast<int>(GetTickCount() - start) < ms) {
+        serveMessages();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    serveMessages();
+}
+
+bool pumpUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        serveMessages();
+        if (done())
+            return true;
+        if (static_cast<int>(GetTickCount() - start) >= timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+HWND startMainWindow(const std::wstring &startFolder)
+{
+    resetAppState();
+    SetCurrentDirectoryW(startFolder.c_str());
+    if (!createMainWindow(GetModuleHandleW(nullptr)))
+        return nullptr;
+    // Shown as the entry shows it, so the first paint gives the status bar its six parts.
+    ShowWindow(AppState.mainWindow, SW_SHOWNOACTIVATE);
+    UpdateWindow(AppState.mainWindow);
+    serveMessages();
+    return AppState.mainWindow;
+}
+
+void stopMainWindow(HWND window)
+{
+    if (window == nullptr || !IsWindow(window))
+        return;
+    DestroyWindow(window);
+    serveMessages();
+}
+
+std::wstring statusPart(int part)
+{
+    wchar_t text[256] = {};
+    LRESULT info = SendMessageW(AppState.statusBar, SB_GETTEXTLENGTHW, part, 0);
+    if (LOWORD(info) >= COUNTOF(text))
+        return L"<too long>";
+    SendMessageW(AppState.statusBar, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+int statusPartCount()
+{
+    return static_cast<int>(SendMessageW(AppState.statusBar, SB_GETPARTS, 0, 0));
+}
+
+std::wstring controlText(HWND window, int id)
+{
+    wchar_t text[1024] = {};
+    GetDlgItemTextW(window, id, text, COUNTOF(text));
+    return text;
+}
+
+std::vector<std::wstring> paneNames(HWND pane)
+{
+    std::vector<std::wstring> names;
+    int count = static_cast<int>(SendMessageW(pane, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; i++) {
+        wchar_t text[300] = {};
+        LVITEMW item = {};
+        item.iSubItem = 0;
+        item.pszText = text;
+        item.cchTextMax = COUNTOF(text);
+        SendMessageW(pane, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(&item));
+        names.push_back(text);
+    }
+    return names;
+}
+
+void selectOnly(HWND pane, int row)
+{
+    LVITEMW item = {};
+    item.stateMask = LVIS_SELECTED;
+    item.state = 0;
+    SendMessageW(pane, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
+    item.state = LVIS_SELECTED;
+    SendMessageW(pane, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+}
+
+void doubleClick(HWND window, int paneId)
+{
+    NMITEMACTIVATE notice = {};
+    notice.hdr.hwndFrom = GetDlgItem(window, paneId);
+    notice.hdr.idFrom = paneId;
+    notice.hdr.code = NM_DBLCLK;
+    notice.iItem = -1;
+    SendMessageW(window, WM_NOTIFY, paneId, reinterpret_cast<LPARAM>(&notice));
+}
+
+std::string receivePumping(SOCKET s, int timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        serveMessages();
+        char buffer[2048];
+        int count = receiveWithin(s, buffer, sizeof(buffer), 10);
+        if (count > 0)
+            return std::string(buffer, count);
+        if (count == 0 || static_cast<int>(GetTickCount() - start) >= timeoutMs)
+            return std::string();
+    }
+}
+
+bool closedPumping(SOCKET s, int timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        serveMessages();
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(s, &readable);
+        timeval wait = {0, 10000};
+        if (select(0, &readable, nullptr, nullptr, &wait) == 1) {
+            char buffer[2048];
+            int count = recv(s, buffer, sizeof(buffer), 0);
+            // A reset counts as closed as well; data before the close does not.
+            return count <= 0;
+        }
+        if (static_cast<int>(GetTickCount() - start) >= timeoutMs)
+            return false;
+    }
+}
+
+SOCKET listenLoopback(int *port)
+{
+    startWinsock();
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof(address);
+    if (bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0 || listen(listener, 3) != 0) {
+        closesocket(listener);
+        return INVALID_SOCKET;
+    }
+    *port = ntohs(address.sin_port);
+    return listener;
+}
+
+std::wstring iniValue(const std::wstring &file, const wchar_t *key)
+{
+    wchar_t text[300] = {};
+    GetPrivateProfileStringW(L"Parcelwight_setting", key, L"<missing>", text, COUNTOF(text), file.c_str());
+    return text;
+}

@@ -1,0 +1,40 @@
+// main_window_harness.h: the program's main window created in the test process, and helpers to drive it.
+#pragma once
+
+#include "core/app_state.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Serves this thread's messages for ms milliseconds (a WM_QUIT from the window's destruction is dropped).
+void pumpFor(int ms);
+
+// Serves messages until done() holds or timeoutMs passes; returns done().
+bool pumpUntil(const std::function<bool()> &done, int timeoutMs);
+
+// Creates the main window with the product's code, with startFolder as the current directory. Resets
+// AppState first; the window is created but not shown.
+HWND startMainWindow(const std::wstring &startFolder);
+
+// Destroys the window if it still exists, with the link taken down first so nothing is left running.
+void stopMainWindow(HWND window);
+
+std::wstring statusPart(int part);
+int statusPartCount();
+std::wstring controlText(HWND window, int id);
+std::vector<std::wstring> paneNames(HWND pane);
+void selectOnly(HWND pane, int row);
+// Sends the pane's parent an NM_DBLCLK as the list view would.
+void doubleClick(HWND window, int paneId);
+
+// Receives one message while serving the window's messages (the network thread waits on them).
+std::string receivePumping(SOCKET s, int timeoutMs = 4000);
+// True when s sees its peer close within timeoutMs while messages are served (no data comes before).
+bool closedPumping(SOCKET s, int timeoutMs);
+
+// A loopback listener on a free port; INVALID_SOCKET on failure.
+SOCKET listenLoopback(int *port);
+
+// An INI value as the profile functions read it.
+std::wstring iniValue(const std::wstring &file, const wchar_t *key);

@@ -1,0 +1,454 @@
+// main_window_test.cpp: the main window without a link: creation, layout, status bar, labels, menu, close.
+#include "app/main_window.h"
+#include "app/status_bar.h"
+#include "resources/resource_ids.h"
+#include "tests/app/main_window_harness.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::wstring readUtf16File(const std::wstring &path)
+{
+    std::string bytes;
+    if (!readFileBytes(path, &bytes) || bytes.size() < 2)
+        return std::wstring();
+    if (static_cast<unsigned char>(bytes[0]) != 0xFF || static_cast<unsigned char>(bytes[1]) != 0xFE)
+        return L"<no byte order mark>";
+    std::wstring text((bytes.size() - 2) / 2, L'\0');
+    memcpy(&text[0], bytes.data() + 2, text.size() * 2);
+    return text;
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        recordBoxes(IDOK);
+        folder = makeTempFolder(L"pwmain");
+        ASSERT_FALSE(folder.empty());
+    }
+    void TearDown() override
+    {
+        AppState.linkOpen = 0;
+        stopMainWindow(window);
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        SetCurrentDirectoryW(temp);
+        removeTree(folder);
+    }
+    void start()
+    {
+        window = startMainWindow(folder);
+        ASSERT_NE(window, nullptr);
+    }
+    std::wstring iniPath() const { return folder + L"\\Parcelwight.ini"; }
+
+    std::wstring folder;
+    HWND window = nullptr;
+};
+
+RECT childRect(HWND window, int id)
+{
+    RECT r = {};
+    HWND child = GetDlgItem(window, id);
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT *>(&r), 2);
+    return r;
+}
+
+void expectRect(HWND window, int id, int x, int y, int width, int height)
+{
+    SCOPED_TRACE(testing::Message() << "control " << id);
+    RECT r = childRect(window, id);
+    EXPECT_EQ(r.left, x);
+    EXPECT_EQ(r.top, y);
+    EXPECT_EQ(r.right - r.left, width);
+    EXPECT_EQ(r.bottom - r.top, height);
+}
+
+TEST_F(MainWindowTest, CreatedCentredWithTitleClassAndChildren)
+{
+    start();
+    wchar_t text[64] = {};
+    GetWindowTextW(window, text, COUNTOF(text));
+    EXPECT_STREQ(text, L"Parcelwight Ver1.01");
+    GetClassNameW(window, text, COUNTOF(text));
+    EXPECT_STREQ(text, L"Main Window");
+    EXPECT_EQ(GetWindowLongW(window, GWL_STYLE) & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+
+    HDC screen = GetDC(nullptr);
+    int width = GetDeviceCaps(screen, HORZRES);
+    int height = GetDeviceCaps(screen, VERTRES);
+    ReleaseDC(nullptr, screen);
+    RECT r = {};
+    GetWindowRect(window, &r);
+    EXPECT_EQ(r.left, (width - 1060) / 2);
+    EXPECT_EQ(r.top, (height - 750) / 2);
+    EXPECT_EQ(r.right - r.left, 1060);
+    EXPECT_EQ(r.bottom - r.top, 720);
+
+    EXPECT_EQ(GetDlgItem(window, IDC_OWN_PANE), AppState.ownPane);
+    EXPECT_EQ(GetDlgItem(window, IDC_PEER_PANE), AppState.peerPane);
+    EXPECT_EQ(GetDlgItem(window, IDC_STATUS_BAR), AppState.statusBar);
+    EXPECT_EQ(GetDlgItem(window, IDC_LINK_LABEL), AppState.linkLabel);
+    for (HWND pane : {AppState.ownPane, AppState.peerPane}) {
+        GetClassNameW(pane, text, COUNTOF(text));
+        EXPECT_STREQ(text, L"SysListView32");
+        LONG style = GetWindowLongW(pane, GWL_STYLE);
+        EXPECT_EQ(style & LVS_TYPEMASK, LVS_REPORT);
+        EXPECT_EQ(style & (LVS_SINGLESEL | LVS_SORTASCENDING | LVS_SORTDESCENDING), 0);
+        EXPECT_TRUE(GetWindowLongW(pane, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+        LRESULT extended = SendMessageW(pane, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
+        EXPECT_TRUE(extended & LVS_EX_GRIDLINES);
+        EXPECT_TRUE(extended & LVS_EX_FULLROWSELECT);
+        HIMAGELIST images = reinterpret_cast<HIMAGELIST>(SendMessageW(pane, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
+        EXPECT_EQ(images, AppState.paneImages);
+        const wchar_t *headers[] = {L"ファイル名", L"更新日", L"サイズ"};
+        const int widths[] = {280, 120, 80};
+        for (int c = 0; c < 3; c++) {
+            wchar_t header[64] = {};
+            LVCOLUMNW column = {};
+            column.mask = LVCF_TEXT | LVCF_WIDTH;
+            column.pszText = header;
+            column.cchTextMax = COUNTOF(header);
+            ASSERT_TRUE(SendMessageW(pane, LVM_GETCOLUMNW, c, reinterpret_cast<LPARAM>(&column)));
+            EXPECT_STREQ(header, headers[c]);
+            EXPECT_EQ(column.cx, widths[c]);
+        }
+    }
+    int imageWidth = 0;
+    int imageHeight = 0;
+    ImageList_GetIconSize(AppState.paneImages, &imageWidth, &imageHeight);
+    EXPECT_EQ(imageWidth, 12);
+    EXPECT_EQ(imageHeight, 12);
+    EXPECT_EQ(ImageList_GetImageCount(AppState.paneImages), 9);
+}
+
+TEST_F(MainWindowTest, LayoutAtClientArea800By600)
+{
+    start();
+    RECT outer = {};
+    RECT inner = {};
+    // The menu bar may wrap at a new width, so settle the size in two rounds.
+    for (int round = 0; round < 3; round++) {
+        GetWindowRect(window, &outer);
+        GetClientRect(window, &inner);
+        int width = (outer.right - outer.left) - inner.right + 800;
+        int height = (outer.bottom - outer.top) - inner.bottom + 600;
+        SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        pumpFor(20);
+    }
+    GetClientRect(window, &inner);
+    ASSERT_EQ(inner.right, 800);
+    ASSERT_EQ(inner.bottom, 600);
+    expectRect(window, IDC_OWN_PANE, 0, 40, 400, 530);
+    expectRect(window, IDC_PEER_PANE, 400, 40, 400, 530);
+    expectRect(window, IDC_OWN_HOST_LABEL, 0, 0, 399, 20);
+    expectRect(window, IDC_LINK_LABEL, 401, 0, 800, 20);
+    expectRect(window, IDC_OWN_FOLDER_LABEL, 0, 20, 399, 20);
+    expectRect(window, IDC_PEER_FOLDER_LABEL, 401, 20, 800, 20);
+    RECT bar = childRect(window, IDC_STATUS_BAR);
+    EXPECT_EQ(bar.bottom, 600);
+    EXPECT_EQ(bar.left, 0);
+    EXPECT_EQ(bar.right, 800);
+    EXPECT_GE(bar.top, 570);
+}
+
+TEST_F(MainWindowTest, FreshStartStatusPartsAndLabels)
+{
+    start();
+    ASSERT_EQ(statusPartCount(), 6);
+    int edges[8] = {};
+    SendMessageW(AppState.statusBar, SB_GETPARTS, COUNTOF(edges), reinterpret_cast<LPARAM>(edges));
+    const int expectedEdges[] = {90, 140, 250, 370, 850, -1};
+    for (int i = 0; i < 6; i++)
+        EXPECT_EQ(edges[i], expectedEdges[i]) << "edge " << i;
+    const wchar_t *parts[] = {L"Parcelwight", L"Client", L"Disconnect", L"Waiting", L" ", L"by Brindlewax"};
+    for (int i = 0; i < 6; i++)
+        EXPECT_EQ(statusPart(i), parts[i]) << "part " << i;
+
+    std::wstring host = L"<" + std::wstring(AppState.ownAddressText) + L">:" + AppState.ownHostText;
+    EXPECT_EQ(controlText(window, IDC_OWN_HOST_LABEL), host);
+    EXPECT_NE(std::wstring(AppState.ownAddressText), L"");
+    EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"CLOSE<192,138,1,31>:");
+    EXPECT_EQ(controlText(window, IDC_OWN_FOLDER_LABEL), L"C:\\");
+    EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\");
+}
+
+TEST_F(MainWindowTest, StatusFollowsStateOnEveryRefreshAndPaint)
+{
+    start();
+    AppState.transferState = TransferState::RequestCopyFrom;
+    refreshStatus();
+    EXPECT_EQ(statusPart(3), L"RequestCopyFrom");
+
+    AppState.mode = ConnectionMode::Server;
+    AppState.transferState = static_cast<TransferState>(11);
+    // A repaint rewrites the bar by itself.
+    InvalidateRect(window, nullptr, FALSE);
+    UpdateWindow(window);
+    EXPECT_EQ(statusPart(1), L"Server");
+    EXPECT_EQ(statusPart(2), L"Disconnect");
+    EXPECT_EQ(statusPart(3), L"");
+
+    AppState.linkOpen = 1;
+    refreshStatus();
+    EXPECT_EQ(statusPart(2), L"Openting");
+    AppState.peerPresent = 1;
+    AppState.serverSlotNumber = 3;
+    refreshStatus();
+    EXPECT_EQ(statusPart(2), L"Connecting:3");
+
+    AppState.mode = ConnectionMode::Client;
+    AppState.clientSocketNumber = 1234;
+    refreshStatus();
+    EXPECT_EQ(statusPart(1), L"Client");
+    EXPECT_EQ(statusPart(2), L"Connecting:1234");
+    AppState.linkOpen = 0;
+    AppState.transferState = TransferState::Waiting;
+}
+
+TEST_F(MainWindowTest, LinkTextInBothModesAndForms)
+{
+    start();
+    AppState.ip[0] = 10;
+    AppState.ip[1] = 0;
+    AppState.ip[2] = 300;
+    AppState.ip[3] = -1;
+    wcscpy(AppState.peerHostName, L"peer-host");
+    showLinkText(true, window);
+    EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"OPEN<10,0,300,-1>:peer-host");
+    showLinkText(false, window);
+    EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"CLOSE<10,0,300,-1>:peer-host");
+    // A host name that fills its buffer without a terminator is cut, never read past.
+    wmemset(AppState.peerHostName, L'h', COUNTOF(AppState.peerHostName));
+    showLinkText(true, window);
+    EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"OPEN<10,0,300,-1>:" + std::wstring(31, L'h'));
+    AppState.mode = ConnectionMode::Server;
+    showLinkText(true, window);
+    EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:OPEN");
+    showLinkText(false, window);
+    EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:CLOSE");
+    setLinkLabel(L"Server:Conection:[127,0,0,1]");
+    EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:Conection:[127,0,0,1]");
+}
+
+struct MenuEntry {
+    int id;
+    const wchar_t *text;
+};
+
+TEST_F(MainWindowTest, MenuTextsInTheirDropDowns)
+{
+    start();
+    HMENU bar = GetMenu(window);
+    ASSERT_NE(bar, nullptr);
+    ASSERT_EQ(GetMenuItemCount(bar), 5);
+    const wchar_t *tops[] = {L"ファイル(&F)", L"複写(&C)", L"接続(&C)", L"ﾍﾙﾌﾟ(&H)", L"終了(&X)"};
+    for (int i = 0; i < 5; i++) {
+        wchar_t text[128] = {};
+        GetMenuStringW(bar, i, text, COUNTOF(text), MF_BYPOSITION);
+        EXPECT_STREQ(text, tops[i]) << "top " << i;
+    }
+    EXPECT_EQ(GetMenuItemID(bar, 4), static_cast<UINT>(IDM_EXIT));
+    const std::vector<std::vector<MenuEntry>> dropDowns = {
+        {{101, L"自分側：再フォルダ指定(&D)"}, {102, L"自分側：ルートフォルダ指定(&C)"},
+         {103, L"相手側：再フォルダ指定(&R)"}, {104, L"相手側：ルートフォルダ指定(&L)"}},
+        {{105, L"複写→相手側へ(&S)"}, {106, L"複写←相手側から(&R)"}, {107, L"自分フォルダ作成(&F)"},
+         {108, L"相手フォルダ作成(&T)"}},
+        {{109, L"接続設定(&K)"}, {110, L"接続開始(&S)"}, {111, L"接続終了(&P)"}, {112, L"HostName(&H)"},
+         {113, L"受信内容(&R)"}, {114, L"送信内容(&R)"}, {115, L"DIR-TBL(&D)"}},
+        {{116, L"環境設定(&K)"}, {117, L"ﾍﾙﾌﾟ(&W)"}, {118, L"Brindlewaxのホームページ(&H)"},
+         {119, L"このソフトについて(&S)"}},
+    };
+    for (int d = 0; d < 4; d++) {
+        HMENU menu = GetSubMenu(bar, d);
+        ASSERT_NE(menu, nullptr);
+        ASSERT_EQ(GetMenuItemCount(menu), static_cast<int>(dropDowns[d].size()));
+        for (int i = 0; i < GetMenuItemCount(menu); i++) {
+            wchar_t text[128] = {};
+            GetMenuStringW(menu, i, text, COUNTOF(text), MF_BYPOSITION);
+            EXPECT_EQ(GetMenuItemID(menu, i), static_cast<UINT>(dropDowns[d][i].id));
+            EXPECT_STREQ(text, dropDowns[d][i].text);
+        }
+    }
+}
+
+bool greyed(HMENU bar, int id)
+{
+    return (GetMenuState(bar, id, MF_BYCOMMAND) & MF_GRAYED) != 0;
+}
+
+TEST_F(MainWindowTest, MenuEnableRuleForLinkAndMonitors)
+{
+    start();
+    HMENU bar = GetMenu(window);
+    const int linkOpenItems[] = {103, 104, 105, 106, 108, 111};
+    const int linkClosedItems[] = {109, 110, 116};
+    const int monitorItems[] = {113, 114, 115};
+    const int fixedItems[] = {101, 102, 107, 112, 117, 118, 119, 120};
+    for (int open = 0; open < 2; open++) {
+        for (int monitors = 0; monitors < 2; monitors++) {
+            SCOPED_TRACE(testing::Message() << "link open " << open << ", monitors " << monitors);
+            // Start from the opposite of what the rule will set, so every change shows.
+            for (int id : linkOpenItems)
+                EnableMenuItem(bar, id, MF_BYCOMMAND | (open ? MF_GRAYED : MF_ENABLED));
+            for (int id : linkClosedItems)
+                EnableMenuItem(bar, id, MF_BYCOMMAND | (open ? MF_ENABLED : MF_GRAYED));
+            for (int id : monitorItems)
+                EnableMenuItem(bar, id, MF_BYCOMMAND | (monitors ? MF_GRAYED : MF_ENABLED));
+            for (int id : fixedItems)
+                EnableMenuItem(bar, id, MF_BYCOMMAND | MF_GRAYED);
+            AppState.linkOpen = open;
+            AppState.monitorOn = monitors;
+            for (int d = 0; d < 4; d++)
+                SendMessageW(window, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(GetSubMenu(bar, d)), d);
+            for (int id : linkOpenItems)
+                EXPECT_EQ(greyed(bar, id), open == 0) << id;
+            for (int id : linkClosedItems)
+                EXPECT_EQ(greyed(bar, id), open != 0) << id;
+            for (int id : monitorItems)
+                EXPECT_EQ(greyed(bar, id), monitors == 0) << id;
+            // Never touched by the rule: still greyed from above.
+            for (int id : fixedItems)
+                EXPECT_TRUE(greyed(bar, id)) << id;
+        }
+    }
+    AppState.linkOpen = 0;
+}
+
+TEST_F(MainWindowTest, RuleOnOneDropDownLeavesTheOthersAlone)
+{
+    start();
+    HMENU bar = GetMenu(window);
+    EnableMenuItem(bar, IDM_OPEN_LINK, MF_BYCOMMAND | MF_GRAYED);
+    EnableMenuItem(bar, IDM_ENVIRONMENT, MF_BYCOMMAND | MF_GRAYED);
+    AppState.linkOpen = 0;
+    SendMessageW(window, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(GetSubMenu(bar, 0)), 0);
+    EXPECT_TRUE(greyed(bar, IDM_OPEN_LINK));
+    EXPECT_TRUE(greyed(bar, IDM_ENVIRONMENT));
+    EXPECT_TRUE(greyed(bar, IDM_PEER_RELIST));
+    SendMessageW(window, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(GetSubMenu(bar, 2)), 2);
+    EXPECT_FALSE(greyed(bar, IDM_OPEN_LINK));
+    EXPECT_TRUE(greyed(bar, IDM_ENVIRONMENT));
+}
+
+TEST_F(MainWindowTest, OwnRootAndRelistCommandsWaitForTheTransfer)
+{
+    std::wstring sub = folder + L"\\inner";
+    ASSERT_TRUE(CreateDirectoryW(sub.c_str(), nullptr));
+    writeFileBytes(iniPath(), "[Parcelwight_setting]\r\ncurrentdirectory_r=" + narrow(sub) + "\r\n");
+    start();
+    EXPECT_EQ(std::wstring(AppState.ownFolder), sub);
+    EXPECT_EQ(controlText(window, IDC_OWN_FOLDER_LABEL), sub);
+
+    AppState.transferState = TransferState::CallCopyTO;
+    SendMessageW(window, WM_COMMAND, IDM_OWN_ROOT, 0);
+    EXPECT_EQ(std::wstring(AppState.ownFolder), sub);
+    AppState.transferState = TransferState::Waiting;
+    // The high word of wParam is not looked at.
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDM_OWN_ROOT, 1), 0);
+    EXPECT_STREQ(AppState.ownFolder, L"C:\\");
+    EXPECT_EQ(controlText(window, IDC_OWN_FOLDER_LABEL), L"C:\\");
+    // Ids outside the menu are ignored.
+    EXPECT_EQ(SendMessageW(window, WM_COMMAND, 121, 0), 0);
+    EXPECT_EQ(SendMessageW(window, WM_COMMAND, 100, 0), 0);
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(MainWindowTest, HostNameCommandShowsAddressAndName)
+{
+    start();
+    SendMessageW(window, WM_COMMAND, IDM_HOST_NAME, 0);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].owner, window);
+    EXPECT_EQ(boxes[0].caption, L"HostName");
+    EXPECT_EQ(boxes[0].text, std::wstring(AppState.ownAddressText) + L"\r\n" + AppState.ownHostText);
+    EXPECT_EQ(boxes[0].flags & 0xF, static_cast<UINT>(MB_OK));
+}
+
+TEST_F(MainWindowTest, PaneDoubleClicksAndOtherNotifications)
+{
+    std::wstring sub = folder + L"\\inner";
+    ASSERT_TRUE(CreateDirectoryW(sub.c_str(), nullptr));
+    writeFileBytes(iniPath(), "[Parcelwight_setting]\r\ncurrentdirectory_r=" + narrow(folder) + "\r\n");
+    start();
+    std::vector<std::wstring> names = paneNames(AppState.ownPane);
+    int row = -1;
+    for (size_t i = 0; i < names.size(); i++)
+        if (names[i] == L"inner")
+            row = static_cast<int>(i);
+    ASSERT_GE(row, 0);
+    selectOnly(AppState.ownPane, row);
+
+    // Anything but a double-click passes through.
+    NMHDR other = {AppState.ownPane, IDC_OWN_PANE, static_cast<UINT>(NM_CLICK)};
+    SendMessageW(window, WM_NOTIFY, IDC_OWN_PANE, reinterpret_cast<LPARAM>(&other));
+    NMHDR fromBar = {AppState.statusBar, IDC_STATUS_BAR, static_cast<UINT>(NM_DBLCLK)};
+    EXPECT_EQ(SendMessageW(window, WM_NOTIFY, IDC_STATUS_BAR, reinterpret_cast<LPARAM>(&fromBar)), 0);
+    EXPECT_EQ(std::wstring(AppState.ownFolder), folder);
+
+    // The own pane moves whatever the transfer state.
+    AppState.transferState = TransferState::RequestCopyTO;
+    doubleClick(window, IDC_OWN_PANE);
+    EXPECT_EQ(std::wstring(AppState.ownFolder), sub);
+    EXPECT_EQ(controlText(window, IDC_OWN_FOLDER_LABEL), sub);
+
+    // The peer pane stays put while an exchange runs: no request, no change.
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT;
+    item.pszText = const_cast<wchar_t *>(L"work");
+    SendMessageW(AppState.peerPane, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    selectOnly(AppState.peerPane, 0);
+    doubleClick(window, IDC_PEER_PANE);
+    EXPECT_EQ(AppState.transferState, TransferState::RequestCopyTO);
+    EXPECT_STREQ(AppState.peerFolder, L"C:\\");
+    EXPECT_EQ(paneNames(AppState.peerPane).size(), 1u);
+    EXPECT_TRUE(recordedBoxes().empty());
+    AppState.transferState = TransferState::Waiting;
+}
+
+TEST_F(MainWindowTest, CloseWithLinkClosedDestroysAtOnceAndSavesInOrder)
+{
+    start();
+    wcscpy(AppState.peerFolder, L"D:\\data");
+    AppState.port = 2001;
+    AppState.monitorOn = 1;
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(AppState.mainWindow, nullptr);
+    EXPECT_TRUE(recordedBoxes().empty());
+
+    std::wstring text = readUtf16File(iniPath());
+    const wchar_t *keys[] = {L"currentdirectory_r=C:\\", L"currentdirectory_w=D:\\data", L"ip_mode=0",
+                             L"port_no=2001", L"ip_no1=192", L"ip_no2=138", L"ip_no3=1", L"ip_no4=31",
+                             L"sendreadmonitor_on=1"};
+    size_t at = text.find(L"[Parcelwight_setting]");
+    ASSERT_NE(at, std::wstring::npos) << narrow(text);
+    for (const wchar_t *key : keys) {
+        size_t next = text.find(key, at);
+        ASSERT_NE(next, std::wstring::npos) << narrow(key) << " in " << narrow(text);
+        at = next;
+    }
+
+    // The peer folder always starts at the root again; the rest comes back.
+    window = startMainWindow(folder);
+    ASSERT_NE(window, nullptr);
+    EXPECT_STREQ(AppState.peerFolder, L"C:\\");
+    EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\");
+    EXPECT_EQ(AppState.port, 2001);
+    EXPECT_EQ(AppState.monitorOn, 1);
+}
+
+TEST_F(MainWindowTest, ExitCommandTakesTheClosePath)
+{
+    start();
+    SendMessageW(window, WM_COMMAND, IDM_EXIT, 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_TRUE(fileExists(iniPath()));
+}
+
+}  // namespace

@@ -1,0 +1,465 @@
+// file_transfer_test.cpp: the file sender's blocks and trailers on the wire, and the file receiver's
+// temporary file, replacement and discarding.
+#include "core/file_receiver.h"
+#include "core/file_sender.h"
+
+#include "tests/core/peer_harness.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// 2024-01-01 00:00:00 UTC, and two later times.
+const unsigned long long NewYear2024 = 0x01DA3C457689C000ull;
+const unsigned long long Later1 = NewYear2024 + 36000000000ull;
+const unsigned long long Later2 = NewYear2024 + 72000000000ull;
+
+bool receiveBufferIsZero()
+{
+    for (int i = 0; i < ReceiveBufferBytes; i++)
+        if (AppState.receiveBuffer[i] != 0)
+            return false;
+    return true;
+}
+
+class FileSenderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(openPeer(&peer, ConnectionMode::Client));
+        folder = makeTempFolder(L"pwsend");
+        ASSERT_FALSE(folder.empty());
+    }
+    void TearDown() override
+    {
+        abandonTransferFile();
+        closePeer(&peer);
+        removeTree(folder);
+    }
+
+    // Sends the whole of path and returns what went on the wire, one message per entry; results in *results.
+    std::vector<std::string> sendAll(const std::wstring &path, BlockKind kind, std::vector<int> *results)
+    {
+        SCOPED_TRACE("sendAll");
+        std::vector<std::string> wire;
+        wcscpy(AppState.sendSourcePath, path.c_str());
+        for (int number = 0; number < 100; number++) {
+            memset(AppState.receiveBuffer, 0xdd, sizeof(AppState.receiveBuffer));
+            int result = sendStep(kind, number);
+            results->push_back(result);
+            EXPECT_TRUE(receiveBufferIsZero()) << "after block " << number;
+            wire.push_back(fromUs(&peer));
+            if (result != SendStepBlockSent)
+                break;
+        }
+        return wire;
+    }
+
+    std::wstring sourceWith(const std::string &bytes)
+    {
+        std::wstring path = folder + L"\\source.bin";
+        EXPECT_TRUE(writeFileBytes(path, bytes));
+        EXPECT_TRUE(setFileTimes(path, fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2)));
+        return path;
+    }
+
+    PeerHarness peer;
+    std::wstring folder;
+};
+
+// The trailer of a file as the file system now reports its times (a read may have moved its access time, and a
+// file system without creation times reports another one; the trailer carries what the platform reports).
+std::string expectedTrailer(const char *tag, const std::wstring &path)
+{
+    FILETIME created, accessed, written;
+    EXPECT_TRUE(getFileTimes(path, &created, &accessed, &written));
+    EXPECT_EQ(fileTimeValue(written), Later2);
+    return trailerMessage(tag, created, accessed, written);
+}
+
+TEST_F(FileSenderTest, BlocksOfThousandBytesThenTheTrailer)
+{
+    struct Case {
+        size_t size;
+        std::vector<size_t> blocks;
+    };
+    const Case cases[] = {{0, {}}, {1000, {1000}}, {1001, {1000, 1}}, {2500, {1000, 1000, 500}}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "size " << c.size);
+        std::string data = patternBytes(c.size, static_cast<int>(c.size));
+        std::wstring path = sourceWith(data);
+        std::vector<int> results;
+        std::vector<std::string> wire = sendAll(path, BlockKind::FR, &results);
+        ASSERT_EQ(wire.size(), c.blocks.size() + 1);
+        size_t offset = 0;
+        for (size_t i = 0; i < c.blocks.size(); i++) {
+            EXPECT_EQ(results[i], SendStepBlockSent);
+            EXPECT_EQ(wire[i], blockMessage("FR", static_cast<int>(i), data.substr(offset, c.blocks[i])));
+            offset += c.blocks[i];
+        }
+        EXPECT_EQ(results.back(), SendStepFinished);
+        EXPECT_EQ(wire.back(), expectedTrailer("FR", path));
+        EXPECT_EQ(AppState.fileState, FileIoState::Done);
+        EXPECT_TRUE(openableExclusively(path));
+    }
+}
+
+TEST_F(FileSenderTest, TrailerCarriesTheTimesLittleEndian)
+{
+    std::wstring path = sourceWith("");
+    ASSERT_TRUE(setFileTimes(path, fileTimeOf(NewYear2024), fileTimeOf(NewYear2024), fileTimeOf(NewYear2024)));
+    std::vector<int> results;
+    std::vector<std::string> wire = sendAll(path, BlockKind::FB, &results);
+    ASSERT_EQ(wire.size(), 1u);
+    const unsigned char expected[8] = {0x00, 0xC0, 0x89, 0x76, 0x45, 0x3C, 0xDA, 0x01};
+    ASSERT_EQ(wire[0].size(), 32u);
+    EXPECT_EQ(wire[0].substr(0, 8), "FB999999");
+    EXPECT_EQ(wire[0].substr(24, 8), std::string(reinterpret_cast<const char *>(expected), 8));
+}
+
+TEST_F(FileSenderTest, MissingSourceIsCreatedEmptyAndSentAsTheTrailerAlone)
+{
+    std::wstring path = folder + L"\\absent.txt";
+    std::vector<int> results;
+    std::vector<std::string> wire = sendAll(path, BlockKind::FR, &results);
+    ASSERT_EQ(results, std::vector<int>{SendStepFinished});
+    ASSERT_EQ(wire.size(), 1u);
+    EXPECT_EQ(wire[0].size(), 32u);
+    EXPECT_EQ(wire[0].substr(0, 8), "FR999999");
+    std::string bytes;
+    EXPECT_TRUE(readFileBytes(path, &bytes));
+    EXPECT_TRUE(bytes.empty());
+}
+
+TEST_F(FileSenderTest, ServerSendsBlocksToSlotZero)
+{
+    SOCKET other = INVALID_SOCKET, otherPeer = INVALID_SOCKET;
+    ASSERT_TRUE(loopbackPair(&other, &otherPeer));
+    AppState.mode = ConnectionMode::Server;
+    AppState.clientSlots[0] = peer.ours;
+    AppState.clientSlots[1] = other;
+    AppState.currentSlot = 1;
+    AppState.mainSocket = other;
+    std::wstring path = sourceWith("abc");
+    wcscpy(AppState.sendSourcePath, path.c_str());
+    EXPECT_EQ(sendStep(BlockKind::FB, 0), SendStepBlockSent);
+    EXPECT_EQ(fromUs(&peer), "FB000000abc");
+    EXPECT_TRUE(silentFor(otherPeer, 100));
+    closesocket(other);
+    closesocket(otherPeer);
+}
+
+TEST_F(FileSenderTest, SizeLimitIsExactAndCountsTheHighWord)
+{
+    struct Case {
+        unsigned long long size;
+        bool accepted;
+    };
+    const Case cases[] = {{999997000ull, true}, {999997001ull, false}, {4294967396ull, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "size " << c.size);
+        clearRecordedBoxes();
+        std::wstring path = folder + L"\\sparse.bin";
+        ASSERT_TRUE(makeSparseFile(path, c.size));
+        wcscpy(AppState.sendSourcePath, path.c_str());
+        AppState.transferState = TransferState::CallCopyTO;
+        int result = sendStep(BlockKind::FR, 0);
+        if (c.accepted) {
+            EXPECT_EQ(result, SendStepBlockSent);
+            EXPECT_EQ(fromUs(&peer), blockMessage("FR", 0, std::string(1000, '\0')));
+            EXPECT_EQ(sendStep(BlockKind::FR, -1), SendStepStopped);
+            EXPECT_TRUE(recordedBoxes().empty());
+        } else {
+            EXPECT_EQ(result, SendStepStopped);
+            EXPECT_TRUE(silentFor(peer.theirs, 50));
+            std::vector<RecordedBox> boxes = recordedBoxes();
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0].text, L"953Mbyteは出来ません");
+            EXPECT_EQ(boxes[0].caption, L"SizeOver");
+            EXPECT_EQ(boxes[0].owner, nullptr);
+        }
+        EXPECT_EQ(AppState.fileState, FileIoState::Done);
+        EXPECT_TRUE(openableExclusively(path));
+        DeleteFileW(path.c_str());
+    }
+}
+
+TEST_F(FileSenderTest, OversizedPullIsRefusedWithoutABox)
+{
+    std::wstring path = folder + L"\\sparse.bin";
+    ASSERT_TRUE(makeSparseFile(path, 999997001ull));
+    wcscpy(AppState.sendSourcePath, path.c_str());
+    AppState.transferState = TransferState::RequestCopyFrom;
+    EXPECT_EQ(sendStep(BlockKind::FB, 0), SendStepStopped);
+    EXPECT_TRUE(recordedBoxes().empty());
+    EXPECT_TRUE(silentFor(peer.theirs, 50));
+}
+
+TEST_F(FileSenderTest, LockedSourceIsNotSent)
+{
+    std::wstring path = sourceWith("locked");
+    HANDLE holder = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    wcscpy(AppState.sendSourcePath, path.c_str());
+    EXPECT_EQ(sendStep(BlockKind::FR, 0), SendStepStopped);
+    EXPECT_EQ(AppState.fileState, FileIoState::Closed);
+    EXPECT_TRUE(silentFor(peer.theirs, 50));
+    CloseHandle(holder);
+}
+
+TEST_F(FileSenderTest, ReadFailureStopsInsteadOfSendingAShortFile)
+{
+    std::wstring path = sourceWith(patternBytes(2500));
+    wcscpy(AppState.sendSourcePath, path.c_str());
+    ASSERT_EQ(sendStep(BlockKind::FR, 0), SendStepBlockSent);
+    fromUs(&peer);
+    // Swap the source for a handle that cannot be read.
+    CloseHandle(AppState.fileHandle);
+    AppState.fileHandle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(AppState.fileHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(sendStep(BlockKind::FR, 1), SendStepStopped);
+    EXPECT_TRUE(sendStepReadFailed());
+    EXPECT_EQ(AppState.fileState, FileIoState::Failed);
+    EXPECT_TRUE(silentFor(peer.theirs, 50));
+    EXPECT_TRUE(openableExclusively(path));
+}
+
+TEST_F(FileSenderTest, FailedSendClosesTheSourceAndShowsABoundedReport)
+{
+    std::wstring path = sourceWith(std::string(2500, 'a'));
+    wcscpy(AppState.sendSourcePath, path.c_str());
+    AppState.mode = ConnectionMode::Server;
+    AppState.clientSlots[0] = INVALID_SOCKET;
+    EXPECT_EQ(sendStep(BlockKind::FB, 0), SendStepStopped);
+    EXPECT_EQ(AppState.fileState, FileIoState::Failed);
+    EXPECT_TRUE(openableExclusively(path));
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"WSAGetLastError");
+    EXPECT_EQ(boxes[0].text.compare(0, 4, L"ERR="), 0);
+    EXPECT_NE(boxes[0].text.find(L":C0/S1=1:Sel=0\r\nFB000000aaa"), std::wstring::npos);
+    EXPECT_LT(boxes[0].text.size(), 512u);
+}
+
+TEST_F(FileSenderTest, CallsWithNothingOpenSendNothing)
+{
+    AppState.fileState = FileIoState::Done;
+    EXPECT_EQ(sendStep(BlockKind::FR, 3), SendStepFinished);
+    AppState.fileState = FileIoState::Closed;
+    EXPECT_EQ(sendStep(BlockKind::FR, 3), SendStepStopped);
+    EXPECT_EQ(sendStep(BlockKind::FR, -1), SendStepStopped);
+    EXPECT_TRUE(silentFor(peer.theirs, 50));
+}
+
+TEST(TemporaryNameTest, CutAtTheLastDotOrAppendedToAPathWithoutOne)
+{
+    struct Case {
+        const wchar_t *target;
+        const wchar_t *temporary;
+    };
+    const Case cases[] = {
+        {L"C:\\work\\report.txt", L"C:\\work\\report.$TEMP"},
+        {L"C:\\a.txt", L"C:\\a.$TEMP"},
+        {L"C:\\work\\archive.tar.gz", L"C:\\work\\archive.tar.$TEMP"},
+        {L"D:\\old.docs\\README", L"D:\\old.$TEMP"},
+        {L"C:\\work\\README", L"C:\\work\\README.$TEMP"},
+        {L"C:\\work\\x.$TEMP", L"C:\\work\\x.$TEMP.$TEMP"},
+    };
+    for (const Case &c : cases) {
+        wchar_t out[PathChars];
+        wmemset(out, L'#', PathChars);
+        EXPECT_TRUE(temporaryNameFor(c.target, out, PathChars)) << narrow(c.target);
+        EXPECT_STREQ(out, c.temporary);
+    }
+}
+
+TEST(TemporaryNameTest, NameThatWouldNotFitIsRefused)
+{
+    // 253 characters with a one-letter extension: the temporary name needs 251 + 6 = 257, which fits.
+    std::wstring fits = L"C:\\" + std::wstring(248, L'a') + L".b";
+    // Without a dot, 254 characters need 260: one too many.
+    std::wstring tooLong = L"C:\\" + std::wstring(251, L'a');
+    wchar_t out[PathChars + 8];
+    wmemset(out, L'#', COUNTOF(out));
+    EXPECT_TRUE(temporaryNameFor(fits.c_str(), out, PathChars));
+    EXPECT_EQ(std::wstring(out), fits.substr(0, fits.size() - 2) + L".$TEMP");
+    wmemset(out, L'#', COUNTOF(out));
+    EXPECT_FALSE(temporaryNameFor(tooLong.c_str(), out, PathChars));
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(out[PathChars - 1], L'#');
+    std::wstring justFits = L"C:\\" + std::wstring(250, L'a');
+    EXPECT_TRUE(temporaryNameFor(justFits.c_str(), out, PathChars));
+    EXPECT_EQ(wcslen(out), 259u);
+}
+
+class FileReceiverTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetAppState();
+        recordBoxes();
+        folder = makeTempFolder(L"pwrecv");
+        ASSERT_FALSE(folder.empty());
+        target = folder + L"\\report.txt";
+        temporary = folder + L"\\report.$TEMP";
+        targetA = ansiPath(target);
+    }
+    void TearDown() override
+    {
+        abandonTransferFile();
+        removeTree(folder);
+    }
+    int write(int number, const std::string &data)
+    {
+        return writeStep(targetA.c_str(), data.data(), static_cast<int>(data.size()), number);
+    }
+    int finish()
+    {
+        std::string trailer = trailerMessage("FR", fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2));
+        return writeStep(targetA.c_str(), trailer.data() + 8, 24, TrailerNumber);
+    }
+    // Checked before anything reads the file, which could move its access time. Where the file system keeps
+    // no creation time it reports the last write time instead.
+    void expectSenderTimes(const std::wstring &path)
+    {
+        SCOPED_TRACE("times");
+        FILETIME created, accessed, written;
+        ASSERT_TRUE(getFileTimes(path, &created, &accessed, &written));
+        EXPECT_EQ(fileTimeValue(written), Later2);
+        EXPECT_EQ(fileTimeValue(accessed), Later1);
+        EXPECT_TRUE(fileTimeValue(created) == NewYear2024 || fileTimeValue(created) == Later2)
+            << fileTimeValue(created);
+    }
+
+    std::wstring folder, target, temporary;
+    std::string targetA;
+};
+
+TEST_F(FileReceiverTest, BlocksGrowTheTemporaryFileUntilTheTrailerReplacesTheTarget)
+{
+    ASSERT_TRUE(writeFileBytes(target, "old contents"));
+    EXPECT_EQ(write(0, "first "), 1);
+    EXPECT_EQ(write(2, "second "), 1);
+    EXPECT_EQ(write(1, "third"), 1);
+    EXPECT_EQ(AppState.fileState, FileIoState::Open);
+    std::string bytes;
+    ASSERT_TRUE(readFileBytes(target, &bytes));
+    EXPECT_EQ(bytes, "old contents");
+    EXPECT_TRUE(fileExists(temporary));
+    EXPECT_EQ(finish(), 0);
+    EXPECT_EQ(AppState.fileState, FileIoState::Done);
+    EXPECT_FALSE(fileExists(temporary));
+    expectSenderTimes(target);
+    ASSERT_TRUE(readFileBytes(target, &bytes));
+    EXPECT_EQ(bytes, "first second third");
+    EXPECT_EQ(GetFileAttributesW(target.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY),
+              0u);
+}
+
+TEST_F(FileReceiverTest, AbortDeletesTheTemporaryFileAndLeavesTheTarget)
+{
+    ASSERT_TRUE(writeFileBytes(target, "old"));
+    EXPECT_EQ(write(0, "new data"), 1);
+    EXPECT_EQ(writeStep(targetA.c_str(), nullptr, 0, -1), 0);
+    EXPECT_EQ(AppState.fileState, FileIoState::Done);
+    EXPECT_FALSE(fileExists(temporary));
+    std::string bytes;
+    ASSERT_TRUE(readFileBytes(target, &bytes));
+    EXPECT_EQ(bytes, "old");
+    // Nothing is open any more: a later block writes nothing.
+    EXPECT_EQ(write(1, "late"), 0);
+    EXPECT_FALSE(fileExists(temporary));
+}
+
+TEST_F(FileReceiverTest, AbandonClosesAndDeletesWhatAnUnfinishedTransferLeft)
+{
+    EXPECT_EQ(write(0, "partial"), 1);
+    abandonTransferFile();
+    EXPECT_NE(AppState.fileState, FileIoState::Open);
+    EXPECT_FALSE(fileExists(temporary));
+    EXPECT_FALSE(fileExists(target));
+    // A source being sent is closed but never deleted.
+    std::wstring source = folder + L"\\source.txt";
+    ASSERT_TRUE(writeFileBytes(source, "keep me"));
+    AppState.fileHandle = CreateFileW(source.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    AppState.fileState = FileIoState::Open;
+    abandonTransferFile();
+    EXPECT_NE(AppState.fileState, FileIoState::Open);
+    EXPECT_TRUE(openableExclusively(source));
+}
+
+TEST_F(FileReceiverTest, StaleLongerTemporaryFileIsTruncated)
+{
+    ASSERT_TRUE(writeFileBytes(temporary, std::string(5000, 'S')));
+    EXPECT_EQ(write(0, "short"), 1);
+    EXPECT_EQ(finish(), 0);
+    std::string bytes;
+    ASSERT_TRUE(readFileBytes(target, &bytes));
+    EXPECT_EQ(bytes, "short");
+}
+
+TEST_F(FileReceiverTest, TrailerWithoutBlockZeroCreatesAnEmptyFileWithTheTimes)
+{
+    ASSERT_TRUE(writeFileBytes(target, "previous"));
+    EXPECT_EQ(finish(), 0);
+    expectSenderTimes(target);
+    std::string bytes = "sentinel";
+    ASSERT_TRUE(readFileBytes(target, &bytes));
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_FALSE(fileExists(temporary));
+    EXPECT_EQ(AppState.fileState, FileIoState::Done);
+}
+
+TEST_F(FileReceiverTest, ATrailerNeverFinishesAnEarlierTransfersFile)
+{
+    // Transfer 1 is abandoned mid-way; transfer 2 is an empty file to another target.
+    EXPECT_EQ(write(0, "from transfer one"), 1);
+    abandonTransferFile();
+    std::wstring second = folder + L"\\other.dat";
+    std::string secondA = ansiPath(second);
+    std::string trailer = trailerMessage("FR", fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2));
+    EXPECT_EQ(writeStep(secondA.c_str(), trailer.data() + 8, 24, TrailerNumber), 0);
+    EXPECT_FALSE(fileExists(target));
+    EXPECT_FALSE(fileExists(temporary));
+    std::string bytes = "x";
+    ASSERT_TRUE(readFileBytes(second, &bytes));
+    EXPECT_TRUE(bytes.empty());
+}
+
+TEST_F(FileReceiverTest, BlockZeroAgainStartsTheFileAfresh)
+{
+    EXPECT_EQ(write(0, "aaaaaaaaaa"), 1);
+    EXPECT_EQ(write(1, "bbbb"), 1);
+    EXPECT_EQ(write(0, "cc"), 1);
+    EXPECT_EQ(finish(), 0);
+    std::string bytes;
+    ASSERT_TRUE(readFileBytes(target, &bytes));
+    EXPECT_EQ(bytes, "cc");
+}
+
+TEST_F(FileReceiverTest, OpenFailuresCreateNothing)
+{
+    std::string missingFolder = ansiPath(folder + L"\\nofolder\\x.txt");
+    EXPECT_EQ(writeStep(missingFolder.c_str(), "a", 1, 0), 0);
+    EXPECT_EQ(AppState.fileState, FileIoState::Closed);
+    // A target whose temporary name would not fit 259 characters.
+    std::string longA = ansiPath(folder + L"\\") + std::string(259 - ansiPath(folder + L"\\").size(), 'n');
+    ASSERT_EQ(longA.size(), 259u);
+    EXPECT_EQ(writeStep(longA.c_str(), "a", 1, 0), 0);
+    EXPECT_EQ(AppState.fileState, FileIoState::Closed);
+    // The temporary name held open elsewhere.
+    HANDLE holder = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(write(0, "x"), 0);
+    EXPECT_EQ(AppState.fileState, FileIoState::Closed);
+    CloseHandle(holder);
+    EXPECT_FALSE(fileExists(target));
+}
+
+} // namespace

@@ -1,0 +1,48 @@
+// peer_harness.h: the test plays the peer over a real loopback connection while this side's engine runs in
+// the test's own thread, one handled message at a time.
+#pragma once
+
+#include "core/app_state.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+struct PeerHarness {
+    SOCKET ours;    // this side's end: mainSocket (Client) or clientSlots[0] (Server)
+    SOCKET theirs;  // the peer's end, driven by the test
+};
+
+// Fresh AppState, recorded boxes and UI, and a connected pair wired in as this side's link in the given mode.
+bool openPeer(PeerHarness *peer, ConnectionMode mode);
+void closePeer(PeerHarness *peer);
+
+// Puts msg into the zero-filled receive buffer with its byte count and runs handleMessage.
+void deliver(const std::string &msg);
+
+// What the peer receives next (one receive), or "" when nothing arrives within timeoutMs.
+std::string fromUs(PeerHarness *peer, int timeoutMs = 2000);
+
+// The 8-byte header and data of a block, a trailer of three times, and "DD"/"FD"/... + an A path.
+std::string blockMessage(const char *tag, int number, const std::string &data);
+std::string trailerMessage(const char *tag, const FILETIME &created, const FILETIME &accessed,
+                           const FILETIME &written);
+std::string requestMessage(const char *tag, const std::wstring &path);
+
+// The thread's ANSI code page form of a wide path.
+std::string ansiPath(const std::wstring &path);
+
+FILETIME fileTimeOf(unsigned long long value);
+unsigned long long fileTimeValue(const FILETIME &time);
+bool setFileTimes(const std::wstring &path, const FILETIME &created, const FILETIME &accessed,
+                  const FILETIME &written);
+bool getFileTimes(const std::wstring &path, FILETIME *created, FILETIME *accessed, FILETIME *written);
+
+// A file of the given logical size without writing its bytes.
+bool makeSparseFile(const std::wstring &path, unsigned long long size);
+
+// True when path can be opened with no sharing, i.e. nobody holds it open.
+bool openableExclusively(const std::wstring &path);
+
+// n bytes running through 0..250 (zeros included), so no block looks like the one before it.
+std::string patternBytes(size_t n, int seed = 0);

@@ -1,0 +1,644 @@
+// protocol_engine_test.cpp: the engine against a peer played by the test: refusals, "NAK", "CUT", the directory
+// and folder exchanges, and pushes, pulls and stops with the exact bytes on the wire and the files left behind.
+#include "core/protocol_engine.h"
+
+#include "core/file_receiver.h"
+#include "tests/core/peer_harness.h"
+#include "tests/support/fake_ui.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const unsigned long long NewYear2024 = 0x01DA3C457689C000ull;
+const unsigned long long Later1 = NewYear2024 + 36000000000ull;
+const unsigned long long Later2 = NewYear2024 + 72000000000ull;
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder = makeTempFolder(L"pweng");
+        ASSERT_FALSE(folder.empty());
+        ASSERT_TRUE(openPeer(&peer, ConnectionMode::Client));
+    }
+    void TearDown() override
+    {
+        abandonTransferFile();
+        closePeer(&peer);
+        removeTree(folder);
+    }
+    void reopenAs(ConnectionMode mode)
+    {
+        closePeer(&peer);
+        ASSERT_TRUE(openPeer(&peer, mode));
+    }
+    // The peer's next message must be exactly this.
+    void expectFromUs(const std::string &expected)
+    {
+        SCOPED_TRACE("expectFromUs");
+        EXPECT_EQ(fromUs(&peer), expected);
+    }
+    void expectSilence(int ms = 100)
+    {
+        SCOPED_TRACE("expectSilence");
+        EXPECT_TRUE(silentFor(peer.theirs, ms));
+    }
+    std::vector<TransferState> refreshes() { return fakeUiSnapshot().states; }
+    int boxesCaptioned(const wchar_t *caption)
+    {
+        int n = 0;
+        for (const RecordedBox &box : recordedBoxes())
+            n += box.caption == caption ? 1 : 0;
+        return n;
+    }
+
+    PeerHarness peer;
+    std::wstring folder;
+};
+
+TEST_F(EngineTest, WaitingRefusesWhatIsNotAValidRequest)
+{
+    std::string tooLong = "C:\\" + std::string(257, 'p');
+    const std::string refused[] = {
+        "ACK",      "DR999999", "DR000000a,b,c,8", "DX",           "DDC:",         "FDab",
+        "FCab",     "FX/abc",   "CD",              "CX",           "CUTX",         "Q",
+        "DD" + tooLong, "FD" + tooLong, "FC" + tooLong, "CD" + tooLong, std::string("DD\0C:\\abc", 9),
+    };
+    for (const std::string &message : refused) {
+        SCOPED_TRACE(message.substr(0, 12));
+        clearRecordedBoxes();
+        deliver(message);
+        expectFromUs("NAK");
+        EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+        EXPECT_EQ(boxesCaptioned(L"SEND-NAK"), 1);
+    }
+    EXPECT_TRUE(refreshes().empty());
+    expectSilence();
+}
+
+TEST_F(EngineTest, NakIsNeverAnsweredInAnyState)
+{
+    AppState.monitorOn = 1;
+    for (int state = 0; state <= static_cast<int>(TransferState::StopFrom) + 1; state++) {
+        SCOPED_TRACE(state);
+        AppState.transferState = static_cast<TransferState>(state);
+        deliver(state % 2 ? "NAK" : "NAKanything");
+        EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    }
+    expectSilence(200);
+    EXPECT_TRUE(refreshes().empty());
+    EXPECT_TRUE(recordedBoxes().empty());
+    // Every receive is logged first, "NAK" included.
+    EXPECT_EQ(AppState.receivedRingPos, 12);
+    EXPECT_EQ(std::string(AppState.receivedRing[1], 3), "NAK");
+}
+
+// A hidden window on this thread stands for the main window that closes the link.
+class TimerWindow {
+public:
+    TimerWindow() { window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr); }
+    ~TimerWindow()
+    {
+        KillTimer(window, 1);
+        DestroyWindow(window);
+    }
+    // The id of the first WM_TIMER within ms, or 0.
+    UINT_PTR waitForTimer(int ms)
+    {
+        DWORD start = GetTickCount();
+        MSG msg;
+        while (GetTickCount() - start < static_cast<DWORD>(ms)) {
+            if (PeekMessageW(&msg, window, WM_TIMER, WM_TIMER, PM_REMOVE))
+                return msg.wParam;
+            Sleep(5);
+        }
+        return 0;
+    }
+    HWND window;
+};
+
+TEST_F(EngineTest, CutOnAClientArmsTheDisconnectTimer)
+{
+    TimerWindow timer;
+    ASSERT_NE(timer.window, nullptr);
+    AppState.timerWindow = timer.window;
+    deliver("CUT");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_EQ(timer.waitForTimer(3000), 1u);
+    expectSilence();
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(EngineTest, CutIsRefusedByAServerAndByABusyClient)
+{
+    TimerWindow timer;
+    AppState.timerWindow = timer.window;
+    AppState.transferState = TransferState::CallDIR;
+    deliver("CUT");
+    expectFromUs("NAK");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    AppState.transferState = TransferState::FolderTO;
+    deliver("CUT");
+    expectSilence();
+    EXPECT_EQ(AppState.transferState, TransferState::FolderTO);
+
+    reopenAs(ConnectionMode::Server);
+    AppState.timerWindow = timer.window;
+    deliver("CUT");
+    expectFromUs("NAK");
+    EXPECT_EQ(timer.waitForTimer(300), 0u);
+}
+
+TEST_F(EngineTest, FolderToWaitsForAckThenListsThePeerFolderAgain)
+{
+    wcscpy(AppState.peerFolder, L"D:\\shared");
+    AppState.transferState = TransferState::FolderTO;
+    deliver("DR000001name,2024/01/01 00:00,1,8");
+    deliver("FD" "C:\\x.txt");
+    deliver("ACKnowledged");
+    expectFromUs("DDD:\\shared");
+    EXPECT_EQ(AppState.transferState, TransferState::CallDIR);
+    EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::Waiting, TransferState::CallDIR}));
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(EngineTest, FolderRequestCreatesTheFolderAndIsAlwaysAcknowledged)
+{
+    std::wstring created = folder + L"\\new folder";
+    deliver(requestMessage("CD", created));
+    expectFromUs("ACK");
+    EXPECT_EQ(GetFileAttributesW(created.c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+              static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::FolderFrom, TransferState::Waiting}));
+    deliver(requestMessage("CD", created));
+    expectFromUs("ACK");
+    deliver("CDx");
+    expectFromUs("ACK");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+}
+
+TEST_F(EngineTest, ServerStreamsAFortyRowListingThenAsksForTheClientsFolderOnce)
+{
+    reopenAs(ConnectionMode::Server);
+    for (int i = 0; i < 37; i++) {
+        wchar_t name[32];
+        _snwprintf(name, 31, L"\\f%02d.txt", i);
+        name[31] = 0;
+        ASSERT_TRUE(writeFileBytes(folder + name, "x"));
+    }
+    deliver(requestMessage("DD", folder));
+    EXPECT_EQ(AppState.transferState, TransferState::RequestDIR);
+    std::vector<std::string> rows;
+    rows.push_back(fromUs(&peer));
+    int acks = 0;
+    DWORD lastTook = 0;
+    while (rows.back() != "DR999999" && acks < 100) {
+        DWORD start = GetTickCount();
+        deliver("ACK");
+        lastTook = GetTickCount() - start;
+        acks++;
+        rows.push_back(fromUs(&peer));
+    }
+    ASSERT_EQ(rows.size(), 40u);
+    EXPECT_EQ(acks, 39);
+    for (int i = 0; i < 39; i++) {
+        char header[16];
+        snprintf(header, sizeof(header), "DR%06d", i);
+        EXPECT_EQ(rows[i].substr(0, 8), header);
+    }
+    // The server's own request comes half a second after the terminator, in the same handling.
+    EXPECT_GE(lastTook, 400u);
+    expectFromUs("DDC:\\");
+    EXPECT_EQ(AppState.transferState, TransferState::CallDIR);
+    EXPECT_EQ(AppState.serverAskedPeerDir, 1);
+    EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::RequestDIR, TransferState::Waiting,
+                                                       TransferState::CallDIR}));
+
+    // Next listings are not followed by a request; a folder that cannot be searched is the terminator alone.
+    resetFakeUi();
+    AppState.transferState = TransferState::Waiting;
+    deliver(requestMessage("DD", folder + L"\\missing"));
+    expectFromUs("DR999999");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    expectSilence(700);
+    EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::RequestDIR, TransferState::Waiting}));
+}
+
+TEST_F(EngineTest, ServedListingIgnoresAckPastTheEndAndRefusesAnythingElse)
+{
+    deliver(requestMessage("DD", folder + L"\\missing"));
+    expectFromUs("DR999999");
+    expectSilence(600);  // a client never asks back
+    AppState.transferState = TransferState::RequestDIR;
+    deliver("ACK");
+    expectSilence();
+    EXPECT_EQ(AppState.transferState, TransferState::RequestDIR);
+    deliver("DR999999");
+    expectFromUs("NAK");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+}
+
+TEST_F(EngineTest, CallDirTakesRecordsUntilTheTerminator)
+{
+    AppState.transferState = TransferState::CallDIR;
+    for (int i = 0; i < 39; i++) {
+        char record[64];
+        snprintf(record, sizeof(record), "DR%06dentry%02d.txt,2024/01/01 00:00,10,8", i, i);
+        deliver(record);
+        expectFromUs("ACK");
+    }
+    EXPECT_EQ(AppState.transferState, TransferState::CallDIR);
+    EXPECT_TRUE(refreshes().empty());
+    deliver("DR999999");
+    expectSilence();
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    FakeUi ui = fakeUiSnapshot();
+    ASSERT_EQ(ui.peerRows.size(), 39u);
+    EXPECT_EQ(ui.peerRows[0], "0|entry00.txt,2024/01/01 00:00,10,8");
+    EXPECT_EQ(ui.peerRows[38], "38|entry38.txt,2024/01/01 00:00,10,8");
+    EXPECT_EQ(ui.states, std::vector<TransferState>{TransferState::Waiting});
+}
+
+TEST_F(EngineTest, CallDirRefusesShortAndRefusedRecords)
+{
+    AppState.transferState = TransferState::CallDIR;
+    deliver("DR000001a,,");  // text length 11
+    expectFromUs("NAK");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    AppState.transferState = TransferState::CallDIR;
+    deliver("DR000001a,,,8");
+    expectFromUs("ACK");
+    setFakeUiRefuseRecords(true);
+    deliver("DR000002bad record");
+    expectFromUs("NAK");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+}
+
+// Requester of a push: this side sends the file one block per "ACK".
+class PushTest : public EngineTest {
+protected:
+    std::wstring startPush(const std::string &bytes)
+    {
+        std::wstring source = folder + L"\\source.dat";
+        EXPECT_TRUE(writeFileBytes(source, bytes));
+        wcscpy(AppState.sendSourcePath, source.c_str());
+        AppState.blockCount = 0;
+        AppState.stopRequest = StopRequest::None;
+        AppState.transferState = TransferState::CallCopyTO;
+        return source;
+    }
+};
+
+TEST_F(PushTest, FileGoesOutOneBlockPerAckThenTheTrailer)
+{
+    std::string data = patternBytes(2500, 3);
+    std::wstring source = startPush(data);
+    deliver("ACK");
+    expectFromUs(blockMessage("FR", 0, data.substr(0, 1000)));
+    deliver("ACK");
+    expectFromUs(blockMessage("FR", 1, data.substr(1000, 1000)));
+    deliver("ACK");
+    expectFromUs(blockMessage("FR", 2, data.substr(2000)));
+    EXPECT_EQ(AppState.blockCount, 3);
+    EXPECT_EQ(AppState.transferState, TransferState::CallCopyTO);
+    deliver("ACK");
+    std::string trailer = fromUs(&peer);
+    EXPECT_EQ(trailer.size(), 32u);
+    EXPECT_EQ(trailer.substr(0, 8), "FR999999");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_EQ(AppState.blockCount, 3);
+    EXPECT_EQ(refreshes(), std::vector<TransferState>{TransferState::Waiting});
+    // An "ACK" after the trailer finds this side in Waiting.
+    deliver("ACK");
+    expectFromUs("NAK");
+    EXPECT_TRUE(openableExclusively(source));
+}
+
+TEST_F(PushTest, EmptyFileIsTheTrailerAlone)
+{
+    startPush("");
+    deliver("ACK");
+    std::string trailer = fromUs(&peer);
+    EXPECT_EQ(trailer.substr(0, 8), "FR999999");
+    EXPECT_EQ(trailer.size(), 32u);
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_EQ(AppState.blockCount, 0);
+    expectSilence();
+}
+
+TEST_F(PushTest, OversizedSourceIsReportedAndRefused)
+{
+    std::wstring source = folder + L"\\big.bin";
+    ASSERT_TRUE(makeSparseFile(source, 999997001ull));
+    wcscpy(AppState.sendSourcePath, source.c_str());
+    AppState.transferState = TransferState::CallCopyTO;
+    deliver("ACK");
+    expectFromUs("NAK");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_EQ(boxesCaptioned(L"SizeOver"), 1);
+    EXPECT_EQ(boxesCaptioned(L"SEND-NAK"), 1);
+}
+
+TEST_F(PushTest, StopSendsTheTagClosesTheSourceAndEndsOnTheNextAck)
+{
+    std::string data = patternBytes(2500);
+    std::wstring source = startPush(data);
+    deliver("ACK");
+    expectFromUs(blockMessage("FR", 0, data.substr(0, 1000)));
+    AppState.stopRequest = StopRequest::Requested;
+    AppState.monitorOn = 1;
+    deliver("ACK");
+    expectFromUs("FRDTSTOP");
+    EXPECT_EQ(AppState.stopRequest, StopRequest::Sent);
+    EXPECT_EQ(AppState.transferState, TransferState::CallCopyTO);
+    EXPECT_TRUE(openableExclusively(source));
+    EXPECT_EQ(std::string(AppState.sentRing[0], 8), "FRDTSTOP");
+    deliver("ACK");
+    expectSilence();
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_EQ(AppState.stopRequest, StopRequest::None);
+}
+
+TEST_F(PushTest, StopBeforeTheFirstBlockSendsOnlyTheTag)
+{
+    startPush("data");
+    AppState.stopRequest = StopRequest::Requested;
+    deliver("ACK");
+    expectFromUs("FRDTSTOP");
+    deliver("ACK");
+    expectSilence();
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+}
+
+TEST_F(PushTest, NakFromThePeerReleasesTheSource)
+{
+    std::wstring source = startPush(patternBytes(2500));
+    deliver("ACK");
+    fromUs(&peer);
+    deliver("NAK");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_NE(AppState.fileState, FileIoState::Open);
+    EXPECT_TRUE(openableExclusively(source));
+    expectSilence();
+}
+
+TEST_F(PushTest, UnexpectedAnswerIsRefusedAndReleasesTheSource)
+{
+    std::wstring source = startPush(patternBytes(2500));
+    deliver("ACK");
+    fromUs(&peer);
+    deliver("FR000000xx");
+    expectFromUs("NAK");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_TRUE(openableExclusively(source));
+}
+
+// Server of a push: this side writes what the peer sends.
+class ServedPushTest : public EngineTest {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        target = folder + L"\\report.txt";
+        temporary = folder + L"\\report.$TEMP";
+    }
+    void startServed()
+    {
+        deliver(requestMessage("FD", target));
+        expectFromUs("ACK");
+        EXPECT_EQ(AppState.transferState, TransferState::RequestCopyTO);
+    }
+    std::string contents(const std::wstring &path)
+    {
+        std::string bytes = "<missing>";
+        readFileBytes(path, &bytes);
+        return bytes;
+    }
+    std::wstring target, temporary;
+};
+
+TEST_F(ServedPushTest, BlocksAreAcknowledgedAndTheTrailerReplacesTheTarget)
+{
+    ASSERT_TRUE(writeFileBytes(target, "old"));
+    startServed();
+    std::string data = patternBytes(2500, 9);
+    for (int i = 0; i < 3; i++) {
+        deliver(blockMessage("FR", i, data.substr(i * 1000, 1000)));
+        expectFromUs("ACK");
+        EXPECT_EQ(contents(target), "old");
+    }
+    deliver(trailerMessage("FR", fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2)));
+    expectSilence();
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_FALSE(fileExists(temporary));
+    FILETIME created, accessed, written;
+    ASSERT_TRUE(getFileTimes(target, &created, &accessed, &written));
+    EXPECT_EQ(fileTimeValue(written), Later2);
+    EXPECT_EQ(fileTimeValue(accessed), Later1);
+    EXPECT_EQ(contents(target), data);
+    EXPECT_EQ(AppState.blockCount, 0);
+    EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::RequestCopyTO, TransferState::Waiting}));
+}
+
+TEST_F(ServedPushTest, StopLeavesTheTargetAndNoTemporaryFile)
+{
+    ASSERT_TRUE(writeFileBytes(target, "old"));
+    startServed();
+    deliver(blockMessage("FR", 0, std::string(1000, 'n')));
+    expectFromUs("ACK");
+    deliver(blockMessage("FR", 1, std::string(1000, 'n')));
+    expectFromUs("ACK");
+    ASSERT_TRUE(fileExists(temporary));
+    deliver("FRDTSTOP");
+    expectFromUs("ACK");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_FALSE(fileExists(temporary));
+    EXPECT_EQ(contents(target), "old");
+    // A stop before any block has nothing to delete and is acknowledged all the same.
+    startServed();
+    deliver("FRDTSTOP");
+    expectFromUs("ACK");
+    EXPECT_EQ(contents(target), "old");
+}
+
+TEST_F(ServedPushTest, NakOrARefusedBlockLeavesNoTemporaryFileOpenOrOnDisk)
+{
+    startServed();
+    deliver(blockMessage("FR", 0, "partial"));
+    expectFromUs("ACK");
+    deliver("NAK");
+    expectSilence();
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_NE(AppState.fileState, FileIoState::Open);
+    EXPECT_FALSE(fileExists(temporary));
+    EXPECT_FALSE(fileExists(target));
+
+    startServed();
+    deliver(blockMessage("FR", 0, "partial"));
+    expectFromUs("ACK");
+    deliver(blockMessage("FB", 1, "wrong kind"));
+    expectFromUs("NAK");
+    EXPECT_NE(AppState.fileState, FileIoState::Open);
+    EXPECT_FALSE(fileExists(temporary));
+    // A block with no file open is refused.
+    startServed();
+    deliver(blockMessage("FR", 1, "no block 0"));
+    expectFromUs("NAK");
+    EXPECT_FALSE(fileExists(temporary));
+}
+
+TEST_F(ServedPushTest, EmptyFileArrivesEmptyWithTheSendersTimes)
+{
+    ASSERT_TRUE(writeFileBytes(target, "previous contents"));
+    startServed();
+    deliver(trailerMessage("FR", fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2)));
+    expectSilence();
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    FILETIME created, accessed, written;
+    ASSERT_TRUE(getFileTimes(target, &created, &accessed, &written));
+    EXPECT_EQ(fileTimeValue(written), Later2);
+    EXPECT_EQ(contents(target), "");
+    EXPECT_FALSE(fileExists(temporary));
+}
+
+TEST_F(ServedPushTest, BlockZeroInTheMiddleStartsAfresh)
+{
+    startServed();
+    deliver(blockMessage("FR", 0, "aaaaaaaa"));
+    expectFromUs("ACK");
+    deliver(blockMessage("FR", 0, "bb"));
+    expectFromUs("ACK");
+    deliver(trailerMessage("FR", fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2)));
+    EXPECT_EQ(contents(target), "bb");
+}
+
+TEST_F(ServedPushTest, TargetWhoseTemporaryNameWouldNotFitIsRefusedAtOnce)
+{
+    std::string prefix = ansiPath(folder + L"\\");
+    std::string longTarget = prefix + std::string(255 - prefix.size(), 'n');  // no dot: needs 255 + 6
+    deliver("FD" + longTarget);
+    expectFromUs("NAK");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+}
+
+// Server of a pull: this side sends the file the peer asks for.
+TEST_F(EngineTest, ServedPullAnswersWithBlocksThenTheTrailer)
+{
+    std::wstring source = folder + L"\\asked.bin";
+    std::string data = patternBytes(1001, 5);
+    ASSERT_TRUE(writeFileBytes(source, data));
+    deliver(requestMessage("FC", source));
+    expectFromUs(blockMessage("FB", 0, data.substr(0, 1000)));
+    EXPECT_EQ(AppState.transferState, TransferState::RequestCopyFrom);
+    EXPECT_EQ(AppState.blockCount, 1);
+    EXPECT_EQ(std::string(AppState.incomingTargetA), ansiPath(source));
+    deliver("ACK");
+    expectFromUs(blockMessage("FB", 1, data.substr(1000)));
+    deliver("ACK");
+    std::string trailer = fromUs(&peer);
+    EXPECT_EQ(trailer.substr(0, 8), "FB999999");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::RequestCopyFrom, TransferState::Waiting}));
+    EXPECT_TRUE(openableExclusively(source));
+}
+
+TEST_F(EngineTest, ServedPullOfAnEmptyOrMissingFileIsTheTrailerAlone)
+{
+    std::wstring empty = folder + L"\\empty.txt";
+    ASSERT_TRUE(writeFileBytes(empty, ""));
+    deliver(requestMessage("FC", empty));
+    std::string trailer = fromUs(&peer);
+    EXPECT_EQ(trailer.substr(0, 8), "FB999999");
+    EXPECT_EQ(trailer.size(), 32u);
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    std::wstring missing = folder + L"\\missing.txt";
+    deliver(requestMessage("FC", missing));
+    EXPECT_EQ(fromUs(&peer).substr(0, 8), "FB999999");
+    EXPECT_TRUE(fileExists(missing));
+    expectSilence();
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(EngineTest, ServedPullOfAnOversizedFileIsRefusedWithoutTheSizeBox)
+{
+    std::wstring source = folder + L"\\big.bin";
+    ASSERT_TRUE(makeSparseFile(source, 4294967396ull));
+    deliver(requestMessage("FC", source));
+    expectFromUs("NAK");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_EQ(boxesCaptioned(L"SizeOver"), 0);
+    EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::RequestCopyFrom, TransferState::Waiting}));
+}
+
+TEST_F(EngineTest, ServedPullStopsWhenItsOwnStopIsAsked)
+{
+    std::wstring source = folder + L"\\asked.bin";
+    ASSERT_TRUE(writeFileBytes(source, patternBytes(3000)));
+    deliver(requestMessage("FC", source));
+    fromUs(&peer);
+    AppState.stopRequest = StopRequest::Requested;
+    deliver("ACK");
+    expectFromUs("FBDTSTOP");
+    EXPECT_TRUE(openableExclusively(source));
+    deliver("ACK");
+    expectSilence();
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_EQ(AppState.stopRequest, StopRequest::None);
+}
+
+// Requester of a pull: this side writes the "FB" blocks into pullTargetA.
+TEST_F(EngineTest, PullWritesBlocksAndRefusesPushBlocks)
+{
+    std::wstring target = folder + L"\\pulled.bin";
+    strcpy(AppState.pullTargetA, ansiPath(target).c_str());
+    AppState.transferState = TransferState::CallCopyFrom;
+    std::string data = patternBytes(1500, 1);
+    deliver(blockMessage("FB", 0, data.substr(0, 1000)));
+    expectFromUs("ACK");
+    deliver(blockMessage("FB", 1, data.substr(1000)));
+    expectFromUs("ACK");
+    deliver(trailerMessage("FB", fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2)));
+    expectSilence();
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    std::string bytes;
+    ASSERT_TRUE(readFileBytes(target, &bytes));
+    EXPECT_EQ(bytes, data);
+
+    AppState.transferState = TransferState::CallCopyFrom;
+    deliver(blockMessage("FR", 0, "push block"));
+    expectFromUs("NAK");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_FALSE(fileExists(folder + L"\\pulled.$TEMP"));
+
+    // A stop from the serving side: the temporary file goes, the earlier target stays.
+    AppState.transferState = TransferState::CallCopyFrom;
+    deliver(blockMessage("FB", 0, "new"));
+    expectFromUs("ACK");
+    deliver("FBDTSTOP");
+    expectFromUs("ACK");
+    EXPECT_FALSE(fileExists(folder + L"\\pulled.$TEMP"));
+    ASSERT_TRUE(readFileBytes(target, &bytes));
+    EXPECT_EQ(bytes, data);
+}
+
+TEST_F(EngineTest, UnknownStatesRefuse)
+{
+    const TransferState states[] = {TransferState::FolderFrom, TransferState::StopTO, TransferState::StopFrom,
+                                    static_cast<TransferState>(42)};
+    for (TransferState state : states) {
+        AppState.transferState = state;
+        deliver("ACK");
+        expectFromUs("NAK");
+        EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    }
+    EXPECT_TRUE(refreshes().empty());
+}
+
+} // namespace

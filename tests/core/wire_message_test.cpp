@@ -1,0 +1,189 @@
+// wire_message_test.cpp: recognition boundaries and byte layouts of the link messages.
+#include "core/app_state.h"
+#include "core/wire_message.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+// A receive as the receive loop leaves it: the bytes, then zeros up to the buffer's end.
+struct Receive {
+    char bytes[ReceiveBufferBytes];
+    int count;
+};
+
+Receive received(const std::string &message)
+{
+    Receive r;
+    memset(r.bytes, 0, sizeof(r.bytes));
+    memcpy(r.bytes, message.data(), message.size());
+    r.count = static_cast<int>(message.size());
+    return r;
+}
+
+bool pathRequest(const std::string &message, const char *tag)
+{
+    Receive r = received(message);
+    return isPathRequest(r.bytes, r.count, tag);
+}
+
+} // namespace
+
+TEST(WireMessageTest, TextLengthStopsAtZeroAndAtCount)
+{
+    const char bytes[] = {'A', 'B', 'C', 'D'};  // no terminating zero
+    EXPECT_EQ(textLength(bytes, 4), 4);
+    EXPECT_EQ(textLength(bytes, 2), 2);
+    EXPECT_EQ(textLength("AB\0CD", 5), 2);
+    EXPECT_EQ(textLength("", 0), 0);
+}
+
+TEST(WireMessageTest, AckNakCutRecognition)
+{
+    Receive nakJunk = received("NAKxyz");
+    Receive ackJunk = received("ACK\x01\x02 more");
+    Receive cut = received("CUT");
+    Receive cut4 = received("CUTX");
+    Receive na = received("NA");
+    EXPECT_TRUE(isNak(nakJunk.bytes, nakJunk.count));
+    EXPECT_FALSE(isAck(nakJunk.bytes, nakJunk.count));
+    EXPECT_TRUE(isAck(ackJunk.bytes, ackJunk.count));
+    EXPECT_FALSE(isNak(ackJunk.bytes, ackJunk.count));
+    EXPECT_TRUE(isCut(cut.bytes, cut.count));
+    EXPECT_FALSE(isCut(cut4.bytes, cut4.count));
+    EXPECT_FALSE(isNak(na.bytes, na.count));
+    // A zero inside the receive shortens the text: "CUT" then a zero byte is still the 3-byte text "CUT".
+    Receive cutZero = received(std::string("CUT\0\0", 5));
+    EXPECT_TRUE(isCut(cutZero.bytes, cutZero.count));
+}
+
+TEST(WireMessageTest, RequestLengthBoundaries)
+{
+    EXPECT_FALSE(pathRequest("DDC:", "DD"));
+    EXPECT_TRUE(pathRequest("DDC:\\", "DD"));
+    EXPECT_FALSE(pathRequest("DDC:\\", "FD"));
+    EXPECT_TRUE(pathRequest("FCC:\\a", "FC"));
+    // The text length, not the receive count, decides.
+    EXPECT_FALSE(pathRequest(std::string("FDC:\0xyz", 8), "FD"));
+
+    Receive cd2 = received("CD");
+    Receive cd3 = received("CDx");
+    Receive dd3 = received("DDx");
+    EXPECT_FALSE(isFolderRequest(cd2.bytes, cd2.count));
+    EXPECT_TRUE(isFolderRequest(cd3.bytes, cd3.count));
+    EXPECT_FALSE(isFolderRequest(dd3.bytes, dd3.count));
+}
+
+TEST(WireMessageTest, DirRecordAndTerminator)
+{
+    Receive len11 = received("DR000000,,,");
+    Receive len12 = received("DR000000,,,8");
+    EXPECT_FALSE(isDirRecord(len11.bytes, len11.count));
+    EXPECT_TRUE(isDirRecord(len12.bytes, len12.count));
+
+    Receive end = received("DR999999");
+    Receive endMore = received("DR999999garbage,,,8");
+    Receive notEnd = received("DR99999");
+    EXPECT_TRUE(isDirEnd(end.bytes, end.count));
+    EXPECT_TRUE(isDirEnd(endMore.bytes, endMore.count));
+    EXPECT_FALSE(isDirEnd(notEnd.bytes, notEnd.count));
+    EXPECT_FALSE(isDirEnd(len12.bytes, len12.count));
+}
+
+TEST(WireMessageTest, BlocksStopTagsAndTrailers)
+{
+    Receive empty = received("FR000007");
+    EXPECT_TRUE(isBlock(empty.bytes, empty.count, BlockKind::FR));
+    EXPECT_FALSE(isStopTag(empty.bytes, empty.count, BlockKind::FR));
+    EXPECT_FALSE(isTrailer(empty.bytes, empty.count, BlockKind::FR));
+    EXPECT_FALSE(isBlock(empty.bytes, empty.count, BlockKind::FB));
+    EXPECT_EQ(empty.count - BlockHeaderBytes, 0);
+
+    Receive seven = received("FR00000");
+    EXPECT_FALSE(isBlock(seven.bytes, seven.count, BlockKind::FR));
+
+    Receive stopFr = received("FRDTSTOP");
+    Receive stopFb = received("FBDTSTOP");
+    EXPECT_TRUE(isStopTag(stopFr.bytes, stopFr.count, BlockKind::FR));
+    EXPECT_FALSE(isStopTag(stopFr.bytes, stopFr.count, BlockKind::FB));
+    EXPECT_TRUE(isStopTag(stopFb.bytes, stopFb.count, BlockKind::FB));
+
+    Receive trailer = received(std::string("FB999999") + std::string(24, '\0'));
+    EXPECT_TRUE(isTrailer(trailer.bytes, trailer.count, BlockKind::FB));
+    EXPECT_FALSE(isTrailer(trailer.bytes, trailer.count, BlockKind::FR));
+
+    // Binary data with zero bytes is a block by its receive count, not its text length.
+    Receive binary = received(std::string("FB000001\0\0\0", 11));
+    EXPECT_TRUE(isBlock(binary.bytes, binary.count, BlockKind::FB));
+}
+
+TEST(WireMessageTest, SixDigitNumberReadsLikeAtoi)
+{
+    EXPECT_EQ(sixDigitNumber("DR000042rest"), 42);
+    EXPECT_EQ(sixDigitNumber("FR999999"), 999999);
+    EXPECT_EQ(sixDigitNumber("DR  12,x"), 12);
+    EXPECT_EQ(sixDigitNumber("DR-00012"), -12);
+    EXPECT_EQ(sixDigitNumber("DR+00012"), 12);
+    EXPECT_EQ(sixDigitNumber("DR12a456"), 12);
+    EXPECT_EQ(sixDigitNumber("DRabcdef"), 0);
+    // The seventh digit belongs to the body.
+    EXPECT_EQ(sixDigitNumber("DR0000123"), 12);
+}
+
+TEST(WireMessageTest, BuildsRequestsHeadersAndStopTags)
+{
+    char out[16];
+    memset(out, 0x55, sizeof(out));
+    EXPECT_EQ(buildPathRequest(out, COUNTOF(out), "DD", "C:\\"), 5);
+    EXPECT_EQ(std::string(out, 6), std::string("DDC:\\\0", 6));
+    EXPECT_EQ(out[15], 0);
+
+    // A 16-byte buffer holds a 15-byte message and its NUL, nothing longer.
+    EXPECT_EQ(buildPathRequest(out, COUNTOF(out), "FD", "0123456789abc"), 15);
+    memset(out, 0x55, sizeof(out));
+    EXPECT_EQ(buildPathRequest(out, COUNTOF(out), "FD", "0123456789abcd"), -1);
+    EXPECT_EQ(out[0], 0);
+
+    char header[9] = {0};
+    EXPECT_EQ(buildBlockHeader(header, BlockKind::FR, 0), 8);
+    EXPECT_STREQ(header, "FR000000");
+    buildBlockHeader(header, BlockKind::FB, 1234);
+    EXPECT_STREQ(header, "FB001234");
+    EXPECT_EQ(buildStopTag(header, BlockKind::FB), 8);
+    EXPECT_STREQ(header, "FBDTSTOP");
+}
+
+TEST(WireMessageTest, TrailerLayoutAndTimeRoundTrip)
+{
+    // 1 January 2024 00:00:00 UTC.
+    SYSTEMTIME st = {};
+    st.wYear = 2024;
+    st.wMonth = 1;
+    st.wDay = 1;
+    FILETIME creation;
+    ASSERT_TRUE(SystemTimeToFileTime(&st, &creation));
+    FILETIME access = {0x11223344, 0x55667788};
+    FILETIME write = {0xFFFFFFFF, 0x00000001};
+
+    unsigned char out[40];
+    memset(out, 0xdd, sizeof(out));
+    EXPECT_EQ(buildTrailer(reinterpret_cast<char *>(out), BlockKind::FR, creation, access, write), 32);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(out), 8), "FR999999");
+    const unsigned char expected[8] = {0x00, 0xC0, 0x89, 0x76, 0x45, 0x3C, 0xDA, 0x01};
+    EXPECT_EQ(memcmp(out + 8, expected, 8), 0);
+    const unsigned char accessBytes[8] = {0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55};
+    EXPECT_EQ(memcmp(out + 16, accessBytes, 8), 0);
+    EXPECT_EQ(out[32], 0xdd);
+
+    Receive trailer = received(std::string(reinterpret_cast<char *>(out), 32));
+    EXPECT_TRUE(isTrailer(trailer.bytes, trailer.count, BlockKind::FR));
+    FILETIME back[3] = {getFileTime(out + 8), getFileTime(out + 16), getFileTime(out + 24)};
+    const FILETIME sent[3] = {creation, access, write};
+    for (int i = 0; i < 3; i++) {
+        EXPECT_EQ(back[i].dwLowDateTime, sent[i].dwLowDateTime) << i;
+        EXPECT_EQ(back[i].dwHighDateTime, sent[i].dwHighDateTime) << i;
+    }
+}

@@ -1,0 +1,44 @@
+// dialog_test_support.h: a stand-in main window with the two panes and labels, and helpers that find and drive
+// the dialogs the code under test opens on the test thread, from a second thread.
+#pragma once
+
+#include "core/app_state.h"
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Parent with list views 301/302 (report view, three columns: name, date, size) and labels 303..306; sets
+// AppState.mainWindow, ownPane, peerPane and the label handles.
+HWND createDialogTestWindow();
+void destroyDialogTestWindow(HWND window);
+
+void addPaneRow(HWND pane, const std::wstring &name, const std::wstring &size);
+void selectRows(HWND pane, const std::vector<int> &rows);
+std::vector<int> selectedRows(HWND pane);
+
+// A visible dialog of the given thread whose title is title (any title when null), or null after timeoutMs.
+HWND waitForDialog(DWORD threadId, const wchar_t *title, int timeoutMs);
+// True when window is gone or hidden within timeoutMs.
+bool waitGone(HWND window, int timeoutMs);
+// Ends every dialog of the thread still on screen with WM_CLOSE, so that a failing test never hangs.
+void closeDialogsOf(DWORD threadId);
+
+std::wstring controlText(HWND dialog, int id);
+void setControlText(HWND dialog, int id, const std::wstring &text);
+void clickButton(HWND dialog, int id);
+bool controlEnabled(HWND dialog, int id);
+
+// Runs script on a second thread while the test thread runs body (which opens modal dialogs); afterwards
+// closes whatever the script left open and joins.
+void driveWhile(const std::function<void(DWORD uiThread)> &script, const std::function<void()> &body);
+
+// Pumps this thread's messages for ms milliseconds.
+void pumpMessages(int ms);
+
+// Polls condition every 10 ms (pumping messages) until it holds or timeoutMs passes.
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
+
+// The program's message boxes, recorded.
+std::vector<std::wstring> boxTexts();

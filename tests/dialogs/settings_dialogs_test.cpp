@@ -1,0 +1,200 @@
+// settings_dialogs_test.cpp: the connection settings dialog, the environment dialog and the About box, run
+// from the real templates and driven from a second thread.
+#include "tests/dialogs/dialog_test_support.h"
+#include "tests/support/test_support.h"
+
+#include "dialogs/connection_dialog.h"
+#include "dialogs/environment_dialog.h"
+#include "resources/resource_ids.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class SettingsDialogs : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetAppState();
+        recordBoxes();
+        window = createDialogTestWindow();
+        AppState.mode = ConnectionMode::Server;
+        const int32_t ip[4] = {192, 138, 1, 31};
+        memcpy(AppState.ip, ip, sizeof(ip));
+        AppState.port = 1050;
+        strcpy(AppState.peerHostNameA, "oldhost");
+        wcscpy(AppState.peerHostName, L"oldhost");
+    }
+    void TearDown() override { destroyDialogTestWindow(window); }
+    HWND window = nullptr;
+};
+
+const int AddressEdits[4] = {IDC_EDIT1, IDC_EDIT2, IDC_EDIT3, IDC_EDIT4};
+
+TEST_F(SettingsDialogs, RadioButtonsSwitchTheAddressEditsAndOkReadsThreeCharacters)
+{
+    INT_PTR result = 0;
+    driveWhile(
+        [&](DWORD ui) {
+            HWND dialog = waitForDialog(ui, L"Socket Setting", 5000);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(controlText(dialog, IDC_EDIT1), L"192");
+            EXPECT_EQ(controlText(dialog, IDC_EDIT4), L"31");
+            EXPECT_EQ(controlText(dialog, IDC_EDIT5), L"1050");
+            EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_SERVER_RADIO), BST_CHECKED);
+            EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_CLIENT_RADIO), BST_UNCHECKED);
+            for (int id : AddressEdits)
+                EXPECT_FALSE(controlEnabled(dialog, id)) << id;
+            EXPECT_TRUE(controlEnabled(dialog, IDC_EDIT5));
+
+            clickButton(dialog, IDC_CLIENT_RADIO);
+            for (int id : AddressEdits)
+                EXPECT_TRUE(controlEnabled(dialog, id)) << id;
+            clickButton(dialog, IDC_SERVER_RADIO);
+            for (int id : AddressEdits)
+                EXPECT_FALSE(controlEnabled(dialog, id)) << id;
+            clickButton(dialog, IDC_CLIENT_RADIO);
+
+            setControlText(dialog, IDC_EDIT1, L"1234");
+            setControlText(dialog, IDC_EDIT2, L"ab");
+            setControlText(dialog, IDC_EDIT3, L"300");
+            setControlText(dialog, IDC_EDIT4, L"7");
+            setControlText(dialog, IDC_EDIT5, L"6553699");
+            clickButton(dialog, IDC_CLOSE);
+            EXPECT_TRUE(waitGone(dialog, 3000));
+        },
+        [&] { result = runConnectionDialog(window); });
+    EXPECT_EQ(result, IDC_CLOSE);
+    EXPECT_EQ(AppState.mode, ConnectionMode::Client);
+    EXPECT_EQ(AppState.ip[0], 123);
+    EXPECT_EQ(AppState.ip[1], 0);
+    EXPECT_EQ(AppState.ip[2], 300);  // stored as typed
+    EXPECT_EQ(AppState.ip[3], 7);
+    EXPECT_EQ(AppState.port, 65536);
+    EXPECT_EQ(AppState.peerHostNameA[0], 0);
+    EXPECT_EQ(AppState.peerHostName[0], 0);
+}
+
+TEST_F(SettingsDialogs, CancelAndTitleBarCloseChangeNothing)
+{
+    const int closers[2] = {IDC_START, 0};
+    const INT_PTR results[2] = {IDC_START, 1};
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "cancel" : "title bar");
+        AppStateRecord before = AppState;
+        INT_PTR result = 0;
+        driveWhile(
+            [&](DWORD ui) {
+                HWND dialog = waitForDialog(ui, L"Socket Setting", 5000);
+                ASSERT_NE(dialog, nullptr);
+                clickButton(dialog, IDC_CLIENT_RADIO);
+                setControlText(dialog, IDC_EDIT1, L"10");
+                setControlText(dialog, IDC_EDIT5, L"99");
+                if (closers[round] != 0)
+                    clickButton(dialog, closers[round]);
+                else
+                    SendMessageW(dialog, WM_CLOSE, 0, 0);
+                EXPECT_TRUE(waitGone(dialog, 3000));
+            },
+            [&] { result = runConnectionDialog(window); });
+        EXPECT_EQ(result, results[round]);
+        EXPECT_EQ(AppState.mode, before.mode);
+        EXPECT_EQ(memcmp(AppState.ip, before.ip, sizeof(before.ip)), 0);
+        EXPECT_EQ(AppState.port, before.port);
+        EXPECT_STREQ(AppState.peerHostNameA, "oldhost");
+    }
+}
+
+TEST_F(SettingsDialogs, ClientModeOpensWithTheAddressEditsEnabled)
+{
+    AppState.mode = ConnectionMode::Client;
+    driveWhile(
+        [&](DWORD ui) {
+            HWND dialog = waitForDialog(ui, L"Socket Setting", 5000);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_CLIENT_RADIO), BST_CHECKED);
+            for (int id : AddressEdits)
+                EXPECT_TRUE(controlEnabled(dialog, id)) << id;
+            clickButton(dialog, IDC_CLOSE);
+        },
+        [&] { runConnectionDialog(window); });
+    EXPECT_EQ(AppState.mode, ConnectionMode::Client);
+    EXPECT_EQ(AppState.ip[0], 192);
+    EXPECT_EQ(AppState.port, 1050);
+}
+
+TEST_F(SettingsDialogs, EnvironmentCheckBoxSwitchesTheMonitorsOnlyOnOk)
+{
+    struct Round {
+        int32_t before;
+        bool toggle;
+        int button;  // 0: title-bar close
+        int32_t after;
+    };
+    const Round rounds[] = {{0, true, IDC_START, 0}, {0, true, IDC_CLOSE, 1}, {1, false, IDC_CLOSE, 1},
+                            {1, true, 0, 1},         {1, true, IDC_CLOSE, 0}};
+    for (const Round &round : rounds) {
+        SCOPED_TRACE(testing::Message() << round.before << " toggle " << round.toggle << " button " << round.button);
+        AppState.monitorOn = round.before;
+        INT_PTR result = 0;
+        driveWhile(
+            [&](DWORD ui) {
+                HWND dialog = waitForDialog(ui, L"環境設定", 5000);
+                ASSERT_NE(dialog, nullptr);
+                EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_MONITOR_CHECK),
+                          round.before ? BST_CHECKED : BST_UNCHECKED);
+                if (round.toggle)
+                    clickButton(dialog, IDC_MONITOR_CHECK);
+                if (round.button != 0)
+                    clickButton(dialog, round.button);
+                else
+                    SendMessageW(dialog, WM_CLOSE, 0, 0);
+                EXPECT_TRUE(waitGone(dialog, 3000));
+            },
+            [&] { result = runEnvironmentDialog(window); });
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(AppState.monitorOn, round.after);
+    }
+}
+
+TEST_F(SettingsDialogs, AboutBoxIsModelessShowsItsPictureAndEachUseOpensOneMore)
+{
+    HWND first = openAboutBox(window);
+    HWND second = openAboutBox(window);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(IsWindowVisible(first));
+    EXPECT_EQ(GetWindow(first, GW_OWNER), window);
+    EXPECT_TRUE(boxTexts().empty());
+    pumpMessages(200);
+
+    // The picture's top left corner is drawn at (40, 0) of the client area, in the bitmap's own colour.
+    HBITMAP bitmap = static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_ABOUT),
+                                                     IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    HDC memory = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    COLORREF want = GetPixel(memory, 10, 10);
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+    DeleteObject(bitmap);
+    RedrawWindow(second, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    HDC dc = GetDC(second);
+    EXPECT_EQ(GetPixel(dc, 40 + 10, 10), want);
+    ReleaseDC(second, dc);
+
+    // Closing one leaves the other with its picture.
+    clickButton(first, IDC_CLOSE);
+    pumpMessages(50);
+    EXPECT_FALSE(IsWindow(first));
+    RedrawWindow(second, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    dc = GetDC(second);
+    EXPECT_EQ(GetPixel(dc, 40 + 10, 10), want);
+    ReleaseDC(second, dc);
+    SendMessageW(second, WM_CLOSE, 0, 0);
+    pumpMessages(50);
+    EXPECT_FALSE(IsWindow(second));
+    EXPECT_TRUE(boxTexts().empty());
+}
+
+}  // namespace

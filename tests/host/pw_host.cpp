@@ -1,0 +1,505 @@
+// pw_host.cpp: a console host that runs one side of the link with the program's own core and network code; the
+// user interface is replaced by lines on stdout and commands read from stdin, so tests can drive a real peer.
+//
+// Command line: --server PORT | --client ADDRESS PORT, [--folder PATH], [--monitor]
+// Output lines (UTF-8, one per event, flushed):
+//   READY | FAILED            link open / open failed (after its BOX line; the process then exits with 2)
+//   STATE <name>              the transfer state changed
+//   ROW <index>|<name>|<date>|<size>|<type>   a record added to the peer pane
+//   CLEAR                     the peer pane was emptied
+//   LINK <text>               the link label
+//   BOX <caption>|<text>      a message box (answered OK, or Yes to a question); CR LF shown as \n
+//   CLOSED                    the link has closed
+//   REFUSED <command>         a command the user interface would not start now
+//   ECHO <text>, STATUS <state>|<linkOpen>|<peerPresent>|<clients>
+// Commands: dir PEERFOLDER | push LOCALFILE PEERFOLDER | pull PEERFILE LOCALFOLDER | mkdir PEERPATH | stop |
+//   close | quit | echo TEXT | status. Arguments are separated by blanks; put one in "..." to keep blanks.
+#include "core/app_state.h"
+#include "core/message_box.h"
+#include "core/protocol_engine.h"
+#include "core/text_codec.h"
+#include "core/ui_ops.h"
+#include "net/connection.h"
+#include "net/message_sender.h"
+#include "net/receive_loops.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum : UINT {
+    HostCommand = WM_APP + 1,  // lParam: a new[]-allocated wide command line
+    HostStatus,
+    HostAddRecord,             // wParam: length, lParam: the record body
+    HostClearPane,
+    HostLinkLabel,             // lParam: the text
+};
+
+constexpr UINT_PTR CloseTimer = 1;
+constexpr UINT_PTR StateTimer = 2;
+
+HWND hostWindow;
+DWORD uiThreadId;
+CRITICAL_SECTION outputLock;
+TransferState shownState = TransferState::Waiting;
+
+std::string utf8(const std::wstring &text)
+{
+    if (text.empty())
+        return std::string();
+    int needed = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                     nullptr);
+    std::string out(static_cast<size_t>(needed > 0 ? needed : 0), '\0');
+    if (needed > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], needed, nullptr,
+                            nullptr);
+    return out;
+}
+
+std::wstring fromUtf8(const std::string &text)
+{
+    if (text.empty())
+        return std::wstring();
+    int needed = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(needed > 0 ? needed : 0), L'\0');
+    if (needed > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], needed);
+    return out;
+}
+
+// Text in the thread's ANSI code page, as the wire carries it, made wide.
+std::wstring fromAnsi(const char *text, int length)
+{
+    if (length <= 0)
+        return std::wstring();
+    int needed = MultiByteToWideChar(CP_THREAD_ACP, MB_PRECOMPOSED, text, length, nullptr, 0);
+    std::wstring out(static_cast<size_t>(needed > 0 ? needed : 0), L'\0');
+    if (needed > 0)
+        MultiByteToWideChar(CP_THREAD_ACP, MB_PRECOMPOSED, text, length, &out[0], needed);
+    return out;
+}
+
+void emit(const std::string &line)
+{
+    EnterCriticalSection(&outputLock);
+    std::string out = line + "\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
+    FlushFileBuffers(GetStdHandle(STD_OUTPUT_HANDLE));
+    LeaveCriticalSection(&outputLock);
+}
+
+void emitWide(const char *tag, const std::wstring &text)
+{
+    emit(std::string(tag) + " " + utf8(text));
+}
+
+// Prints the transfer state when it differs from the last one printed.
+void noteState()
+{
+    TransferState now = AppState.transferState;
+    if (now == shownState)
+        return;
+    shownState = now;
+    emitWide("STATE", transferStateName(now));
+}
+
+int hostMessageBox(HWND, const wchar_t *text, const wchar_t *caption, UINT flags)
+{
+    std::wstring shown;
+    for (const wchar_t *p = text ? text : L""; *p; p++) {
+        if (p[0] == L'\r' && p[1] == L'\n') {
+            shown += L"\\n";
+            p++;
+        } else {
+            shown += *p;
+        }
+    }
+    emit("BOX " + utf8(caption ? caption : L"") + "|" + utf8(shown));
+    UINT buttons = flags & MB_TYPEMASK;
+    return buttons == MB_YESNO || buttons == MB_YESNOCANCEL ? IDYES : IDOK;
+}
+
+bool onUiThread()
+{
+    return GetCurrentThreadId() == uiThreadId;
+}
+
+// The peer pane's reading of a record body: name, date and size before the first three commas, the type after.
+bool showRecord(const char *text, int length)
+{
+    int commas[3];
+    int found = 0;
+    for (int i = 0; i < length && found < 3; i++) {
+        if (text[i] == ',')
+            commas[found++] = i;
+    }
+    if (found < 3)
+        return true;
+    std::wstring name = fromAnsi(text, commas[0] < 259 ? commas[0] : 259);
+    int dateLength = commas[1] - commas[0] - 1;
+    int sizeLength = commas[2] - commas[1] - 1;
+    std::wstring date = fromAnsi(text + commas[0] + 1, dateLength < 63 ? dateLength : 63);
+    std::wstring size = fromAnsi(text + commas[1] + 1, sizeLength < 63 ? sizeLength : 63);
+    char type[64];
+    memset(type, 0, sizeof(type));
+    int typeLength = length - commas[2] - 1;
+    memcpy(type, text + commas[2] + 1, static_cast<size_t>(typeLength < 63 ? typeLength : 63));
+    emit("ROW " + std::to_string(AppState.lastDirIndex) + "|" + utf8(name) + "|" + utf8(date) + "|" + utf8(size) +
+         "|" + std::to_string(atoi(type)));
+    return false;
+}
+
+std::vector<std::wstring> splitArguments(const std::wstring &line)
+{
+    std::vector<std::wstring> words;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == L' ' || line[i] == L'\t'))
+            i++;
+        if (i >= line.size())
+            break;
+        std::wstring word;
+        if (line[i] == L'"') {
+            i++;
+            while (i < line.size() && line[i] != L'"')
+                word += line[i++];
+            i++;
+        } else {
+            while (i < line.size() && line[i] != L' ' && line[i] != L'\t')
+                word += line[i++];
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+std::wstring joinPath(const std::wstring &folder, const std::wstring &name)
+{
+    if (!folder.empty() && folder.back() == L'\\')
+        return folder + name;
+    return folder + L"\\" + name;
+}
+
+std::wstring lastName(const std::wstring &path)
+{
+    size_t cut = path.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? path : path.substr(cut + 1);
+}
+
+// Sends tag + the path in the ANSI code page, after the caller has set the requester's state.
+bool sendPathRequest(const char *tag, const std::wstring &path)
+{
+    char pathA[PathChars];
+    int length = wideToAnsi(path.c_str(), -1, pathA, COUNTOF(pathA));
+    if (length <= 0)
+        return false;
+    char message[ReceiveMaxBytes];
+    memset(message, 0, sizeof(message));
+    memcpy(message, tag, 2);
+    memcpy(message + 2, pathA, static_cast<size_t>(length));
+    sendMessage(message, 2 + length);
+    return true;
+}
+
+bool fitsPath(const std::wstring &path)
+{
+    char pathA[PathChars];
+    return !path.empty() && path.size() < PathChars && wideToAnsi(path.c_str(), -1, pathA, COUNTOF(pathA)) > 0;
+}
+
+void enterState(TransferState state)
+{
+    AppState.transferState = state;
+    refreshStatus();
+}
+
+void closeNow(HWND window)
+{
+    KillTimer(window, CloseTimer);
+    if (!AppState.linkOpen)
+        return;
+    closeLink(window);
+    noteState();
+    if (!AppState.linkOpen)
+        emit("CLOSED");
+}
+
+void runCommand(HWND window, const std::wstring &line)
+{
+    noteState();
+    std::vector<std::wstring> words = splitArguments(line);
+    if (words.empty())
+        return;
+    const std::wstring &verb = words[0];
+    std::string refused = "REFUSED " + utf8(line);
+
+    if (verb == L"quit") {
+        closeNow(window);
+        PostQuitMessage(0);
+        return;
+    }
+    if (verb == L"echo") {
+        emit("ECHO " + utf8(line.size() > 5 ? line.substr(5) : std::wstring()));
+        return;
+    }
+    if (verb == L"status") {
+        emit("STATUS " + utf8(transferStateName(AppState.transferState)) + "|" + std::to_string(AppState.linkOpen) +
+             "|" + std::to_string(AppState.peerPresent) + "|" + std::to_string(countClients()));
+        return;
+    }
+    if (verb == L"stop") {
+        AppState.stopRequest = StopRequest::Requested;
+        return;
+    }
+    if (!AppState.linkOpen) {
+        emit(refused);
+        return;
+    }
+    if (verb == L"close") {
+        if (AppState.mode == ConnectionMode::Server && AppState.peerPresent) {
+            sendMessage("CUT", 3);
+            SetTimer(window, CloseTimer, 1000, nullptr);
+        } else {
+            SetTimer(window, CloseTimer, 100, nullptr);
+        }
+        return;
+    }
+    if (AppState.transferState != TransferState::Waiting) {
+        emit(refused);
+        return;
+    }
+
+    if (verb == L"dir" && words.size() == 2 && fitsPath(words[1])) {
+        memset(AppState.peerFolder, 0, sizeof(AppState.peerFolder));
+        wcsncpy(AppState.peerFolder, words[1].c_str(), COUNTOF(AppState.peerFolder) - 1);
+        clearPeerPane();
+        enterState(TransferState::CallDIR);
+        requestPeerDir();
+        return;
+    }
+    if (verb == L"push" && words.size() == 3) {
+        std::wstring target = joinPath(words[2], lastName(words[1]));
+        if (!fitsPath(words[1]) || !fitsPath(target)) {
+            emit(refused);
+            return;
+        }
+        memset(AppState.sendSourcePath, 0, sizeof(AppState.sendSourcePath));
+        wcsncpy(AppState.sendSourcePath, words[1].c_str(), COUNTOF(AppState.sendSourcePath) - 1);
+        AppState.blockCount = 0;
+        AppState.stopRequest = StopRequest::None;
+        enterState(TransferState::CallCopyTO);
+        sendPathRequest("FD", target);
+        return;
+    }
+    if (verb == L"pull" && words.size() == 3) {
+        std::wstring target = joinPath(words[2], lastName(words[1]));
+        if (!fitsPath(words[1]) || !fitsPath(target)) {
+            emit(refused);
+            return;
+        }
+        memset(AppState.pullTargetA, 0, sizeof(AppState.pullTargetA));
+        wideToAnsi(target.c_str(), -1, AppState.pullTargetA, COUNTOF(AppState.pullTargetA));
+        AppState.stopRequest = StopRequest::None;
+        enterState(TransferState::CallCopyFrom);
+        sendPathRequest("FC", words[1]);
+        return;
+    }
+    if (verb == L"mkdir" && words.size() == 2 && fitsPath(words[1])) {
+        enterState(TransferState::FolderTO);
+        sendPathRequest("CD", words[1]);
+        return;
+    }
+    emit(refused);
+}
+
+LRESULT CALLBACK hostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case HostCommand: {
+        wchar_t *line = reinterpret_cast<wchar_t *>(lParam);
+        runCommand(window, line);
+        delete[] line;
+        return 0;
+    }
+    case HostStatus:
+        noteState();
+        return 0;
+    case HostAddRecord:
+        return showRecord(reinterpret_cast<const char *>(lParam), static_cast<int>(wParam)) ? 1 : 0;
+    case HostClearPane:
+        emit("CLEAR");
+        return 0;
+    case HostLinkLabel:
+        emitWide("LINK", reinterpret_cast<const wchar_t *>(lParam));
+        return 0;
+    case WM_TIMER:
+        if (wParam == CloseTimer)
+            closeNow(window);
+        else if (wParam == StateTimer)
+            noteState();
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+void postLine(const std::string &bytes)
+{
+    std::string line = bytes;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    std::wstring wide = fromUtf8(line);
+    wchar_t *copy = new wchar_t[wide.size() + 1];
+    memcpy(copy, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+    if (!PostMessageW(hostWindow, HostCommand, 0, reinterpret_cast<LPARAM>(copy)))
+        delete[] copy;
+}
+
+// Reads stdin and hands each line to the UI thread; the end of stdin quits.
+DWORD WINAPI readerThread(LPVOID)
+{
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(input, buffer, sizeof(buffer), &got, nullptr) || got == 0)
+            break;
+        pending.append(buffer, got);
+        size_t end;
+        while ((end = pending.find('\n')) != std::string::npos) {
+            postLine(pending.substr(0, end));
+            pending.erase(0, end + 1);
+        }
+    }
+    if (!pending.empty())
+        postLine(pending);
+    postLine("quit");
+    return 0;
+}
+
+bool parseAddress(const wchar_t *text, int32_t ip[4])
+{
+    int parts[4] = {0, 0, 0, 0};
+    if (swscanf(text, L"%d.%d.%d.%d", &parts[0], &parts[1], &parts[2], &parts[3]) != 4)
+        return false;
+    for (int i = 0; i < 4; i++)
+        ip[i] = parts[i];
+    return true;
+}
+
+int usage()
+{
+    emit("USAGE pw_host --server PORT | --client ADDRESS PORT [--folder PATH] [--monitor]");
+    return 1;
+}
+
+}  // namespace
+
+// The user-interface operations of the core: from the network thread they are sent to the UI thread and wait
+// for it, as the program's own window updates do.
+void refreshStatus()
+{
+    if (onUiThread())
+        noteState();
+    else
+        SendMessageW(hostWindow, HostStatus, 0, 0);
+}
+
+bool addPeerRecord(const char *text, int length)
+{
+    if (onUiThread())
+        return showRecord(text, length);
+    return SendMessageW(hostWindow, HostAddRecord, static_cast<WPARAM>(length), reinterpret_cast<LPARAM>(text)) != 0;
+}
+
+void clearPeerPane()
+{
+    if (onUiThread())
+        emit("CLEAR");
+    else
+        SendMessageW(hostWindow, HostClearPane, 0, 0);
+}
+
+void setLinkLabel(const wchar_t *text)
+{
+    if (onUiThread())
+        emitWide("LINK", text ? text : L"");
+    else
+        SendMessageW(hostWindow, HostLinkLabel, 0, reinterpret_cast<LPARAM>(text ? text : L""));
+}
+
+int wmain(int argc, wchar_t **argv)
+{
+    InitializeCriticalSection(&outputLock);
+    resetAppState();
+    AppState.mode = ConnectionMode::Client;
+    AppState.port = DefaultPort;
+    bool modeGiven = false;
+    GetCurrentDirectoryW(COUNTOF(AppState.startFolder) - 1, AppState.startFolder);
+    wcsncpy(AppState.ownFolder, AppState.startFolder, COUNTOF(AppState.ownFolder) - 1);
+    wcsncpy(AppState.peerFolder, L"C:\\", COUNTOF(AppState.peerFolder) - 1);
+    for (int i = 1; i < argc; i++) {
+        std::wstring option = argv[i];
+        if (option == L"--server" && i + 1 < argc) {
+            AppState.mode = ConnectionMode::Server;
+            AppState.port = _wtoi(argv[++i]);
+            modeGiven = true;
+        } else if (option == L"--client" && i + 2 < argc) {
+            AppState.mode = ConnectionMode::Client;
+            if (!parseAddress(argv[++i], AppState.ip))
+                return usage();
+            AppState.port = _wtoi(argv[++i]);
+            modeGiven = true;
+        } else if (option == L"--folder" && i + 1 < argc) {
+            memset(AppState.ownFolder, 0, sizeof(AppState.ownFolder));
+            wcsncpy(AppState.ownFolder, argv[++i], COUNTOF(AppState.ownFolder) - 1);
+        } else if (option == L"--monitor") {
+            AppState.monitorOn = 1;
+        } else {
+            return usage();
+        }
+    }
+    if (!modeGiven)
+        return usage();
+
+    messageBoxFunction = hostMessageBox;
+    uiThreadId = GetCurrentThreadId();
+    WNDCLASSW windowClass;
+    memset(&windowClass, 0, sizeof(windowClass));
+    windowClass.lpfnWndProc = hostWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"ParcelwightHost";
+    RegisterClassW(&windowClass);
+    hostWindow = CreateWindowW(L"ParcelwightHost", L"Parcelwight host", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                               windowClass.hInstance, nullptr);
+    if (hostWindow == nullptr) {
+        emit("FAILED");
+        return 2;
+    }
+    AppState.mainWindow = hostWindow;
+    AppState.instance = windowClass.hInstance;
+
+    bool opened = AppState.mode == ConnectionMode::Server ? openServer(hostWindow) : openClient(hostWindow);
+    if (!opened) {
+        emit("FAILED");
+        return 2;
+    }
+    emit("READY");
+    SetTimer(hostWindow, StateTimer, 20, nullptr);
+    HANDLE reader = CreateThread(nullptr, 0, readerThread, nullptr, 0, nullptr);
+    if (reader != nullptr)
+        CloseHandle(reader);
+
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}

@@ -1,0 +1,680 @@
+// link_test.cpp: opening and closing the link and the two receive loops, in this process, against a peer that
+// the test plays over loopback sockets.
+#include "net/connection.h"
+#include "net/message_sender.h"
+#include "net/receive_loops.h"
+#include "core/message_box.h"
+#include "tests/net/net_peer.h"
+#include "tests/net/net_ui.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <random>
+#include <thread>
+
+namespace {
+
+bool hasBox(const wchar_t *caption)
+{
+    for (const RecordedBox &box : recordedBoxes()) {
+        if (box.caption == caption)
+            return true;
+    }
+    return false;
+}
+
+int labelCount(const std::wstring &text)
+{
+    int count = 0;
+    for (const std::wstring &label : netUiSnapshot().linkLabels)
+        count += label == text;
+    return count;
+}
+
+uint64_t processCpu100ns()
+{
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    return (static_cast<uint64_t>(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
+           (static_cast<uint64_t>(user.dwHighDateTime) << 32 | user.dwLowDateTime);
+}
+
+class LinkTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        startWinsock();
+        resetAppState();
+        resetNetUi();
+        recordBoxes();
+        window = createTestWindow();
+        ASSERT_NE(nullptr, window);
+        AppState.mainWindow = window;
+        AppState.port = freeTcpPort();
+        wcscpy(AppState.peerFolder, L"C:\\");
+        folder = makeTempFolder(L"pwnet");
+        ASSERT_FALSE(folder.empty());
+        folderA = ansiPath(folder);
+    }
+
+    void TearDown() override
+    {
+        setNetUiWindow(nullptr);
+        if (AppState.linkOpen)
+            closeLink(window);
+        DestroyWindow(window);
+        removeTree(folder);
+    }
+
+    void openAsServer()
+    {
+        AppState.mode = ConnectionMode::Server;
+        ASSERT_TRUE(openServer(window));
+        ASSERT_EQ(1, AppState.linkOpen);
+    }
+
+    bool clientsBecome(int count, int ms = 3000)
+    {
+        return pumpUntil([count] { return countClients() == count; }, ms);
+    }
+
+    bool stateBecomes(TransferState state, int ms = 3000)
+    {
+        return pumpUntil([state] { return AppState.transferState == state; }, ms);
+    }
+
+    HWND window = nullptr;
+    std::wstring folder;
+    std::string folderA;
+};
+
+// ---- Addresses and open failures -------------------------------------------------------------------------
+
+TEST(LinkAddress, ClientAddressBytesInWrittenOrderAndServerWildcard)
+{
+    resetAppState();
+    AppState.ip[0] = 192;
+    AppState.ip[1] = 138;
+    AppState.ip[2] = 1;
+    AppState.ip[3] = 31;
+    AppState.port = 1050;
+    memset(&AppState.linkAddress, 0xdd, sizeof(AppState.linkAddress));
+    fillLinkAddress(ConnectionMode::Client);
+    const unsigned char expected[16] = {2, 0, 0x04, 0x1A, 0xC0, 0x8A, 0x01, 0x1F, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(0, memcmp(expected, &AppState.linkAddress, 16));
+
+    // Only the low 16 bits of the port; a number above 255 spills into the next byte.
+    AppState.port = 0x10000 + 1050;
+    AppState.ip[0] = 0x1C0;
+    AppState.ip[1] = 0;
+    fillLinkAddress(ConnectionMode::Client);
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(&AppState.linkAddress);
+    EXPECT_EQ(0x04, bytes[2]);
+    EXPECT_EQ(0x1A, bytes[3]);
+    EXPECT_EQ(0xC0, bytes[4]);
+    EXPECT_EQ(0x01, bytes[5]);
+
+    fillLinkAddress(ConnectionMode::Server);
+    const unsigned char wildcard[16] = {2, 0, 0x04, 0x1A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(0, memcmp(wildcard, &AppState.linkAddress, 16));
+}
+
+TEST_F(LinkTest, ConnectWhereNothingListensShowsConnectError)
+{
+    AppState.mode = ConnectionMode::Client;
+    AppState.ip[0] = 127;
+    AppState.ip[3] = 1;
+    EXPECT_FALSE(openClient(window));
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(L"connect_Error", boxes[0].caption);
+    EXPECT_EQ(0u, boxes[0].text.rfind(L"Err No.", 0)) << narrow(boxes[0].text);
+    EXPECT_GT(_wtoi(boxes[0].text.c_str() + 7), 0);
+    EXPECT_EQ(window, boxes[0].owner);
+    EXPECT_EQ(0, AppState.linkOpen);
+    EXPECT_EQ(nullptr, AppState.netThread);
+    EXPECT_EQ(window, AppState.timerWindow);
+}
+
+TEST_F(LinkTest, PortInUseShowsBindErrorAndCloseOfClosedSocketShowsCloseError)
+{
+    SOCKET blocker = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(AppState.port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(blocker, reinterpret_cast<sockaddr *>(&address), sizeof(address)));
+    ASSERT_EQ(0, listen(blocker, 1));
+
+    AppState.mode = ConnectionMode::Server;
+    EXPECT_FALSE(openServer(window));
+    closesocket(blocker);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(L"bind_Error", boxes[0].caption);
+    EXPECT_EQ(0u, boxes[0].text.rfind(L"Err No.", 0));
+    EXPECT_EQ(window, boxes[0].owner);
+    EXPECT_EQ(0, AppState.linkOpen);
+
+    // The failed attempt's socket is closed already: closing it again is refused and the flag stays as it was.
+    clearRecordedBoxes();
+    AppState.linkOpen = 1;
+    closeLink(window);
+    boxes = recordedBoxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(L"closesocket_Error", boxes[0].caption);
+    EXPECT_EQ(L"-1", boxes[0].text);
+    EXPECT_EQ(1, AppState.linkOpen);
+    AppState.linkOpen = 0;
+}
+
+TEST(LookupOwnHost, FillsBothTextsOrLeavesThemUndetermined)
+{
+    resetAppState();
+    bool found = lookupOwnHost();
+    std::wstring address = AppState.ownAddressText;
+    if (!found) {
+        EXPECT_EQ(L"不明", address);
+        EXPECT_EQ(L"不明", std::wstring(AppState.ownHostText));
+        return;
+    }
+    // A numeric IPv4 address, or still undetermined when the name did not resolve to one.
+    if (address != L"不明")
+        EXPECT_EQ(3, std::count(address.begin(), address.end(), L'.')) << narrow(address);
+    EXPECT_LT(wcslen(AppState.ownHostText), COUNTOF(AppState.ownHostText));
+}
+
+// ---- Client -------------------------------------------------------------------------------------------------
+
+class ClientLinkTest : public LinkTest {
+protected:
+    void SetUp() override
+    {
+        LinkTest::SetUp();
+        listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<u_short>(AppState.port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)));
+        ASSERT_EQ(0, listen(listener, 3));
+        AppState.mode = ConnectionMode::Client;
+        AppState.ip[0] = 127;
+        AppState.ip[3] = 1;
+    }
+
+    void TearDown() override
+    {
+        if (server != INVALID_SOCKET)
+            closesocket(server);
+        closesocket(listener);
+        LinkTest::TearDown();
+    }
+
+    // Opens the client and accepts it; the client's first message is its directory request.
+    void connectClient(std::string *first)
+    {
+        ASSERT_TRUE(openClient(window));
+        server = accept(listener, nullptr, nullptr);
+        ASSERT_NE(INVALID_SOCKET, server);
+        *first = receiveMessage(server, 3000);
+    }
+
+    SOCKET listener = INVALID_SOCKET;
+    SOCKET server = INVALID_SOCKET;
+};
+
+TEST_F(ClientLinkTest, FirstRequestThenServerCloseArmsTimerAndCloses)
+{
+    std::string first;
+    connectClient(&first);
+    EXPECT_EQ("DD" + std::string("C:\\"), first);
+    EXPECT_EQ(1, AppState.linkOpen);
+    EXPECT_EQ(static_cast<int32_t>(AppState.mainSocket), AppState.clientSocketNumber);
+    ASSERT_TRUE(stateBecomes(TransferState::CallDIR));
+    ASSERT_TRUE(pumpUntil([] { return !netUiSnapshot().states.empty(); }, 2000));
+    EXPECT_EQ(TransferState::CallDIR, netUiSnapshot().states[0]);
+
+    // The server goes away: the client's receive sees the close, timer 1 fires on the main window.
+    closesocket(server);
+    server = INVALID_SOCKET;
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(pumpUntil([] { return timerOneCount() > 0; }, 3000));
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    EXPECT_EQ(TransferState::Waiting, AppState.transferState);
+    EXPECT_TRUE(recordedBoxes().empty()) << "no NAK goes out for a closed connection";
+
+    closeLink(window);
+    EXPECT_EQ(0, AppState.linkOpen);
+    EXPECT_EQ(0u, AppState.netThreadId);
+    EXPECT_EQ(nullptr, AppState.netThread);
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(ClientLinkTest, ServerResetMidPullLeavesNoTemporaryFileAndTargetUnchanged)
+{
+    std::string first;
+    connectClient(&first);
+    ASSERT_EQ(0u, first.rfind("DD", 0));
+    ASSERT_TRUE(sendText(server, "DR999999"));
+    ASSERT_TRUE(pumpUntil([] {
+        std::vector<TransferState> states = netUiSnapshot().states;
+        return states.size() >= 2 && states.back() == TransferState::Waiting;
+    }, 3000));
+
+    std::wstring target = folder + L"\\target.bin";
+    ASSERT_TRUE(writeFileBytes(target, "old content"));
+    strcpy(AppState.pullTargetA, ansiPath(target).c_str());
+    AppState.transferState = TransferState::CallCopyFrom;
+    ASSERT_EQ(0, sendMessage("FCC:\\far\\target.bin", 19));
+    ASSERT_EQ("FCC:\\far\\target.bin", receiveMessage(server, 3000));
+
+    ASSERT_TRUE(sendText(server, "FB000000" + randomBytes(1000, 7)));
+    ASSERT_EQ("ACK", receiveMessage(server, 3000));
+    std::wstring temporary = folder + L"\\target.$TEMP";
+    EXPECT_TRUE(fileExists(temporary));
+
+    resetSocket(server);
+    server = INVALID_SOCKET;
+    ASSERT_TRUE(pumpUntil([] { return timerOneCount() > 0; }, 3000));
+    EXPECT_EQ(TransferState::Waiting, AppState.transferState);
+    EXPECT_NE(FileIoState::Open, AppState.fileState);
+    EXPECT_FALSE(fileExists(temporary));
+    std::string kept;
+    ASSERT_TRUE(readFileBytes(target, &kept));
+    EXPECT_EQ("old content", kept);
+
+    closeLink(window);
+    EXPECT_EQ(0, AppState.linkOpen);
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+// ---- Server -------------------------------------------------------------------------------------------------
+
+TEST_F(LinkTest, ServerShowsArrivalAndDepartureAndSlotFields)
+{
+    openAsServer();
+    SOCKET client = connectTo(AppState.port);
+    ASSERT_NE(INVALID_SOCKET, client);
+    ASSERT_TRUE(clientsBecome(1));
+    ASSERT_TRUE(pumpUntil([] { return AppState.peerPresent == 1; }, 2000));
+    EXPECT_EQ(1, labelCount(L"Server:Conection:[127,0,0,1]"));
+    EXPECT_STREQ("[127,0,0,1]", AppState.peerHostNameA);
+    EXPECT_EQ(0, AppState.currentSlot);
+    EXPECT_EQ(0, AppState.serverSlotNumber) << "set by a receive, not by the accept";
+    EXPECT_NE(INVALID_SOCKET, AppState.clientSlots[0]);
+    for (int slot = 1; slot < ClientSlotCount; slot++)
+        EXPECT_EQ(INVALID_SOCKET, AppState.clientSlots[slot]);
+
+    // Any message makes the receiving slot the current one; an ACK in Waiting is refused.
+    ASSERT_TRUE(sendText(client, "ACK"));
+    EXPECT_EQ("NAK", receiveMessage(client, 3000));
+    EXPECT_EQ(1, AppState.serverSlotNumber);
+
+    closesocket(client);
+    ASSERT_TRUE(clientsBecome(0));
+    ASSERT_TRUE(pumpUntil([] { return labelCount(L"Server:CutOFF:[127,0,0,1]") == 1; }, 2000));
+    EXPECT_EQ(0, AppState.peerPresent);
+    EXPECT_EQ(0, AppState.serverAskedPeerDir);
+    EXPECT_EQ(1, netUiSnapshot().clears);
+    EXPECT_EQ(INVALID_SOCKET, AppState.clientSlots[0]);
+    EXPECT_FALSE(hasBox(L"select_Error"));
+}
+
+TEST_F(LinkTest, EleventhClientIsClosedAtOnceAndCloseDisconnectsTheTen)
+{
+    openAsServer();
+    std::vector<SOCKET> clients;
+    for (int i = 0; i < ClientSlotCount; i++) {
+        clients.push_back(connectTo(AppState.port));
+        ASSERT_NE(INVALID_SOCKET, clients.back());
+        ASSERT_TRUE(clientsBecome(i + 1)) << "client " << i;
+    }
+    SOCKET eleventh = connectTo(AppState.port);
+    ASSERT_NE(INVALID_SOCKET, eleventh);
+    EXPECT_TRUE(seesClosed(eleventh, 3000));
+    closesocket(eleventh);
+    EXPECT_EQ(10, countClients());
+    EXPECT_EQ(10, labelCount(L"Server:Conection:[127,0,0,1]"));
+    EXPECT_EQ(10u, netUiSnapshot().linkLabels.size());
+    for (SOCKET client : clients)
+        EXPECT_TRUE(silentFor(client, 20));
+
+    // A server that closes leaves none of its clients connected.
+    closeLink(window);
+    for (SOCKET client : clients) {
+        EXPECT_TRUE(seesClosed(client, 2000));
+        closesocket(client);
+    }
+    for (int slot = 0; slot < ClientSlotCount; slot++)
+        EXPECT_EQ(INVALID_SOCKET, AppState.clientSlots[slot]);
+    EXPECT_EQ(0, AppState.peerPresent);
+    EXPECT_EQ(0, countClients());
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(LinkTest, CloseEndsServerThreadQuicklyWithoutSelectError)
+{
+    openAsServer();
+    pumpFor(100);
+    DWORD start = GetTickCount();
+    closeLink(window);
+    DWORD took = GetTickCount() - start;
+    EXPECT_LT(took, 1500u);
+    EXPECT_EQ(0, AppState.linkOpen);
+    EXPECT_EQ(0u, AppState.netThreadId);
+    EXPECT_TRUE(recordedBoxes().empty());
+
+    // The port is free again for the next open.
+    ASSERT_TRUE(openServer(window));
+    closeLink(window);
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(LinkTest, CloseServesTheNetworkThreadsSynchronousUpdates)
+{
+    openAsServer();
+    setNetUiWindow(window);
+    SOCKET client = connectTo(AppState.port);
+    ASSERT_NE(INVALID_SOCKET, client);
+    // The accept's label update now waits for this thread, which serves nothing until closeLink.
+    DWORD start = GetTickCount();
+    while (netUiSendsStarted() == 0 && GetTickCount() - start < 3000)
+        Sleep(10);
+    ASSERT_GT(netUiSendsStarted(), 0);
+    Sleep(100);
+    EXPECT_EQ(0, syncMessagesServed());
+
+    HANDLE thread = nullptr;
+    DuplicateHandle(GetCurrentProcess(), AppState.netThread, GetCurrentProcess(), &thread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    std::atomic<bool> closed(false);
+    std::atomic<bool> rescued(false);
+    std::thread watchdog([&] {
+        for (int i = 0; i < 100 && !closed; i++)
+            Sleep(50);
+        if (!closed) {
+            rescued = true;
+            TerminateThread(thread, 1);
+        }
+    });
+    closeLink(window);
+    closed = true;
+    watchdog.join();
+    CloseHandle(thread);
+    EXPECT_FALSE(rescued) << "closeLink did not serve the network thread's update";
+    EXPECT_GE(syncMessagesServed(), 1);
+    EXPECT_EQ(0, AppState.linkOpen);
+    EXPECT_EQ(0u, AppState.netThreadId);
+    closesocket(client);
+}
+
+TEST_F(LinkTest, ClientResetMidListingFreesSlotWithoutSpinningAndNextClientIsServed)
+{
+    for (int i = 0; i < 30; i++)
+        ASSERT_TRUE(writeFileBytes(folder + L"\\entry" + std::to_wstring(i) + L".txt", "x"));
+    openAsServer();
+    SOCKET client = connectTo(AppState.port);
+    ASSERT_TRUE(clientsBecome(1));
+    ASSERT_TRUE(sendText(client, "DD" + folderA));
+    std::string row = receiveMessage(client, 3000);
+    ASSERT_EQ(0u, row.rfind("DR000000", 0));
+    ASSERT_TRUE(stateBecomes(TransferState::RequestDIR));
+
+    resetSocket(client);
+    ASSERT_TRUE(clientsBecome(0));
+    EXPECT_TRUE(stateBecomes(TransferState::Waiting));
+    EXPECT_EQ(1, labelCount(L"Server:CutOFF:[127,0,0,1]"));
+
+    // Nothing left to receive: the thread sleeps in select.
+    uint64_t before = processCpu100ns();
+    pumpFor(2000);
+    uint64_t used = processCpu100ns() - before;
+    EXPECT_LT(used, 4000000u) << "CPU over two idle seconds: " << used / 10000 << " ms";
+    EXPECT_EQ(1, labelCount(L"Server:CutOFF:[127,0,0,1]"));
+
+    SOCKET next = connectTo(AppState.port);
+    ASSERT_TRUE(clientsBecome(1));
+    std::vector<std::string> rows;
+    std::string why;
+    ASSERT_TRUE(peerListing(next, folderA, &rows, &why)) << why;
+    EXPECT_EQ(32u, rows.size());  // ".", ".." and the 30 files
+    closesocket(next);
+    EXPECT_FALSE(hasBox(L"select_Error"));
+}
+
+TEST_F(LinkTest, ClientResetMidPushLeavesNoTemporaryFileAndNextPushWorks)
+{
+    openAsServer();
+    SOCKET client = connectTo(AppState.port);
+    ASSERT_TRUE(clientsBecome(1));
+    std::string targetA = folderA + "\\pushed.bin";
+    ASSERT_TRUE(sendText(client, "FD" + targetA));
+    ASSERT_EQ("ACK", receiveMessage(client, 3000));
+    ASSERT_TRUE(sendText(client, "FR000000" + randomBytes(1000, 1)));
+    ASSERT_EQ("ACK", receiveMessage(client, 3000));
+    std::wstring temporary = folder + L"\\pushed.$TEMP";
+    EXPECT_TRUE(fileExists(temporary));
+    EXPECT_EQ(TransferState::RequestCopyTO, AppState.transferState);
+
+    resetSocket(client);
+    ASSERT_TRUE(clientsBecome(0));
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    EXPECT_NE(FileIoState::Open, AppState.fileState);
+    EXPECT_FALSE(fileExists(temporary));
+    EXPECT_FALSE(fileExists(folder + L"\\pushed.bin"));
+
+    SOCKET next = connectTo(AppState.port);
+    ASSERT_TRUE(clientsBecome(1));
+    std::string bytes = randomBytes(2500, 2);
+    std::string why;
+    ASSERT_TRUE(peerPush(next, targetA, bytes, fileTimeOf(2021, 6, 1, 12, 0), &why)) << why;
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    std::string written;
+    ASSERT_TRUE(readFileBytes(folder + L"\\pushed.bin", &written));
+    EXPECT_EQ(bytes, written);
+    closesocket(next);
+}
+
+TEST_F(LinkTest, ServerClosedMidPushLeavesNoTemporaryFile)
+{
+    openAsServer();
+    SOCKET client = connectTo(AppState.port);
+    ASSERT_TRUE(clientsBecome(1));
+    ASSERT_TRUE(sendText(client, "FD" + folderA + "\\half.bin"));
+    ASSERT_EQ("ACK", receiveMessage(client, 3000));
+    ASSERT_TRUE(sendText(client, "FR000000" + randomBytes(1000, 3)));
+    ASSERT_EQ("ACK", receiveMessage(client, 3000));
+    ASSERT_TRUE(fileExists(folder + L"\\half.$TEMP"));
+
+    closeLink(window);
+    EXPECT_TRUE(seesClosed(client, 2000));
+    closesocket(client);
+    EXPECT_EQ(TransferState::Waiting, AppState.transferState);
+    EXPECT_NE(FileIoState::Open, AppState.fileState);
+    EXPECT_FALSE(fileExists(folder + L"\\half.$TEMP"));
+    EXPECT_FALSE(fileExists(folder + L"\\half.bin"));
+}
+
+// ---- Stress -------------------------------------------------------------------------------------------------
+
+TEST_F(LinkTest, HundredConnectDisconnectCyclesLeaveNoHandles)
+{
+    DWORD before = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &before);
+    openAsServer();
+    DWORD start = GetTickCount();
+    for (int i = 0; i < 100; i++) {
+        SOCKET client = connectTo(AppState.port);
+        ASSERT_NE(INVALID_SOCKET, client) << "cycle " << i;
+        ASSERT_TRUE(clientsBecome(1)) << "cycle " << i;
+        if (i % 2)
+            resetSocket(client);
+        else
+            closesocket(client);
+        ASSERT_TRUE(clientsBecome(0)) << "cycle " << i;
+    }
+    EXPECT_LT(GetTickCount() - start, 60000u);
+    EXPECT_EQ(100, labelCount(L"Server:CutOFF:[127,0,0,1]"));
+
+    SOCKET client = connectTo(AppState.port);
+    ASSERT_TRUE(clientsBecome(1));
+    std::vector<std::string> rows;
+    std::string why;
+    ASSERT_TRUE(peerListing(client, folderA, &rows, &why)) << why;
+    closesocket(client);
+    ASSERT_TRUE(clientsBecome(0));
+    closeLink(window);
+    EXPECT_TRUE(recordedBoxes().empty());
+
+    DWORD after = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &after);
+    EXPECT_LE(after, before + 1) << before << " handles before, " << after << " after";
+}
+
+TEST_F(LinkTest, SilentSecondClientDoesNotHoldUpTheServedOne)
+{
+    std::string content = randomBytes(4321, 4);
+    ASSERT_TRUE(writeFileBytes(folder + L"\\source.bin", content));
+    openAsServer();
+    SOCKET served = connectTo(AppState.port);
+    ASSERT_TRUE(clientsBecome(1));
+    SOCKET silent = connectTo(AppState.port);
+    ASSERT_TRUE(clientsBecome(2));
+
+    std::vector<std::string> rows;
+    std::string why;
+    ASSERT_TRUE(peerListing(served, folderA, &rows, &why)) << why;
+    ASSERT_TRUE(answerServerListing(served, &why)) << why;
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    std::string pulled;
+    FILETIME written = {};
+    ASSERT_TRUE(peerPull(served, folderA + "\\source.bin", &pulled, &written, &why)) << why;
+    EXPECT_EQ(content, pulled);
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    ASSERT_TRUE(peerPush(served, folderA + "\\copy.bin", content, fileTimeOf(2020, 1, 2, 3, 4), &why)) << why;
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    std::string copied;
+    ASSERT_TRUE(pumpUntil([&] { return readFileBytes(folder + L"\\copy.bin", &copied) && copied == content; }, 3000));
+    EXPECT_TRUE(silentFor(silent, 20));
+
+    closesocket(silent);
+    closesocket(served);
+}
+
+TEST_F(LinkTest, TenThousandRandomMessagesThenStillServesWithNoHandlesLeft)
+{
+    std::vector<std::string> contents;
+    for (int i = 0; i < 5; i++) {
+        contents.push_back(randomBytes(static_cast<size_t>(700 * i + 1), 10 + i));
+        ASSERT_TRUE(writeFileBytes(folder + L"\\f" + std::to_wstring(i), contents.back()));
+    }
+    DWORD before = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &before);
+    openAsServer();
+    SOCKET peer = connectTo(AppState.port);
+    ASSERT_TRUE(clientsBecome(1));
+
+    // Answers are read and dropped on another thread so the server never blocks on a full socket.
+    std::atomic<bool> stopDraining(false);
+    std::thread drainer([&] {
+        char buffer[4096];
+        while (!stopDraining) {
+            if (receiveWithin(peer, buffer, sizeof(buffer), 50) == 0)
+                break;
+        }
+    });
+
+    std::mt19937 generator(20240305);
+    auto pick = [&](int n) { return static_cast<int>(generator() % static_cast<unsigned>(n)); };
+    auto randomText = [&](int length) {
+        std::string out(static_cast<size_t>(length), '\0');
+        for (char &c : out)
+            c = static_cast<char>(generator() & 0xFF);
+        return out;
+    };
+    DWORD start = GetTickCount();
+    for (int i = 0; i < 10000; i++) {
+        std::string message;
+        char header[16] = {};
+        switch (pick(14)) {
+        case 0: message = "ACK"; break;
+        case 1: message = "NAK"; break;
+        case 2: message = "CUT"; break;
+        case 3: message = "DD" + folderA; break;
+        case 4: message = "FD" + folderA + "\\in" + std::to_string(pick(3)); break;
+        case 5: message = "FC" + folderA + "\\f" + std::to_string(pick(5)); break;
+        case 6: message = "CD" + folderA + "\\d" + std::to_string(pick(3)); break;
+        case 7:
+            snprintf(header, sizeof(header), "FR%06d", pick(3));
+            message = std::string(header) + randomText(1 + pick(1000));
+            break;
+        case 8:
+            snprintf(header, sizeof(header), "FB%06d", pick(3));
+            message = std::string(header) + randomText(1 + pick(1000));
+            break;
+        case 9: message = (pick(2) ? "FR999999" : "FB999999") + randomText(24); break;
+        case 10: message = pick(2) ? "FRDTSTOP" : "FBDTSTOP"; break;
+        case 11:
+            snprintf(header, sizeof(header), "DR%06d", pick(50));
+            message = std::string(header) + "name,2024/01/01 00:00,1K,8";
+            break;
+        case 12: message = "DR999999"; break;
+        default:
+            // Raw bytes that name no request, so nothing is created outside the test folder.
+            message = randomText(1 + pick(1024));
+            if (message[0] == 'C' || message[0] == 'D' || message[0] == 'F')
+                message[0] = 'x';
+            break;
+        }
+        ASSERT_TRUE(sendText(peer, message)) << "message " << i;
+    }
+    EXPECT_LT(GetTickCount() - start, 60000u);
+
+    // Let the server work through what it has, end whatever exchange is open, and stop the drain.
+    pumpFor(1500);
+    ASSERT_TRUE(sendText(peer, "NAK"));
+    pumpFor(800);
+    stopDraining = true;
+    drainer.join();
+    while (receiveMessage(peer, 300).size() > 0) {
+    }
+    ASSERT_EQ(1, countClients()) << "the flood must not have cost the client its slot";
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    EXPECT_FALSE(hasBox(L"select_Error"));
+
+    std::vector<std::string> rows;
+    std::string why;
+    ASSERT_TRUE(peerListing(peer, folderA, &rows, &why)) << why;
+    EXPECT_GE(rows.size(), 5u);
+    // The server asks for this side's folder after the first listing it serves to a client, if not yet done.
+    if (!silentFor(peer, 800)) {
+        std::string request = receiveMessage(peer, 100);
+        ASSERT_EQ(0u, request.rfind("DD", 0)) << request.substr(0, 20);
+        ASSERT_TRUE(sendText(peer, "DR999999"));
+    }
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    std::string pushed = randomBytes(2001, 99);
+    ASSERT_TRUE(peerPush(peer, folderA + "\\after.bin", pushed, fileTimeOf(2019, 5, 6, 7, 8), &why)) << why;
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    std::string pulled;
+    FILETIME written = {};
+    ASSERT_TRUE(peerPull(peer, folderA + "\\after.bin", &pulled, &written, &why)) << why;
+    EXPECT_EQ(pushed, pulled);
+    FILETIME expected = fileTimeOf(2019, 5, 6, 7, 8);
+    EXPECT_EQ(expected.dwLowDateTime, written.dwLowDateTime);
+    EXPECT_EQ(expected.dwHighDateTime, written.dwHighDateTime);
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+
+    closesocket(peer);
+    ASSERT_TRUE(clientsBecome(0));
+    closeLink(window);
+    DWORD after = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &after);
+    EXPECT_LE(after, before + 1) << before << " handles before, " << after << " after";
+}
+
+}  // namespace

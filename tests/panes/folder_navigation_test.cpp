@@ -1,0 +1,104 @@
+// folder_navigation_test.cpp: the double-click rule on folder texts, without windows.
+#include "panes/folder_navigation.h"
+
+#include "core/app_state.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+struct StepCase {
+    const wchar_t *folder;
+    const wchar_t *name;
+    FolderStep step;
+    const wchar_t *result;
+};
+
+static void expectStep(const StepCase &c)
+{
+    SCOPED_TRACE(narrow(std::wstring(c.folder) + L" + " + c.name));
+    wchar_t folder[PathChars];
+    wmemset(folder, L'#', COUNTOF(folder));
+    wcscpy(folder, c.folder);
+    EXPECT_EQ(stepFolder(folder, COUNTOF(folder), c.name), c.step);
+    EXPECT_STREQ(folder, c.result);
+}
+
+TEST(FolderNavigationTest, UpOneLevelWithDotAndDotDot)
+{
+    const StepCase cases[] = {
+        {L"C:\\work", L"..", FolderStep::Moved, L"C:\\"},
+        {L"C:\\work", L".", FolderStep::Moved, L"C:\\"},
+        {L"C:\\a\\b", L"..", FolderStep::Moved, L"C:\\a"},
+        {L"C:\\", L"..", FolderStep::Moved, L"C:\\"},
+        {L"work", L"..", FolderStep::Moved, L""},
+        {L"\\share", L"..", FolderStep::Moved, L""},
+        {L"\\\\srv\\share", L"..", FolderStep::Moved, L"\\\\srv"},
+    };
+    for (const StepCase &c : cases)
+        expectStep(c);
+}
+
+TEST(FolderNavigationTest, JoinsNamesWithOneSeparator)
+{
+    const StepCase cases[] = {
+        {L"C:\\", L"work", FolderStep::Moved, L"C:\\work"},
+        {L"C:\\work", L"src", FolderStep::Moved, L"C:\\work\\src"},
+        {L"C:", L"work", FolderStep::Moved, L"C:\\work"},
+        {L"C", L"work", FolderStep::Moved, L"C:\\work"},
+        {L"", L"work", FolderStep::Moved, L"work"},
+        {L"C:\\src", L"Makefile", FolderStep::Moved, L"C:\\src\\Makefile"},
+        {L"C:\\src", L"abc.defg", FolderStep::Moved, L"C:\\src\\abc.defg"},
+        {L"C:\\src", L"日本語", FolderStep::Moved, L"C:\\src\\日本語"},
+    };
+    for (const StepCase &c : cases)
+        expectStep(c);
+}
+
+TEST(FolderNavigationTest, DriveRowReplacesTheFolder)
+{
+    const StepCase cases[] = {
+        {L"C:\\work\\src", L"d:\\", FolderStep::Moved, L"d:\\"},
+        {L"", L"z:\\", FolderStep::Moved, L"z:\\"},
+    };
+    for (const StepCase &c : cases)
+        expectStep(c);
+}
+
+TEST(FolderNavigationTest, DotAmongLastFourCharactersIsNotAFolder)
+{
+    const StepCase cases[] = {
+        {L"C:\\work", L"report.txt", FolderStep::NotAFolder, L"C:\\work"},
+        {L"C:\\work", L"backup.old", FolderStep::NotAFolder, L"C:\\work"},
+        {L"C:\\work", L"my.app", FolderStep::NotAFolder, L"C:\\work"},
+        {L"C:\\work", L"abcde.f", FolderStep::NotAFolder, L"C:\\work"},
+        {L"C:\\work", L"a.b", FolderStep::NotAFolder, L"C:\\work"},
+        {L"C:\\work", L".git", FolderStep::NotAFolder, L"C:\\work"},
+        {L"C:\\work", L"...", FolderStep::NotAFolder, L"C:\\work"},
+    };
+    for (const StepCase &c : cases)
+        expectStep(c);
+}
+
+TEST(FolderNavigationTest, EmptyNameAndTooLongJoinAreRefusedUnchanged)
+{
+    std::wstring longFolder = L"C:\\" + std::wstring(247, L'a');  // 250 characters
+    const std::wstring fits = std::wstring(8, L'b');               // 250 + 1 + 8 = 259
+    const std::wstring tooLong = std::wstring(9, L'b');            // 260
+    const StepCase cases[] = {
+        {L"C:\\work", L"", FolderStep::Refused, L"C:\\work"},
+        {longFolder.c_str(), tooLong.c_str(), FolderStep::Refused, longFolder.c_str()},
+    };
+    for (const StepCase &c : cases)
+        expectStep(c);
+    std::wstring joined = longFolder + L"\\" + fits;
+    expectStep({longFolder.c_str(), fits.c_str(), FolderStep::Moved, joined.c_str()});
+    EXPECT_EQ(joined.size(), 259u);
+
+    // A drive letter alone gains ":\" and is refused once that no longer fits either.
+    wchar_t small[8] = L"C";
+    EXPECT_EQ(stepFolder(small, COUNTOF(small), L"abcd"), FolderStep::Moved);
+    EXPECT_STREQ(small, L"C:\\abcd");
+    wchar_t tight[8] = L"C";
+    EXPECT_EQ(stepFolder(tight, COUNTOF(tight), L"abcde"), FolderStep::Refused);
+    EXPECT_STREQ(tight, L"C");
+}

@@ -1,0 +1,268 @@
+// own_pane_test.cpp: listing this machine's folders into the left list view and moving between them.
+#include "panes/own_pane.h"
+
+#include "core/app_state.h"
+#include "tests/panes/pane_test_window.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+class OwnPaneTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetAppState();
+        recordBoxes();
+        parent = createPaneTestWindow();
+        ASSERT_NE(AppState.ownPane, nullptr);
+        folder = makeTempFolder(L"pwown");
+        ASSERT_FALSE(folder.empty());
+    }
+    void TearDown() override
+    {
+        destroyPaneTestWindow(parent);
+        removeTree(folder);
+    }
+    void setOwnFolder(const std::wstring &text)
+    {
+        ASSERT_LT(text.size(), COUNTOF(AppState.ownFolder));
+        wcscpy(AppState.ownFolder, text.c_str());
+    }
+    // Selects the named row and double-clicks it.
+    void doubleClick(const std::wstring &name)
+    {
+        SCOPED_TRACE(narrow(name));
+        int row = rowIndex(AppState.ownPane, name);
+        ASSERT_GE(row, 0);
+        selectOnly(AppState.ownPane, row);
+        navigateOwnPane(parent);
+    }
+    std::vector<std::wstring> names()
+    {
+        std::vector<std::wstring> result;
+        for (const PaneRow &row : paneRows(AppState.ownPane))
+            result.push_back(row.name);
+        return result;
+    }
+    static bool isDriveName(const std::wstring &name)
+    {
+        return name.size() == 3 && name[1] == L':' && name[2] == L'\\';
+    }
+
+    HWND parent = nullptr;
+    std::wstring folder;
+};
+
+// Sets the last-write time of a file from local calendar values.
+static void setLocalWriteTime(const std::wstring &path, WORD year, WORD month, WORD day, WORD hour, WORD minute)
+{
+    SYSTEMTIME local = {};
+    local.wYear = year;
+    local.wMonth = month;
+    local.wDay = day;
+    local.wHour = hour;
+    local.wMinute = minute;
+    local.wSecond = 30;
+    FILETIME localTime, utc;
+    SystemTimeToFileTime(&local, &localTime);
+    LocalFileTimeToFileTime(&localTime, &utc);
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    SetFileTime(file, nullptr, nullptr, &utc);
+    CloseHandle(file);
+}
+
+TEST_F(OwnPaneTest, ListsEntriesWithImagesDatesAndSizes)
+{
+    ASSERT_TRUE(writeFileBytes(folder + L"\\small.txt", std::string(10239, 'x')));
+    ASSERT_TRUE(writeFileBytes(folder + L"\\big.bin", std::string(10240, 'y')));
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\sub").c_str(), nullptr));
+    setLocalWriteTime(folder + L"\\small.txt", 2024, 3, 7, 9, 5);
+    setOwnFolder(folder);
+
+    listOwnFolder(parent);
+
+    std::vector<PaneRow> rows = paneRows(AppState.ownPane);
+    ASSERT_EQ(rows.size(), 5u);
+    const PaneRow *small = findRow(rows, L"small.txt");
+    const PaneRow *big = findRow(rows, L"big.bin");
+    const PaneRow *sub = findRow(rows, L"sub");
+    const PaneRow *dot = findRow(rows, L".");
+    const PaneRow *dotDot = findRow(rows, L"..");
+    ASSERT_TRUE(small && big && sub && dot && dotDot);
+    EXPECT_EQ(small->image, 8);
+    EXPECT_EQ(small->date, L"2024/03/07 09:05");
+    EXPECT_EQ(small->size, L"10239");
+    EXPECT_EQ(big->image, 8);
+    EXPECT_EQ(big->size, L"10K");
+    EXPECT_EQ(big->date.size(), 16u);
+    EXPECT_EQ(sub->image, 1);
+    EXPECT_EQ(sub->size, L"");
+    EXPECT_EQ(sub->date.size(), 16u);
+    EXPECT_EQ(dot->image, 0);
+    EXPECT_EQ(dotDot->image, 0);
+    EXPECT_EQ(dotDot->size, L"");
+    EXPECT_EQ(labelText(parent, 305), folder);
+
+    // A second listing replaces the rows rather than adding to them.
+    listOwnFolder(parent);
+    EXPECT_EQ(paneRows(AppState.ownPane).size(), 5u);
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(OwnPaneTest, JapaneseNamesAreListedAsTheyAre)
+{
+    ASSERT_TRUE(writeFileBytes(folder + L"\\報告書.txt", "abc"));
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\日本語フォルダ").c_str(), nullptr));
+    setOwnFolder(folder);
+    listOwnFolder(parent);
+    std::vector<PaneRow> rows = paneRows(AppState.ownPane);
+    const PaneRow *file = findRow(rows, L"報告書.txt");
+    const PaneRow *sub = findRow(rows, L"日本語フォルダ");
+    ASSERT_TRUE(file && sub);
+    EXPECT_EQ(file->size, L"3");
+    EXPECT_EQ(sub->image, 1);
+
+    doubleClick(L"日本語フォルダ");
+    EXPECT_EQ(std::wstring(AppState.ownFolder), folder + L"\\日本語フォルダ");
+    EXPECT_EQ(labelText(parent, 305), folder + L"\\日本語フォルダ");
+}
+
+TEST_F(OwnPaneTest, DriveRootListsTheOtherDrivesFirst)
+{
+    for (const wchar_t *root : {L"C:\\", L"c:\\"}) {
+        SCOPED_TRACE(narrow(root));
+        setOwnFolder(root);
+        listOwnFolder(parent);
+        std::vector<PaneRow> rows = paneRows(AppState.ownPane);
+        size_t drives = 0;
+        while (drives < rows.size() && isDriveName(rows[drives].name)) {
+            EXPECT_TRUE(rows[drives].name[0] >= L'a' && rows[drives].name[0] <= L'z');
+            EXPECT_GE(rows[drives].image, 2);
+            EXPECT_LE(rows[drives].image, 6);
+            EXPECT_EQ(rows[drives].date, L"");
+            EXPECT_EQ(rows[drives].size, L"");
+            drives++;
+        }
+        EXPECT_EQ(findRow(rows, L"c:\\"), nullptr);
+        const PaneRow *z = findRow(rows, L"z:\\");
+        ASSERT_NE(z, nullptr);
+        EXPECT_EQ(z->image, 2);
+        EXPECT_GT(rows.size(), drives);  // the entries of C:\ follow
+        EXPECT_EQ(labelText(parent, 305), root);
+    }
+}
+
+TEST_F(OwnPaneTest, FolderThatCannotBeSearchedGivesEmptyPane)
+{
+    setOwnFolder(folder + L"\\missing");
+    listOwnFolder(parent);
+    EXPECT_TRUE(paneRows(AppState.ownPane).empty());
+    EXPECT_EQ(labelText(parent, 305), folder + L"\\missing");
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(OwnPaneTest, DoubleClickMovesIntoFoldersAndUp)
+{
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\sub").c_str(), nullptr));
+    ASSERT_TRUE(writeFileBytes(folder + L"\\sub\\inner.dat", "1"));
+    setOwnFolder(folder);
+    listOwnFolder(parent);
+
+    doubleClick(L"sub");
+    EXPECT_EQ(std::wstring(AppState.ownFolder), folder + L"\\sub");
+    EXPECT_EQ(labelText(parent, 305), folder + L"\\sub");
+    EXPECT_NE(findRow(paneRows(AppState.ownPane), L"inner.dat"), nullptr);
+
+    doubleClick(L"..");
+    EXPECT_EQ(std::wstring(AppState.ownFolder), folder);
+    EXPECT_NE(findRow(paneRows(AppState.ownPane), L"sub"), nullptr);
+
+    // "." goes up as well.
+    doubleClick(L".");
+    EXPECT_EQ(std::wstring(AppState.ownFolder), folder.substr(0, folder.rfind(L'\\')));
+    EXPECT_NE(rowIndex(AppState.ownPane, folder.substr(folder.rfind(L'\\') + 1)), -1);
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(OwnPaneTest, UpFromFirstLevelReachesDriveRootWithDriveRows)
+{
+    setOwnFolder(L"C:\\windows");
+    listOwnFolder(parent);
+    doubleClick(L"..");
+    EXPECT_STREQ(AppState.ownFolder, L"C:\\");
+    EXPECT_NE(findRow(paneRows(AppState.ownPane), L"z:\\"), nullptr);
+    EXPECT_EQ(labelText(parent, 305), L"C:\\");
+}
+
+TEST_F(OwnPaneTest, DriveRowSwitchesDrive)
+{
+    setOwnFolder(L"C:\\");
+    listOwnFolder(parent);
+    doubleClick(L"z:\\");
+    EXPECT_STREQ(AppState.ownFolder, L"z:\\");
+    std::vector<PaneRow> rows = paneRows(AppState.ownPane);
+    EXPECT_NE(findRow(rows, L"c:\\"), nullptr);
+    EXPECT_EQ(findRow(rows, L"z:\\"), nullptr);
+}
+
+TEST_F(OwnPaneTest, FileLikeNamesWarnAndListTheSameFolderAgain)
+{
+    ASSERT_TRUE(writeFileBytes(folder + L"\\report.txt", "r"));
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\backup.old").c_str(), nullptr));
+    setOwnFolder(folder);
+    for (const wchar_t *name : {L"report.txt", L"backup.old"}) {
+        SCOPED_TRACE(narrow(name));
+        clearRecordedBoxes();
+        listOwnFolder(parent);
+        addNameRow(AppState.ownPane, L"sentinel");
+        doubleClick(name);
+        std::vector<RecordedBox> boxes = recordedBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].owner, parent);
+        EXPECT_EQ(boxes[0].text, L"ファイルでフォルダではありません！");
+        EXPECT_EQ(boxes[0].caption, L"フォルダ移行");
+        EXPECT_EQ(boxes[0].flags, static_cast<UINT>(MB_ICONWARNING | MB_OK));
+        EXPECT_EQ(std::wstring(AppState.ownFolder), folder);
+        EXPECT_EQ(rowIndex(AppState.ownPane, L"sentinel"), -1);  // listed again
+        EXPECT_EQ(paneRows(AppState.ownPane).size(), 4u);
+    }
+}
+
+TEST_F(OwnPaneTest, NameWithoutDotIsTakenForAFolder)
+{
+    ASSERT_TRUE(writeFileBytes(folder + L"\\Makefile", "all:"));
+    setOwnFolder(folder);
+    listOwnFolder(parent);
+    doubleClick(L"Makefile");
+    EXPECT_EQ(std::wstring(AppState.ownFolder), folder + L"\\Makefile");
+    EXPECT_TRUE(paneRows(AppState.ownPane).empty());
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(OwnPaneTest, DoubleClickWithoutSelectionOrRoomIsIgnored)
+{
+    setOwnFolder(folder);
+    listOwnFolder(parent);
+    SetDlgItemTextW(parent, 305, L"untouched");
+    selectOnly(AppState.ownPane, -1);
+    navigateOwnPane(parent);
+    EXPECT_EQ(std::wstring(AppState.ownFolder), folder);
+    EXPECT_EQ(labelText(parent, 305), L"untouched");
+
+    // A join past 259 characters leaves folder, rows and label as they were.
+    std::wstring deep = L"C:\\" + std::wstring(250, L'd');
+    setOwnFolder(deep);
+    SendMessageW(AppState.ownPane, LVM_DELETEALLITEMS, 0, 0);
+    addNameRow(AppState.ownPane, L"longername");
+    doubleClick(L"longername");
+    EXPECT_EQ(std::wstring(AppState.ownFolder), deep);
+    EXPECT_EQ(labelText(parent, 305), L"untouched");
+    EXPECT_EQ(paneRows(AppState.ownPane).size(), 1u);
+
+    // An empty pane does nothing at all.
+    SendMessageW(AppState.ownPane, LVM_DELETEALLITEMS, 0, 0);
+    navigateOwnPane(parent);
+    EXPECT_EQ(std::wstring(AppState.ownFolder), deep);
+    EXPECT_TRUE(recordedBoxes().empty());
+}

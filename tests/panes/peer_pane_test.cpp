@@ -1,0 +1,224 @@
+// peer_pane_test.cpp: the peer's DR records in the right list view, and asking the peer for another folder.
+#include "panes/peer_pane.h"
+
+#include "core/app_state.h"
+#include "tests/panes/pane_test_window.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+class PeerPaneTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetAppState();
+        recordBoxes();
+        parent = createPaneTestWindow();
+        ASSERT_NE(AppState.peerPane, nullptr);
+    }
+    void TearDown() override
+    {
+        destroyPaneTestWindow(parent);
+        if (theirs != INVALID_SOCKET)
+            closesocket(theirs);
+        if (AppState.mainSocket != 0 && AppState.mainSocket != INVALID_SOCKET)
+            closesocket(AppState.mainSocket);
+    }
+    bool add(const std::string &record, int index)
+    {
+        AppState.lastDirIndex = index;
+        return addPeerRecord(record.data(), static_cast<int>(record.size()));
+    }
+    // A Client link whose far end the test reads.
+    void openLink()
+    {
+        SOCKET ours = INVALID_SOCKET;
+        ASSERT_TRUE(loopbackPair(&ours, &theirs));
+        AppState.mode = ConnectionMode::Client;
+        AppState.mainSocket = ours;
+        AppState.linkOpen = 1;
+    }
+    void showPeerFolder(const wchar_t *peerFolder, std::initializer_list<const wchar_t *> names)
+    {
+        wcscpy(AppState.peerFolder, peerFolder);
+        clearPeerPane();
+        for (const wchar_t *name : names)
+            addNameRow(AppState.peerPane, name);
+    }
+    void doubleClick(const std::wstring &name)
+    {
+        SCOPED_TRACE(narrow(name));
+        int row = rowIndex(AppState.peerPane, name);
+        ASSERT_GE(row, 0);
+        selectOnly(AppState.peerPane, row);
+        navigatePeerPane(parent);
+    }
+
+    HWND parent = nullptr;
+    SOCKET theirs = INVALID_SOCKET;
+};
+
+TEST_F(PeerPaneTest, FolderFileAndDriveRecordsBecomeRows)
+{
+    EXPECT_FALSE(add("d:\\,,,3", 0));
+    EXPECT_FALSE(add("work,2014/03/07 09:05,,1", 1));
+    EXPECT_FALSE(add("data.bin,2024/01/02 03:04,10K,8", 2));
+    std::vector<PaneRow> rows = paneRows(AppState.peerPane);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].name, L"d:\\");
+    EXPECT_EQ(rows[0].image, 3);
+    EXPECT_EQ(rows[0].date, L"");
+    EXPECT_EQ(rows[0].size, L"");
+    EXPECT_EQ(rows[1].name, L"work");
+    EXPECT_EQ(rows[1].image, 1);
+    EXPECT_EQ(rows[1].date, L"2014/03/07 09:05");
+    EXPECT_EQ(rows[1].size, L"");
+    EXPECT_EQ(rows[2].name, L"data.bin");
+    EXPECT_EQ(rows[2].size, L"10K");
+    EXPECT_EQ(rows[2].image, 8);
+
+    clearPeerPane();
+    EXPECT_TRUE(paneRows(AppState.peerPane).empty());
+}
+
+TEST_F(PeerPaneTest, FieldsSplitAtTheFirstThreeCommas)
+{
+    // A comma in a name shifts every field.
+    EXPECT_FALSE(add("a,b.txt,2014/03/07 09:05,123K,8", 0));
+    // A type that is not a number reads as 0.
+    EXPECT_FALSE(add("odd,,,x7", 1));
+    // Only length bytes count: what follows is not part of the type.
+    std::string padded = "cut,,,5" "99";
+    AppState.lastDirIndex = 2;
+    EXPECT_FALSE(addPeerRecord(padded.data(), 7));
+    std::vector<PaneRow> rows = paneRows(AppState.peerPane);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].name, L"a");
+    EXPECT_EQ(rows[0].date, L"b.txt");
+    EXPECT_EQ(rows[0].size, L"2014/03/07 09:05");
+    EXPECT_EQ(rows[0].image, 123);
+    EXPECT_EQ(rows[1].image, 0);
+    EXPECT_EQ(rows[2].image, 5);
+}
+
+TEST_F(PeerPaneTest, RecordsWithoutThreeCommasOrWithOversizedFieldsAreRefused)
+{
+    EXPECT_TRUE(add("nocommas", 0));
+    EXPECT_TRUE(add("a,b,c", 0));
+    EXPECT_TRUE(add("", 0));
+    EXPECT_TRUE(add(std::string(260, 'n') + ",,,8", 0));
+    EXPECT_TRUE(add("n," + std::string(64, 'd') + ",,8", 0));
+    EXPECT_TRUE(add("n,," + std::string(64, 's') + ",8", 0));
+    EXPECT_TRUE(add("n,,,8" + std::string(63, ' '), 0));
+    EXPECT_TRUE(paneRows(AppState.peerPane).empty());
+
+    // The largest fields that fit are taken whole.
+    EXPECT_FALSE(add(std::string(259, 'n') + "," + std::string(63, 'd') + "," + std::string(63, 's') + ",8" +
+                         std::string(62, ' '),
+                     0));
+    std::vector<PaneRow> rows = paneRows(AppState.peerPane);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].name, std::wstring(259, L'n'));
+    EXPECT_EQ(rows[0].date, std::wstring(63, L'd'));
+    EXPECT_EQ(rows[0].size, std::wstring(63, L's'));
+    EXPECT_EQ(rows[0].image, 8);
+}
+
+TEST_F(PeerPaneTest, RowNumberBeyondTheEndAppendsWithAllColumns)
+{
+    EXPECT_FALSE(add("first,2024/01/01 00:00,1,8", 0));
+    EXPECT_FALSE(add("far,2024/01/01 00:01,2,8", 40));
+    // Earlier rows left in the pane: a new listing goes in front of them.
+    EXPECT_FALSE(add("new,2024/01/01 00:02,3,8", 0));
+    std::vector<PaneRow> rows = paneRows(AppState.peerPane);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].name, L"new");
+    EXPECT_EQ(rows[2].name, L"far");
+    EXPECT_EQ(rows[2].date, L"2024/01/01 00:01");
+    EXPECT_EQ(rows[2].size, L"2");
+}
+
+TEST_F(PeerPaneTest, ShiftJisNamesAreShownInWideText)
+{
+    if (GetACP() != 932)
+        GTEST_SKIP() << "needs code page 932";
+    // "日本語" and "報告.txt" in code page 932.
+    EXPECT_FALSE(add("\x93\xfa\x96\x7b\x8c\xea,2024/01/01 00:00,,1", 0));
+    EXPECT_FALSE(add("\x95\xf1\x8d\x90.txt,2024/01/01 00:00,12,8", 1));
+    std::vector<PaneRow> rows = paneRows(AppState.peerPane);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].name, L"日本語");
+    EXPECT_EQ(rows[1].name, L"報告.txt");
+}
+
+TEST_F(PeerPaneTest, UpRequestsTheParentFolder)
+{
+    openLink();
+    showPeerFolder(L"C:\\work", {L".", L"..", L"src"});
+    doubleClick(L"..");
+    EXPECT_STREQ(AppState.peerFolder, L"C:\\");
+    EXPECT_TRUE(paneRows(AppState.peerPane).empty());
+    EXPECT_EQ(labelText(parent, 306), L"C:\\");
+    EXPECT_EQ(AppState.transferState, TransferState::CallDIR);
+    EXPECT_EQ(receiveMessage(theirs), std::string("DDC:\\"));
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(PeerPaneTest, IntoFolderAndDriveRowRequestTheNewFolder)
+{
+    openLink();
+    showPeerFolder(L"C:\\", {L"d:\\", L"work"});
+    doubleClick(L"work");
+    EXPECT_STREQ(AppState.peerFolder, L"C:\\work");
+    EXPECT_EQ(receiveMessage(theirs), std::string("DDC:\\work"));
+
+    AppState.transferState = TransferState::Waiting;
+    showPeerFolder(AppState.peerFolder, {L"d:\\"});
+    doubleClick(L"d:\\");
+    EXPECT_STREQ(AppState.peerFolder, L"d:\\");
+    EXPECT_EQ(labelText(parent, 306), L"d:\\");
+    EXPECT_EQ(receiveMessage(theirs), std::string("DDd:\\"));
+}
+
+TEST_F(PeerPaneTest, FileLikeNameWarnsAndRequestsTheSameFolder)
+{
+    openLink();
+    showPeerFolder(L"C:\\work", {L"data.bin"});
+    doubleClick(L"data.bin");
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].owner, parent);
+    EXPECT_EQ(boxes[0].text, L"ファイルでフォルダではありません！");
+    EXPECT_EQ(boxes[0].caption, L"フォルダ移行");
+    EXPECT_EQ(boxes[0].flags, static_cast<UINT>(MB_ICONWARNING | MB_OK));
+    EXPECT_STREQ(AppState.peerFolder, L"C:\\work");
+    EXPECT_TRUE(paneRows(AppState.peerPane).empty());
+    EXPECT_EQ(AppState.transferState, TransferState::CallDIR);
+    EXPECT_EQ(receiveMessage(theirs), std::string("DDC:\\work"));
+}
+
+TEST_F(PeerPaneTest, IgnoredDoubleClicksSendNothing)
+{
+    openLink();
+    SetDlgItemTextW(parent, 306, L"untouched");
+
+    // Empty pane.
+    showPeerFolder(L"C:\\work", {});
+    navigatePeerPane(parent);
+    // Rows but none selected.
+    showPeerFolder(L"C:\\work", {L"src"});
+    selectOnly(AppState.peerPane, -1);
+    navigatePeerPane(parent);
+    EXPECT_STREQ(AppState.peerFolder, L"C:\\work");
+
+    // A join past 259 characters.
+    std::wstring deep = L"C:\\" + std::wstring(250, L'd');
+    showPeerFolder(deep.c_str(), {L"longername"});
+    doubleClick(L"longername");
+    EXPECT_EQ(std::wstring(AppState.peerFolder), deep);
+    EXPECT_EQ(paneRows(AppState.peerPane).size(), 1u);
+
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_EQ(labelText(parent, 306), L"untouched");
+    EXPECT_TRUE(silentFor(theirs, 100));
+}

@@ -1,0 +1,193 @@
+// settings_file_test.cpp: Parcelwight.ini read and written, under the code page the suite runs in.
+#include "settings/settings_file.h"
+
+#include "core/app_state.h"
+#include "core/text_codec.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetAppState();
+        folder = makeTempFolder(L"pwset");
+        ASSERT_FALSE(folder.empty());
+        ASSERT_LT(folder.size(), 200u);
+        wcscpy(AppState.startFolder, folder.c_str());
+        ini = folder + L"\\Parcelwight.ini";
+    }
+    void TearDown() override { removeTree(folder); }
+
+    void expectDefaults()
+    {
+        EXPECT_EQ(AppState.mode, ConnectionMode::Client);
+        EXPECT_EQ(AppState.port, 1050);
+        EXPECT_EQ(AppState.ip[0], 192);
+        EXPECT_EQ(AppState.ip[1], 138);
+        EXPECT_EQ(AppState.ip[2], 1);
+        EXPECT_EQ(AppState.ip[3], 31);
+        EXPECT_STREQ(AppState.ownFolder, L"C:\\");
+        EXPECT_STREQ(AppState.peerFolder, L"C:\\");
+        EXPECT_EQ(AppState.monitorOn, 0);
+    }
+
+    // Saves, clears the record but the start folder, loads again.
+    void saveAndReload()
+    {
+        saveSettings();
+        wchar_t start[PathChars];
+        wcscpy(start, AppState.startFolder);
+        resetAppState();
+        wcscpy(AppState.startFolder, start);
+        loadSettings();
+    }
+
+    std::wstring folder;
+    std::wstring ini;
+};
+
+TEST_F(SettingsFileTest, DefaultsWithoutAFileAndFirstSaveCreatesAllKeys)
+{
+    wmemset(AppState.ownFolder, L'x', PathChars - 1);
+    loadSettings();
+    expectDefaults();
+    EXPECT_FALSE(fileExists(ini));
+
+    saveSettings();
+    std::string bytes;
+    ASSERT_TRUE(readFileBytes(ini, &bytes));
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), std::string("\xFF\xFE", 2)) << "a new file is UTF-16";
+    std::wstring text((bytes.size() - 2) / 2, L'\0');
+    memcpy(&text[0], bytes.data() + 2, text.size() * 2);
+    const wchar_t *lines[] = {L"[Parcelwight_setting]", L"currentdirectory_r=C:\\", L"currentdirectory_w=C:\\",
+                              L"ip_mode=0", L"port_no=1050", L"ip_no1=192", L"ip_no2=138", L"ip_no3=1",
+                              L"ip_no4=31", L"sendreadmonitor_on=0"};
+    size_t at = 0;
+    for (const wchar_t *line : lines) {
+        size_t next = text.find(line, at);
+        ASSERT_NE(next, std::wstring::npos) << narrow(line) << " after " << at << " in " << narrow(text);
+        at = next + wcslen(line);
+    }
+}
+
+TEST_F(SettingsFileTest, ValuesComeBackButThePeerFolderStartsAtTheRoot)
+{
+    AppState.mode = ConnectionMode::Server;
+    AppState.port = 40000;
+    const int32_t address[4] = {10, 1, 2, 254};
+    memcpy(AppState.ip, address, sizeof(address));
+    AppState.monitorOn = 1;
+    wcscpy(AppState.ownFolder, L"Z:\\tmp\\own folder");
+    wcscpy(AppState.peerFolder, L"D:\\peer");
+    saveAndReload();
+    EXPECT_EQ(AppState.mode, ConnectionMode::Server);
+    EXPECT_EQ(AppState.port, 40000);
+    EXPECT_EQ(AppState.ip[0], 10);
+    EXPECT_EQ(AppState.ip[3], 254);
+    EXPECT_EQ(AppState.monitorOn, 1);
+    EXPECT_STREQ(AppState.ownFolder, L"Z:\\tmp\\own folder");
+    EXPECT_STREQ(AppState.peerFolder, L"C:\\");
+    wchar_t written[PathChars] = {};
+    GetPrivateProfileStringW(L"Parcelwight_setting", L"currentdirectory_w", L"", written, PathChars, ini.c_str());
+    EXPECT_STREQ(written, L"D:\\peer");
+}
+
+TEST_F(SettingsFileTest, NumbersThatAreNotNumbers)
+{
+    writeFileBytes(ini, "[Parcelwight_setting]\r\nport_no=abc\r\nip_no1=12x\r\nip_mode=\r\n"
+                        "sendreadmonitor_on=7\r\n");
+    loadSettings();
+    EXPECT_EQ(AppState.port, 0);
+    EXPECT_EQ(AppState.ip[0], 12);
+    EXPECT_EQ(AppState.mode, ConnectionMode::Client);
+    EXPECT_EQ(AppState.ip[1], 138);
+    EXPECT_EQ(AppState.monitorOn, 7);
+}
+
+TEST_F(SettingsFileTest, JapaneseOwnFolderSurvivesSaveAndLoad)
+{
+    SCOPED_TRACE(testing::Message() << "code page " << GetACP());
+    const wchar_t *japanese = L"C:\\データ\\写真フォルダ";
+    wcscpy(AppState.ownFolder, japanese);
+    saveAndReload();
+    EXPECT_STREQ(AppState.ownFolder, japanese);
+    // And once more over the existing file.
+    wcscpy(AppState.ownFolder, L"C:\\新しいフォルダ");
+    saveAndReload();
+    EXPECT_STREQ(AppState.ownFolder, L"C:\\新しいフォルダ");
+}
+
+TEST_F(SettingsFileTest, HandWrittenAnsiFileIsReadAndStaysReadable)
+{
+    // A folder name the running code page can carry, written in that code page without a byte order mark.
+    const wchar_t *own = GetACP() == 932 ? L"C:\\作業" : L"C:\\caf\u00e9";
+    char ownA[PathChars] = {};
+    ASSERT_GT(wideToAnsi(own, -1, ownA, sizeof(ownA)), 0);
+    std::string file = std::string("[Parcelwight_setting]\r\ncurrentdirectory_r=") + ownA +
+                       "\r\nip_mode=1\r\nport_no=2222\r\n";
+    ASSERT_TRUE(writeFileBytes(ini, file));
+    loadSettings();
+    EXPECT_STREQ(AppState.ownFolder, own);
+    EXPECT_EQ(AppState.mode, ConnectionMode::Server);
+    EXPECT_EQ(AppState.port, 2222);
+    EXPECT_EQ(AppState.ip[0], 192);
+
+    AppState.port = 3333;
+    saveAndReload();
+    EXPECT_STREQ(AppState.ownFolder, own);
+    EXPECT_EQ(AppState.port, 3333);
+    EXPECT_EQ(AppState.mode, ConnectionMode::Server);
+    std::string bytes;
+    ASSERT_TRUE(readFileBytes(ini, &bytes));
+    EXPECT_NE(bytes.substr(0, 2), std::string("\xFF\xFE", 2)) << "an existing file keeps its encoding";
+}
+
+TEST_F(SettingsFileTest, DriveRootStartFolderGetsItsFileBesideIt)
+{
+    // A start folder ending in a backslash still names the same file.
+    std::wstring withSlash = folder + L"\\";
+    wcscpy(AppState.startFolder, withSlash.c_str());
+    wchar_t path[PathChars];
+    ASSERT_TRUE(settingsFilePath(path, COUNTOF(path)));
+    EXPECT_EQ(std::wstring(path), folder + L"\\\\Parcelwight.ini");
+    AppState.port = 1234;
+    saveSettings();
+    EXPECT_TRUE(fileExists(ini));
+    loadSettings();
+    EXPECT_EQ(AppState.port, 1234);
+}
+
+TEST_F(SettingsFileTest, StartFolderTooLongOrUnknownMeansDefaultsAndNoFile)
+{
+    wchar_t path[PathChars];
+    wmemset(path, L'#', PathChars);
+    std::wstring longFolder = folder + L"\\" + std::wstring(PathChars - 2 - folder.size() - 5, L'a');
+    ASSERT_EQ(longFolder.size(), static_cast<size_t>(PathChars - 6));
+    wcscpy(AppState.startFolder, longFolder.c_str());
+    EXPECT_FALSE(settingsFilePath(path, COUNTOF(path)));
+    EXPECT_EQ(path[0], 0);
+    EXPECT_EQ(path[PathChars - 1], 0);
+    AppState.port = 9;
+    saveSettings();
+    loadSettings();
+    expectDefaults();
+
+    memset(AppState.startFolder, 0, sizeof(AppState.startFolder));
+    EXPECT_FALSE(settingsFilePath(path, COUNTOF(path)));
+    AppState.port = 9;
+    loadSettings();
+    expectDefaults();
+
+    // The longest folder that still fits.
+    std::wstring fits = folder + L"\\" + std::wstring(PathChars - 1 - 16 - folder.size() - 1, L'b');
+    wcscpy(AppState.startFolder, fits.c_str());
+    EXPECT_TRUE(settingsFilePath(path, COUNTOF(path)));
+    EXPECT_EQ(wcslen(path), static_cast<size_t>(PathChars - 1));
+}
+
+}  // namespace
