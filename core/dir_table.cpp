@@ -101,8 +101,9 @@ void buildDirTable(const wchar_t *folder, int length)
 {
     AppState.dirCount = 0;
     int folderChars = usedFolderChars(folder, length);
-    // A folder that leaves no room for "\*" cannot be searched: the listing is the terminator alone.
-    if (folderChars > MaxListedFolderChars) {
+    // A folder that leaves no room for "\*" cannot be searched, and an empty one would list the current
+    // drive's root: either way the listing is the terminator alone.
+    if (folderChars == 0 || folderChars > MaxListedFolderChars) {
         storeTerminator();
         return;
     }

@@ -27,7 +27,8 @@ int entryTypeCode(const wchar_t *name, DWORD attributes);
 void entryDateText(const FILETIME &lastWrite, wchar_t *out, int outChars);
 
 // Size text of an entry of folder (its first length characters): empty for types 0 and 1, else the
-// compressed size with the byte, K, M, G, T steps. Empty when the entry's path would not fit a path buffer.
+// compressed size with the byte, K, M, G, T steps. Empty when the entry's path would not fit a path buffer, and
+// when the size query fails (a file locked or gone since the search).
 void entrySizeText(const wchar_t *folder, int length, const wchar_t *name, DWORD attributes, wchar_t *out,
                    int outChars);
 

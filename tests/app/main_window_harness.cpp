@@ -45,8 +45,10 @@ HWND startMainWindow(const std::wstring &startFolder)
 {
     resetAppState();
     SetCurrentDirectoryW(startFolder.c_str());
+    DWORD probeStart = GetTickCount();
     if (!createMainWindow(GetModuleHandleW(nullptr)))
         return nullptr;
+    fprintf(stderr, "PROBE create %lu\n", GetTickCount() - probeStart);
     // Shown as the entry shows it, so the first paint gives the status bar its six parts.
     ShowWindow(AppState.mainWindow, SW_SHOWNOACTIVATE);
     UpdateWindow(AppState.mainWindow);
@@ -58,8 +60,10 @@ void stopMainWindow(HWND window)
 {
     if (window == nullptr || !IsWindow(window))
         return;
+    DWORD probeStart = GetTickCount();
     DestroyWindow(window);
     serveMessages();
+    fprintf(stderr, "PROBE destroy %lu\n", GetTickCount() - probeStart);
 }
 
 std::wstring statusPart(int part)

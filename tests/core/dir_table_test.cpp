@@ -270,36 +270,55 @@ TEST(DirTableRulesTest, EntrySizeTextQueriesTheJoinedPath)
 
 TEST(DirTableTest, ListsEveryKindOfEntry)
 {
-    std::wstring folder = makeTempFolder(L"pwdir");
-    ASSERT_FALSE(folder.empty());
+    // Under Z:\tmp so that the read-only folder can be made with the host's chmod (Wine reads mode 555 as
+    // read-only; it does not keep the read-only bit of a folder set through Win32).
+    wchar_t folderText[64] = {};
+    _snwprintf(folderText, COUNTOF(folderText) - 1, L"Z:\\tmp\\pwdir%lu", GetCurrentProcessId());
+    std::wstring folder = folderText;
+    removeTree(folder);
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     ASSERT_TRUE(writeFileBytes(folder + L"\\a,b.txt", "hello"));
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\plain").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\.hidden").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\system").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\locked").c_str(), nullptr));
-    SetFileAttributesW((folder + L"\\locked").c_str(), FILE_ATTRIBUTE_READONLY);
-    DWORD lockedAttributes = GetFileAttributesW((folder + L"\\locked").c_str());
+    SetFileAttributesW((folder + L"\\system").c_str(), FILE_ATTRIBUTE_SYSTEM);
+    std::wstring chmod = L"/bin/chmod 555 /tmp/" + folder.substr(7) + L"/locked";
+    std::vector<wchar_t> commandLine(chmod.begin(), chmod.end());
+    commandLine.push_back(0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(L"Z:\\bin\\chmod", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    // Wine does not wait for a host process through its handle: wait for the mode change itself.
+    for (int i = 0; i < 500 && GetFileAttributesW((folder + L"\\locked").c_str()) != 0x11; i++)
+        Sleep(10);
     FILETIME written = utcTime(2024, 3, 7, 9, 5, 30);
     ASSERT_TRUE(setWriteTime(folder + L"\\a,b.txt", written, false));
     ASSERT_TRUE(setWriteTime(folder + L"\\plain", written, true));
+    const wchar_t *kinds[] = {L"\\.hidden", L"\\system", L"\\locked"};
+    DWORD attributes[3];
+    for (int i = 0; i < 3; i++)
+        attributes[i] = GetFileAttributesW((folder + kinds[i]).c_str());
 
     fillTableWithSentinel();
     build(folder);
     checkTableShape();
-    EXPECT_EQ(AppState.dirCount, 7);  // ".", "..", four entries, terminator
+    EXPECT_EQ(AppState.dirCount, 8);  // ".", "..", five entries, terminator
     removeTree(folder);
 
     int dot = findRow(".");
     int dotdot = findRow("..");
     int file = findRow("a,b.txt");
     int plain = findRow("plain");
-    int hidden = findRow(".hidden");
-    int locked = findRow("locked");
     ASSERT_GE(dot, 0);
     ASSERT_GE(dotdot, 0);
     ASSERT_GE(file, 0);
     ASSERT_GE(plain, 0);
-    ASSERT_GE(hidden, 0);
-    ASSERT_GE(locked, 0);
 
     // Up entries: a date, no size, type 0.
     std::string up = fieldsAfter(dotdot, "..");
@@ -314,12 +333,17 @@ TEST(DirTableTest, ListsEveryKindOfEntry)
         EXPECT_EQ(fieldsAfter(file, "a,b.txt").substr(17), ",5,8");
         EXPECT_EQ(fieldsAfter(plain, "plain").substr(17), ",,1");
     }
-    // Folders with a further attribute bit are "other" entries and carry a size text.
-    std::string hiddenFields = fieldsAfter(hidden, ".hidden");
-    EXPECT_EQ(hiddenFields.substr(hiddenFields.size() - 2), ",8") << hiddenFields;
-    if (lockedAttributes == (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
-        std::string lockedFields = fieldsAfter(locked, "locked");
-        EXPECT_EQ(lockedFields.substr(lockedFields.size() - 2), ",8") << lockedFields;
+    // Folders with any further attribute bit are "other" entries and carry a size text.
+    const DWORD expectedAttributes[3] = {0x12, 0x14, 0x11};
+    const char *names[3] = {".hidden", "system", "locked"};
+    for (int i = 0; i < 3; i++) {
+        SCOPED_TRACE(names[i]);
+        EXPECT_EQ(attributes[i], expectedAttributes[i]);
+        int r = findRow(names[i]);
+        ASSERT_GE(r, 0);
+        std::string fields = fieldsAfter(r, names[i]);
+        ASSERT_EQ(fields.size(), 1 + 16 + 1 + 1 + 2u) << fields;  // Wine reports a folder's size as 0
+        EXPECT_EQ(fields.substr(17), ",0,8");
     }
 }
 
@@ -346,6 +370,11 @@ TEST(DirTableTest, MissingFolderIsTheTerminatorAlone)
 {
     fillTableWithSentinel();
     build(L"C:\\no such folder here\\really");
+    EXPECT_EQ(AppState.dirCount, 1);
+    checkTableShape();
+    // An empty folder is no folder (not the current drive's root).
+    fillTableWithSentinel();
+    buildDirTable(L"", 0);
     EXPECT_EQ(AppState.dirCount, 1);
     checkTableShape();
 

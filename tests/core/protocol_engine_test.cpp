@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -198,13 +199,19 @@ TEST_F(EngineTest, ServerStreamsAFortyRowListingThenAsksForTheClientsFolderOnce)
     std::vector<std::string> rows;
     rows.push_back(fromUs(&peer));
     int acks = 0;
-    DWORD lastTook = 0;
+    std::string ownRequest;
+    DWORD requestAfter = 0;
     while (rows.back() != "DR999999" && acks < 100) {
-        DWORD start = GetTickCount();
-        deliver("ACK");
-        lastTook = GetTickCount() - start;
+        // The engine runs beside the peer here, so the terminator is read before the server's own request.
+        std::thread engine([] { deliver("ACK"); });
         acks++;
         rows.push_back(fromUs(&peer));
+        if (rows.back() == "DR999999") {
+            DWORD start = GetTickCount();
+            ownRequest = fromUs(&peer, 3000);
+            requestAfter = GetTickCount() - start;
+        }
+        engine.join();
     }
     ASSERT_EQ(rows.size(), 40u);
     EXPECT_EQ(acks, 39);
@@ -213,9 +220,8 @@ TEST_F(EngineTest, ServerStreamsAFortyRowListingThenAsksForTheClientsFolderOnce)
         snprintf(header, sizeof(header), "DR%06d", i);
         EXPECT_EQ(rows[i].substr(0, 8), header);
     }
-    // The server's own request comes half a second after the terminator, in the same handling.
-    EXPECT_GE(lastTook, 400u);
-    expectFromUs("DDC:\\");
+    EXPECT_EQ(ownRequest, "DDC:\\");
+    EXPECT_GE(requestAfter, 400u);
     EXPECT_EQ(AppState.transferState, TransferState::CallDIR);
     EXPECT_EQ(AppState.serverAskedPeerDir, 1);
     EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::RequestDIR, TransferState::Waiting,
@@ -591,6 +597,21 @@ TEST_F(EngineTest, ServedPullStopsWhenItsOwnStopIsAsked)
     expectSilence();
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
     EXPECT_EQ(AppState.stopRequest, StopRequest::None);
+}
+
+TEST_F(EngineTest, ServedPullThatCannotReadItsSourceTellsThePeer)
+{
+    std::wstring source = folder + L"\\asked.bin";
+    ASSERT_TRUE(writeFileBytes(source, patternBytes(3000)));
+    deliver(requestMessage("FC", source));
+    fromUs(&peer);
+    // The source turns unreadable mid-way: a handle opened for writing only.
+    CloseHandle(AppState.fileHandle);
+    AppState.fileHandle = CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    deliver("ACK");
+    expectFromUs("NAK");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_TRUE(openableExclusively(source));
 }
 
 // Requester of a pull: this side writes the "FB" blocks into pullTargetA.

@@ -131,18 +131,20 @@ TEST(DialogTemplates, EveryTemplateHasItsControlsTitleSizeAndFont)
             RECT place;
             GetWindowRect(control, &place);
             MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT *>(&place), 2);
-            RECT wantPlace = dialogUnits(dialog, want.x, want.y, want.width, want.height);
+            // Place and size are converted from dialog units apart, as the dialog manager does.
+            RECT wantPlace = dialogUnits(dialog, want.x, want.y, 0, 0);
+            RECT wantSize = dialogUnits(dialog, 0, 0, want.width, want.height);
             EXPECT_EQ(place.left, wantPlace.left);
             EXPECT_EQ(place.top, wantPlace.top);
-            EXPECT_EQ(place.right, wantPlace.right);
-            EXPECT_EQ(place.bottom, wantPlace.bottom);
+            EXPECT_EQ(place.right - place.left, wantSize.right);
+            EXPECT_EQ(place.bottom - place.top, wantSize.bottom);
             LONG controlStyle = GetWindowLongW(control, GWL_STYLE);
             if (want.kind >= 0) {
                 EXPECT_EQ(controlStyle & 0xF, want.kind);
             }
             if (wcscmp(want.className, L"Edit") == 0) {
                 EXPECT_TRUE(controlStyle & ES_AUTOHSCROLL);
-                EXPECT_TRUE(controlStyle & WS_BORDER);
+                EXPECT_TRUE((controlStyle & WS_BORDER) || (GetWindowLongW(control, GWL_EXSTYLE) & WS_EX_CLIENTEDGE));
             }
         }
         EXPECT_EQ(index, expected.controls.size());

@@ -1,0 +1,323 @@
+// copy_command_test.cpp: the copy command's checks and loop, the copy dialog's buttons and timers and the
+// request it sends, the peer played by the test over a loopback socket (no network thread runs here: the
+// test ends each transfer by putting the state back to Waiting, as the engine would).
+#include "tests/dialogs/dialog_test_support.h"
+#include "tests/support/test_support.h"
+
+#include "dialogs/copy_dialog.h"
+#include "resources/resource_ids.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const wchar_t CopyTitle[] = L"コピー設定画面";
+
+TEST(CopyChecks, SizeTextsAboveTheLimitAreRefused)
+{
+    const wchar_t *passing[] = {L"", L"0", L"10239", L"10239K", L"953M", L"999997000", L"5x", L"12k"};
+    const wchar_t *refused[] = {L"954M", L"2048M", L"10G", L"10T", L"999997001", L"976563K",
+                                L"99999999999999999999999999T"};
+    for (const wchar_t *text : passing)
+        EXPECT_FALSE(sizeTextTooLarge(text)) << narrow(text);
+    for (const wchar_t *text : refused)
+        EXPECT_TRUE(sizeTextTooLarge(text)) << narrow(text);
+}
+
+TEST(CopyChecks, DriveNamesAndJoinedPaths)
+{
+    EXPECT_TRUE(isDriveName(L"c:\\"));
+    EXPECT_FALSE(isDriveName(L"c:"));
+    EXPECT_FALSE(isDriveName(L"c:\\x"));
+    EXPECT_FALSE(isDriveName(L"ab\\"));
+
+    wchar_t out[12];
+    wmemset(out, L'\x2620', 12);
+    EXPECT_TRUE(joinFolderName(L"C:\\", L"a.txt", out, 12));
+    EXPECT_EQ(std::wstring(out), L"C:\\a.txt");
+    EXPECT_TRUE(joinFolderName(L"C:\\d", L"a.txt", out, 12));
+    EXPECT_EQ(std::wstring(out), L"C:\\d\\a.txt");
+    // 11 characters do not fit 12 - 1 ... they do; 12 do not.
+    EXPECT_TRUE(joinFolderName(L"C:\\dd", L"a.txt", out, 12));
+    EXPECT_FALSE(joinFolderName(L"C:\\ddd", L"a.txt", out, 12));
+    EXPECT_EQ(out[0], 0);
+}
+
+class CopyCommand : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetAppState();
+        recordBoxes();
+        window = createDialogTestWindow();
+        ASSERT_TRUE(loopbackPair(&ours, &theirs));
+        AppState.mode = ConnectionMode::Client;
+        AppState.mainSocket = ours;
+        AppState.linkOpen = 1;
+        wcscpy(AppState.ownFolder, L"C:\\own");
+        wcscpy(AppState.peerFolder, L"C:\\peer");
+    }
+    void TearDown() override
+    {
+        closesocket(ours);
+        closesocket(theirs);
+        destroyDialogTestWindow(window);
+    }
+    // The next copy dialog, its source and destination, and how many ms it took to appear.
+    HWND nextDialog(DWORD ui, int timeoutMs = 5000) { return waitForDialog(ui, CopyTitle, timeoutMs); }
+    // Plays the engine's end of a transfer.
+    static void finishTransfer() { AppState.transferState = TransferState::Waiting; }
+
+    HWND window = nullptr;
+    SOCKET ours = INVALID_SOCKET;
+    SOCKET theirs = INVALID_SOCKET;
+};
+
+TEST_F(CopyCommand, RefusedWhileAnotherExchangeRunsOrWithNothingSelected)
+{
+    addPaneRow(AppState.ownPane, L"a.txt", L"10");
+    selectRows(AppState.ownPane, {0});
+    AppState.transferState = TransferState::RequestDIR;
+    runCopyCommand(window, false);
+    AppState.transferState = TransferState::Waiting;
+    selectRows(AppState.ownPane, {});
+    runCopyCommand(window, false);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(narrow(boxes[0].text), narrow(L"他の動作中は出来ません"));
+    EXPECT_EQ(narrow(boxes[1].text), narrow(L"項目を選んでください"));
+    for (const RecordedBox &box : boxes) {
+        EXPECT_EQ(narrow(box.caption), narrow(L"複写操作"));
+        EXPECT_EQ(box.owner, window);
+    }
+    EXPECT_TRUE(silentFor(theirs, 200));
+}
+
+TEST_F(CopyCommand, FirstDialogWaitsForStartAndShowsSourceAndDestination)
+{
+    addPaneRow(AppState.ownPane, L"a.txt", L"10");
+    selectRows(AppState.ownPane, {0});
+    AppState.blockCount = 77;
+    AppState.stopRequest = StopRequest::Requested;  // left from before: the dialog clears it
+    driveWhile(
+        [&](DWORD ui) {
+            HWND dialog = nextDialog(ui);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(GetWindow(dialog, GW_OWNER), window);
+            EXPECT_EQ(controlText(dialog, IDC_EDIT1), L"C:\\own\\a.txt");
+            EXPECT_EQ(controlText(dialog, IDC_EDIT2), L"C:\\peer");
+            EXPECT_FALSE(controlEnabled(dialog, IDC_EDIT1));
+            EXPECT_FALSE(controlEnabled(dialog, IDC_EDIT2));
+            EXPECT_EQ(controlText(dialog, IDC_STEP_COUNTER), L"Step:000000");
+            EXPECT_EQ(AppState.stopRequest, StopRequest::None);
+            // Nothing starts by itself in the first pass.
+            EXPECT_TRUE(silentFor(theirs, 1500));
+            EXPECT_TRUE(controlEnabled(dialog, IDC_START));
+
+            clickButton(dialog, IDC_START);
+            EXPECT_EQ(receiveMessage(theirs), "FDC:\\peer\\a.txt");
+            EXPECT_EQ(AppState.transferState, TransferState::CallCopyTO);
+            EXPECT_EQ(std::wstring(AppState.sendSourcePath), L"C:\\own\\a.txt");
+            EXPECT_EQ(AppState.blockCount, 0);
+            EXPECT_FALSE(controlEnabled(dialog, IDC_START));
+            EXPECT_FALSE(controlEnabled(dialog, IDC_CLOSE));
+
+            // Close during the transfer is refused by a box owned by the dialog.
+            SendMessageW(dialog, WM_COMMAND, IDC_CLOSE, 0);
+            EXPECT_TRUE(IsWindowVisible(dialog));
+            std::vector<RecordedBox> boxes = recordedBoxes();
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(narrow(boxes[0].text), narrow(L"転送中は操作不可！"));
+            EXPECT_EQ(narrow(boxes[0].caption), narrow(L"画面閉じる"));
+            EXPECT_EQ(boxes[0].owner, dialog);
+            // Esc does nothing.
+            SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            EXPECT_TRUE(IsWindowVisible(dialog));
+
+            AppState.blockCount = 3;
+            Sleep(1300);
+            EXPECT_EQ(controlText(dialog, IDC_STEP_COUNTER), L"Step:000003");
+            finishTransfer();
+            EXPECT_TRUE(waitGone(dialog, 2500));
+        },
+        [&] { runCopyCommand(window, false); });
+    // The peer pane is asked for again after the loop.
+    EXPECT_EQ(receiveMessage(theirs), "DDC:\\peer");
+    EXPECT_EQ(AppState.transferState, TransferState::CallDIR);
+    EXPECT_TRUE(selectedRows(AppState.ownPane).empty());
+    EXPECT_EQ(AppState.copyDialogClosed, 0);
+}
+
+TEST_F(CopyCommand, PullSendsTheSourceAndKeepsTheLocalTarget)
+{
+    addPaneRow(AppState.peerPane, L"b.bin", L"12K");
+    selectRows(AppState.peerPane, {0});
+    AppState.blockCount = 41;
+    driveWhile(
+        [&](DWORD ui) {
+            HWND dialog = nextDialog(ui);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(controlText(dialog, IDC_EDIT1), L"C:\\peer\\b.bin");
+            EXPECT_EQ(controlText(dialog, IDC_EDIT2), L"C:\\own");
+            clickButton(dialog, IDC_START);
+            EXPECT_EQ(receiveMessage(theirs), "FCC:\\peer\\b.bin");
+            EXPECT_EQ(AppState.transferState, TransferState::CallCopyFrom);
+            EXPECT_STREQ(AppState.pullTargetA, "C:\\own\\b.bin");
+            EXPECT_EQ(AppState.blockCount, 41);
+            // Stop has no effect on a pull; it must not linger after the dialog.
+            clickButton(dialog, IDC_STOP);
+            EXPECT_EQ(AppState.stopRequest, StopRequest::Requested);
+            Sleep(1200);
+            EXPECT_EQ(controlText(dialog, IDC_STEP_COUNTER), L"Step:000000");
+            finishTransfer();
+            EXPECT_TRUE(waitGone(dialog, 2500));
+        },
+        [&] { runCopyCommand(window, true); });
+    EXPECT_EQ(AppState.stopRequest, StopRequest::None);
+    EXPECT_TRUE(silentFor(theirs, 200));  // the own pane is listed again, nothing is asked of the peer
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+}
+
+TEST_F(CopyCommand, DriveAndOversizedItemsAreRefusedAndLaterPassesStartByThemselves)
+{
+    addPaneRow(AppState.ownPane, L"d:\\", L"");
+    addPaneRow(AppState.ownPane, L"big.iso", L"954M");
+    addPaneRow(AppState.ownPane, L"fits.iso", L"953M");
+    addPaneRow(AppState.ownPane, L"not selected", L"1");
+    selectRows(AppState.ownPane, {0, 1, 2});
+    driveWhile(
+        [&](DWORD ui) {
+            // The third pass opens the only dialog, which starts itself a second later.
+            HWND dialog = nextDialog(ui);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(controlText(dialog, IDC_EDIT1), L"C:\\own\\fits.iso");
+            DWORD opened = GetTickCount();
+            EXPECT_EQ(receiveMessage(theirs, 3000), "FDC:\\peer\\fits.iso");
+            EXPECT_GE(GetTickCount() - opened, 700u);
+            EXPECT_FALSE(controlEnabled(dialog, IDC_START));
+            finishTransfer();
+            EXPECT_TRUE(waitGone(dialog, 2500));
+        },
+        [&] { runCopyCommand(window, false); });
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(narrow(boxes[0].text), narrow(L"ドライブは選べません"));
+    EXPECT_EQ(narrow(boxes[0].caption), narrow(L"複写操作"));
+    EXPECT_EQ(boxes[0].owner, window);
+    EXPECT_EQ(narrow(boxes[1].text), narrow(L"953Mbyteは出来ません"));
+    EXPECT_EQ(narrow(boxes[1].caption), narrow(L"サイズ越え"));
+    EXPECT_EQ(boxes[1].owner, nullptr);
+    EXPECT_TRUE(selectedRows(AppState.ownPane).empty());
+    EXPECT_EQ(receiveMessage(theirs), "DDC:\\peer");
+}
+
+TEST_F(CopyCommand, StartPressedBeforeTheAutomaticStartSendsOneRequest)
+{
+    addPaneRow(AppState.ownPane, L"one", L"1");
+    addPaneRow(AppState.ownPane, L"two", L"2");
+    selectRows(AppState.ownPane, {0, 1});
+    driveWhile(
+        [&](DWORD ui) {
+            HWND first = nextDialog(ui);
+            ASSERT_NE(first, nullptr);
+            clickButton(first, IDC_START);
+            EXPECT_EQ(receiveMessage(theirs), "FDC:\\peer\\one");
+            finishTransfer();
+            ASSERT_TRUE(waitGone(first, 2500));
+            HWND second = nextDialog(ui);
+            ASSERT_NE(second, nullptr);
+            clickButton(second, IDC_START);
+            EXPECT_EQ(receiveMessage(theirs), "FDC:\\peer\\two");
+            // The automatic start would have come by now; it must not send again.
+            EXPECT_TRUE(silentFor(theirs, 1800));
+            EXPECT_TRUE(IsWindowVisible(second));
+            finishTransfer();
+            EXPECT_TRUE(waitGone(second, 2500));
+        },
+        [&] { runCopyCommand(window, false); });
+    EXPECT_EQ(receiveMessage(theirs), "DDC:\\peer");
+}
+
+TEST_F(CopyCommand, CloseInTheFirstDialogSkipsTheOthersButStillRefreshes)
+{
+    for (const wchar_t *name : {L"one", L"two", L"three"})
+        addPaneRow(AppState.ownPane, name, L"1");
+    selectRows(AppState.ownPane, {0, 1, 2});
+    int dialogs = 0;
+    driveWhile(
+        [&](DWORD ui) {
+            HWND first = nextDialog(ui);
+            ASSERT_NE(first, nullptr);
+            ++dialogs;
+            clickButton(first, IDC_CLOSE);
+            ASSERT_TRUE(waitGone(first, 2500));
+            if (nextDialog(ui, 1500) != nullptr)
+                ++dialogs;
+        },
+        [&] { runCopyCommand(window, false); });
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_TRUE(selectedRows(AppState.ownPane).empty());
+    EXPECT_EQ(receiveMessage(theirs), "DDC:\\peer");  // no FD went out before it
+    EXPECT_EQ(AppState.copyDialogClosed, 0);
+}
+
+TEST_F(CopyCommand, TitleBarCloseDuringATransferEndsTheLoopWithoutRefresh)
+{
+    addPaneRow(AppState.ownPane, L"one", L"1");
+    addPaneRow(AppState.ownPane, L"two", L"1");
+    selectRows(AppState.ownPane, {0, 1});
+    driveWhile(
+        [&](DWORD ui) {
+            HWND first = nextDialog(ui);
+            ASSERT_NE(first, nullptr);
+            clickButton(first, IDC_START);
+            EXPECT_EQ(receiveMessage(theirs), "FDC:\\peer\\one");
+            clickButton(first, IDC_STOP);
+            SendMessageW(first, WM_CLOSE, 0, 0);
+            ASSERT_TRUE(waitGone(first, 2500));
+            EXPECT_EQ(nextDialog(ui, 1500), nullptr);
+        },
+        [&] { runCopyCommand(window, false); });
+    EXPECT_EQ(AppState.transferState, TransferState::CallCopyTO);
+    // The push still runs: its stop stays for the engine to send at the next ACK.
+    EXPECT_EQ(AppState.stopRequest, StopRequest::Requested);
+    EXPECT_TRUE(silentFor(theirs, 300));
+    EXPECT_TRUE(selectedRows(AppState.ownPane).empty());
+}
+
+TEST_F(CopyCommand, TooLongPathsAreRefusedBeforeAnythingIsSent)
+{
+    // 250 + 1 + 12 characters: the destination path no longer fits the request.
+    std::wstring peer = L"C:\\" + std::wstring(247, L'p');
+    wcscpy(AppState.peerFolder, peer.c_str());
+    for (int fromPeer = 0; fromPeer < 2; ++fromPeer) {
+        SCOPED_TRACE(fromPeer ? "pull" : "push");
+        HWND pane = fromPeer ? AppState.peerPane : AppState.ownPane;
+        addPaneRow(pane, L"longname.txt", L"1");
+        selectRows(pane, {0});
+        clearRecordedBoxes();
+        driveWhile(
+            [&](DWORD ui) {
+                HWND dialog = nextDialog(ui);
+                ASSERT_NE(dialog, nullptr);
+                clickButton(dialog, IDC_START);
+                // Refused: the state stays Waiting and the dialog ends by itself.
+                EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+                EXPECT_TRUE(waitGone(dialog, 2500));
+            },
+            [&] { runCopyCommand(window, fromPeer != 0); });
+        std::vector<RecordedBox> boxes = recordedBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(narrow(boxes[0].text), narrow(L"パスが長すぎるため複写できません"));
+        EXPECT_EQ(narrow(boxes[0].caption), narrow(L"複写操作"));
+        EXPECT_EQ(AppState.sendSourcePath[0], 0);
+        EXPECT_EQ(AppState.pullTargetA[0], 0);
+        if (!fromPeer) {
+            EXPECT_EQ(receiveMessage(theirs), "DD" + narrow(peer));
+            AppState.transferState = TransferState::Waiting;
+        }
+        EXPECT_TRUE(silentFor(theirs, 200));
+    }
+}
+
+}  // namespace

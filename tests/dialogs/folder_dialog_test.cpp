@@ -1,0 +1,197 @@
+// folder_dialog_test.cpp: the folder-name dialog's checks and commands 107 and 108, the peer played by the test
+// over a loopback socket.
+#include "tests/dialogs/dialog_test_support.h"
+#include "tests/support/test_support.h"
+
+#include "dialogs/folder_dialog.h"
+#include "resources/resource_ids.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const wchar_t FolderTitle[] = L"フィルダ作成画面";
+
+class FolderDialog : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetAppState();
+        recordBoxes();
+        window = createDialogTestWindow();
+        folder = makeTempFolder(L"pwfd");
+        ASSERT_FALSE(folder.empty());
+        wcscpy(AppState.ownFolder, folder.c_str());
+        wcscpy(AppState.peerFolder, L"C:\\peer");
+    }
+    void TearDown() override
+    {
+        if (ours != INVALID_SOCKET)
+            closesocket(ours);
+        if (theirs != INVALID_SOCKET)
+            closesocket(theirs);
+        destroyDialogTestWindow(window);
+        removeTree(folder);
+    }
+    void connectFakePeer()
+    {
+        ASSERT_TRUE(loopbackPair(&ours, &theirs));
+        AppState.mode = ConnectionMode::Client;
+        AppState.mainSocket = ours;
+        AppState.linkOpen = 1;
+    }
+    // Types each name in turn and presses 作成; the dialog must stay open for all but the last.
+    void typeNames(bool onPeer, const std::vector<std::wstring> &names, bool lastAccepted)
+    {
+        driveWhile(
+            [&](DWORD ui) {
+                HWND dialog = waitForDialog(ui, FolderTitle, 5000);
+                ASSERT_NE(dialog, nullptr);
+                for (size_t i = 0; i < names.size(); ++i) {
+                    setControlText(dialog, IDC_EDIT1, names[i]);
+                    clickButton(dialog, IDC_START);
+                    bool last = i + 1 == names.size();
+                    if (last && lastAccepted)
+                        EXPECT_TRUE(waitGone(dialog, 3000));
+                    else
+                        EXPECT_TRUE(IsWindowVisible(dialog)) << narrow(names[i]);
+                }
+            },
+            [&] { runNewFolderCommand(window, onPeer); });
+    }
+    HWND window = nullptr;
+    std::wstring folder;
+    SOCKET ours = INVALID_SOCKET;
+    SOCKET theirs = INVALID_SOCKET;
+};
+
+TEST_F(FolderDialog, RefusesEmptyDottedAndBackslashedNamesAndCreatesTheAcceptedOne)
+{
+    typeNames(false, {L"", L".", L"a.b", L"a\\b", L"\\", L"made"}, true);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 5u);
+    EXPECT_EQ(narrow(boxes[0].text), narrow(L"文字を入力して下さい"));
+    for (const RecordedBox &box : boxes) {
+        EXPECT_EQ(narrow(box.caption), "Folder");
+        EXPECT_NE(box.owner, nullptr);
+        EXPECT_NE(box.owner, window);  // the dialog owns its boxes
+    }
+    for (size_t i = 1; i < boxes.size(); ++i)
+        EXPECT_EQ(narrow(boxes[i].text), narrow(L"入力文字にエラー！"));
+    EXPECT_EQ(std::wstring(AppState.newFolderName), L"made");
+    DWORD attributes = GetFileAttributesW((folder + L"\\made").c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+TEST_F(FolderDialog, LengthBoundFollowsTheOwnFolder)
+{
+    int bound = 248 - static_cast<int>(wcslen(AppState.ownFolder));
+    ASSERT_GT(bound, 10);
+    std::wstring tooLong(static_cast<size_t>(bound + 1), L'x');
+    std::wstring longest(static_cast<size_t>(bound), L'y');
+    typeNames(false, {tooLong, longest}, true);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(narrow(boxes[0].text), narrow(L"入力文字にエラー！"));
+    EXPECT_EQ(std::wstring(AppState.newFolderName), longest);
+    EXPECT_TRUE(fileExists(folder + L"\\" + longest));
+    EXPECT_FALSE(fileExists(folder + L"\\" + tooLong));
+
+    EXPECT_EQ(folderNameRefusal(longest.c_str(), false), nullptr);
+    EXPECT_NE(folderNameRefusal(tooLong.c_str(), false), nullptr);
+}
+
+TEST_F(FolderDialog, CloseAndTitleBarCloseCreateNothing)
+{
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        driveWhile(
+            [&](DWORD ui) {
+                HWND dialog = waitForDialog(ui, FolderTitle, 5000);
+                ASSERT_NE(dialog, nullptr);
+                setControlText(dialog, IDC_EDIT1, L"never");
+                if (round == 0)
+                    clickButton(dialog, IDC_CLOSE);
+                else
+                    SendMessageW(dialog, WM_CLOSE, 0, 0);
+                EXPECT_TRUE(waitGone(dialog, 3000));
+            },
+            [&] { runNewFolderCommand(window, false); });
+        EXPECT_EQ(AppState.newFolderName[0], 0);
+        EXPECT_FALSE(fileExists(folder + L"\\never"));
+        EXPECT_TRUE(boxTexts().empty());
+    }
+}
+
+TEST_F(FolderDialog, OwnFolderAtADriveRootGetsTheFolderDirectlyUnderTheRoot)
+{
+    wcscpy(AppState.ownFolder, L"C:\\");
+    std::wstring name = L"pwfolder" + std::to_wstring(GetCurrentProcessId());
+    typeNames(false, {name}, true);
+    DWORD attributes = GetFileAttributesW((L"C:\\" + name).c_str());
+    EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    RemoveDirectoryW((L"C:\\" + name).c_str());
+}
+
+TEST_F(FolderDialog, PeerFolderRequestGoesOutInFolderToState)
+{
+    connectFakePeer();
+    typeNames(true, {L"newdir"}, true);
+    EXPECT_EQ(receiveMessage(theirs), "CDC:\\peer\\newdir");
+    EXPECT_EQ(AppState.transferState, TransferState::FolderTO);
+    wchar_t label[300] = {};
+    GetWindowTextW(AppState.peerFolderLabel, label, 299);
+    EXPECT_EQ(std::wstring(label), L"C:\\peer");
+    EXPECT_TRUE(boxTexts().empty());
+
+    // A drive root keeps the doubled backslash.
+    AppState.transferState = TransferState::Waiting;
+    wcscpy(AppState.peerFolder, L"C:\\");
+    typeNames(true, {L"x"}, true);
+    EXPECT_EQ(receiveMessage(theirs), "CDC:\\\\x");
+}
+
+TEST_F(FolderDialog, PeerFolderRequestIsRefusedWhileAnotherExchangeRuns)
+{
+    connectFakePeer();
+    AppState.transferState = TransferState::RequestDIR;
+    typeNames(true, {L"busy"}, true);
+    EXPECT_TRUE(silentFor(theirs, 300));
+    EXPECT_EQ(AppState.transferState, TransferState::RequestDIR);
+    ASSERT_EQ(recordedBoxes().size(), 1u);
+    EXPECT_EQ(narrow(recordedBoxes()[0].text), narrow(L"他の動作中は出来ません"));
+}
+
+TEST_F(FolderDialog, APeerPathThatCannotFitIsRefusedInTheDialogAndNothingIsSent)
+{
+    connectFakePeer();
+    // The own folder is short, so its bound lets a long name through; the peer folder leaves no room for it.
+    std::wstring peer = L"C:\\" + std::wstring(240, L'p');
+    wcscpy(AppState.peerFolder, peer.c_str());
+    wcscpy(AppState.ownFolder, L"C:\\");
+    std::wstring name(30, L'n');
+    char request[276];
+    memset(request, 0x5A, sizeof(request));
+    EXPECT_EQ(buildFolderRequest(name.c_str(), request, 276), -1);
+    EXPECT_EQ(request[0], 0);
+    EXPECT_NE(folderNameRefusal(name.c_str(), true), nullptr);
+    EXPECT_EQ(folderNameRefusal(name.c_str(), false), nullptr);
+
+    driveWhile(
+        [&](DWORD ui) {
+            HWND dialog = waitForDialog(ui, FolderTitle, 5000);
+            ASSERT_NE(dialog, nullptr);
+            setControlText(dialog, IDC_EDIT1, name);
+            clickButton(dialog, IDC_START);
+            EXPECT_TRUE(IsWindowVisible(dialog));
+            clickButton(dialog, IDC_CLOSE);
+        },
+        [&] { runNewFolderCommand(window, true); });
+    EXPECT_TRUE(silentFor(theirs, 300));
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    ASSERT_EQ(recordedBoxes().size(), 1u);
+    EXPECT_EQ(narrow(recordedBoxes()[0].text), narrow(L"入力文字にエラー！"));
+}
+
+}  // namespace
