@@ -13,7 +13,6 @@
 #include "settings/settings_file.h"
 
 #include <cstring>
-#include <cstdio>
 
 static const wchar_t MainClassName[] = L"Main Window";
 static const wchar_t MainTitle[] = L"Parcelwight Ver1.01";
@@ -232,9 +231,7 @@ static LRESULT onDestroy(HWND window)
 {
     KillTimer(window, TIMER_1);
     KillTimer(window, TIMER_2);
-    DWORD t = GetTickCount();
     saveSettings();
-    fprintf(stderr, "PROBE save %lu\n", GetTickCount() - t);
     if (AppState.linkOpen)
         closeLink(window);
     PostQuitMessage(0);
@@ -244,7 +241,6 @@ static LRESULT onDestroy(HWND window)
 // WM_NCDESTROY: the children are gone; the image list they shared goes with them.
 static LRESULT onNcDestroy(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    fprintf(stderr, "PROBE nc\n");
     if (AppState.paneImages != nullptr) {
         ImageList_Destroy(AppState.paneImages);
         AppState.paneImages = nullptr;
