@@ -152,7 +152,6 @@ static void receiveFromSlot(int slot)
         handleMessage();
         return;
     }
-    if (count < 0) return;
     // A reset or aborted connection is as gone as a closed one; left in its slot it would be readable, and
     // fail, at every pass.
     dropClient(slot);

@@ -24,6 +24,26 @@ static BOOL CALLBACK collectWindow(HWND window, LPARAM parameter)
     return TRUE;
 }
 
+// The windows may live on a desktop of their own (Wine's explorer /desktop=...): look on every desktop.
+static BOOL CALLBACK searchDesktop(LPWSTR name, LPARAM parameter)
+{
+    HDESK desktop = OpenDesktopW(name, 0, FALSE, DESKTOP_READOBJECTS | DESKTOP_ENUMERATE);
+    if (desktop != nullptr) {
+        EnumDesktopWindows(desktop, collectWindow, parameter);
+        CloseDesktop(desktop);
+    }
+    return TRUE;
+}
+
+static std::vector<HWND> findWindows()
+{
+    std::vector<HWND> windows;
+    EnumDesktopsW(GetProcessWindowStation(), searchDesktop, reinterpret_cast<LPARAM>(&windows));
+    if (windows.empty())
+        EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
 static HWND handleArgument(const wchar_t *text)
 {
     return reinterpret_cast<HWND>(static_cast<UINT_PTR>(_wcstoui64(text, nullptr, 10)));
@@ -33,8 +53,7 @@ static int waitForWindows(int count, int timeoutMs)
 {
     DWORD start = GetTickCount();
     for (;;) {
-        std::vector<HWND> windows;
-        EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&windows));
+        std::vector<HWND> windows = findWindows();
         if (static_cast<int>(windows.size()) >= count) {
             for (HWND window : windows)
                 printf("%llu\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));

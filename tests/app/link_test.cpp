@@ -7,6 +7,14 @@
 
 namespace {
 
+// The network thread's status updates wait for this thread: serve them until the part reads text.
+void expectStatus(int part, const std::wstring &text)
+{
+    SCOPED_TRACE(testing::Message() << "status part " << part);
+    pumpUntil([part, &text] { return statusPart(part) == text; }, 4000);
+    EXPECT_EQ(statusPart(part), text);
+}
+
 class LinkTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -84,7 +92,7 @@ protected:
         ASSERT_EQ(connect(peer, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
         ASSERT_TRUE(pumpUntil([] { return AppState.peerPresent == 1; }, 5000));
         EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:Conection:[127,0,0,1]");
-        EXPECT_EQ(statusPart(2), L"Connecting:0");
+        expectStatus(2, L"Connecting:0");
     }
 
     std::wstring folder;
@@ -97,15 +105,15 @@ TEST_F(LinkTest, ClientFillsPeerPaneAndEveryNavigationAsksAgain)
 {
     openAsClient();
     EXPECT_EQ(statusPart(1), L"Client");
-    EXPECT_EQ(statusPart(2), L"Connecting:" + std::to_wstring(AppState.clientSocketNumber));
-    EXPECT_EQ(statusPart(3), L"CallDIR");
+    expectStatus(2, L"Connecting:" + std::to_wstring(AppState.clientSocketNumber));
+    expectStatus(3, L"CallDIR");
     EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"OPEN<127,0,0,1>:" + std::wstring(AppState.peerHostName));
 
     exchange("DR000000..,2024/03/05 14:07,,0", "ACK");
     exchange("DR000001work,2024/03/05 14:07,,1", "ACK");
     exchange("DR000002notes.txt,2024/03/05 14:08,10K,8", "ACK");
     exchange("DR999999", "");
-    EXPECT_EQ(statusPart(3), L"Waiting");
+    expectStatus(3, L"Waiting");
     std::vector<std::wstring> expected = {L"..", L"work", L"notes.txt"};
     EXPECT_EQ(paneNames(AppState.peerPane), expected);
 
@@ -187,7 +195,7 @@ TEST_F(LinkTest, ServerShowsListeningThenConnectedSlot)
         ASSERT_LT(++records, 1024);
         send(peer, "ACK", 3, 0);
     }
-    EXPECT_TRUE(pumpUntil([] { return statusPart(2) == L"Connecting:1"; }, 4000));
+    expectStatus(2, L"Connecting:1");
     // Then the server asks for the client's folder once.
     EXPECT_EQ(receivePumping(peer), "DDC:\\");
     send(peer, "DR999999", 8, 0);
@@ -198,7 +206,7 @@ TEST_F(LinkTest, ServerShowsListeningThenConnectedSlot)
     peer = INVALID_SOCKET;
     EXPECT_TRUE(pumpUntil([] { return AppState.peerPresent == 0; }, 5000));
     EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:CutOFF:[127,0,0,1]");
-    EXPECT_EQ(statusPart(2), L"Openting");
+    expectStatus(2, L"Openting");
 }
 
 TEST_F(LinkTest, ServerCloseAsksFirstNoKeepsEverything)

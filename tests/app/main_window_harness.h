@@ -14,8 +14,8 @@ void pumpFor(int ms);
 bool pumpUntil(const std::function<bool()> &done, int timeoutMs);
 
 // Creates the main window with the product's code, with startFolder as the current directory. Resets
-// AppState first; the window is created but not shown.
-HWND startMainWindow(const std::wstring &startFolder);
+// AppState first. Shown only when asked; a hidden window gets its first paint by hand.
+HWND startMainWindow(const std::wstring &startFolder, bool show = false);
 
 // Destroys the window if it still exists, with the link taken down first so nothing is left running.
 void stopMainWindow(HWND window);

@@ -38,9 +38,9 @@ protected:
         SetCurrentDirectoryW(temp);
         removeTree(folder);
     }
-    void start()
+    void start(bool show = false)
     {
-        window = startMainWindow(folder);
+        window = startMainWindow(folder, show);
         ASSERT_NE(window, nullptr);
     }
     std::wstring iniPath() const { return folder + L"\\Parcelwight.ini"; }
@@ -70,7 +70,7 @@ void expectRect(HWND window, int id, int x, int y, int width, int height)
 
 TEST_F(MainWindowTest, CreatedCentredWithTitleClassAndChildren)
 {
-    start();
+    start(true);
     wchar_t text[64] = {};
     GetWindowTextW(window, text, COUNTOF(text));
     EXPECT_STREQ(text, L"Parcelwight Ver1.01");
@@ -128,7 +128,7 @@ TEST_F(MainWindowTest, CreatedCentredWithTitleClassAndChildren)
 
 TEST_F(MainWindowTest, LayoutAtClientArea800By600)
 {
-    start();
+    start(true);
     RECT outer = {};
     RECT inner = {};
     // The menu bar may wrap at a new width, so settle the size in two rounds.
@@ -179,7 +179,7 @@ TEST_F(MainWindowTest, FreshStartStatusPartsAndLabels)
 
 TEST_F(MainWindowTest, StatusFollowsStateOnEveryRefreshAndPaint)
 {
-    start();
+    start(true);
     AppState.transferState = TransferState::RequestCopyFrom;
     refreshStatus();
     EXPECT_EQ(statusPart(3), L"RequestCopyFrom");
@@ -441,6 +441,78 @@ TEST_F(MainWindowTest, CloseWithLinkClosedDestroysAtOnceAndSavesInOrder)
     EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\");
     EXPECT_EQ(AppState.port, 2001);
     EXPECT_EQ(AppState.monitorOn, 1);
+}
+
+// Dialogs of this thread owned by the main window.
+BOOL CALLBACK collectDialog(HWND candidate, LPARAM parameter)
+{
+    wchar_t className[32] = {};
+    GetClassNameW(candidate, className, COUNTOF(className));
+    if (wcscmp(className, L"#32770") == 0 && GetWindow(candidate, GW_OWNER) == AppState.mainWindow)
+        reinterpret_cast<std::vector<HWND> *>(parameter)->push_back(candidate);
+    return TRUE;
+}
+
+std::vector<HWND> ownedDialogs()
+{
+    std::vector<HWND> dialogs;
+    EnumThreadWindows(GetCurrentThreadId(), collectDialog, reinterpret_cast<LPARAM>(&dialogs));
+    return dialogs;
+}
+
+// Fired inside a modal dialog's loop: ends the dialog with the command in dialogAnswer (cancel, or close).
+WPARAM dialogAnswer = 0;
+int dialogsAnswered = 0;
+VOID CALLBACK answerDialog(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    std::vector<HWND> dialogs = ownedDialogs();
+    if (dialogs.empty())
+        return;
+    KillTimer(nullptr, timer);
+    dialogsAnswered++;
+    if (dialogAnswer == 0)
+        PostMessageW(dialogs[0], WM_CLOSE, 0, 0);
+    else
+        PostMessageW(dialogs[0], WM_COMMAND, dialogAnswer, 0);
+}
+
+TEST_F(MainWindowTest, SettingsDialogsSaveEvenWhenCancelled)
+{
+    start();
+    AppState.port = 4321;
+    wcscpy(AppState.peerHostName, L"old-peer");
+    setLinkLabel(L"something else");
+    dialogAnswer = IDC_START;  // the connection dialog's cancel button
+    dialogsAnswered = 0;
+    SetTimer(nullptr, 0, 50, answerDialog);
+    SendMessageW(window, WM_COMMAND, IDM_CONNECTION_SETTINGS, 0);
+    EXPECT_EQ(dialogsAnswered, 1);
+    EXPECT_EQ(iniValue(iniPath(), L"port_no"), L"4321");
+    EXPECT_EQ(controlText(window, IDC_LINK_LABEL).substr(0, 6), L"CLOSE<");
+
+    DeleteFileW(iniPath().c_str());
+    AppState.monitorOn = 1;
+    dialogAnswer = 0;
+    SetTimer(nullptr, 0, 50, answerDialog);
+    SendMessageW(window, WM_COMMAND, IDM_ENVIRONMENT, 0);
+    EXPECT_EQ(dialogsAnswered, 2);
+    EXPECT_EQ(iniValue(iniPath(), L"sendreadmonitor_on"), L"1");
+    EXPECT_EQ(iniValue(iniPath(), L"port_no"), L"4321");
+}
+
+TEST_F(MainWindowTest, MonitorAndAboutCommandsOpenOneMoreWindowEachTime)
+{
+    start();
+    AppState.monitorOn = 1;
+    SendMessageW(window, WM_COMMAND, IDM_RECEIVED_MONITOR, 0);
+    SendMessageW(window, WM_COMMAND, IDM_RECEIVED_MONITOR, 0);
+    std::vector<HWND> dialogs = ownedDialogs();
+    EXPECT_EQ(dialogs.size(), 2u);
+    for (HWND dialog : dialogs)
+        EXPECT_TRUE(IsWindowVisible(dialog));
+    SendMessageW(window, WM_COMMAND, IDM_ABOUT, 0);
+    SendMessageW(window, WM_COMMAND, IDM_DIR_TABLE_MONITOR, 0);
+    EXPECT_EQ(ownedDialogs().size(), 4u);
 }
 
 TEST_F(MainWindowTest, ExitCommandTakesTheClosePath)

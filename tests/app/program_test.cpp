@@ -61,8 +61,10 @@ bool startProgram(const std::wstring &folder, Program *program)
     WindowSearch search = {program->process.dwProcessId, nullptr};
     bool found = pumpUntil(
         [&search] {
+            // Found once shown: by then its children and first texts are in place.
+            search.found = nullptr;
             EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
+            return search.found != nullptr && IsWindowVisible(search.found);
         },
         20000);
     program->window = search.found;

@@ -66,17 +66,39 @@ void destroyDialogTestWindow(HWND window)
     AppState.ownHostLabel = AppState.linkLabel = AppState.ownFolderLabel = AppState.peerFolderLabel = nullptr;
 }
 
-void addPaneRow(HWND pane, const std::wstring &name, const std::wstring &size)
+void addPaneRow(HWND pane, const std::wstring &name, const std::wstring &size, int index)
 {
     LVITEMW item = {};
     item.mask = LVIF_TEXT;
-    item.iItem = static_cast<int>(SendMessageW(pane, LVM_GETITEMCOUNT, 0, 0));
+    item.iItem = index >= 0 ? index : static_cast<int>(SendMessageW(pane, LVM_GETITEMCOUNT, 0, 0));
     item.pszText = const_cast<wchar_t *>(name.c_str());
     int row = static_cast<int>(SendMessageW(pane, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     LVITEMW sub = {};
     sub.iSubItem = 2;
     sub.pszText = const_cast<wchar_t *>(size.c_str());
     SendMessageW(pane, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&sub));
+}
+
+std::vector<std::wstring> paneNames(HWND pane)
+{
+    std::vector<std::wstring> names;
+    int count = static_cast<int>(SendMessageW(pane, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < count; ++row) {
+        wchar_t text[600] = {};
+        ListView_GetItemText(pane, row, 0, text, 599);
+        names.push_back(text);
+    }
+    return names;
+}
+
+int paneRowOf(HWND pane, const std::wstring &name)
+{
+    std::vector<std::wstring> names = paneNames(pane);
+    for (size_t row = 0; row < names.size(); ++row) {
+        if (names[row] == name)
+            return static_cast<int>(row);
+    }
+    return -1;
 }
 
 void selectRows(HWND pane, const std::vector<int> &rows)

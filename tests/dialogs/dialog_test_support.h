@@ -14,7 +14,10 @@
 HWND createDialogTestWindow();
 void destroyDialogTestWindow(HWND window);
 
-void addPaneRow(HWND pane, const std::wstring &name, const std::wstring &size);
+// Adds a row with a name and a size text at index (the end when -1).
+void addPaneRow(HWND pane, const std::wstring &name, const std::wstring &size, int index = -1);
+std::vector<std::wstring> paneNames(HWND pane);
+int paneRowOf(HWND pane, const std::wstring &name);
 void selectRows(HWND pane, const std::vector<int> &rows);
 std::vector<int> selectedRows(HWND pane);
 

@@ -150,7 +150,8 @@ bool HostProcess::send(const std::string &command)
 bool HostProcess::readLine(std::string *line, int timeoutMs)
 {
     std::unique_lock<std::mutex> hold(lock);
-    arrived.wait_for(hold, std::chrono::milliseconds(timeoutMs), [this] { return nextLine < lines.size() || finished; });
+    arrived.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                     [this] { return nextLine < lines.size() || finished; });
     if (nextLine >= lines.size())
         return false;
     *line = lines[nextLine++];

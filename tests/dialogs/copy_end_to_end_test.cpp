@@ -1,0 +1,544 @@
+// copy_end_to_end_test.cpp: the copy and folder commands against a real peer process (pw_host as the server)
+// over loopback, this side running its real link, engine, panes and dialogs; files checked on disk.
+#include "tests/dialogs/dialog_test_support.h"
+#include "tests/support/host_process.h"
+#include "tests/support/test_support.h"
+
+#include "dialogs/copy_dialog.h"
+#include "core/protocol_engine.h"
+#include "core/ui_ops.h"
+#include "dialogs/folder_dialog.h"
+#include "net/connection.h"
+#include "panes/own_pane.h"
+#include "resources/resource_ids.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+const wchar_t CopyTitle[] = L"コピー設定画面";
+
+// 2 January 2020, 03:04:05 UTC, and a day later: times no copy made now could carry by chance.
+FILETIME knownTime(int day)
+{
+    SYSTEMTIME time = {};
+    time.wYear = 2020;
+    time.wMonth = 1;
+    time.wDay = static_cast<WORD>(2 + day);
+    time.wHour = 3;
+    time.wMinute = 4;
+    time.wSecond = 5;
+    FILETIME out;
+    SystemTimeToFileTime(&time, &out);
+    return out;
+}
+
+bool writeFileWithTimes(const std::wstring &path, const std::string &bytes)
+{
+    if (!writeFileBytes(path, bytes))
+        return false;
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    FILETIME creation = knownTime(0);
+    FILETIME write = knownTime(1);
+    BOOL ok = SetFileTime(file, &creation, nullptr, &write);
+    CloseHandle(file);
+    return ok != FALSE;
+}
+
+uint64_t lastWriteOf(const std::wstring &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+uint64_t asNumber(const FILETIME &time)
+{
+    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+std::string randomBytes(size_t count, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::string bytes(count, '\0');
+    for (char &byte : bytes)
+        byte = static_cast<char>(generator() & 0xFF);
+    return bytes;
+}
+
+// Names in a folder, without "." and "..".
+std::vector<std::wstring> folderNames(const std::wstring &folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+bool sparseFile(const std::wstring &path, int64_t size)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    BOOL ok = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    return ok != FALSE;
+}
+
+class CopyEndToEnd : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetAppState();
+        recordBoxes();
+        window = createDialogTestWindow();
+        local = makeTempFolder(L"pwlocal");
+        remote = makeTempFolder(L"pwremote");
+        ASSERT_FALSE(local.empty());
+        ASSERT_FALSE(remote.empty());
+        int port = freeTcpPort();
+        std::string why;
+        ASSERT_TRUE(startServerHost(&host, port, remote, &why)) << why;
+
+        AppState.mode = ConnectionMode::Client;
+        const int32_t loopback[4] = {127, 0, 0, 1};
+        memcpy(AppState.ip, loopback, sizeof(loopback));
+        AppState.port = port;
+        wcscpy(AppState.ownFolder, local.c_str());
+        wcscpy(AppState.peerFolder, remote.c_str());
+        listOwnFolder(window);
+        ASSERT_TRUE(openClient(window)) << narrow(joinedBoxes());
+        linked = true;
+        // The first listings: ours of the peer's folder, then the server's of ours.
+        ASSERT_TRUE(waitHost("ROW ", 8000)) << "the server never listed this side";
+        settle();
+        ASSERT_NE(paneRowOf(AppState.peerPane, L"."), -1);
+    }
+
+    void TearDown() override
+    {
+        closeDialogsOf(GetCurrentThreadId());
+        if (linked)
+            closeLink(window);
+        pumpMessages(50);
+        host.end(5000);
+        destroyDialogTestWindow(window);
+        removeTree(local);
+        removeTree(remote);
+    }
+
+    std::wstring joinedBoxes()
+    {
+        std::wstring all;
+        for (const std::wstring &text : boxTexts())
+            all += text + L"; ";
+        return all;
+    }
+
+    // Pumps this thread (the network thread's pane and status updates wait for it) until the host prints a line
+    // starting with prefix.
+    bool waitHost(const std::string &prefix, int timeoutMs, std::string *found = nullptr)
+    {
+        return waitUntil(
+            [&] {
+                for (const std::string &line : host.drain()) {
+                    hostLines.push_back(line);
+                    if (line.compare(0, prefix.size(), prefix) == 0) {
+                        if (found != nullptr)
+                            *found = line;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            timeoutMs);
+    }
+
+    // Both sides back in Waiting.
+    void settle()
+    {
+        SCOPED_TRACE("settle");
+        for (int round = 0; round < 100; ++round) {
+            if (!waitUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000))
+                break;
+            host.send("status");
+            std::string status;
+            if (waitHost("STATUS ", 3000, &status) && status.compare(0, 15, "STATUS Waiting|") == 0 &&
+                AppState.transferState == TransferState::Waiting)
+                return;
+            pumpMessages(50);
+        }
+        ADD_FAILURE() << "the two sides never came back to Waiting";
+    }
+
+    bool hostShowedBox()
+    {
+        for (const std::string &line : host.drain())
+            hostLines.push_back(line);
+        for (const std::string &line : hostLines) {
+            if (line.compare(0, 4, "BOX ") == 0)
+                return true;
+        }
+        return false;
+    }
+
+    void relistOwn() { listOwnFolder(window); }
+
+    void selectOwn(const std::vector<std::wstring> &names)
+    {
+        std::vector<int> rows;
+        for (const std::wstring &name : names) {
+            int row = paneRowOf(AppState.ownPane, name);
+            ASSERT_NE(row, -1) << narrow(name);
+            rows.push_back(row);
+        }
+        selectRows(AppState.ownPane, rows);
+    }
+
+    void selectPeer(const std::vector<std::wstring> &names)
+    {
+        std::vector<int> rows;
+        for (const std::wstring &name : names) {
+            int row = paneRowOf(AppState.peerPane, name);
+            ASSERT_NE(row, -1) << narrow(name);
+            rows.push_back(row);
+        }
+        selectRows(AppState.peerPane, rows);
+    }
+
+    // The peer pane lists the peer folder again after a push; wait until it shows every name.
+    bool peerPaneShows(const std::vector<std::wstring> &names, int timeoutMs = 8000)
+    {
+        return waitUntil(
+            [&] {
+                if (AppState.transferState != TransferState::Waiting)
+                    return false;
+                for (const std::wstring &name : names) {
+                    if (paneRowOf(AppState.peerPane, name) == -1)
+                        return false;
+                }
+                return true;
+            },
+            timeoutMs);
+    }
+
+    void expectSameFile(const std::wstring &source, const std::wstring &target)
+    {
+        SCOPED_TRACE(narrow(target));
+        std::string want, got;
+        ASSERT_TRUE(readFileBytes(source, &want));
+        ASSERT_TRUE(readFileBytes(target, &got)) << "missing";
+        EXPECT_EQ(got.size(), want.size());
+        EXPECT_TRUE(got == want) << "bytes differ";
+        EXPECT_EQ(lastWriteOf(target), asNumber(knownTime(1)));
+    }
+
+    void expectNoTemporaryFiles(const std::wstring &folder)
+    {
+        for (const std::wstring &name : folderNames(folder))
+            EXPECT_EQ(name.find(L".$TEMP"), std::wstring::npos) << narrow(name);
+    }
+
+    HWND window = nullptr;
+    std::wstring local;
+    std::wstring remote;
+    HostProcess host;
+    bool linked = false;
+    std::vector<std::string> hostLines;
+};
+
+TEST_F(CopyEndToEnd, ThreeFilesPushedTheFirstDialogWaitsTheOthersStartThemselves)
+{
+    const std::vector<std::wstring> names = {L"one.txt", L"two.bin", L"three.dat"};
+    const std::string contents[3] = {"first file", randomBytes(2500, 1), std::string()};
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(writeFileWithTimes(local + L"\\" + names[i], contents[i]));
+    relistOwn();
+    selectOwn(names);
+    int dialogs = 0;
+    driveWhile(
+        [&](DWORD ui) {
+            HWND first = waitForDialog(ui, CopyTitle, 5000);
+            ASSERT_NE(first, nullptr);
+            ++dialogs;
+            Sleep(1300);
+            EXPECT_EQ(AppState.transferState, TransferState::Waiting) << "the first dialog started by itself";
+            EXPECT_TRUE(controlEnabled(first, IDC_START));
+            clickButton(first, IDC_START);
+            ASSERT_TRUE(waitGone(first, 8000));
+            for (int later = 0; later < 2; ++later) {
+                HWND dialog = waitForDialog(ui, CopyTitle, 5000);
+                ASSERT_NE(dialog, nullptr);
+                ++dialogs;
+                ASSERT_TRUE(waitGone(dialog, 8000));
+            }
+        },
+        [&] { runCopyCommand(window, false); });
+    EXPECT_EQ(dialogs, 3);
+    EXPECT_TRUE(peerPaneShows(names)) << "the peer pane was not listed again";
+    settle();
+    for (const std::wstring &name : names)
+        expectSameFile(local + L"\\" + name, remote + L"\\" + name);
+    expectNoTemporaryFiles(remote);
+    EXPECT_TRUE(selectedRows(AppState.ownPane).empty());
+    EXPECT_TRUE(boxTexts().empty()) << narrow(joinedBoxes());
+    EXPECT_FALSE(hostShowedBox());
+}
+
+TEST_F(CopyEndToEnd, ThreeFilesPulledFromThePeer)
+{
+    const std::vector<std::wstring> names = {L"a.txt", L"b.bin", L"c.dat"};
+    const std::string contents[3] = {"pulled", randomBytes(1000, 2), randomBytes(1001 * 1000 + 7, 3)};
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(writeFileWithTimes(remote + L"\\" + names[i], contents[i]));
+    // Ask for the peer folder again so that the pane shows the new files.
+    clearPeerPane();
+    AppState.transferState = TransferState::CallDIR;
+    requestPeerDir();
+    ASSERT_TRUE(peerPaneShows(names));
+    selectPeer(names);
+    driveWhile(
+        [&](DWORD ui) {
+            HWND first = waitForDialog(ui, CopyTitle, 5000);
+            ASSERT_NE(first, nullptr);
+            EXPECT_EQ(controlText(first, IDC_EDIT2), local);
+            clickButton(first, IDC_START);
+            ASSERT_TRUE(waitGone(first, 8000));
+            for (int later = 0; later < 2; ++later) {
+                HWND dialog = waitForDialog(ui, CopyTitle, 5000);
+                ASSERT_NE(dialog, nullptr);
+                ASSERT_TRUE(waitGone(dialog, 15000));
+            }
+        },
+        [&] { runCopyCommand(window, true); });
+    settle();
+    for (const std::wstring &name : names) {
+        expectSameFile(remote + L"\\" + name, local + L"\\" + name);
+        EXPECT_NE(paneRowOf(AppState.ownPane, name), -1) << "the own pane was not listed again";
+    }
+    expectNoTemporaryFiles(local);
+    EXPECT_TRUE(boxTexts().empty()) << narrow(joinedBoxes());
+    EXPECT_FALSE(hostShowedBox());
+}
+
+TEST_F(CopyEndToEnd, CloseInTheFirstDialogCopiesNothingAndStillRelistsThePeer)
+{
+    const std::vector<std::wstring> names = {L"x1", L"x2", L"x3"};
+    for (const std::wstring &name : names)
+        ASSERT_TRUE(writeFileWithTimes(local + L"\\" + name, "data"));
+    relistOwn();
+    selectOwn(names);
+    clearPeerPane();
+    int dialogs = 0;
+    driveWhile(
+        [&](DWORD ui) {
+            HWND first = waitForDialog(ui, CopyTitle, 5000);
+            ASSERT_NE(first, nullptr);
+            ++dialogs;
+            clickButton(first, IDC_CLOSE);
+            ASSERT_TRUE(waitGone(first, 3000));
+            if (waitForDialog(ui, CopyTitle, 1500) != nullptr)
+                ++dialogs;
+        },
+        [&] { runCopyCommand(window, false); });
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_TRUE(peerPaneShows({L".", L".."}));
+    settle();
+    EXPECT_TRUE(folderNames(remote).empty());
+    EXPECT_TRUE(selectedRows(AppState.ownPane).empty());
+    EXPECT_TRUE(boxTexts().empty()) << narrow(joinedBoxes());
+}
+
+TEST_F(CopyEndToEnd, StartPressedBeforeTheAutomaticStartCopiesOnce)
+{
+    const std::vector<std::wstring> names = {L"s1.bin", L"s2.bin"};
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(writeFileWithTimes(local + L"\\" + names[i], randomBytes(30000, 10 + i)));
+    relistOwn();
+    selectOwn(names);
+    driveWhile(
+        [&](DWORD ui) {
+            HWND first = waitForDialog(ui, CopyTitle, 5000);
+            ASSERT_NE(first, nullptr);
+            clickButton(first, IDC_START);
+            ASSERT_TRUE(waitGone(first, 8000));
+            HWND second = waitForDialog(ui, CopyTitle, 5000);
+            ASSERT_NE(second, nullptr);
+            clickButton(second, IDC_START);
+            ASSERT_TRUE(waitGone(second, 8000));
+        },
+        [&] { runCopyCommand(window, false); });
+    EXPECT_TRUE(peerPaneShows(names));
+    settle();
+    for (const std::wstring &name : names)
+        expectSameFile(local + L"\\" + name, remote + L"\\" + name);
+    // A second request during the first transfer would have been refused with NAK, which both sides report.
+    EXPECT_TRUE(boxTexts().empty()) << narrow(joinedBoxes());
+    EXPECT_FALSE(hostShowedBox());
+}
+
+TEST_F(CopyEndToEnd, ADriveRowIsRefusedOnceAndBothFilesAreCopied)
+{
+    const std::vector<std::wstring> names = {L"d1.txt", L"d2.txt"};
+    for (const std::wstring &name : names)
+        ASSERT_TRUE(writeFileWithTimes(local + L"\\" + name, "drive test " + narrow(name)));
+    relistOwn();
+    addPaneRow(AppState.ownPane, L"q:\\", L"", 0);
+    selectOwn({L"q:\\", names[0], names[1]});
+    int dialogs = 0;
+    driveWhile(
+        [&](DWORD ui) {
+            // The drive was the first pass, so both dialogs start by themselves.
+            for (int i = 0; i < 2; ++i) {
+                HWND dialog = waitForDialog(ui, CopyTitle, 5000);
+                ASSERT_NE(dialog, nullptr);
+                ++dialogs;
+                ASSERT_TRUE(waitGone(dialog, 8000));
+            }
+        },
+        [&] { runCopyCommand(window, false); });
+    EXPECT_EQ(dialogs, 2);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(narrow(boxes[0].text), narrow(L"ドライブは選べません"));
+    EXPECT_EQ(boxes[0].owner, window);
+    EXPECT_TRUE(peerPaneShows(names));
+    settle();
+    for (const std::wstring &name : names)
+        expectSameFile(local + L"\\" + name, remote + L"\\" + name);
+}
+
+TEST_F(CopyEndToEnd, SizeTexts953MPassAnd954MAreRefused)
+{
+    ASSERT_TRUE(sparseFile(local + L"\\big954.iso", 954ll << 20));
+    ASSERT_TRUE(sparseFile(local + L"\\fits953.iso", 953ll << 20));
+    relistOwn();
+    std::vector<std::wstring> rows = paneNames(AppState.ownPane);
+    wchar_t size[64] = {};
+    ListView_GetItemText(AppState.ownPane, paneRowOf(AppState.ownPane, L"fits953.iso"), 2, size, 63);
+    EXPECT_EQ(std::wstring(size), L"953M");
+    ListView_GetItemText(AppState.ownPane, paneRowOf(AppState.ownPane, L"big954.iso"), 2, size, 63);
+    EXPECT_EQ(std::wstring(size), L"954M");
+    selectOwn({L"big954.iso", L"fits953.iso"});
+    int dialogs = 0;
+    driveWhile(
+        [&](DWORD ui) {
+            // The file that fits gets its dialog; started and stopped at once, it leaves nothing on the peer.
+            HWND dialog = waitForDialog(ui, CopyTitle, 5000);
+            ASSERT_NE(dialog, nullptr);
+            ++dialogs;
+            EXPECT_EQ(controlText(dialog, IDC_EDIT1), local + L"\\fits953.iso");
+            if (controlEnabled(dialog, IDC_START))
+                clickButton(dialog, IDC_START);
+            clickButton(dialog, IDC_STOP);
+            ASSERT_TRUE(waitGone(dialog, 8000));
+        },
+        [&] { runCopyCommand(window, false); });
+    EXPECT_EQ(dialogs, 1);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u) << narrow(joinedBoxes());
+    EXPECT_EQ(narrow(boxes[0].text), narrow(L"953Mbyteは出来ません"));
+    EXPECT_EQ(narrow(boxes[0].caption), narrow(L"サイズ越え"));
+    EXPECT_EQ(boxes[0].owner, nullptr);
+    settle();
+    EXPECT_TRUE(folderNames(remote).empty());
+    EXPECT_EQ(AppState.stopRequest, StopRequest::None);
+}
+
+TEST_F(CopyEndToEnd, StopDuringAPushLeavesTheTargetAsItWas)
+{
+    const std::string old = "the peer's own file, which must survive";
+    ASSERT_TRUE(writeFileBytes(remote + L"\\keep.bin", old));
+    ASSERT_TRUE(writeFileWithTimes(local + L"\\keep.bin", randomBytes(3000000, 4)));
+    relistOwn();
+    selectOwn({L"keep.bin"});
+    driveWhile(
+        [&](DWORD ui) {
+            HWND dialog = waitForDialog(ui, CopyTitle, 5000);
+            ASSERT_NE(dialog, nullptr);
+            clickButton(dialog, IDC_START);
+            DWORD start = GetTickCount();
+            while (AppState.blockCount < 100 && GetTickCount() - start < 10000)
+                Sleep(5);
+            EXPECT_EQ(AppState.transferState, TransferState::CallCopyTO);
+            clickButton(dialog, IDC_STOP);
+            ASSERT_TRUE(waitGone(dialog, 8000));
+        },
+        [&] { runCopyCommand(window, false); });
+    settle();
+    std::string now;
+    ASSERT_TRUE(readFileBytes(remote + L"\\keep.bin", &now));
+    EXPECT_EQ(now, old);
+    expectNoTemporaryFiles(remote);
+    EXPECT_EQ(AppState.stopRequest, StopRequest::None);
+    EXPECT_LT(AppState.blockCount, 3000);
+    EXPECT_TRUE(boxTexts().empty()) << narrow(joinedBoxes());
+}
+
+TEST_F(CopyEndToEnd, AFileOfSomeMegabytesArrivesWithItsBytesAndTimes)
+{
+    const size_t size = 2500 * 1000 + 321;
+    ASSERT_TRUE(writeFileWithTimes(local + L"\\large.bin", randomBytes(size, 5)));
+    relistOwn();
+    selectOwn({L"large.bin"});
+    driveWhile(
+        [&](DWORD ui) {
+            HWND dialog = waitForDialog(ui, CopyTitle, 5000);
+            ASSERT_NE(dialog, nullptr);
+            clickButton(dialog, IDC_START);
+            ASSERT_TRUE(waitGone(dialog, 60000));
+        },
+        [&] { runCopyCommand(window, false); });
+    EXPECT_TRUE(peerPaneShows({L"large.bin"}));
+    settle();
+    expectSameFile(local + L"\\large.bin", remote + L"\\large.bin");
+    EXPECT_EQ(AppState.blockCount, 2501);
+    expectNoTemporaryFiles(remote);
+}
+
+TEST_F(CopyEndToEnd, FoldersAreCreatedOnBothSidesAndThePanesShowThem)
+{
+    const wchar_t *title = L"フィルダ作成画面";
+    auto typeName = [&](const wchar_t *name) {
+        return [&, name](DWORD ui) {
+            HWND dialog = waitForDialog(ui, title, 5000);
+            ASSERT_NE(dialog, nullptr);
+            setControlText(dialog, IDC_EDIT1, name);
+            clickButton(dialog, IDC_START);
+            EXPECT_TRUE(waitGone(dialog, 3000));
+        };
+    };
+    driveWhile(typeName(L"ownnew"), [&] { runNewFolderCommand(window, false); });
+    DWORD attributes = GetFileAttributesW((local + L"\\ownnew").c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_NE(paneRowOf(AppState.ownPane, L"ownnew"), -1);
+
+    driveWhile(typeName(L"peernew"), [&] { runNewFolderCommand(window, true); });
+    EXPECT_TRUE(peerPaneShows({L"peernew"}));
+    settle();
+    attributes = GetFileAttributesW((remote + L"\\peernew").c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    wchar_t label[300] = {};
+    GetWindowTextW(AppState.peerFolderLabel, label, 299);
+    EXPECT_EQ(std::wstring(label), remote);
+    EXPECT_TRUE(boxTexts().empty()) << narrow(joinedBoxes());
+}
+
+}  // namespace

@@ -1,0 +1,226 @@
+// hosts_test.cpp: two console hosts, a server and a client, each a process of its own running the program's core
+// and network code, list, push and pull real files over loopback.
+#include "tests/net/net_peer.h"
+#include "tests/support/host_process.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+std::string quote(const std::wstring &path)
+{
+    return "\"" + narrow(path) + "\"";
+}
+
+// Waits for each prefix in turn; other lines in between are passed over. On a miss, reports the host's last lines.
+bool sawSequence(HostProcess *host, const char *who, const std::vector<std::string> &prefixes, int ms = 10000)
+{
+    for (const std::string &prefix : prefixes) {
+        std::string line;
+        if (!host->waitFor(prefix, ms, &line)) {
+            std::string seen;
+            std::vector<std::string> lines = host->history();
+            for (size_t i = lines.size() > 40 ? lines.size() - 40 : 0; i < lines.size(); i++)
+                seen += "\n  " + lines[i];
+            ADD_FAILURE() << who << ": no \"" << prefix << "\"; last lines:" << seen;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool setLastWrite(const std::wstring &path, const FILETIME &written)
+{
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BOOL ok = SetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+    return ok != 0;
+}
+
+void expectSameFile(const std::wstring &source, const std::wstring &copy)
+{
+    SCOPED_TRACE(narrow(copy));
+    std::string expected, got;
+    ASSERT_TRUE(readFileBytes(source, &expected));
+    ASSERT_TRUE(readFileBytes(copy, &got)) << "no copy";
+    EXPECT_EQ(expected.size(), got.size());
+    EXPECT_TRUE(expected == got) << "content differs";
+    FILETIME sourceTime = {}, copyTime = {};
+    ASSERT_TRUE(lastWriteTime(source, &sourceTime));
+    ASSERT_TRUE(lastWriteTime(copy, &copyTime));
+    EXPECT_EQ(sourceTime.dwLowDateTime, copyTime.dwLowDateTime);
+    EXPECT_EQ(sourceTime.dwHighDateTime, copyTime.dwHighDateTime);
+}
+
+class HostsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        serverFolder = makeTempFolder(L"pwsrv");
+        clientFolder = makeTempFolder(L"pwcli");
+        ASSERT_FALSE(serverFolder.empty());
+        ASSERT_FALSE(clientFolder.empty());
+        port = freeTcpPort();
+    }
+
+    void TearDown() override
+    {
+        client.end();
+        server.end();
+        removeTree(serverFolder);
+        removeTree(clientFolder);
+    }
+
+    // Both hosts up, and the opening listings (the client's of the server, then the server's of the client) done.
+    void connectHosts()
+    {
+        std::string why;
+        ASSERT_TRUE(startServerHost(&server, port, serverFolder, &why)) << why;
+        ASSERT_TRUE(startClientHost(&client, port, clientFolder, &why)) << why;
+        ASSERT_TRUE(sawSequence(&server, "server",
+                                {"LINK Server:Conection:[127,0,0,1]", "STATE RequestDIR", "STATE Waiting",
+                                 "STATE CallDIR", "STATE Waiting"}));
+        ASSERT_TRUE(sawSequence(&client, "client",
+                                {"STATE CallDIR", "STATE Waiting", "STATE RequestDIR", "STATE Waiting"}));
+    }
+
+    // Writes a file of random bytes with a known last-write time.
+    std::wstring makeFile(const std::wstring &folder, const std::wstring &name, size_t size, unsigned seed)
+    {
+        std::wstring path = folder + L"\\" + name;
+        EXPECT_TRUE(writeFileBytes(path, randomBytes(size, seed)));
+        EXPECT_TRUE(setLastWrite(path, fileTimeOf(2015 + static_cast<int>(seed % 8), 1 + seed % 12, 3, 4, 5)));
+        return path;
+    }
+
+    std::wstring serverFolder, clientFolder;
+    int port = 0;
+    HostProcess server, client;
+};
+
+TEST_F(HostsTest, ListPushPullBothWaysAndCut)
+{
+    const size_t sizes[] = {0, 1, 1000, 1001, 300 * 1024 + 7};
+    std::vector<std::wstring> serverFiles, clientFiles;
+    for (size_t i = 0; i < COUNTOF(sizes); i++) {
+        serverFiles.push_back(makeFile(serverFolder, L"s" + std::to_wstring(sizes[i]) + L".bin", sizes[i],
+                                       static_cast<unsigned>(i + 1)));
+        clientFiles.push_back(makeFile(clientFolder, L"c" + std::to_wstring(sizes[i]) + L".bin", sizes[i],
+                                       static_cast<unsigned>(i + 11)));
+    }
+    ASSERT_NO_FATAL_FAILURE(connectHosts());
+
+    // The server's folder as the client's peer pane shows it.
+    ASSERT_TRUE(client.send("dir " + quote(serverFolder)));
+    ASSERT_TRUE(sawSequence(&client, "client", {"CLEAR", "STATE CallDIR"}));
+    std::map<std::string, std::string> rows;
+    std::string line;
+    while (client.readLine(&line, 5000) && line != "STATE Waiting") {
+        ASSERT_EQ(0u, line.rfind("ROW ", 0)) << line;
+        std::string fields = line.substr(line.find('|') + 1);
+        rows[fields.substr(0, fields.find('|'))] = fields;
+    }
+    ASSERT_EQ("STATE Waiting", line);
+    EXPECT_EQ(COUNTOF(sizes) + 2, rows.size());
+    EXPECT_EQ(1u, rows.count("."));
+    EXPECT_EQ(1u, rows.count(".."));
+    for (size_t size : sizes) {
+        std::string name = "s" + std::to_string(size) + ".bin";
+        ASSERT_EQ(1u, rows.count(name)) << name;
+        EXPECT_EQ("8", rows[name].substr(rows[name].rfind('|') + 1)) << rows[name];
+    }
+    EXPECT_NE(std::string::npos, rows["s1001.bin"].find("|1001|")) << rows["s1001.bin"];
+
+    // Client pushes to the server, then pulls from it.
+    for (size_t i = 0; i < COUNTOF(sizes); i++) {
+        SCOPED_TRACE("push " + narrow(clientFiles[i]));
+        ASSERT_TRUE(client.send("push " + quote(clientFiles[i]) + " " + quote(serverFolder)));
+        ASSERT_TRUE(sawSequence(&client, "client", {"STATE CallCopyTO", "STATE Waiting"}));
+        ASSERT_TRUE(sawSequence(&server, "server", {"STATE RequestCopyTO", "STATE Waiting"}));
+        expectSameFile(clientFiles[i], serverFolder + clientFiles[i].substr(clientFolder.size()));
+    }
+    for (size_t i = 0; i < COUNTOF(sizes); i++) {
+        SCOPED_TRACE("pull " + narrow(serverFiles[i]));
+        ASSERT_TRUE(client.send("pull " + quote(serverFiles[i]) + " " + quote(clientFolder)));
+        ASSERT_TRUE(sawSequence(&client, "client", {"STATE CallCopyFrom", "STATE Waiting"}));
+        ASSERT_TRUE(sawSequence(&server, "server", {"STATE RequestCopyFrom", "STATE Waiting"}));
+        expectSameFile(serverFiles[i], clientFolder + serverFiles[i].substr(serverFolder.size()));
+    }
+
+    // The other way: the server asks, its answers reach the client in slot 0.
+    std::wstring fromServer = makeFile(serverFolder, L"from_server.dat", 2500, 21);
+    ASSERT_TRUE(server.send("push " + quote(fromServer) + " " + quote(clientFolder)));
+    ASSERT_TRUE(sawSequence(&server, "server", {"STATE CallCopyTO", "STATE Waiting"}));
+    ASSERT_TRUE(sawSequence(&client, "client", {"STATE RequestCopyTO", "STATE Waiting"}));
+    expectSameFile(fromServer, clientFolder + L"\\from_server.dat");
+
+    ASSERT_TRUE(client.send("mkdir " + quote(serverFolder + L"\\made")));
+    ASSERT_TRUE(sawSequence(&client, "client", {"STATE FolderTO", "STATE Waiting"}));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY),
+              GetFileAttributesW((serverFolder + L"\\made").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    ASSERT_TRUE(sawSequence(&client, "client", {"STATE Waiting"}, 5000));  // the listing that follows the new folder
+
+    ASSERT_TRUE(server.send("pull " + quote(clientFiles[3]) + " " + quote(serverFolder + L"\\made")));
+    ASSERT_TRUE(sawSequence(&server, "server", {"STATE CallCopyFrom", "STATE Waiting"}));
+    expectSameFile(clientFiles[3], serverFolder + L"\\made" + clientFiles[3].substr(clientFolder.size()));
+
+    // No temporary file left on either side.
+    for (const std::wstring &folder : {serverFolder, clientFolder, serverFolder + L"\\made"}) {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((folder + L"\\*.$TEMP").c_str(), &found);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, search) << narrow(folder);
+        if (search != INVALID_HANDLE_VALUE)
+            FindClose(search);
+    }
+
+    // The server cuts its client: "CUT", the client closes first, the server a second later.
+    ASSERT_TRUE(server.send("close"));
+    ASSERT_TRUE(sawSequence(&client, "client", {"CLOSED"}, 5000));
+    ASSERT_TRUE(sawSequence(&server, "server", {"CLOSED"}, 5000));
+    EXPECT_EQ(0, client.end());
+    EXPECT_EQ(0, server.end());
+    for (const std::string &boxLine : server.history())
+        EXPECT_NE(0u, boxLine.rfind("BOX ", 0)) << boxLine;
+    for (const std::string &boxLine : client.history())
+        EXPECT_NE(0u, boxLine.rfind("BOX ", 0)) << boxLine;
+}
+
+TEST_F(HostsTest, ClientSeesServerGoAwayWithoutCut)
+{
+    ASSERT_NO_FATAL_FAILURE(connectHosts());
+    // Closed with no "CUT": the server takes its client's connection down with its own.
+    ASSERT_TRUE(server.send("quit"));
+    ASSERT_TRUE(sawSequence(&server, "server", {"CLOSED"}, 5000));
+    ASSERT_TRUE(sawSequence(&client, "client", {"CLOSED"}, 5000));
+    EXPECT_EQ(0, server.end());
+    ASSERT_TRUE(client.send("status"));
+    std::string status;
+    ASSERT_TRUE(client.waitFor("STATUS ", 5000, &status));
+    EXPECT_EQ("STATUS Waiting|0|0|0", status);
+}
+
+TEST_F(HostsTest, ServerGoneMidPullLeavesClientClean)
+{
+    std::wstring big = makeFile(serverFolder, L"big.bin", 2 * 1000 * 1000, 5);
+    std::wstring target = clientFolder + L"\\big.bin";
+    ASSERT_TRUE(writeFileBytes(target, "keep me"));
+    ASSERT_NO_FATAL_FAILURE(connectHosts());
+    ASSERT_TRUE(client.send("pull " + quote(big) + " " + quote(clientFolder)));
+    ASSERT_TRUE(sawSequence(&client, "client", {"STATE CallCopyFrom"}));
+    ASSERT_TRUE(sawSequence(&server, "server", {"STATE RequestCopyFrom"}));
+    // Killed in the middle: no "CUT", no orderly close of anything.
+    Sleep(100);
+    TerminateProcess(server.process, 9);
+    ASSERT_TRUE(sawSequence(&client, "client", {"STATE Waiting", "CLOSED"}, 5000));
+    std::string kept;
+    ASSERT_TRUE(readFileBytes(target, &kept));
+    EXPECT_EQ("keep me", kept);
+    EXPECT_FALSE(fileExists(clientFolder + L"\\big.$TEMP"));
+}
+
+}  // namespace
