@@ -1,5 +1,5 @@
-// dialog_preview.cpp: shows the copy dialog (with a transfer shown as running) and the About box for a while,
-// so that a screenshot can be taken of them; not run by ctest. PW_PREVIEW_MS sets how long (default 8000).
+// dialog_preview.cpp: shows the copy dialog, waiting for Start, and the About box for a while so that a
+// screenshot can be taken of them; not run by ctest. PW_PREVIEW_MS sets how long (default 8000).
 #include "tests/dialogs/dialog_test_support.h"
 #include "tests/support/test_support.h"
 
@@ -29,7 +29,6 @@ TEST(DialogPreview, CopyDialogAndAboutBox)
             HWND dialog = waitForDialog(ui, L"コピー設定画面", 5000);
             ASSERT_NE(dialog, nullptr);
             SetWindowPos(dialog, nullptr, 400, 300, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-            AppState.blockCount = 1234;
             Sleep(static_cast<DWORD>(shownMs));
             PostMessageW(dialog, WM_CLOSE, 0, 0);
         },
