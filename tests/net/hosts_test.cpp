@@ -216,7 +216,7 @@ TEST_F(HostsTest, ServerGoneMidPullLeavesClientClean)
     // Killed in the middle: no "CUT", no orderly close of anything.
     Sleep(100);
     TerminateProcess(server.process, 9);
-    ASSERT_TRUE(sawSequence(&client, "client", {"STATE Waiting", "CLOSED"}, 30000));
+    ASSERT_TRUE(sawSequence(&client, "client", {"STATE Waiting", "CLOSED"}, 15000));
     std::string kept;
     ASSERT_TRUE(readFileBytes(target, &kept));
     EXPECT_EQ("keep me", kept);
