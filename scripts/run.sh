@@ -34,6 +34,10 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   use_xvfb=""
 fi
 wine_env_start "$build/wineprefix" $use_xvfb || exit 1
+# On a real screen the window manager frames the windows (the tests switch that off for speed).
+if [ -z "$use_xvfb" ]; then
+  "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d Y /f >/dev/null 2>&1 </dev/null
+fi
 
 drive() { "$WINE64" "$drive_exe" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
@@ -45,8 +49,9 @@ write_settings() {
   local file="$1" mode="$2" own="$3"
   {
     printf '\xff\xfe'
-    printf '[Parcelwight_setting]\r\ncurrentdirectory_r=%s\r\nip_mode=%s\r\nport_no=%s\r\nip_no1=127\r\nip_no2=0\r\nip_no3=0\r\nip_no4=1\r\nsendreadmonitor_on=1\r\n' \
-      "$own" "$mode" "$port" | iconv -f UTF-8 -t UTF-16LE
+    printf '[Parcelwight_setting]\r\ncurrentdirectory_r=%s\r\nip_mode=%s\r\nport_no=%s\r\n' "$own" "$mode" "$port" |
+      iconv -f UTF-8 -t UTF-16LE
+    printf 'ip_no1=127\r\nip_no2=0\r\nip_no3=0\r\nip_no4=1\r\nsendreadmonitor_on=1\r\n' | iconv -f UTF-8 -t UTF-16LE
   } >"$file"
 }
 

@@ -34,6 +34,9 @@ wine_env_start() {
   # Wine's background services inherit stdout: start them once, silenced, before anything reads a test's output.
   "$WINESERVER" -p >/dev/null 2>&1 </dev/null
   "$WINE64" wineboot >/dev/null 2>&1 </dev/null
+  # The desktop's process (explorer) and rpcss start with the first program that touches a window, and would
+  # hold that program's output open: start them here, silenced.
+  "$WINE64" rundll32.exe user32.dll,GetDesktopWindow >/dev/null 2>&1 </dev/null
   # Without a window manager, Wine waits on every managed window it shows or hides: unmanaged windows make
   # dialog tests about ten times faster.
   "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null

@@ -515,6 +515,44 @@ TEST_F(MainWindowTest, MonitorAndAboutCommandsOpenOneMoreWindowEachTime)
     EXPECT_EQ(ownedDialogs().size(), 4u);
 }
 
+TEST(ProgramResourcesTest, IconsVersionAndManifest)
+{
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    for (int id = IDI_PANE_FIRST; id <= IDI_PANE_LAST; id++) {
+        HICON icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, 12, 12, 0));
+        ASSERT_NE(icon, nullptr) << id;
+        ICONINFO info = {};
+        ASSERT_TRUE(GetIconInfo(icon, &info));
+        BITMAP bits = {};
+        GetObjectW(info.hbmColor, sizeof(bits), &bits);
+        EXPECT_EQ(bits.bmWidth, 12) << id;
+        EXPECT_EQ(bits.bmHeight, 12) << id;
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        DestroyIcon(icon);
+    }
+    EXPECT_NE(LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP)), nullptr);
+    HBITMAP about = static_cast<HBITMAP>(LoadImageW(instance, MAKEINTRESOURCEW(IDB_ABOUT), IMAGE_BITMAP, 0, 0,
+                                                    LR_CREATEDIBSECTION));
+    ASSERT_NE(about, nullptr);
+    DIBSECTION section = {};
+    GetObjectW(about, sizeof(section), &section);
+    EXPECT_EQ(section.dsBm.bmWidth, 128);
+    EXPECT_EQ(section.dsBm.bmHeight, 64);
+    EXPECT_EQ(section.dsBm.bmBitsPixel, 24);
+    DeleteObject(about);
+    EXPECT_NE(FindResourceW(instance, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)), nullptr) << "manifest";
+
+    HRSRC version = FindResourceW(instance, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
+    ASSERT_NE(version, nullptr);
+    // The version block holds its strings as UTF-16 text.
+    const wchar_t *block = static_cast<const wchar_t *>(LockResource(LoadResource(instance, version)));
+    std::wstring text(block, SizeofResource(instance, version) / sizeof(wchar_t));
+    EXPECT_NE(text.find(L"ProductName"), std::wstring::npos);
+    EXPECT_NE(text.find(L"Parcelwight"), std::wstring::npos);
+    EXPECT_NE(text.find(L"1.01"), std::wstring::npos);
+}
+
 TEST_F(MainWindowTest, ExitCommandTakesTheClosePath)
 {
     start();
