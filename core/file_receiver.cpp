@@ -116,6 +116,24 @@ static void writeBlock(const char *data, int length)
 
 int writeStep(const char *targetPathA, const char *data, int length, int blockNumber)
 {
+    if (blockNumber == TrailerNumber) {
+        HANDLE file = AppState.fileHandle;
+        if (AppState.fileState != FileIoState::Open) {
+            // No block 0 in this transfer: the source was empty, so the target becomes an empty file.
+            abandonTransferFile();
+            file = createTemporaryFile(targetPathA);
+            if (file == INVALID_HANDLE_VALUE)
+                return 0;
+        }
+        finishFile(file, data);
+        AppState.fileHandle = nullptr;
+        AppState.fileState = FileIoState::Done;
+        return 0;
+    }
+    if (blockNumber == -1) {
+        abandonTransferFile();
+        return 0;
+    }
     if (blockNumber == 0) {
         // Whatever an earlier transfer left open is closed (and its temporary file removed) first.
         abandonTransferFile();
@@ -127,31 +145,8 @@ int writeStep(const char *targetPathA, const char *data, int length, int blockNu
         AppState.fileHandle = file;
         AppState.fileState = FileIoState::Open;
         writeBlock(data, length);
-    } else if (blockNumber > 0 && blockNumber < TrailerNumber) {
-        if (AppState.fileState == FileIoState::Open)
-            writeBlock(data, length);
-    }
-
-    if (blockNumber == TrailerNumber) {
-        if (AppState.fileState == FileIoState::Open) {
-            finishFile(AppState.fileHandle, data);
-            AppState.fileHandle = nullptr;
-            AppState.fileState = FileIoState::Done;
-            return 0;
-        }
-        // No block 0 in this transfer: the source was empty, so the target becomes an empty file.
-        abandonTransferFile();
-        HANDLE file = createTemporaryFile(targetPathA);
-        if (file == INVALID_HANDLE_VALUE)
-            return 0;
-        finishFile(file, data);
-        AppState.fileHandle = nullptr;
-        AppState.fileState = FileIoState::Done;
-        return 0;
-    }
-    if (blockNumber == -1) {
-        abandonTransferFile();
-        return 0;
+    } else if (blockNumber > 0 && blockNumber < TrailerNumber && AppState.fileState == FileIoState::Open) {
+        writeBlock(data, length);
     }
     return AppState.fileState == FileIoState::Open ? 1 : 0;
 }

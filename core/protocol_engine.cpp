@@ -14,7 +14,6 @@
 #include <cstring>
 
 static const int PathBufferBytes = 1024;
-static const int PathLimitBytes = PathChars - 1;  // the longest path either side keeps
 static const UINT_PTR DisconnectTimer = 1;
 static const UINT DisconnectDelayMs = 100;
 static const DWORD OwnRequestDelayMs = 500;
@@ -27,23 +26,22 @@ void refuseMessage()
     AppState.transferState = TransferState::Waiting;
 }
 
-static void sendAck()
+void sendAck()
 {
     sendMessage(AckMessage, 3);
 }
 
-// Converts the path bytes of a request to wide text. Returns its length in characters, or 0 when it is empty,
-// longer than a path may be, or does not fit out.
-static int requestPathToWide(const char *path, int bytes, wchar_t *out, int outChars)
+// The path of a request in wide text. Returns its length in characters, or 0 when it is empty or longer than a
+// path may be.
+static int requestPathToWide(const char *message, int textLen, wchar_t *out, int outChars)
 {
     char pathA[PathBufferBytes];
-    memset(pathA, 0, sizeof(pathA));
+    int bytes = copyRequestPath(message, textLen, pathA, COUNTOF(pathA));
     memset(out, 0, outChars * sizeof(wchar_t));
-    if (bytes <= 0 || bytes > PathLimitBytes)
+    if (bytes == 0)
         return 0;
-    memcpy(pathA, path, bytes);
     int chars = ansiToWide(pathA, bytes, out, outChars);
-    if (chars <= 0 || chars > PathLimitBytes) {
+    if (chars <= 0) {
         out[0] = 0;
         return 0;
     }
@@ -73,7 +71,7 @@ static void finishServedListing()
 static void serveDirectory(const char *message, int textLen)
 {
     wchar_t folder[PathBufferBytes];
-    int chars = requestPathToWide(message + 2, textLen - 2, folder, COUNTOF(folder));
+    int chars = requestPathToWide(message, textLen, folder, COUNTOF(folder));
     if (chars == 0) {
         refuseMessage();
         return;
@@ -96,7 +94,7 @@ static void serveDirectory(const char *message, int textLen)
 static void createRequestedFolder(const char *message, int textLen)
 {
     wchar_t folder[PathBufferBytes];
-    int chars = requestPathToWide(message + 2, textLen - 2, folder, COUNTOF(folder));
+    int chars = requestPathToWide(message, textLen, folder, COUNTOF(folder));
     if (chars == 0) {
         refuseMessage();
         return;
@@ -112,37 +110,19 @@ static void createRequestedFolder(const char *message, int textLen)
 static void handleWaiting(const char *message, int count)
 {
     int textLen = textLength(message, count);
-    if (message[0] == 'D') {
-        if (message[1] == 'D' && isPathRequest(message, count, "DD"))
-            serveDirectory(message, textLen);
-        else
-            refuseMessage();
-        return;
-    }
-    if (message[0] == 'F') {
-        if (message[1] == 'D' && isPathRequest(message, count, "FD"))
-            startServedPush(message, textLen);
-        else if (message[1] == 'C' && isPathRequest(message, count, "FC"))
-            startServedPull(message, textLen);
-        else
-            refuseMessage();
-        return;
-    }
-    if (message[0] == 'C') {
-        if (message[1] == 'D') {
-            if (isFolderRequest(message, count))
-                createRequestedFolder(message, textLen);
-            else
-                refuseMessage();
-        } else if (isCut(message, count) && AppState.mode == ConnectionMode::Client) {
-            // The main window's timer closes the link; this thread must not wait for that itself.
-            SetTimer(AppState.timerWindow, DisconnectTimer, DisconnectDelayMs, nullptr);
-        } else {
-            refuseMessage();
-        }
-        return;
-    }
-    refuseMessage();
+    if (isPathRequest(message, count, "DD"))
+        serveDirectory(message, textLen);
+    else if (isPathRequest(message, count, "FD"))
+        startServedPush(message, textLen);
+    else if (isPathRequest(message, count, "FC"))
+        startServedPull(message, textLen);
+    else if (isFolderRequest(message, count))
+        createRequestedFolder(message, textLen);
+    else if (isCut(message, count) && AppState.mode == ConnectionMode::Client)
+        // The main window's timer closes the link; this thread must not wait for that itself.
+        SetTimer(AppState.timerWindow, DisconnectTimer, DisconnectDelayMs, nullptr);
+    else
+        refuseMessage();
 }
 
 // CallDIR: one peer record per message until the terminator.

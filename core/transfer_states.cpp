@@ -11,17 +11,10 @@
 
 #include <cstring>
 
-static const int PathLimitBytes = PathChars - 1;
-
-// Copies a request's path into incomingTargetA. False when it does not fit.
+// Copies a request's path into incomingTargetA. False when there is none or it does not fit.
 static bool takeRequestPath(const char *message, int textLen)
 {
-    int bytes = textLen - 2;
-    memset(AppState.incomingTargetA, 0, sizeof(AppState.incomingTargetA));
-    if (bytes <= 0 || bytes > PathLimitBytes)
-        return false;
-    memcpy(AppState.incomingTargetA, message + 2, bytes);
-    return true;
+    return copyRequestPath(message, textLen, AppState.incomingTargetA, COUNTOF(AppState.incomingTargetA)) > 0;
 }
 
 void startServedPush(const char *message, int textLen)
@@ -40,7 +33,7 @@ void startServedPush(const char *message, int textLen)
         refuseMessage();
         return;
     }
-    sendMessage(AckMessage, 3);
+    sendAck();
     AppState.transferState = TransferState::RequestCopyTO;
     refreshStatus();
 }
@@ -109,7 +102,7 @@ void handleReceivingState(BlockKind kind, const char *targetPathA, const char *m
         abandonTransferFile();
         AppState.transferState = TransferState::Waiting;
         refreshStatus();
-        sendMessage(AckMessage, 3);
+        sendAck();
         return;
     }
     if (isTrailer(message, count, kind)) {
@@ -121,7 +114,7 @@ void handleReceivingState(BlockKind kind, const char *targetPathA, const char *m
     if (isBlock(message, count, kind)) {
         int number = sixDigitNumber(message);
         if (writeStep(targetPathA, message + BlockHeaderBytes, count - BlockHeaderBytes, number) != 0)
-            sendMessage(AckMessage, 3);
+            sendAck();
         else
             refuseMessage();
         return;

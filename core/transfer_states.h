@@ -8,6 +8,8 @@
 // Answers "NAK", ends whatever transfer was running (its file closed, a temporary file deleted) and returns
 // to Waiting. The status bar is not refreshed.
 void refuseMessage();
+// Answers "ACK".
+void sendAck();
 
 // transfer_states.cpp
 // "FD" + path in Waiting: remember the target, answer "ACK", enter RequestCopyTO.

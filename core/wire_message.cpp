@@ -99,6 +99,18 @@ int sixDigitNumber(const char *message)
     return atoi(digits);
 }
 
+int copyRequestPath(const char *message, int textLen, char *out, int outBytes)
+{
+    if (out == nullptr || outBytes <= 0)
+        return 0;
+    memset(out, 0, static_cast<size_t>(outBytes));
+    int bytes = textLen - 2;
+    if (message == nullptr || bytes <= 0 || bytes > PathChars - 1 || bytes > outBytes - 1)
+        return 0;
+    memcpy(out, message + 2, static_cast<size_t>(bytes));
+    return bytes;
+}
+
 int buildPathRequest(char *out, int outBytes, const char *tag, const char *pathA)
 {
     if (out == nullptr || outBytes <= 0)

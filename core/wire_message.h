@@ -34,6 +34,10 @@ bool isBlock(const char *message, int count, BlockKind kind);    // "FR"/"FB", c
 // first other non-digit ends the number).
 int sixDigitNumber(const char *message);
 
+// The path bytes of a request (after its two-byte tag, textLength - 2 of them) into out, zero-filled first.
+// Returns their count; 0 when there are none or more than a path may hold (PathChars - 1) or than out holds.
+int copyRequestPath(const char *message, int textLength, char *out, int outBytes);
+
 // "DD", "FD", "FC" or "CD" followed by the A path, into out (zero-filled first). Returns the text length, or
 // -1 when the message would not fit outBytes - 1 bytes (out is then empty).
 int buildPathRequest(char *out, int outBytes, const char *tag, const char *pathA);

@@ -336,6 +336,9 @@ TEST_F(FileReceiverTest, BlocksGrowTheTemporaryFileUntilTheTrailerReplacesTheTar
     EXPECT_EQ(write(0, "first "), 1);
     EXPECT_EQ(write(2, "second "), 1);
     EXPECT_EQ(write(1, "third"), 1);
+    // Numbers that are neither data blocks nor the trailer write nothing and leave the file open.
+    EXPECT_EQ(write(-7, "negative"), 1);
+    EXPECT_EQ(write(TrailerNumber + 1, "too big"), 1);
     EXPECT_EQ(AppState.fileState, FileIoState::Open);
     std::string bytes;
     ASSERT_TRUE(readFileBytes(target, &bytes));

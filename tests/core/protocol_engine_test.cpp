@@ -366,10 +366,39 @@ TEST_F(PushTest, StopSendsTheTagClosesTheSourceAndEndsOnTheNextAck)
     EXPECT_EQ(AppState.transferState, TransferState::CallCopyTO);
     EXPECT_TRUE(openableExclusively(source));
     EXPECT_EQ(std::string(AppState.sentRing[0], 8), "FRDTSTOP");
+    EXPECT_TRUE(refreshes().empty());
     deliver("ACK");
     expectSilence();
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
     EXPECT_EQ(AppState.stopRequest, StopRequest::None);
+    EXPECT_EQ(refreshes(), std::vector<TransferState>{TransferState::Waiting});
+}
+
+// Blocks and trailers bypass the sent ring in both directions; stop tags and answers go through it.
+TEST_F(PushTest, SentRingHoldsStopTagsButNeverFileData)
+{
+    AppState.monitorOn = 1;
+    std::string data = patternBytes(1500, 7);
+    startPush(data);
+    deliver("ACK");
+    expectFromUs(blockMessage("FR", 0, data.substr(0, 1000)));
+    deliver("ACK");
+    expectFromUs(blockMessage("FR", 1, data.substr(1000)));
+    deliver("ACK");
+    EXPECT_EQ(fromUs(&peer).substr(0, 8), "FR999999");
+    EXPECT_EQ(AppState.sentRingPos, 0);
+    EXPECT_EQ(std::string(AppState.sentRing[0], RingLineBytes), std::string(RingLineBytes, '\0'));
+    EXPECT_EQ(AppState.receivedRingPos, 3);
+
+    std::wstring source = folder + L"\\asked.bin";
+    ASSERT_TRUE(writeFileBytes(source, patternBytes(2500)));
+    deliver(requestMessage("FC", source));
+    fromUs(&peer);
+    AppState.stopRequest = StopRequest::Requested;
+    deliver("ACK");
+    expectFromUs("FBDTSTOP");
+    EXPECT_EQ(AppState.sentRingPos, 1);
+    EXPECT_EQ(std::string(AppState.sentRing[0], 9), std::string("FBDTSTOP\0", 9));
 }
 
 TEST_F(PushTest, StopBeforeTheFirstBlockSendsOnlyTheTag)
@@ -465,6 +494,7 @@ TEST_F(ServedPushTest, StopLeavesTheTargetAndNoTemporaryFile)
     deliver("FRDTSTOP");
     expectFromUs("ACK");
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::RequestCopyTO, TransferState::Waiting}));
     EXPECT_FALSE(fileExists(temporary));
     EXPECT_EQ(contents(target), "old");
     // A stop before any block has nothing to delete and is acknowledged all the same.

@@ -77,6 +77,26 @@ TEST(WireMessageTest, RequestLengthBoundaries)
     EXPECT_FALSE(isFolderRequest(dd3.bytes, dd3.count));
 }
 
+TEST(WireMessageTest, RequestPathIsCopiedOnlyWhenAPathHoldsIt)
+{
+    char out[PathChars + 8];
+    std::string longest = "FD" + std::string(PathChars - 1, 'p');
+    memset(out, 0x55, sizeof(out));
+    EXPECT_EQ(copyRequestPath(longest.data(), static_cast<int>(longest.size()), out, COUNTOF(out)), PathChars - 1);
+    EXPECT_EQ(std::string(out), longest.substr(2));
+    std::string tooLong = longest + "q";
+    memset(out, 0x55, sizeof(out));
+    EXPECT_EQ(copyRequestPath(tooLong.data(), static_cast<int>(tooLong.size()), out, COUNTOF(out)), 0);
+    EXPECT_EQ(out[0], 0);
+    // A buffer shorter than a path bounds the copy too.
+    char small[4];
+    memset(small, 0x55, sizeof(small));
+    EXPECT_EQ(copyRequestPath("CDabcd", 6, small, COUNTOF(small)), 0);
+    EXPECT_EQ(copyRequestPath("CDabc", 5, small, COUNTOF(small)), 3);
+    EXPECT_STREQ(small, "abc");
+    EXPECT_EQ(copyRequestPath("CD", 2, small, COUNTOF(small)), 0);
+}
+
 TEST(WireMessageTest, DirRecordAndTerminator)
 {
     Receive len11 = received("DR000000,,,");
