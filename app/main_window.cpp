@@ -257,26 +257,30 @@ static LRESULT onNcDestroy(HWND window, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(window, WM_NCDESTROY, wParam, lParam);
 }
 
+bool armLinkClose(HWND window)
+{
+    // A connected client is told first, so that it closes its side before the server does.
+    if (AppState.mode == ConnectionMode::Server && AppState.peerPresent) {
+        sendMessage("CUT", 3);
+        SetTimer(window, TIMER_1, CloseLinkAfterCut, nullptr);
+        return true;
+    }
+    SetTimer(window, TIMER_1, CloseLinkSoon, nullptr);
+    return false;
+}
+
 void requestClose(HWND window)
 {
     if (!AppState.linkOpen) {
         DestroyWindow(window);
         return;
     }
-    if (AppState.mode == ConnectionMode::Server && AppState.peerPresent) {
-        int answer = showMessageBox(window, L"接続相手が存在します\r\n強制切断しますか", L"切断", MB_YESNO);
-        if (answer != IDYES)
-            return;
-        // The client may have left while the question was open.
-        if (AppState.mode == ConnectionMode::Server && AppState.peerPresent) {
-            sendMessage("CUT", 3);
-            SetTimer(window, TIMER_1, CloseLinkAfterCut, nullptr);
-            SetTimer(window, TIMER_2, LeaveAfterCut, nullptr);
-            return;
-        }
-    }
-    SetTimer(window, TIMER_1, CloseLinkSoon, nullptr);
-    SetTimer(window, TIMER_2, LeaveSoon, nullptr);
+    if (AppState.mode == ConnectionMode::Server && AppState.peerPresent &&
+        showMessageBox(window, L"接続相手が存在します\r\n強制切断しますか", L"切断", MB_YESNO) != IDYES)
+        return;
+    // The client may have left while the question was open: armLinkClose looks again.
+    bool cutSent = armLinkClose(window);
+    SetTimer(window, TIMER_2, cutSent ? LeaveAfterCut : LeaveSoon, nullptr);
 }
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -7,3 +7,7 @@ bool createMainWindow(HINSTANCE instance);
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void createMainChildren(HWND window);
 void requestClose(HWND window);
+
+// Arms timer 1 to close the link: after "CUT" to a connected client 1 s later, otherwise 100 ms later. True
+// when "CUT" went out.
+bool armLinkClose(HWND window);

@@ -12,7 +12,6 @@
 #include "dialogs/folder_dialog.h"
 #include "dialogs/monitor_window.h"
 #include "net/connection.h"
-#include "net/message_sender.h"
 #include "panes/own_pane.h"
 #include "panes/peer_pane.h"
 #include "resources/resource_ids.h"
@@ -28,9 +27,6 @@ const wchar_t WebHost[] = L"https://www.brindlewax.example";
 static const wchar_t HelpPagePath[] = L"/brindlewax/Parcelwight/Parcelwight-h00.htm";
 static const wchar_t HomePagePath[] = L"/brindlewax/brindlewax_menu.htm";
 static const wchar_t RootFolder[] = L"C:\\";
-
-static const UINT CloseLinkSoon = 100;
-static const UINT CloseLinkAfterCut = 1000;
 
 static const int LinkOpenItems[] = {IDM_PEER_RELIST, IDM_PEER_ROOT, IDM_COPY_TO_PEER,
                                     IDM_COPY_FROM_PEER, IDM_NEW_PEER_FOLDER, IDM_CLOSE_LINK};
@@ -68,16 +64,6 @@ static void setRootFolder(wchar_t *folder, size_t folderBytes)
 {
     memset(folder, 0, folderBytes);
     wcscpy(folder, RootFolder);
-}
-
-static void closeLinkCommand(HWND window)
-{
-    if (AppState.mode == ConnectionMode::Server && AppState.peerPresent) {
-        sendMessage("CUT", 3);
-        SetTimer(window, TIMER_1, CloseLinkAfterCut, nullptr);
-    } else {
-        SetTimer(window, TIMER_1, CloseLinkSoon, nullptr);
-    }
 }
 
 static void showHostName(HWND window)
@@ -150,7 +136,7 @@ BOOL runMenuCommand(HWND window, int id)
         refreshStatus();
         return TRUE;
     case IDM_CLOSE_LINK:
-        closeLinkCommand(window);
+        armLinkClose(window);
         return TRUE;
     case IDM_HOST_NAME:
         showHostName(window);

@@ -5,7 +5,6 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
     resetAppState();
-    AppState.instance = instance;
     if (!createMainWindow(instance))
         return 0;
     ShowWindow(AppState.mainWindow, showCommand);

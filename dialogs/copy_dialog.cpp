@@ -3,6 +3,7 @@
 #include "dialogs/copy_dialog.h"
 
 #include "core/app_state.h"
+#include "core/dir_table.h"
 #include "core/message_box.h"
 #include "core/protocol_engine.h"
 #include "core/text_codec.h"
@@ -67,7 +68,7 @@ bool sizeTextTooLarge(const wchar_t *sizeText)
 
 bool isDriveName(const wchar_t *name)
 {
-    return wcslen(name) == 3 && name[1] == L':' && name[2] == L'\\';
+    return isDriveRoot(name);
 }
 
 // The folder the copied item comes from and the folder it goes to.

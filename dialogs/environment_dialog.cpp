@@ -15,7 +15,8 @@ static INT_PTR CALLBACK environmentDialogProc(HWND dialog, UINT message, WPARAM 
 {
     switch (message) {
     case WM_INITDIALOG:
-        CheckDlgButton(dialog, IDC_MONITOR_CHECK, BST_UNCHECKED);
+        // A one-button range: id 0 clears the box, its own id checks it.
+        CheckRadioButton(dialog, IDC_MONITOR_CHECK, IDC_MONITOR_CHECK, 0);
         if (AppState.monitorOn != 0)
             CheckRadioButton(dialog, IDC_MONITOR_CHECK, IDC_MONITOR_CHECK, IDC_MONITOR_CHECK);
         return TRUE;

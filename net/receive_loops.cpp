@@ -9,9 +9,12 @@
 #include "core/text_codec.h"
 #include "core/ui_ops.h"
 #include "net/connection.h"
+#include "resources/resource_ids.h"
 
 #include <cstdio>
 #include <cstring>
+
+static const UINT DisconnectDelayMs = 100;
 
 // Each slot's client address as accepted: a connection that was reset no longer answers getpeername.
 static sockaddr_in slotAddresses[ClientSlotCount];
@@ -53,12 +56,11 @@ DWORD WINAPI ClientThread(LPVOID)
             continue;
         }
         // Closed by the server, or reset: either way the connection is over and receiving again would only
-        // fail again. A failure that closeLink caused needs nothing more.
-        if (count < 0)
-            WSAGetLastError();
+        // fail again. A failure that closeLink caused needs nothing more. Otherwise the main window's timer
+        // closes the link, as after a "CUT".
         if (AppState.linkOpen && !linkIsClosing()) {
             abandonExchange();
-            SetTimer(AppState.timerWindow, 1, 100, nullptr);
+            SetTimer(AppState.timerWindow, TIMER_1, DisconnectDelayMs, nullptr);
         }
         break;
     }

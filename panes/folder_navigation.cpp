@@ -1,14 +1,10 @@
 // folder_navigation.cpp: the double-click rule both panes follow to move between drives and folders.
 #include "panes/folder_navigation.h"
 
+#include "core/dir_table.h"
 #include "core/message_box.h"
 
 #include <cwchar>
-
-static bool isDriveRowName(const wchar_t *name)
-{
-    return name[0] != 0 && name[1] == L':' && name[2] == L'\\' && name[3] == 0;
-}
 
 static bool isUpName(const wchar_t *name)
 {
@@ -68,7 +64,7 @@ FolderStep stepFolder(wchar_t *folder, int folderChars, const wchar_t *name)
 {
     if (folder == nullptr || folderChars < 4 || name == nullptr || name[0] == 0)
         return FolderStep::Refused;
-    if (isDriveRowName(name)) {
+    if (isDriveRoot(name)) {
         wcscpy(folder, name);
         return FolderStep::Moved;
     }

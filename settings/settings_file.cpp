@@ -19,16 +19,14 @@ struct IntegerKey {
     int32_t defaultValue;
 };
 
-static int integerKeys(IntegerKey *keys)
-{
-    keys[0] = IntegerKey{L"port_no", &AppState.port, DefaultPort};
-    keys[1] = IntegerKey{L"ip_no1", &AppState.ip[0], 192};
-    keys[2] = IntegerKey{L"ip_no2", &AppState.ip[1], 138};
-    keys[3] = IntegerKey{L"ip_no3", &AppState.ip[2], 1};
-    keys[4] = IntegerKey{L"ip_no4", &AppState.ip[3], 31};
-    keys[5] = IntegerKey{L"sendreadmonitor_on", &AppState.monitorOn, 0};
-    return 6;
-}
+static const IntegerKey IntegerKeys[] = {
+    {L"port_no", &AppState.port, DefaultPort},
+    {L"ip_no1", &AppState.ip[0], 192},
+    {L"ip_no2", &AppState.ip[1], 138},
+    {L"ip_no3", &AppState.ip[2], 1},
+    {L"ip_no4", &AppState.ip[3], 31},
+    {L"sendreadmonitor_on", &AppState.monitorOn, 0},
+};
 
 static void writeInteger(const wchar_t *name, int value, const wchar_t *path)
 {
@@ -71,12 +69,10 @@ void loadSettings()
 
     UINT mode = known ? GetPrivateProfileIntW(SettingsSection, ModeKey, 0, path) : 0;
     AppState.mode = static_cast<ConnectionMode>(static_cast<int32_t>(mode));
-    IntegerKey keys[8];
-    int count = integerKeys(keys);
-    for (int i = 0; i < count; i++)
-        *keys[i].field = known ? static_cast<int32_t>(GetPrivateProfileIntW(SettingsSection, keys[i].name,
-                                                                            keys[i].defaultValue, path))
-                               : keys[i].defaultValue;
+    for (const IntegerKey &key : IntegerKeys)
+        *key.field = known ? static_cast<int32_t>(GetPrivateProfileIntW(SettingsSection, key.name, key.defaultValue,
+                                                                        path))
+                           : key.defaultValue;
 }
 
 // The profile functions create a missing file in the ANSI code page, where a folder name outside it turns
@@ -104,8 +100,6 @@ void saveSettings()
     WritePrivateProfileStringW(SettingsSection, L"currentdirectory_w", AppState.peerFolder, path);
 
     writeInteger(ModeKey, static_cast<int>(AppState.mode), path);
-    IntegerKey keys[8];
-    int count = integerKeys(keys);
-    for (int i = 0; i < count; i++)
-        writeInteger(keys[i].name, *keys[i].field, path);
+    for (const IntegerKey &key : IntegerKeys)
+        writeInteger(key.name, *key.field, path);
 }

@@ -553,6 +553,36 @@ TEST(ProgramResourcesTest, IconsVersionAndManifest)
     EXPECT_NE(text.find(L"1.01"), std::wstring::npos);
 }
 
+TEST_F(MainWindowTest, CloseWaitsForTheLinkPollingEveryHalfSecond)
+{
+    start();
+    // A server without a client whose socket will not close: timer 1 fails to close it, so timer 2 finds the
+    // link still open and keeps looking.
+    AppState.mode = ConnectionMode::Server;
+    AppState.linkOpen = 1;
+    AppState.peerPresent = 0;
+    AppState.mainSocket = INVALID_SOCKET;
+    DWORD asked = GetTickCount();
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(recordedBoxes().empty()) << "no question without a client";
+    ASSERT_TRUE(pumpUntil([] { return !recordedBoxes().empty(); }, 3000));
+    EXPECT_GE(GetTickCount() - asked, 90u);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"closesocket_Error");
+    EXPECT_EQ(boxes[0].text, L"-1");
+    EXPECT_EQ(boxes[0].owner, window);
+    EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:CLOSE");
+
+    pumpFor(2200);
+    EXPECT_TRUE(IsWindow(window)) << "the window waits while the link is open";
+    EXPECT_EQ(recordedBoxes().size(), 1u) << "timer 1 is not re-armed by the wait";
+    AppState.linkOpen = 0;
+    DWORD cleared = GetTickCount();
+    ASSERT_TRUE(pumpUntil([this] { return !IsWindow(window); }, 3000));
+    EXPECT_LT(GetTickCount() - cleared, 1000u);
+}
+
 TEST_F(MainWindowTest, ExitCommandTakesTheClosePath)
 {
     start();

@@ -43,13 +43,11 @@ TEST(CopyChecks, DriveNamesAndJoinedPaths)
     EXPECT_EQ(out[0], 0);
 }
 
-class CopyCommand : public testing::Test {
+class CopyCommand : public TestWindowFixture {
 protected:
     void SetUp() override
     {
-        resetAppState();
-        recordBoxes();
-        window = createDialogTestWindow();
+        TestWindowFixture::SetUp();
         ASSERT_TRUE(loopbackPair(&ours, &theirs));
         AppState.mode = ConnectionMode::Client;
         AppState.mainSocket = ours;
@@ -61,14 +59,13 @@ protected:
     {
         closesocket(ours);
         closesocket(theirs);
-        destroyDialogTestWindow(window);
+        TestWindowFixture::TearDown();
     }
     // The next copy dialog on screen.
     HWND nextDialog(DWORD ui, int timeoutMs = 5000) { return waitForDialog(ui, CopyTitle, timeoutMs); }
     // Plays the engine's end of a transfer.
     static void finishTransfer() { AppState.transferState = TransferState::Waiting; }
 
-    HWND window = nullptr;
     SOCKET ours = INVALID_SOCKET;
     SOCKET theirs = INVALID_SOCKET;
 };

@@ -100,13 +100,33 @@ bool sparseFile(const std::wstring &path, int64_t size)
     return ok != FALSE;
 }
 
-class CopyEndToEnd : public testing::Test {
+// Waits for count copy dialogs that start by themselves, each gone within goneMs; counts them in *seen if given.
+void awaitSelfStartingDialogs(DWORD ui, int count, int goneMs, int *seen)
+{
+    for (int i = 0; i < count; ++i) {
+        SCOPED_TRACE(testing::Message() << "self-starting dialog " << i);
+        HWND dialog = waitForDialog(ui, CopyTitle, 5000);
+        ASSERT_NE(dialog, nullptr);
+        if (seen != nullptr)
+            ++*seen;
+        ASSERT_TRUE(waitGone(dialog, goneMs));
+    }
+}
+
+// Presses Start in the next copy dialog and waits for it to go within goneMs.
+void startNextDialog(DWORD ui, int goneMs)
+{
+    HWND dialog = waitForDialog(ui, CopyTitle, 5000);
+    ASSERT_NE(dialog, nullptr);
+    clickButton(dialog, IDC_START);
+    ASSERT_TRUE(waitGone(dialog, goneMs));
+}
+
+class CopyEndToEnd : public TestWindowFixture {
 protected:
     void SetUp() override
     {
-        resetAppState();
-        recordBoxes();
-        window = createDialogTestWindow();
+        TestWindowFixture::SetUp();
         local = makeTempFolder(L"pwlocal");
         remote = makeTempFolder(L"pwremote");
         ASSERT_FALSE(local.empty());
@@ -137,7 +157,7 @@ protected:
             closeLink(window);
         pumpMessages(50);
         host.end(5000);
-        destroyDialogTestWindow(window);
+        TestWindowFixture::TearDown();
         removeTree(local);
         removeTree(remote);
     }
@@ -199,27 +219,7 @@ protected:
 
     void relistOwn() { listOwnFolder(window); }
 
-    void selectOwn(const std::vector<std::wstring> &names)
-    {
-        std::vector<int> rows;
-        for (const std::wstring &name : names) {
-            int row = paneRowOf(AppState.ownPane, name);
-            ASSERT_NE(row, -1) << narrow(name);
-            rows.push_back(row);
-        }
-        selectRows(AppState.ownPane, rows);
-    }
-
-    void selectPeer(const std::vector<std::wstring> &names)
-    {
-        std::vector<int> rows;
-        for (const std::wstring &name : names) {
-            int row = paneRowOf(AppState.peerPane, name);
-            ASSERT_NE(row, -1) << narrow(name);
-            rows.push_back(row);
-        }
-        selectRows(AppState.peerPane, rows);
-    }
+    void selectOwn(const std::vector<std::wstring> &names) { selectNamedRows(AppState.ownPane, names); }
 
     // The peer pane lists the peer folder again after a push; wait until it shows every name.
     bool peerPaneShows(const std::vector<std::wstring> &names, int timeoutMs = 8000)
@@ -254,7 +254,6 @@ protected:
             EXPECT_EQ(name.find(L".$TEMP"), std::wstring::npos) << narrow(name);
     }
 
-    HWND window = nullptr;
     std::wstring local;
     std::wstring remote;
     HostProcess host;
@@ -281,12 +280,7 @@ TEST_F(CopyEndToEnd, ThreeFilesPushedTheFirstDialogWaitsTheOthersStartThemselves
             EXPECT_TRUE(controlEnabled(first, IDC_START));
             clickButton(first, IDC_START);
             ASSERT_TRUE(waitGone(first, 8000));
-            for (int later = 0; later < 2; ++later) {
-                HWND dialog = waitForDialog(ui, CopyTitle, 5000);
-                ASSERT_NE(dialog, nullptr);
-                ++dialogs;
-                ASSERT_TRUE(waitGone(dialog, 8000));
-            }
+            awaitSelfStartingDialogs(ui, 2, 8000, &dialogs);
         },
         [&] { runCopyCommand(window, false); });
     EXPECT_EQ(dialogs, 3);
@@ -311,7 +305,7 @@ TEST_F(CopyEndToEnd, ThreeFilesPulledFromThePeer)
     AppState.transferState = TransferState::CallDIR;
     requestPeerDir();
     ASSERT_TRUE(peerPaneShows(names));
-    selectPeer(names);
+    selectNamedRows(AppState.peerPane, names);
     driveWhile(
         [&](DWORD ui) {
             HWND first = waitForDialog(ui, CopyTitle, 5000);
@@ -319,11 +313,7 @@ TEST_F(CopyEndToEnd, ThreeFilesPulledFromThePeer)
             EXPECT_EQ(controlText(first, IDC_EDIT2), local);
             clickButton(first, IDC_START);
             ASSERT_TRUE(waitGone(first, 8000));
-            for (int later = 0; later < 2; ++later) {
-                HWND dialog = waitForDialog(ui, CopyTitle, 5000);
-                ASSERT_NE(dialog, nullptr);
-                ASSERT_TRUE(waitGone(dialog, 15000));
-            }
+            awaitSelfStartingDialogs(ui, 2, 15000, nullptr);
         },
         [&] { runCopyCommand(window, true); });
     settle();
@@ -373,14 +363,9 @@ TEST_F(CopyEndToEnd, StartPressedBeforeTheAutomaticStartCopiesOnce)
     selectOwn(names);
     driveWhile(
         [&](DWORD ui) {
-            HWND first = waitForDialog(ui, CopyTitle, 5000);
-            ASSERT_NE(first, nullptr);
-            clickButton(first, IDC_START);
-            ASSERT_TRUE(waitGone(first, 8000));
-            HWND second = waitForDialog(ui, CopyTitle, 5000);
-            ASSERT_NE(second, nullptr);
-            clickButton(second, IDC_START);
-            ASSERT_TRUE(waitGone(second, 8000));
+            startNextDialog(ui, 8000);
+            if (!testing::Test::HasFatalFailure())
+                startNextDialog(ui, 8000);
         },
         [&] { runCopyCommand(window, false); });
     EXPECT_TRUE(peerPaneShows(names));
@@ -404,12 +389,7 @@ TEST_F(CopyEndToEnd, ADriveRowIsRefusedOnceAndBothFilesAreCopied)
     driveWhile(
         [&](DWORD ui) {
             // The drive was the first pass, so both dialogs start by themselves.
-            for (int i = 0; i < 2; ++i) {
-                HWND dialog = waitForDialog(ui, CopyTitle, 5000);
-                ASSERT_NE(dialog, nullptr);
-                ++dialogs;
-                ASSERT_TRUE(waitGone(dialog, 8000));
-            }
+            awaitSelfStartingDialogs(ui, 2, 8000, &dialogs);
         },
         [&] { runCopyCommand(window, false); });
     EXPECT_EQ(dialogs, 2);
@@ -428,12 +408,8 @@ TEST_F(CopyEndToEnd, SizeTexts953MPassAnd954MAreRefused)
     ASSERT_TRUE(sparseFile(local + L"\\big954.iso", 954ll << 20));
     ASSERT_TRUE(sparseFile(local + L"\\fits953.iso", 953ll << 20));
     relistOwn();
-    std::vector<std::wstring> rows = paneNames(AppState.ownPane);
-    wchar_t size[64] = {};
-    ListView_GetItemText(AppState.ownPane, paneRowOf(AppState.ownPane, L"fits953.iso"), 2, size, 63);
-    EXPECT_EQ(std::wstring(size), L"953M");
-    ListView_GetItemText(AppState.ownPane, paneRowOf(AppState.ownPane, L"big954.iso"), 2, size, 63);
-    EXPECT_EQ(std::wstring(size), L"954M");
+    EXPECT_EQ(paneCell(AppState.ownPane, paneRowOf(AppState.ownPane, L"fits953.iso"), 2), L"953M");
+    EXPECT_EQ(paneCell(AppState.ownPane, paneRowOf(AppState.ownPane, L"big954.iso"), 2), L"954M");
     selectOwn({L"big954.iso", L"fits953.iso"});
     int dialogs = 0;
     driveWhile(
@@ -498,10 +474,7 @@ TEST_F(CopyEndToEnd, AFileOfSomeMegabytesArrivesWithItsBytesAndTimes)
     selectOwn({L"large.bin"});
     driveWhile(
         [&](DWORD ui) {
-            HWND dialog = waitForDialog(ui, CopyTitle, 5000);
-            ASSERT_NE(dialog, nullptr);
-            clickButton(dialog, IDC_START);
-            ASSERT_TRUE(waitGone(dialog, 60000));
+            startNextDialog(ui, 60000);
         },
         [&] { runCopyCommand(window, false); });
     EXPECT_TRUE(peerPaneShows({L"large.bin"}));
@@ -535,9 +508,7 @@ TEST_F(CopyEndToEnd, FoldersAreCreatedOnBothSidesAndThePanesShowThem)
     attributes = GetFileAttributesW((remote + L"\\peernew").c_str());
     ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    wchar_t label[300] = {};
-    GetWindowTextW(AppState.peerFolderLabel, label, 299);
-    EXPECT_EQ(std::wstring(label), remote);
+    EXPECT_EQ(windowText(AppState.peerFolderLabel), remote);
     EXPECT_TRUE(boxTexts().empty()) << narrow(joinedBoxes());
 }
 

@@ -17,7 +17,7 @@ TEST(DialogPreview, CopyDialogAndAboutBox)
     int shownMs = setting != nullptr ? atoi(setting) : 8000;
     resetAppState();
     recordBoxes();
-    HWND window = createDialogTestWindow();
+    HWND window = createTestMainWindow();
     wcscpy(AppState.ownFolder, L"C:\\users\\写真");
     wcscpy(AppState.peerFolder, L"D:\\受け取り");
     addPaneRow(AppState.ownPane, L"旅行2024.jpg", L"953M");
@@ -34,5 +34,5 @@ TEST(DialogPreview, CopyDialogAndAboutBox)
         },
         [&] { runCopyCommand(window, false); });
     DestroyWindow(about);
-    destroyDialogTestWindow(window);
+    destroyTestMainWindow(window);
 }

@@ -1,25 +1,14 @@
-// dialog_test_support.h: a stand-in main window with the two panes and labels, and helpers that find and drive
-// the dialogs the code under test opens on the test thread, from a second thread.
+// dialog_test_support.h: helpers that find and drive the dialogs the code under test opens on the test thread,
+// from a second thread.
 #pragma once
 
 #include "core/app_state.h"
+#include "tests/support/test_window.h"
 
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
-
-// Parent with list views 301/302 (report view, three columns: name, date, size) and labels 303..306; sets
-// AppState.mainWindow, ownPane, peerPane and the label handles.
-HWND createDialogTestWindow();
-void destroyDialogTestWindow(HWND window);
-
-// Adds a row with a name and a size text at index (the end when -1).
-void addPaneRow(HWND pane, const std::wstring &name, const std::wstring &size, int index = -1);
-std::vector<std::wstring> paneNames(HWND pane);
-int paneRowOf(HWND pane, const std::wstring &name);
-void selectRows(HWND pane, const std::vector<int> &rows);
-std::vector<int> selectedRows(HWND pane);
 
 // A visible dialog of the given thread whose title is title (any title when null), or null after timeoutMs.
 HWND waitForDialog(DWORD threadId, const wchar_t *title, int timeoutMs);
@@ -28,7 +17,6 @@ bool waitGone(HWND window, int timeoutMs);
 // Ends every dialog of the thread still on screen with WM_CLOSE, so that a failing test never hangs.
 void closeDialogsOf(DWORD threadId);
 
-std::wstring controlText(HWND dialog, int id);
 void setControlText(HWND dialog, int id, const std::wstring &text);
 void clickButton(HWND dialog, int id);
 bool controlEnabled(HWND dialog, int id);

@@ -12,13 +12,11 @@ namespace {
 
 const wchar_t FolderTitle[] = L"フィルダ作成画面";
 
-class FolderDialog : public testing::Test {
+class FolderDialog : public TestWindowFixture {
 protected:
     void SetUp() override
     {
-        resetAppState();
-        recordBoxes();
-        window = createDialogTestWindow();
+        TestWindowFixture::SetUp();
         folder = makeTempFolder(L"pwfd");
         ASSERT_FALSE(folder.empty());
         wcscpy(AppState.ownFolder, folder.c_str());
@@ -30,7 +28,7 @@ protected:
             closesocket(ours);
         if (theirs != INVALID_SOCKET)
             closesocket(theirs);
-        destroyDialogTestWindow(window);
+        TestWindowFixture::TearDown();
         removeTree(folder);
     }
     void connectFakePeer()
@@ -59,7 +57,6 @@ protected:
             },
             [&] { runNewFolderCommand(window, onPeer); });
     }
-    HWND window = nullptr;
     std::wstring folder;
     SOCKET ours = INVALID_SOCKET;
     SOCKET theirs = INVALID_SOCKET;
@@ -140,9 +137,7 @@ TEST_F(FolderDialog, PeerFolderRequestGoesOutInFolderToState)
     typeNames(true, {L"newdir"}, true);
     EXPECT_EQ(receiveMessage(theirs), "CDC:\\peer\\newdir");
     EXPECT_EQ(AppState.transferState, TransferState::FolderTO);
-    wchar_t label[300] = {};
-    GetWindowTextW(AppState.peerFolderLabel, label, 299);
-    EXPECT_EQ(std::wstring(label), L"C:\\peer");
+    EXPECT_EQ(windowText(AppState.peerFolderLabel), L"C:\\peer");
     EXPECT_TRUE(boxTexts().empty());
 
     // A drive root keeps the doubled backslash.

@@ -146,7 +146,7 @@ TEST_F(MonitorWindows, RowsAreDecodedFromTheAnsiCodePage)
 
 TEST_F(MonitorWindows, EachCommandOpensOneMoreWindowWithItsTitleAndCloseDestroysIt)
 {
-    HWND window = createDialogTestWindow();
+    HWND window = createTestMainWindow();
     const MonitorView views[4] = {MonitorView::Received, MonitorView::Sent, MonitorView::DirTable,
                                   MonitorView::Received};
     const wchar_t *titles[4] = {L"受信データー表示", L"送信データー表示", L"DIRテーブル表示", L"受信データー表示"};
@@ -167,7 +167,7 @@ TEST_F(MonitorWindows, EachCommandOpensOneMoreWindowWithItsTitleAndCloseDestroys
         SendMessageW(monitor, WM_CLOSE, 0, 0);
         EXPECT_FALSE(IsWindow(monitor));
     }
-    destroyDialogTestWindow(window);
+    destroyTestMainWindow(window);
     EXPECT_TRUE(boxTexts().empty());
 }
 

@@ -11,13 +11,11 @@
 
 namespace {
 
-class SettingsDialogs : public testing::Test {
+class SettingsDialogs : public TestWindowFixture {
 protected:
     void SetUp() override
     {
-        resetAppState();
-        recordBoxes();
-        window = createDialogTestWindow();
+        TestWindowFixture::SetUp();
         AppState.mode = ConnectionMode::Server;
         const int32_t ip[4] = {192, 138, 1, 31};
         memcpy(AppState.ip, ip, sizeof(ip));
@@ -25,8 +23,6 @@ protected:
         strcpy(AppState.peerHostNameA, "oldhost");
         wcscpy(AppState.peerHostName, L"oldhost");
     }
-    void TearDown() override { destroyDialogTestWindow(window); }
-    HWND window = nullptr;
 };
 
 const int AddressEdits[4] = {IDC_EDIT1, IDC_EDIT2, IDC_EDIT3, IDC_EDIT4};

@@ -294,6 +294,36 @@ TEST_F(ClientLinkTest, ServerResetMidPullLeavesNoTemporaryFileAndTargetUnchanged
     EXPECT_TRUE(recordedBoxes().empty());
 }
 
+std::atomic<int> wrongModeBoxes(0);
+
+TEST_F(ClientLinkTest, WrongModeShowsItsBoxAtEveryPassWithoutOwner)
+{
+    std::string first;
+    connectClient(&first);
+    ASSERT_TRUE(stateBecomes(TransferState::CallDIR));
+    wrongModeBoxes = 0;
+    // The mode changes under the running thread; its next pass finds it wrong.
+    AppState.mode = ConnectionMode::Server;
+    // The third box stands for the user's close, which ends the thread.
+    messageBoxFunction = [](HWND owner, const wchar_t *text, const wchar_t *caption, UINT flags) -> int {
+        if (wcscmp(caption, L"Read1Thread") == 0) {
+            EXPECT_EQ(nullptr, owner);
+            EXPECT_STREQ(L"ClientThreadでSreverModeで実行された", text);
+            EXPECT_EQ(static_cast<UINT>(MB_OK), flags & MB_TYPEMASK);
+            if (++wrongModeBoxes == 3)
+                AppState.linkOpen = 0;
+        }
+        return IDOK;
+    };
+    ASSERT_TRUE(sendText(server, "DR999999"));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(AppState.netThread, 5000));
+    recordBoxes();
+    EXPECT_EQ(3, wrongModeBoxes.load());
+    AppState.mode = ConnectionMode::Client;
+    closeLink(window);
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
 // ---- Server -------------------------------------------------------------------------------------------------
 
 TEST_F(LinkTest, ServerShowsArrivalAndDepartureAndSlotFields)

@@ -23,9 +23,15 @@ static void expectStep(const StepCase &c)
     EXPECT_STREQ(folder, c.result);
 }
 
+static void expectSteps(std::initializer_list<StepCase> cases)
+{
+    for (const StepCase &c : cases)
+        expectStep(c);
+}
+
 TEST(FolderNavigationTest, UpOneLevelWithDotAndDotDot)
 {
-    const StepCase cases[] = {
+    expectSteps({
         {L"C:\\work", L"..", FolderStep::Moved, L"C:\\"},
         {L"C:\\work", L".", FolderStep::Moved, L"C:\\"},
         {L"C:\\a\\b", L"..", FolderStep::Moved, L"C:\\a"},
@@ -33,14 +39,12 @@ TEST(FolderNavigationTest, UpOneLevelWithDotAndDotDot)
         {L"work", L"..", FolderStep::Moved, L""},
         {L"\\share", L"..", FolderStep::Moved, L""},
         {L"\\\\srv\\share", L"..", FolderStep::Moved, L"\\\\srv"},
-    };
-    for (const StepCase &c : cases)
-        expectStep(c);
+    });
 }
 
 TEST(FolderNavigationTest, JoinsNamesWithOneSeparator)
 {
-    const StepCase cases[] = {
+    expectSteps({
         {L"C:\\", L"work", FolderStep::Moved, L"C:\\work"},
         {L"C:\\work", L"src", FolderStep::Moved, L"C:\\work\\src"},
         {L"C:", L"work", FolderStep::Moved, L"C:\\work"},
@@ -49,24 +53,20 @@ TEST(FolderNavigationTest, JoinsNamesWithOneSeparator)
         {L"C:\\src", L"Makefile", FolderStep::Moved, L"C:\\src\\Makefile"},
         {L"C:\\src", L"abc.defg", FolderStep::Moved, L"C:\\src\\abc.defg"},
         {L"C:\\src", L"日本語", FolderStep::Moved, L"C:\\src\\日本語"},
-    };
-    for (const StepCase &c : cases)
-        expectStep(c);
+    });
 }
 
 TEST(FolderNavigationTest, DriveRowReplacesTheFolder)
 {
-    const StepCase cases[] = {
+    expectSteps({
         {L"C:\\work\\src", L"d:\\", FolderStep::Moved, L"d:\\"},
         {L"", L"z:\\", FolderStep::Moved, L"z:\\"},
-    };
-    for (const StepCase &c : cases)
-        expectStep(c);
+    });
 }
 
 TEST(FolderNavigationTest, DotAmongLastFourCharactersIsNotAFolder)
 {
-    const StepCase cases[] = {
+    expectSteps({
         {L"C:\\work", L"report.txt", FolderStep::NotAFolder, L"C:\\work"},
         {L"C:\\work", L"backup.old", FolderStep::NotAFolder, L"C:\\work"},
         {L"C:\\work", L"my.app", FolderStep::NotAFolder, L"C:\\work"},
@@ -74,9 +74,7 @@ TEST(FolderNavigationTest, DotAmongLastFourCharactersIsNotAFolder)
         {L"C:\\work", L"a.b", FolderStep::NotAFolder, L"C:\\work"},
         {L"C:\\work", L".git", FolderStep::NotAFolder, L"C:\\work"},
         {L"C:\\work", L"...", FolderStep::NotAFolder, L"C:\\work"},
-    };
-    for (const StepCase &c : cases)
-        expectStep(c);
+    });
 }
 
 TEST(FolderNavigationTest, EmptyNameAndTooLongJoinAreRefusedUnchanged)
@@ -84,15 +82,13 @@ TEST(FolderNavigationTest, EmptyNameAndTooLongJoinAreRefusedUnchanged)
     std::wstring longFolder = L"C:\\" + std::wstring(247, L'a');  // 250 characters
     const std::wstring fits = std::wstring(8, L'b');               // 250 + 1 + 8 = 259
     const std::wstring tooLong = std::wstring(9, L'b');            // 260
-    const StepCase cases[] = {
+    const std::wstring joined = longFolder + L"\\" + fits;
+    EXPECT_EQ(joined.size(), 259u);
+    expectSteps({
         {L"C:\\work", L"", FolderStep::Refused, L"C:\\work"},
         {longFolder.c_str(), tooLong.c_str(), FolderStep::Refused, longFolder.c_str()},
-    };
-    for (const StepCase &c : cases)
-        expectStep(c);
-    std::wstring joined = longFolder + L"\\" + fits;
-    expectStep({longFolder.c_str(), fits.c_str(), FolderStep::Moved, joined.c_str()});
-    EXPECT_EQ(joined.size(), 259u);
+        {longFolder.c_str(), fits.c_str(), FolderStep::Moved, joined.c_str()},
+    });
 
     // A drive letter alone gains ":\" and is refused once that no longer fits either.
     wchar_t small[8] = L"C";

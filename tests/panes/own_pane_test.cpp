@@ -2,25 +2,22 @@
 #include "panes/own_pane.h"
 
 #include "core/app_state.h"
-#include "tests/panes/pane_test_window.h"
+#include "tests/support/test_window.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
-class OwnPaneTest : public ::testing::Test {
+class OwnPaneTest : public TestWindowFixture {
 protected:
     void SetUp() override
     {
-        resetAppState();
-        recordBoxes();
-        parent = createPaneTestWindow();
-        ASSERT_NE(AppState.ownPane, nullptr);
+        TestWindowFixture::SetUp();
         folder = makeTempFolder(L"pwown");
         ASSERT_FALSE(folder.empty());
     }
     void TearDown() override
     {
-        destroyPaneTestWindow(parent);
+        TestWindowFixture::TearDown();
         removeTree(folder);
     }
     void setOwnFolder(const std::wstring &text)
@@ -31,25 +28,15 @@ protected:
     // Selects the named row and double-clicks it.
     void doubleClick(const std::wstring &name)
     {
-        SCOPED_TRACE(narrow(name));
-        int row = rowIndex(AppState.ownPane, name);
-        ASSERT_GE(row, 0);
-        selectOnly(AppState.ownPane, row);
-        navigateOwnPane(parent);
-    }
-    std::vector<std::wstring> names()
-    {
-        std::vector<std::wstring> result;
-        for (const PaneRow &row : paneRows(AppState.ownPane))
-            result.push_back(row.name);
-        return result;
+        selectNamedRows(AppState.ownPane, {name});
+        if (!HasFatalFailure())
+            navigateOwnPane(window);
     }
     static bool isDriveName(const std::wstring &name)
     {
         return name.size() == 3 && name[1] == L':' && name[2] == L'\\';
     }
 
-    HWND parent = nullptr;
     std::wstring folder;
 };
 
@@ -80,7 +67,7 @@ TEST_F(OwnPaneTest, ListsEntriesWithImagesDatesAndSizes)
     setLocalWriteTime(folder + L"\\small.txt", 2024, 3, 7, 9, 5);
     setOwnFolder(folder);
 
-    listOwnFolder(parent);
+    listOwnFolder(window);
 
     std::vector<PaneRow> rows = paneRows(AppState.ownPane);
     ASSERT_EQ(rows.size(), 5u);
@@ -102,10 +89,10 @@ TEST_F(OwnPaneTest, ListsEntriesWithImagesDatesAndSizes)
     EXPECT_EQ(dot->image, 0);
     EXPECT_EQ(dotDot->image, 0);
     EXPECT_EQ(dotDot->size, L"");
-    EXPECT_EQ(labelText(parent, 305), folder);
+    EXPECT_EQ(controlText(window, 305), folder);
 
     // A second listing replaces the rows rather than adding to them.
-    listOwnFolder(parent);
+    listOwnFolder(window);
     EXPECT_EQ(paneRows(AppState.ownPane).size(), 5u);
     EXPECT_TRUE(recordedBoxes().empty());
 }
@@ -115,7 +102,7 @@ TEST_F(OwnPaneTest, JapaneseNamesAreListedAsTheyAre)
     ASSERT_TRUE(writeFileBytes(folder + L"\\報告書.txt", "abc"));
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\日本語フォルダ").c_str(), nullptr));
     setOwnFolder(folder);
-    listOwnFolder(parent);
+    listOwnFolder(window);
     std::vector<PaneRow> rows = paneRows(AppState.ownPane);
     const PaneRow *file = findRow(rows, L"報告書.txt");
     const PaneRow *sub = findRow(rows, L"日本語フォルダ");
@@ -125,7 +112,7 @@ TEST_F(OwnPaneTest, JapaneseNamesAreListedAsTheyAre)
 
     doubleClick(L"日本語フォルダ");
     EXPECT_EQ(std::wstring(AppState.ownFolder), folder + L"\\日本語フォルダ");
-    EXPECT_EQ(labelText(parent, 305), folder + L"\\日本語フォルダ");
+    EXPECT_EQ(controlText(window, 305), folder + L"\\日本語フォルダ");
 }
 
 TEST_F(OwnPaneTest, DriveRootListsTheOtherDrivesFirst)
@@ -133,7 +120,7 @@ TEST_F(OwnPaneTest, DriveRootListsTheOtherDrivesFirst)
     for (const wchar_t *root : {L"C:\\", L"c:\\"}) {
         SCOPED_TRACE(narrow(root));
         setOwnFolder(root);
-        listOwnFolder(parent);
+        listOwnFolder(window);
         std::vector<PaneRow> rows = paneRows(AppState.ownPane);
         size_t drives = 0;
         while (drives < rows.size() && isDriveName(rows[drives].name)) {
@@ -149,16 +136,16 @@ TEST_F(OwnPaneTest, DriveRootListsTheOtherDrivesFirst)
         ASSERT_NE(z, nullptr);
         EXPECT_EQ(z->image, 2);
         EXPECT_GT(rows.size(), drives);  // the entries of C:\ follow
-        EXPECT_EQ(labelText(parent, 305), root);
+        EXPECT_EQ(controlText(window, 305), root);
     }
 }
 
 TEST_F(OwnPaneTest, FolderThatCannotBeSearchedGivesEmptyPane)
 {
     setOwnFolder(folder + L"\\missing");
-    listOwnFolder(parent);
+    listOwnFolder(window);
     EXPECT_TRUE(paneRows(AppState.ownPane).empty());
-    EXPECT_EQ(labelText(parent, 305), folder + L"\\missing");
+    EXPECT_EQ(controlText(window, 305), folder + L"\\missing");
     EXPECT_TRUE(recordedBoxes().empty());
 }
 
@@ -167,11 +154,11 @@ TEST_F(OwnPaneTest, DoubleClickMovesIntoFoldersAndUp)
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\sub").c_str(), nullptr));
     ASSERT_TRUE(writeFileBytes(folder + L"\\sub\\inner.dat", "1"));
     setOwnFolder(folder);
-    listOwnFolder(parent);
+    listOwnFolder(window);
 
     doubleClick(L"sub");
     EXPECT_EQ(std::wstring(AppState.ownFolder), folder + L"\\sub");
-    EXPECT_EQ(labelText(parent, 305), folder + L"\\sub");
+    EXPECT_EQ(controlText(window, 305), folder + L"\\sub");
     EXPECT_NE(findRow(paneRows(AppState.ownPane), L"inner.dat"), nullptr);
 
     doubleClick(L"..");
@@ -181,24 +168,24 @@ TEST_F(OwnPaneTest, DoubleClickMovesIntoFoldersAndUp)
     // "." goes up as well.
     doubleClick(L".");
     EXPECT_EQ(std::wstring(AppState.ownFolder), folder.substr(0, folder.rfind(L'\\')));
-    EXPECT_NE(rowIndex(AppState.ownPane, folder.substr(folder.rfind(L'\\') + 1)), -1);
+    EXPECT_NE(paneRowOf(AppState.ownPane, folder.substr(folder.rfind(L'\\') + 1)), -1);
     EXPECT_TRUE(recordedBoxes().empty());
 }
 
 TEST_F(OwnPaneTest, UpFromFirstLevelReachesDriveRootWithDriveRows)
 {
     setOwnFolder(L"C:\\windows");
-    listOwnFolder(parent);
+    listOwnFolder(window);
     doubleClick(L"..");
     EXPECT_STREQ(AppState.ownFolder, L"C:\\");
     EXPECT_NE(findRow(paneRows(AppState.ownPane), L"z:\\"), nullptr);
-    EXPECT_EQ(labelText(parent, 305), L"C:\\");
+    EXPECT_EQ(controlText(window, 305), L"C:\\");
 }
 
 TEST_F(OwnPaneTest, DriveRowSwitchesDrive)
 {
     setOwnFolder(L"C:\\");
-    listOwnFolder(parent);
+    listOwnFolder(window);
     doubleClick(L"z:\\");
     EXPECT_STREQ(AppState.ownFolder, L"z:\\");
     std::vector<PaneRow> rows = paneRows(AppState.ownPane);
@@ -214,17 +201,13 @@ TEST_F(OwnPaneTest, FileLikeNamesWarnAndListTheSameFolderAgain)
     for (const wchar_t *name : {L"report.txt", L"backup.old"}) {
         SCOPED_TRACE(narrow(name));
         clearRecordedBoxes();
-        listOwnFolder(parent);
-        addNameRow(AppState.ownPane, L"sentinel");
+        listOwnFolder(window);
+        addPaneRow(AppState.ownPane, L"sentinel");
         doubleClick(name);
-        std::vector<RecordedBox> boxes = recordedBoxes();
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].owner, parent);
-        EXPECT_EQ(boxes[0].text, L"ファイルでフォルダではありません！");
-        EXPECT_EQ(boxes[0].caption, L"フォルダ移行");
-        EXPECT_EQ(boxes[0].flags, static_cast<UINT>(MB_ICONWARNING | MB_OK));
+        expectOnlyBox(window, L"ファイルでフォルダではありません！", L"フォルダ移行", MB_ICONWARNING | MB_OK);
+        ASSERT_FALSE(HasFatalFailure());
         EXPECT_EQ(std::wstring(AppState.ownFolder), folder);
-        EXPECT_EQ(rowIndex(AppState.ownPane, L"sentinel"), -1);  // listed again
+        EXPECT_EQ(paneRowOf(AppState.ownPane, L"sentinel"), -1);  // listed again
         EXPECT_EQ(paneRows(AppState.ownPane).size(), 4u);
     }
 }
@@ -233,7 +216,7 @@ TEST_F(OwnPaneTest, NameWithoutDotIsTakenForAFolder)
 {
     ASSERT_TRUE(writeFileBytes(folder + L"\\Makefile", "all:"));
     setOwnFolder(folder);
-    listOwnFolder(parent);
+    listOwnFolder(window);
     doubleClick(L"Makefile");
     EXPECT_EQ(std::wstring(AppState.ownFolder), folder + L"\\Makefile");
     EXPECT_TRUE(paneRows(AppState.ownPane).empty());
@@ -243,26 +226,26 @@ TEST_F(OwnPaneTest, NameWithoutDotIsTakenForAFolder)
 TEST_F(OwnPaneTest, DoubleClickWithoutSelectionOrRoomIsIgnored)
 {
     setOwnFolder(folder);
-    listOwnFolder(parent);
-    SetDlgItemTextW(parent, 305, L"untouched");
-    selectOnly(AppState.ownPane, -1);
-    navigateOwnPane(parent);
+    listOwnFolder(window);
+    SetDlgItemTextW(window, 305, L"untouched");
+    selectRows(AppState.ownPane, {});
+    navigateOwnPane(window);
     EXPECT_EQ(std::wstring(AppState.ownFolder), folder);
-    EXPECT_EQ(labelText(parent, 305), L"untouched");
+    EXPECT_EQ(controlText(window, 305), L"untouched");
 
     // A join past 259 characters leaves folder, rows and label as they were.
     std::wstring deep = L"C:\\" + std::wstring(250, L'd');
     setOwnFolder(deep);
     SendMessageW(AppState.ownPane, LVM_DELETEALLITEMS, 0, 0);
-    addNameRow(AppState.ownPane, L"longername");
+    addPaneRow(AppState.ownPane, L"longername");
     doubleClick(L"longername");
     EXPECT_EQ(std::wstring(AppState.ownFolder), deep);
-    EXPECT_EQ(labelText(parent, 305), L"untouched");
+    EXPECT_EQ(controlText(window, 305), L"untouched");
     EXPECT_EQ(paneRows(AppState.ownPane).size(), 1u);
 
     // An empty pane does nothing at all.
     SendMessageW(AppState.ownPane, LVM_DELETEALLITEMS, 0, 0);
-    navigateOwnPane(parent);
+    navigateOwnPane(window);
     EXPECT_EQ(std::wstring(AppState.ownFolder), deep);
     EXPECT_TRUE(recordedBoxes().empty());
 }

@@ -2,23 +2,16 @@
 #include "panes/peer_pane.h"
 
 #include "core/app_state.h"
-#include "tests/panes/pane_test_window.h"
+#include "tests/support/test_window.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
-class PeerPaneTest : public ::testing::Test {
+class PeerPaneTest : public TestWindowFixture {
 protected:
-    void SetUp() override
-    {
-        resetAppState();
-        recordBoxes();
-        parent = createPaneTestWindow();
-        ASSERT_NE(AppState.peerPane, nullptr);
-    }
     void TearDown() override
     {
-        destroyPaneTestWindow(parent);
+        TestWindowFixture::TearDown();
         if (theirs != INVALID_SOCKET)
             closesocket(theirs);
         if (AppState.mainSocket != 0 && AppState.mainSocket != INVALID_SOCKET)
@@ -43,18 +36,15 @@ protected:
         wcscpy(AppState.peerFolder, peerFolder);
         clearPeerPane();
         for (const wchar_t *name : names)
-            addNameRow(AppState.peerPane, name);
+            addPaneRow(AppState.peerPane, name);
     }
     void doubleClick(const std::wstring &name)
     {
-        SCOPED_TRACE(narrow(name));
-        int row = rowIndex(AppState.peerPane, name);
-        ASSERT_GE(row, 0);
-        selectOnly(AppState.peerPane, row);
-        navigatePeerPane(parent);
+        selectNamedRows(AppState.peerPane, {name});
+        if (!HasFatalFailure())
+            navigatePeerPane(window);
     }
 
-    HWND parent = nullptr;
     SOCKET theirs = INVALID_SOCKET;
 };
 
@@ -63,19 +53,9 @@ TEST_F(PeerPaneTest, FolderFileAndDriveRecordsBecomeRows)
     EXPECT_FALSE(add("d:\\,,,3", 0));
     EXPECT_FALSE(add("work,2014/03/07 09:05,,1", 1));
     EXPECT_FALSE(add("data.bin,2024/01/02 03:04,10K,8", 2));
-    std::vector<PaneRow> rows = paneRows(AppState.peerPane);
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].name, L"d:\\");
-    EXPECT_EQ(rows[0].image, 3);
-    EXPECT_EQ(rows[0].date, L"");
-    EXPECT_EQ(rows[0].size, L"");
-    EXPECT_EQ(rows[1].name, L"work");
-    EXPECT_EQ(rows[1].image, 1);
-    EXPECT_EQ(rows[1].date, L"2014/03/07 09:05");
-    EXPECT_EQ(rows[1].size, L"");
-    EXPECT_EQ(rows[2].name, L"data.bin");
-    EXPECT_EQ(rows[2].size, L"10K");
-    EXPECT_EQ(rows[2].image, 8);
+    expectRows(AppState.peerPane, {{L"d:\\", L"", L"", 3},
+                                   {L"work", L"2014/03/07 09:05", L"", 1},
+                                   {L"data.bin", L"2024/01/02 03:04", L"10K", 8}});
 
     clearPeerPane();
     EXPECT_TRUE(paneRows(AppState.peerPane).empty());
@@ -91,14 +71,8 @@ TEST_F(PeerPaneTest, FieldsSplitAtTheFirstThreeCommas)
     std::string padded = "cut,,,5" "99";
     AppState.lastDirIndex = 2;
     EXPECT_FALSE(addPeerRecord(padded.data(), 7));
-    std::vector<PaneRow> rows = paneRows(AppState.peerPane);
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].name, L"a");
-    EXPECT_EQ(rows[0].date, L"b.txt");
-    EXPECT_EQ(rows[0].size, L"2014/03/07 09:05");
-    EXPECT_EQ(rows[0].image, 123);
-    EXPECT_EQ(rows[1].image, 0);
-    EXPECT_EQ(rows[2].image, 5);
+    expectRows(AppState.peerPane,
+               {{L"a", L"b.txt", L"2014/03/07 09:05", 123}, {L"odd", L"", L"", 0}, {L"cut", L"", L"", 5}});
 }
 
 TEST_F(PeerPaneTest, RecordsWithoutThreeCommasOrWithOversizedFieldsAreRefused)
@@ -116,12 +90,7 @@ TEST_F(PeerPaneTest, RecordsWithoutThreeCommasOrWithOversizedFieldsAreRefused)
     EXPECT_FALSE(add(std::string(259, 'n') + "," + std::string(63, 'd') + "," + std::string(63, 's') + ",8" +
                          std::string(62, ' '),
                      0));
-    std::vector<PaneRow> rows = paneRows(AppState.peerPane);
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].name, std::wstring(259, L'n'));
-    EXPECT_EQ(rows[0].date, std::wstring(63, L'd'));
-    EXPECT_EQ(rows[0].size, std::wstring(63, L's'));
-    EXPECT_EQ(rows[0].image, 8);
+    expectRows(AppState.peerPane, {{std::wstring(259, L'n'), std::wstring(63, L'd'), std::wstring(63, L's'), 8}});
 }
 
 TEST_F(PeerPaneTest, RowNumberBeyondTheEndAppendsWithAllColumns)
@@ -130,12 +99,9 @@ TEST_F(PeerPaneTest, RowNumberBeyondTheEndAppendsWithAllColumns)
     EXPECT_FALSE(add("far,2024/01/01 00:01,2,8", 40));
     // Earlier rows left in the pane: a new listing goes in front of them.
     EXPECT_FALSE(add("new,2024/01/01 00:02,3,8", 0));
-    std::vector<PaneRow> rows = paneRows(AppState.peerPane);
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].name, L"new");
-    EXPECT_EQ(rows[2].name, L"far");
-    EXPECT_EQ(rows[2].date, L"2024/01/01 00:01");
-    EXPECT_EQ(rows[2].size, L"2");
+    expectRows(AppState.peerPane, {{L"new", L"2024/01/01 00:02", L"3", 8},
+                                   {L"first", L"2024/01/01 00:00", L"1", 8},
+                                   {L"far", L"2024/01/01 00:01", L"2", 8}});
 }
 
 TEST_F(PeerPaneTest, ShiftJisNamesAreShownInWideText)
@@ -145,10 +111,7 @@ TEST_F(PeerPaneTest, ShiftJisNamesAreShownInWideText)
     // "日本語" and "報告.txt" in code page 932.
     EXPECT_FALSE(add("\x93\xfa\x96\x7b\x8c\xea,2024/01/01 00:00,,1", 0));
     EXPECT_FALSE(add("\x95\xf1\x8d\x90.txt,2024/01/01 00:00,12,8", 1));
-    std::vector<PaneRow> rows = paneRows(AppState.peerPane);
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].name, L"日本語");
-    EXPECT_EQ(rows[1].name, L"報告.txt");
+    expectRows(AppState.peerPane, {{L"日本語", L"2024/01/01 00:00", L"", 1}, {L"報告.txt", L"2024/01/01 00:00", L"12", 8}});
 }
 
 TEST_F(PeerPaneTest, UpRequestsTheParentFolder)
@@ -158,7 +121,7 @@ TEST_F(PeerPaneTest, UpRequestsTheParentFolder)
     doubleClick(L"..");
     EXPECT_STREQ(AppState.peerFolder, L"C:\\");
     EXPECT_TRUE(paneRows(AppState.peerPane).empty());
-    EXPECT_EQ(labelText(parent, 306), L"C:\\");
+    EXPECT_EQ(controlText(window, 306), L"C:\\");
     EXPECT_EQ(AppState.transferState, TransferState::CallDIR);
     EXPECT_EQ(receiveMessage(theirs), std::string("DDC:\\"));
     EXPECT_TRUE(recordedBoxes().empty());
@@ -176,7 +139,7 @@ TEST_F(PeerPaneTest, IntoFolderAndDriveRowRequestTheNewFolder)
     showPeerFolder(AppState.peerFolder, {L"d:\\"});
     doubleClick(L"d:\\");
     EXPECT_STREQ(AppState.peerFolder, L"d:\\");
-    EXPECT_EQ(labelText(parent, 306), L"d:\\");
+    EXPECT_EQ(controlText(window, 306), L"d:\\");
     EXPECT_EQ(receiveMessage(theirs), std::string("DDd:\\"));
 }
 
@@ -185,12 +148,8 @@ TEST_F(PeerPaneTest, FileLikeNameWarnsAndRequestsTheSameFolder)
     openLink();
     showPeerFolder(L"C:\\work", {L"data.bin"});
     doubleClick(L"data.bin");
-    std::vector<RecordedBox> boxes = recordedBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].owner, parent);
-    EXPECT_EQ(boxes[0].text, L"ファイルでフォルダではありません！");
-    EXPECT_EQ(boxes[0].caption, L"フォルダ移行");
-    EXPECT_EQ(boxes[0].flags, static_cast<UINT>(MB_ICONWARNING | MB_OK));
+    expectOnlyBox(window, L"ファイルでフォルダではありません！", L"フォルダ移行", MB_ICONWARNING | MB_OK);
+    ASSERT_FALSE(HasFatalFailure());
     EXPECT_STREQ(AppState.peerFolder, L"C:\\work");
     EXPECT_TRUE(paneRows(AppState.peerPane).empty());
     EXPECT_EQ(AppState.transferState, TransferState::CallDIR);
@@ -200,15 +159,15 @@ TEST_F(PeerPaneTest, FileLikeNameWarnsAndRequestsTheSameFolder)
 TEST_F(PeerPaneTest, IgnoredDoubleClicksSendNothing)
 {
     openLink();
-    SetDlgItemTextW(parent, 306, L"untouched");
+    SetDlgItemTextW(window, 306, L"untouched");
 
     // Empty pane.
     showPeerFolder(L"C:\\work", {});
-    navigatePeerPane(parent);
+    navigatePeerPane(window);
     // Rows but none selected.
     showPeerFolder(L"C:\\work", {L"src"});
-    selectOnly(AppState.peerPane, -1);
-    navigatePeerPane(parent);
+    selectRows(AppState.peerPane, {});
+    navigatePeerPane(window);
     EXPECT_STREQ(AppState.peerFolder, L"C:\\work");
 
     // A join past 259 characters.
@@ -219,6 +178,6 @@ TEST_F(PeerPaneTest, IgnoredDoubleClicksSendNothing)
     EXPECT_EQ(paneRows(AppState.peerPane).size(), 1u);
 
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
-    EXPECT_EQ(labelText(parent, 306), L"untouched");
+    EXPECT_EQ(controlText(window, 306), L"untouched");
     EXPECT_TRUE(silentFor(theirs, 100));
 }

@@ -3,6 +3,8 @@
 
 #include "core/message_box.h"
 
+#include <gtest/gtest.h>
+
 #include <mutex>
 
 static std::mutex boxLock;
@@ -36,6 +38,17 @@ void clearRecordedBoxes()
     boxes.clear();
 }
 
+void expectOnlyBox(HWND owner, const std::wstring &text, const std::wstring &caption, UINT flags)
+{
+    SCOPED_TRACE(narrow(text));
+    std::vector<RecordedBox> all = recordedBoxes();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].owner, owner);
+    EXPECT_EQ(narrow(all[0].text), narrow(text));
+    EXPECT_EQ(narrow(all[0].caption), narrow(caption));
+    EXPECT_EQ(all[0].flags, flags);
+}
+
 void startWinsock()
 {
     static bool started = false;
@@ -46,16 +59,31 @@ void startWinsock()
     }
 }
 
-bool loopbackPair(SOCKET *ours, SOCKET *theirs)
+// A TCP socket bound to 127.0.0.1 on a port the system picks, written to *address; INVALID_SOCKET on failure.
+static SOCKET boundLoopbackSocket(sockaddr_in *address)
 {
     startWinsock();
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof(address);
-    if (bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0 || listen(listener, 1) != 0) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    *address = sockaddr_in{};
+    address->sin_family = AF_INET;
+    address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof(*address);
+    if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr *>(address), sizeof(*address)) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr *>(address), &length) != 0) {
+        if (s != INVALID_SOCKET)
+            closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+bool loopbackPair(SOCKET *ours, SOCKET *theirs)
+{
+    sockaddr_in address;
+    SOCKET listener = boundLoopbackSocket(&address);
+    if (listener == INVALID_SOCKET)
+        return false;
+    if (listen(listener, 1) != 0) {
         closesocket(listener);
         return false;
     }
@@ -76,13 +104,19 @@ bool loopbackPair(SOCKET *ours, SOCKET *theirs)
     return true;
 }
 
-int receiveWithin(SOCKET s, char *buffer, int size, int timeoutMs)
+// select's answer for s becoming readable within ms: 1 readable, 0 not, -1 error.
+static int readableWithin(SOCKET s, int ms)
 {
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(s, &readable);
-    timeval wait = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+    timeval wait = {ms / 1000, (ms % 1000) * 1000};
+    return select(0, &readable, nullptr, nullptr, &wait);
+}
+
+int receiveWithin(SOCKET s, char *buffer, int size, int timeoutMs)
+{
+    if (readableWithin(s, timeoutMs) != 1)
         return -1;
     return recv(s, buffer, size, 0);
 }
@@ -98,11 +132,7 @@ std::string receiveMessage(SOCKET s, int timeoutMs)
 
 bool silentFor(SOCKET s, int ms)
 {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval wait = {ms / 1000, (ms % 1000) * 1000};
-    return select(0, &readable, nullptr, nullptr, &wait) == 0;
+    return readableWithin(s, ms) == 0;
 }
 
 std::wstring makeTempFolder(const wchar_t *prefix)
@@ -179,14 +209,10 @@ bool fileExists(const std::wstring &path)
 
 int freeTcpPort()
 {
-    startWinsock();
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof(address);
-    bind(s, reinterpret_cast<sockaddr *>(&address), sizeof(address));
-    getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
+    sockaddr_in address;
+    SOCKET s = boundLoopbackSocket(&address);
+    if (s == INVALID_SOCKET)
+        return 0;
     closesocket(s);
     return ntohs(address.sin_port);
 }

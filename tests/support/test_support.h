@@ -16,6 +16,8 @@ struct RecordedBox {
 void recordBoxes(int answer = IDOK);  // installs the recorder and clears the record
 std::vector<RecordedBox> recordedBoxes();
 void clearRecordedBoxes();
+// Checks that exactly one box was recorded, with this owner, text, caption and flags.
+void expectOnlyBox(HWND owner, const std::wstring &text, const std::wstring &caption, UINT flags);
 
 // Winsock started once for the process.
 void startWinsock();

@@ -1,0 +1,51 @@
+// test_window.h: the stand-in main window of the window suites (list views 301/302, labels 303..306) and the
+// list-view readers and drivers they share.
+#pragma once
+
+#include "core/app_state.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// Parent with list views 301/302 (report view, three columns: name, date, size) and labels 303..306; sets
+// AppState.instance, mainWindow, ownPane, peerPane and the label handles.
+HWND createTestMainWindow();
+void destroyTestMainWindow(HWND window);
+
+// A fresh AppState, recorded message boxes and the stand-in main window for each test.
+class TestWindowFixture : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    HWND window = nullptr;
+};
+
+struct PaneRow {
+    std::wstring name;
+    std::wstring date;
+    std::wstring size;
+    int image;
+};
+
+// Every row of a pane: the three column texts and the image index.
+std::vector<PaneRow> paneRows(HWND pane);
+const PaneRow *findRow(const std::vector<PaneRow> &rows, const std::wstring &name);
+// Checks the pane holds exactly the rows of want, in order, every field.
+void expectRows(HWND pane, const std::vector<PaneRow> &want);
+std::wstring paneCell(HWND pane, int row, int column);
+std::vector<std::wstring> paneNames(HWND pane);
+// Index of the first row named name, or -1.
+int paneRowOf(HWND pane, const std::wstring &name);
+
+// Adds a row with a name, image 0 and a size text at index (the end when -1).
+void addPaneRow(HWND pane, const std::wstring &name, const std::wstring &size = std::wstring(), int index = -1);
+// Selects exactly the given rows (none when empty).
+void selectRows(HWND pane, const std::vector<int> &rows);
+// Selects exactly the rows with these names; a fatal failure when one is missing.
+void selectNamedRows(HWND pane, const std::vector<std::wstring> &names);
+std::vector<int> selectedRows(HWND pane);
+
+std::wstring windowText(HWND window);
+std::wstring controlText(HWND dialog, int id);
