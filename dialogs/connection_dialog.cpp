@@ -1,6 +1,7 @@
 // connection_dialog.cpp: the connection settings dialog (template 1): Client or Server mode, the server's
 // address and the port.
 #include "dialogs/connection_dialog.h"
+#include "dialogs/dialog_common.h"
 
 #include "core/app_state.h"
 #include "resources/resource_ids.h"
@@ -8,11 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-static HINSTANCE moduleInstance()
-{
-    return AppState.instance != nullptr ? AppState.instance : GetModuleHandleW(nullptr);
-}
 
 static const int AddressEdits[4] = {IDC_EDIT1, IDC_EDIT2, IDC_EDIT3, IDC_EDIT4};
 
@@ -97,5 +93,5 @@ static INT_PTR CALLBACK connectionDialogProc(HWND dialog, UINT message, WPARAM w
 
 INT_PTR runConnectionDialog(HWND window)
 {
-    return DialogBoxParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_CONNECTION), window, connectionDialogProc, 0);
+    return DialogBoxParamW(dialogInstance(), MAKEINTRESOURCEW(IDD_CONNECTION), window, connectionDialogProc, 0);
 }

@@ -1,6 +1,7 @@
 // copy_dialog.cpp: the copy command (105 to the peer, 106 from the peer), its loop over the selected items,
 // the copy dialog (template 6) and the request that starts each transfer.
 #include "dialogs/copy_dialog.h"
+#include "dialogs/dialog_common.h"
 
 #include "core/app_state.h"
 #include "core/dir_table.h"
@@ -18,11 +19,6 @@
 #include <cwchar>
 
 static const wchar_t CopyCaption[] = L"複写操作";
-
-static HINSTANCE moduleInstance()
-{
-    return AppState.instance != nullptr ? AppState.instance : GetModuleHandleW(nullptr);
-}
 
 bool joinFolderName(const wchar_t *folder, const wchar_t *name, wchar_t *out, int outChars)
 {
@@ -251,12 +247,9 @@ static INT_PTR CALLBACK copyDialogProc(HWND dialog, UINT message, WPARAM wParam,
         AppState.copyDialogClosed = 1;
         EndDialog(dialog, 1);
         return TRUE;
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        BeginPaint(dialog, &paint);
-        EndPaint(dialog, &paint);
+    case WM_PAINT:
+        paintNothing(dialog);
         return TRUE;
-    }
     case WM_DESTROY:
         onCopyDestroy(dialog);
         return TRUE;
@@ -318,7 +311,7 @@ void runCopyCommand(HWND window, bool fromPeer)
             continue;
         }
         if (!AppState.copyDialogClosed)
-            DialogBoxParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_COPY), window, copyDialogProc, pass);
+            DialogBoxParamW(dialogInstance(), MAKEINTRESOURCEW(IDD_COPY), window, copyDialogProc, pass);
         deselectItem(pane, index);
     }
     AppState.copyDialogClosed = 0;

@@ -1,15 +1,11 @@
 // environment_dialog.cpp: the environment dialog (template 3, the monitor switch) and the modeless About box
 // (template 2 with bitmap 401).
 #include "dialogs/environment_dialog.h"
+#include "dialogs/dialog_common.h"
 
 #include "core/app_state.h"
 #include "core/message_box.h"
 #include "resources/resource_ids.h"
-
-static HINSTANCE moduleInstance()
-{
-    return AppState.instance != nullptr ? AppState.instance : GetModuleHandleW(nullptr);
-}
 
 static INT_PTR CALLBACK environmentDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
@@ -31,12 +27,9 @@ static INT_PTR CALLBACK environmentDialogProc(HWND dialog, UINT message, WPARAM 
     case WM_CLOSE:
         EndDialog(dialog, 1);
         return TRUE;
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        BeginPaint(dialog, &paint);
-        EndPaint(dialog, &paint);
+    case WM_PAINT:
+        paintNothing(dialog);
         return TRUE;
-    }
     default:
         return FALSE;
     }
@@ -44,7 +37,7 @@ static INT_PTR CALLBACK environmentDialogProc(HWND dialog, UINT message, WPARAM 
 
 INT_PTR runEnvironmentDialog(HWND window)
 {
-    return DialogBoxParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_ENVIRONMENT), window, environmentDialogProc, 0);
+    return DialogBoxParamW(dialogInstance(), MAKEINTRESOURCEW(IDD_ENVIRONMENT), window, environmentDialogProc, 0);
 }
 
 // Each About box holds its own copy of the bitmap, so closing one leaves the others their picture.
@@ -57,7 +50,7 @@ static HBITMAP aboutBitmapOf(HWND dialog)
 static INT_PTR onAboutInit(HWND dialog)
 {
     HBITMAP bitmap = static_cast<HBITMAP>(
-        LoadImageW(moduleInstance(), MAKEINTRESOURCEW(IDB_ABOUT), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        LoadImageW(dialogInstance(), MAKEINTRESOURCEW(IDB_ABOUT), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     if (bitmap == nullptr)
         showMessageBox(dialog, L"画像が読み込み出来ません。", L"ImageLoad", MB_OK);
     SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(bitmap));
@@ -124,7 +117,7 @@ static INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam
 
 HWND openAboutBox(HWND window)
 {
-    HWND box = CreateDialogParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_ABOUT), window, aboutDialogProc, 0);
+    HWND box = CreateDialogParamW(dialogInstance(), MAKEINTRESOURCEW(IDD_ABOUT), window, aboutDialogProc, 0);
     if (box != nullptr)
         ShowWindow(box, SW_SHOWNORMAL);
     return box;

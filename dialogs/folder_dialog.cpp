@@ -1,6 +1,7 @@
 // folder_dialog.cpp: the folder-name dialog (template 7) and commands 107 (new own folder) and 108 (new folder
 // on the peer).
 #include "dialogs/folder_dialog.h"
+#include "dialogs/dialog_common.h"
 
 #include "core/app_state.h"
 #include "core/message_box.h"
@@ -24,11 +25,6 @@ static const wchar_t BadNameText[] = L"入力文字にエラー！";
 
 // Which side the dialog now open names a folder for; the peer's path has its own length to fit.
 static bool folderForPeer;
-
-static HINSTANCE moduleInstance()
-{
-    return AppState.instance != nullptr ? AppState.instance : GetModuleHandleW(nullptr);
-}
 
 // folder + "\" + name, the backslash always appended, into out (zero-filled). False when it would not fit.
 static bool folderPath(const wchar_t *folder, const wchar_t *name, wchar_t *out, int outChars)
@@ -101,12 +97,9 @@ static INT_PTR CALLBACK folderDialogProc(HWND dialog, UINT message, WPARAM wPara
     case WM_CLOSE:
         EndDialog(dialog, 1);
         return TRUE;
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        BeginPaint(dialog, &paint);
-        EndPaint(dialog, &paint);
+    case WM_PAINT:
+        paintNothing(dialog);
         return TRUE;
-    }
     default:
         return FALSE;
     }
@@ -144,7 +137,7 @@ static void requestPeerFolder(HWND window)
 void runNewFolderCommand(HWND window, bool onPeer)
 {
     folderForPeer = onPeer;
-    DialogBoxParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_NEW_FOLDER), window, folderDialogProc, 0);
+    DialogBoxParamW(dialogInstance(), MAKEINTRESOURCEW(IDD_NEW_FOLDER), window, folderDialogProc, 0);
     if (AppState.newFolderName[0] == 0)
         return;
     if (onPeer)

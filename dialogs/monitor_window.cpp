@@ -1,6 +1,7 @@
 // monitor_window.cpp: the received-data, sent-data and DIR table windows (template 5): plain text, repainted
 // every three seconds, reading AppState without changing it.
 #include "dialogs/monitor_window.h"
+#include "dialogs/dialog_common.h"
 
 #include "core/app_state.h"
 #include "core/text_codec.h"
@@ -8,11 +9,6 @@
 
 #include <cstring>
 #include <cwchar>
-
-static HINSTANCE moduleInstance()
-{
-    return AppState.instance != nullptr ? AppState.instance : GetModuleHandleW(nullptr);
-}
 
 const wchar_t *monitorTitle(MonitorView view)
 {
@@ -153,7 +149,7 @@ HWND openMonitorWindow(HWND window, MonitorView view)
     DLGPROC procedure = view == MonitorView::Received ? receivedMonitorProc
                         : view == MonitorView::Sent   ? sentMonitorProc
                                                       : dirTableMonitorProc;
-    HWND monitor = CreateDialogParamW(moduleInstance(), MAKEINTRESOURCEW(IDD_MONITOR), window, procedure, 0);
+    HWND monitor = CreateDialogParamW(dialogInstance(), MAKEINTRESOURCEW(IDD_MONITOR), window, procedure, 0);
     if (monitor != nullptr)
         ShowWindow(monitor, SW_SHOWNORMAL);
     return monitor;

@@ -4,15 +4,10 @@
 #   scripts/bench.sh [MEGABYTES] [ENTRIES] [LISTINGS]     (defaults 4, 200, 20)
 # PW_BUILD_DIR chooses the build folder (default build/). Exits non-zero when a transfer fails or the bytes differ.
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build="${PW_BUILD_DIR:-$root/build}"
+# shellcheck source=build.sh
+. "$(dirname "$0")/build.sh"
 
-"$root/scripts/setup.sh" || exit 1
-
-cmake -S "$root" -B "$build" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DPW_WERROR=ON >/dev/null || exit 1
-cmake --build "$build" --target pw_host pw_bench || exit 1
+pw_build pw_host pw_bench || exit 1
 
 # shellcheck source=wine-env.sh
 . "$root/scripts/wine-env.sh"

@@ -7,17 +7,12 @@
 #   PW_SCREENSHOT  where the PNG goes (default: <build>/run/screenshot.png)
 #   PW_LOCALE      locale of the two instances (default: ja_JP.UTF-8, Japanese code page 932 and fonts)
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build="${PW_BUILD_DIR:-$root/build}"
+# shellcheck source=build.sh
+. "$(dirname "$0")/build.sh"
 run="$build/run"
 shot="${PW_SCREENSHOT:-$run/screenshot.png}"
 
-"$root/scripts/setup.sh" || exit 1
-
-cmake -S "$root" -B "$build" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DPW_WERROR=ON >/dev/null || exit 1
-cmake --build "$build" --target parcelwight pw_drive || exit 1
+pw_build parcelwight pw_drive || exit 1
 exe="$build/parcelwight.exe"
 drive_exe="$build/tests/app/pw_drive.exe"
 

@@ -2,15 +2,10 @@
 # Sets up, builds, and runs every test under Wine on a private Xvfb display and Wine prefix.
 # Exits non-zero on any failure; the last line is ctest's summary.
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build="${PW_BUILD_DIR:-$root/build}"
+# shellcheck source=build.sh
+. "$(dirname "$0")/build.sh"
 
-"$root/scripts/setup.sh" || exit 1
-
-cmake -S "$root" -B "$build" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DPW_WERROR=ON >/dev/null || exit 1
-cmake --build "$build" ${PW_BUILD_TARGETS:+--target $PW_BUILD_TARGETS} || exit 1
+pw_build ${PW_BUILD_TARGETS:-} || exit 1
 
 # shellcheck source=wine-env.sh
 . "$root/scripts/wine-env.sh"
