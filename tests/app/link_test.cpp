@@ -40,10 +40,17 @@ protected:
             }
             stopMainWindow(window);
         }
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        SetCurrentDirectoryW(temp);
-        removeTree(folder);
+        leaveAndRemoveFolder(folder);
+    }
+
+    // The link menu's open in client mode towards 127.0.0.1:port.
+    void openClientTo(int port)
+    {
+        AppState.mode = ConnectionMode::Client;
+        const int32_t loopback[4] = {127, 0, 0, 1};
+        memcpy(AppState.ip, loopback, sizeof(loopback));
+        AppState.port = port;
+        SendMessageW(window, WM_COMMAND, IDM_OPEN_LINK, 0);
     }
 
     // Client mode against our listener: open, accept, and take the first "DD".
@@ -52,11 +59,7 @@ protected:
         int port = 0;
         listener = listenLoopback(&port);
         ASSERT_NE(listener, INVALID_SOCKET);
-        AppState.mode = ConnectionMode::Client;
-        const int32_t loopback[4] = {127, 0, 0, 1};
-        memcpy(AppState.ip, loopback, sizeof(loopback));
-        AppState.port = port;
-        SendMessageW(window, WM_COMMAND, IDM_OPEN_LINK, 0);
+        openClientTo(port);
         ASSERT_EQ(AppState.linkOpen, 1);
         peer = accept(listener, nullptr, nullptr);
         ASSERT_NE(peer, INVALID_SOCKET);
@@ -118,7 +121,7 @@ TEST_F(LinkTest, ClientFillsPeerPaneAndEveryNavigationAsksAgain)
     EXPECT_EQ(paneNames(AppState.peerPane), expected);
 
     // Into a folder: the pane empties, the label and the status follow, and the peer is asked.
-    selectOnly(AppState.peerPane, 1);
+    selectRows(AppState.peerPane, {1});
     doubleClick(window, IDC_PEER_PANE);
     EXPECT_EQ(paneNames(AppState.peerPane).size(), 0u);
     EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\work");
@@ -128,7 +131,7 @@ TEST_F(LinkTest, ClientFillsPeerPaneAndEveryNavigationAsksAgain)
     exchange("DR999999", "");
 
     // Up again.
-    selectOnly(AppState.peerPane, 0);
+    selectRows(AppState.peerPane, {0});
     doubleClick(window, IDC_PEER_PANE);
     EXPECT_EQ(receivePumping(peer), "DDC:\\");
     exchange("DR999999", "");
@@ -261,11 +264,7 @@ TEST_F(LinkTest, FailedOpenShowsOpenTextWhileStatusSaysDown)
     int port = 0;
     SOCKET unused = listenLoopback(&port);
     closesocket(unused);
-    AppState.mode = ConnectionMode::Client;
-    const int32_t loopback[4] = {127, 0, 0, 1};
-    memcpy(AppState.ip, loopback, sizeof(loopback));
-    AppState.port = port;
-    SendMessageW(window, WM_COMMAND, IDM_OPEN_LINK, 0);
+    openClientTo(port);
     EXPECT_EQ(AppState.linkOpen, 0);
     std::vector<RecordedBox> boxes = recordedBoxes();
     ASSERT_EQ(boxes.size(), 1u);

@@ -67,6 +67,14 @@ void stopMainWindow(HWND window)
     serveMessages();
 }
 
+void leaveAndRemoveFolder(const std::wstring &folder)
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    SetCurrentDirectoryW(temp);
+    removeTree(folder);
+}
+
 std::wstring statusPart(int part)
 {
     wchar_t text[256] = {};
@@ -80,39 +88,6 @@ std::wstring statusPart(int part)
 int statusPartCount()
 {
     return static_cast<int>(SendMessageW(AppState.statusBar, SB_GETPARTS, 0, 0));
-}
-
-std::wstring controlText(HWND window, int id)
-{
-    wchar_t text[1024] = {};
-    GetDlgItemTextW(window, id, text, COUNTOF(text));
-    return text;
-}
-
-std::vector<std::wstring> paneNames(HWND pane)
-{
-    std::vector<std::wstring> names;
-    int count = static_cast<int>(SendMessageW(pane, LVM_GETITEMCOUNT, 0, 0));
-    for (int i = 0; i < count; i++) {
-        wchar_t text[300] = {};
-        LVITEMW item = {};
-        item.iSubItem = 0;
-        item.pszText = text;
-        item.cchTextMax = COUNTOF(text);
-        SendMessageW(pane, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(&item));
-        names.push_back(text);
-    }
-    return names;
-}
-
-void selectOnly(HWND pane, int row)
-{
-    LVITEMW item = {};
-    item.stateMask = LVIS_SELECTED;
-    item.state = 0;
-    SendMessageW(pane, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
-    item.state = LVIS_SELECTED;
-    SendMessageW(pane, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
 }
 
 void doubleClick(HWND window, int paneId)
@@ -157,23 +132,6 @@ bool closedPumping(SOCKET s, int timeoutMs)
         if (static_cast<int>(GetTickCount() - start) >= timeoutMs)
             return false;
     }
-}
-
-SOCKET listenLoopback(int *port)
-{
-    startWinsock();
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof(address);
-    if (bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0 || listen(listener, 3) != 0) {
-        closesocket(listener);
-        return INVALID_SOCKET;
-    }
-    *port = ntohs(address.sin_port);
-    return listener;
 }
 
 std::wstring iniValue(const std::wstring &file, const wchar_t *key)

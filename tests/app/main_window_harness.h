@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/app_state.h"
+#include "tests/support/test_window.h"
 
 #include <functional>
 #include <string>
@@ -20,11 +21,11 @@ HWND startMainWindow(const std::wstring &startFolder, bool show = false);
 // Destroys the window if it still exists, with the link taken down first so nothing is left running.
 void stopMainWindow(HWND window);
 
+// Leaves folder as the current directory (for the temporary folder) and removes it with everything in it.
+void leaveAndRemoveFolder(const std::wstring &folder);
+
 std::wstring statusPart(int part);
 int statusPartCount();
-std::wstring controlText(HWND window, int id);
-std::vector<std::wstring> paneNames(HWND pane);
-void selectOnly(HWND pane, int row);
 // Sends the pane's parent an NM_DBLCLK as the list view would.
 void doubleClick(HWND window, int paneId);
 
@@ -32,9 +33,6 @@ void doubleClick(HWND window, int paneId);
 std::string receivePumping(SOCKET s, int timeoutMs = 4000);
 // True when s sees its peer close within timeoutMs while messages are served (no data comes before).
 bool closedPumping(SOCKET s, int timeoutMs);
-
-// A loopback listener on a free port; INVALID_SOCKET on failure.
-SOCKET listenLoopback(int *port);
 
 // An INI value as the profile functions read it.
 std::wstring iniValue(const std::wstring &file, const wchar_t *key);

@@ -9,18 +9,6 @@
 
 namespace {
 
-std::wstring readUtf16File(const std::wstring &path)
-{
-    std::string bytes;
-    if (!readFileBytes(path, &bytes) || bytes.size() < 2)
-        return std::wstring();
-    if (static_cast<unsigned char>(bytes[0]) != 0xFF || static_cast<unsigned char>(bytes[1]) != 0xFE)
-        return L"<no byte order mark>";
-    std::wstring text((bytes.size() - 2) / 2, L'\0');
-    memcpy(&text[0], bytes.data() + 2, text.size() * 2);
-    return text;
-}
-
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -33,10 +21,7 @@ protected:
     {
         AppState.linkOpen = 0;
         stopMainWindow(window);
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        SetCurrentDirectoryW(temp);
-        removeTree(folder);
+        leaveAndRemoveFolder(folder);
     }
     void start(bool show = false)
     {
@@ -382,7 +367,7 @@ TEST_F(MainWindowTest, PaneDoubleClicksAndOtherNotifications)
         if (names[i] == L"inner")
             row = static_cast<int>(i);
     ASSERT_GE(row, 0);
-    selectOnly(AppState.ownPane, row);
+    selectRows(AppState.ownPane, {row});
 
     // Anything but a double-click passes through.
     NMHDR other = {AppState.ownPane, IDC_OWN_PANE, static_cast<UINT>(NM_CLICK)};
@@ -402,7 +387,7 @@ TEST_F(MainWindowTest, PaneDoubleClicksAndOtherNotifications)
     item.mask = LVIF_TEXT;
     item.pszText = const_cast<wchar_t *>(L"work");
     SendMessageW(AppState.peerPane, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    selectOnly(AppState.peerPane, 0);
+    selectRows(AppState.peerPane, {0});
     doubleClick(window, IDC_PEER_PANE);
     EXPECT_EQ(AppState.transferState, TransferState::RequestCopyTO);
     EXPECT_STREQ(AppState.peerFolder, L"C:\\");

@@ -86,6 +86,17 @@ void endProgram(Program *program)
     program->process = PROCESS_INFORMATION{};
 }
 
+// Closes its window as a user would and checks that it ends by itself with exit code 0.
+void closeProgramCleanly(Program *program)
+{
+    SCOPED_TRACE("close parcelwight.exe");
+    PostMessageW(program->window, WM_CLOSE, 0, 0);
+    ASSERT_EQ(WaitForSingleObject(program->process.hProcess, 20000), WAIT_OBJECT_0);
+    DWORD exitCode = 99;
+    GetExitCodeProcess(program->process.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+}
+
 std::wstring remoteText(HWND window, int id)
 {
     wchar_t text[512] = {};
@@ -117,10 +128,7 @@ protected:
             AppState.linkOpen = 0;
             stopMainWindow(window);
         }
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        SetCurrentDirectoryW(temp);
-        removeTree(folder);
+        leaveAndRemoveFolder(folder);
     }
 
     std::wstring folder;
@@ -133,11 +141,7 @@ TEST_F(ProgramTest, StartsAndEndsCleanlyWritingItsSettings)
     ASSERT_TRUE(startProgram(folder, &program));
     EXPECT_TRUE(IsWindowVisible(program.window));
     EXPECT_EQ(remoteText(program.window, IDC_LINK_LABEL), L"CLOSE<192,138,1,31>:");
-    PostMessageW(program.window, WM_CLOSE, 0, 0);
-    ASSERT_EQ(WaitForSingleObject(program.process.hProcess, 20000), WAIT_OBJECT_0);
-    DWORD exitCode = 99;
-    GetExitCodeProcess(program.process.hProcess, &exitCode);
-    EXPECT_EQ(exitCode, 0u);
+    ASSERT_NO_FATAL_FAILURE(closeProgramCleanly(&program));
     std::wstring ini = folder + L"\\Parcelwight.ini";
     ASSERT_TRUE(fileExists(ini));
     EXPECT_EQ(iniValue(ini, L"currentdirectory_r"), L"C:\\");
@@ -182,11 +186,7 @@ TEST_F(ProgramTest, ClientProgramClosesItsSideOnCut)
     EXPECT_EQ(recordedBoxes().size(), 1u);
     EXPECT_TRUE(IsWindow(program.window));
 
-    PostMessageW(program.window, WM_CLOSE, 0, 0);
-    ASSERT_EQ(WaitForSingleObject(program.process.hProcess, 20000), WAIT_OBJECT_0);
-    DWORD exitCode = 99;
-    GetExitCodeProcess(program.process.hProcess, &exitCode);
-    EXPECT_EQ(exitCode, 0u);
+    ASSERT_NO_FATAL_FAILURE(closeProgramCleanly(&program));
 }
 
 }  // namespace

@@ -96,18 +96,13 @@ void build(const std::wstring &folder)
     buildDirTable(folder.c_str(), static_cast<int>(folder.size()));
 }
 
-FILETIME utcTime(int year, int month, int day, int hour, int minute, int second)
+// Lists folder into a table of sentinels and checks the shape of what was written.
+void listFresh(const std::wstring &folder)
 {
-    SYSTEMTIME st = {};
-    st.wYear = static_cast<WORD>(year);
-    st.wMonth = static_cast<WORD>(month);
-    st.wDay = static_cast<WORD>(day);
-    st.wHour = static_cast<WORD>(hour);
-    st.wMinute = static_cast<WORD>(minute);
-    st.wSecond = static_cast<WORD>(second);
-    FILETIME ft = {};
-    SystemTimeToFileTime(&st, &ft);
-    return ft;
+    SCOPED_TRACE(narrow(folder));
+    fillTableWithSentinel();
+    build(folder);
+    checkTableShape();
 }
 
 bool setWriteTime(const std::wstring &path, const FILETIME &time, bool folder)
@@ -211,16 +206,16 @@ TEST(DirTableRulesTest, DateTextInLocalTime)
     ASSERT_EQ(zone.Bias, 0) << "the time zone of the environment was not taken";
 
     wchar_t out[32];
-    entryDateText(utcTime(2024, 3, 7, 9, 5, 59), out, COUNTOF(out));
+    entryDateText(utcFileTime(2024, 3, 7, 9, 5, 59), out, COUNTOF(out));
     EXPECT_STREQ(out, L"2024/03/07 09:05");
-    entryDateText(utcTime(1601, 1, 1, 0, 0, 0), out, COUNTOF(out));
+    entryDateText(utcFileTime(1601, 1, 1, 0, 0, 0), out, COUNTOF(out));
     EXPECT_STREQ(out, L"1601/01/01 00:00");
-    entryDateText(utcTime(2099, 12, 31, 23, 59, 0), out, COUNTOF(out));
+    entryDateText(utcFileTime(2099, 12, 31, 23, 59, 0), out, COUNTOF(out));
     EXPECT_STREQ(out, L"2099/12/31 23:59");
 
     wchar_t small[8];
     wmemset(small, L'#', COUNTOF(small));
-    entryDateText(utcTime(2024, 3, 7, 9, 5, 0), small, 6);
+    entryDateText(utcFileTime(2024, 3, 7, 9, 5, 0), small, 6);
     EXPECT_STREQ(small, L"2024/");
     EXPECT_EQ(small[6], L'#');
 }
@@ -297,7 +292,7 @@ TEST(DirTableTest, ListsEveryKindOfEntry)
     // Wine does not wait for a host process through its handle: wait for the mode change itself.
     for (int i = 0; i < 500 && GetFileAttributesW((folder + L"\\locked").c_str()) != 0x11; i++)
         Sleep(10);
-    FILETIME written = utcTime(2024, 3, 7, 9, 5, 30);
+    FILETIME written = utcFileTime(2024, 3, 7, 9, 5, 30);
     ASSERT_TRUE(setWriteTime(folder + L"\\a,b.txt", written, false));
     ASSERT_TRUE(setWriteTime(folder + L"\\plain", written, true));
     const wchar_t *kinds[] = {L"\\.hidden", L"\\system", L"\\locked"};
@@ -305,9 +300,7 @@ TEST(DirTableTest, ListsEveryKindOfEntry)
     for (int i = 0; i < 3; i++)
         attributes[i] = GetFileAttributesW((folder + kinds[i]).c_str());
 
-    fillTableWithSentinel();
-    build(folder);
-    checkTableShape();
+    listFresh(folder);
     EXPECT_EQ(AppState.dirCount, 8);  // ".", "..", five entries, terminator
     removeTree(folder);
 
@@ -357,26 +350,20 @@ TEST(DirTableTest, FullFolderKeepsTheLastRowForTheTerminator)
         name[COUNTOF(name) - 1] = 0;
         ASSERT_TRUE(CreateDirectoryW((folder + name).c_str(), nullptr)) << i;
     }
-    fillTableWithSentinel();
-    build(folder);
+    listFresh(folder);
     removeTree(folder);
     EXPECT_EQ(AppState.dirCount, DirRows);
-    checkTableShape();
     EXPECT_EQ(row(DirRows - 1), "DR999999");
     EXPECT_EQ(row(DirRows - 2).substr(0, 8), "DR001022");
 }
 
 TEST(DirTableTest, MissingFolderIsTheTerminatorAlone)
 {
-    fillTableWithSentinel();
-    build(L"C:\\no such folder here\\really");
+    listFresh(L"C:\\no such folder here\\really");
     EXPECT_EQ(AppState.dirCount, 1);
-    checkTableShape();
     // An empty folder is no folder (not the current drive's root).
-    fillTableWithSentinel();
-    buildDirTable(L"", 0);
+    listFresh(L"");
     EXPECT_EQ(AppState.dirCount, 1);
-    checkTableShape();
 
     // A second listing replaces the first and leaves the rows after it as they were.
     std::wstring folder = makeTempFolder(L"pwre");
@@ -404,9 +391,7 @@ TEST(DirTableTest, DriveRootListsOtherDrivesFirst)
 
     for (const wchar_t *root : {L"C:\\", L"c:\\"}) {
         SCOPED_TRACE(narrow(root));
-        fillTableWithSentinel();
-        build(root);
-        checkTableShape();
+        listFresh(root);
         ASSERT_GT(AppState.dirCount, static_cast<int>(expected.size()));
         for (size_t i = 0; i < expected.size(); i++)
             EXPECT_EQ(row(static_cast<int>(i)), expected[i]);
@@ -420,24 +405,19 @@ TEST(DirTableTest, DriveRootListsOtherDrivesFirst)
     }
 
     // Z:\ leaves out Z: and lists C:.
-    fillTableWithSentinel();
-    build(L"Z:\\");
-    checkTableShape();
+    listFresh(L"Z:\\");
     EXPECT_GE(findRow("c:\\"), 0);
     EXPECT_LT(findRow("z:\\"), 0);
 
     // Not a drive root: no drive rows.
     std::wstring folder = makeTempFolder(L"pwnr");
     ASSERT_FALSE(folder.empty());
-    fillTableWithSentinel();
-    build(folder);
+    listFresh(folder);
     EXPECT_LT(findRow("z:\\"), 0);
     EXPECT_EQ(AppState.dirCount, 3);
     removeTree(folder);
-    fillTableWithSentinel();
-    buildDirTable(L"abc", 3);
+    listFresh(L"abc");
     EXPECT_LT(findRow("z:\\"), 0);
-    checkTableShape();
 }
 
 TEST(DirTableTest, TooLongFoldersAndEntriesAreLeftOut)
@@ -459,9 +439,7 @@ TEST(DirTableTest, TooLongFoldersAndEntriesAreLeftOut)
     ASSERT_TRUE(writeFileBytes(folder + L"\\bc", "22"));  // path of 260 characters
     ASSERT_TRUE(writeFileBytes(folder + L"\\d", "333"));
 
-    fillTableWithSentinel();
-    build(folder);
-    checkTableShape();
+    listFresh(folder);
     EXPECT_GE(findRow("a"), 0);
     EXPECT_GE(findRow("d"), 0);
     EXPECT_LT(findRow("bc"), 0);
@@ -473,14 +451,10 @@ TEST(DirTableTest, TooLongFoldersAndEntriesAreLeftOut)
     std::wstring withSlash = folder + L"\\";
     ASSERT_TRUE(CreateDirectoryW(tooLong.c_str(), nullptr));
     ASSERT_TRUE(writeFileBytes(tooLong + L"\\f", "1"));
-    fillTableWithSentinel();
-    build(withSlash);
+    listFresh(withSlash);
     EXPECT_EQ(AppState.dirCount, 1);
-    checkTableShape();
-    fillTableWithSentinel();
-    build(tooLong);
+    listFresh(tooLong);
     EXPECT_EQ(AppState.dirCount, 1);
-    checkTableShape();
     removeTree(base);
 }
 
@@ -495,9 +469,7 @@ TEST(DirTableTest, RecordsLongerThanARowAreLeftOut)
     ASSERT_TRUE(writeFileBytes(folder + L"\\" + tooLong, ""));
     ASSERT_TRUE(writeFileBytes(folder + L"\\after", "x"));
 
-    fillTableWithSentinel();
-    build(folder);
-    checkTableShape();
+    listFresh(folder);
     int fitsRow = findRow(narrow(fits));
     ASSERT_GE(fitsRow, 0);
     EXPECT_EQ(row(fitsRow).size(), 255u);
@@ -523,9 +495,7 @@ TEST(DirTableTest, JapaneseNamesTravelInShiftJis)
     ASSERT_TRUE(writeFileBytes(folder + L"\\" + fits, ""));
     ASSERT_TRUE(writeFileBytes(folder + L"\\" + tooLong, ""));
 
-    fillTableWithSentinel();
-    build(folder);
-    checkTableShape();
+    listFresh(folder);
     EXPECT_EQ(AppState.dirCount, 5);  // ".", "..", the Japanese name, the fitting name, terminator
 
     const char sjis[] = "\x93\xfa\x96\x7b\x8c\xea\x83\x74\x83\x40\x83\x43\x83\x8b.txt";

@@ -14,11 +14,6 @@
 
 namespace {
 
-// 2024-01-01 00:00:00 UTC, and two later times.
-const unsigned long long NewYear2024 = 0x01DA3C457689C000ull;
-const unsigned long long Later1 = NewYear2024 + 36000000000ull;
-const unsigned long long Later2 = NewYear2024 + 72000000000ull;
-
 bool receiveBufferIsZero()
 {
     for (int i = 0; i < ReceiveBufferBytes; i++)
@@ -27,21 +22,8 @@ bool receiveBufferIsZero()
     return true;
 }
 
-class FileSenderTest : public ::testing::Test {
+class FileSenderTest : public PeerTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(openPeer(&peer, ConnectionMode::Client));
-        folder = makeTempFolder(L"pwsend");
-        ASSERT_FALSE(folder.empty());
-    }
-    void TearDown() override
-    {
-        abandonTransferFile();
-        closePeer(&peer);
-        removeTree(folder);
-    }
-
     // Sends the whole of path and returns what went on the wire, one message per entry; results in *results.
     std::vector<std::string> sendAll(const std::wstring &path, BlockKind kind, std::vector<int> *results)
     {
@@ -67,9 +49,6 @@ protected:
         EXPECT_TRUE(setFileTimes(path, fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2)));
         return path;
     }
-
-    PeerHarness peer;
-    std::wstring folder;
 };
 
 // The trailer of a file as the file system now reports its times (a read may have moved its access time, and a
@@ -131,27 +110,20 @@ TEST_F(FileSenderTest, MissingSourceIsCreatedEmptyAndSentAsTheTrailerAlone)
     ASSERT_EQ(wire.size(), 1u);
     EXPECT_EQ(wire[0].size(), 32u);
     EXPECT_EQ(wire[0].substr(0, 8), "FR999999");
-    std::string bytes;
-    EXPECT_TRUE(readFileBytes(path, &bytes));
-    EXPECT_TRUE(bytes.empty());
+    expectFileBytes(path, "");
 }
 
 TEST_F(FileSenderTest, ServerSendsBlocksToSlotZero)
 {
-    SOCKET other = INVALID_SOCKET, otherPeer = INVALID_SOCKET;
-    ASSERT_TRUE(loopbackPair(&other, &otherPeer));
-    AppState.mode = ConnectionMode::Server;
-    AppState.clientSlots[0] = peer.ours;
-    AppState.clientSlots[1] = other;
-    AppState.currentSlot = 1;
-    AppState.mainSocket = other;
+    PeerHarness other;
+    ASSERT_TRUE(openOtherSlot(&peer, &other, 1));
+    AppState.mainSocket = other.ours;
     std::wstring path = sourceWith("abc");
     wcscpy(AppState.sendSourcePath, path.c_str());
     EXPECT_EQ(sendStep(BlockKind::FB, 0), SendStepBlockSent);
     EXPECT_EQ(fromUs(&peer), "FB000000abc");
-    EXPECT_TRUE(silentFor(otherPeer, 100));
-    closesocket(other);
-    closesocket(otherPeer);
+    EXPECT_TRUE(silentFor(other.theirs, 100));
+    closePeer(&other);
 }
 
 TEST_F(FileSenderTest, SizeLimitIsExactAndCountsTheHighWord)
@@ -308,23 +280,12 @@ protected:
     {
         return writeStep(targetA.c_str(), data.data(), static_cast<int>(data.size()), number);
     }
-    int finish()
+    int finish(const std::string &target)
     {
-        std::string trailer = trailerMessage("FR", fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2));
-        return writeStep(targetA.c_str(), trailer.data() + 8, 24, TrailerNumber);
+        std::string trailer = senderTrailer("FR");
+        return writeStep(target.c_str(), trailer.data() + 8, 24, TrailerNumber);
     }
-    // Checked before anything reads the file, which could move its access time. Where the file system keeps
-    // no creation time it reports the last write time instead.
-    void expectSenderTimes(const std::wstring &path)
-    {
-        SCOPED_TRACE("times");
-        FILETIME created, accessed, written;
-        ASSERT_TRUE(getFileTimes(path, &created, &accessed, &written));
-        EXPECT_EQ(fileTimeValue(written), Later2);
-        EXPECT_EQ(fileTimeValue(accessed), Later1);
-        EXPECT_TRUE(fileTimeValue(created) == NewYear2024 || fileTimeValue(created) == Later2)
-            << fileTimeValue(created);
-    }
+    int finish() { return finish(targetA); }
 
     std::wstring folder, target, temporary;
     std::string targetA;
@@ -340,16 +301,13 @@ TEST_F(FileReceiverTest, BlocksGrowTheTemporaryFileUntilTheTrailerReplacesTheTar
     EXPECT_EQ(write(-7, "negative"), 1);
     EXPECT_EQ(write(TrailerNumber + 1, "too big"), 1);
     EXPECT_EQ(AppState.fileState, FileIoState::Open);
-    std::string bytes;
-    ASSERT_TRUE(readFileBytes(target, &bytes));
-    EXPECT_EQ(bytes, "old contents");
+    expectFileBytes(target, "old contents");
     EXPECT_TRUE(fileExists(temporary));
     EXPECT_EQ(finish(), 0);
     EXPECT_EQ(AppState.fileState, FileIoState::Done);
     EXPECT_FALSE(fileExists(temporary));
     expectSenderTimes(target);
-    ASSERT_TRUE(readFileBytes(target, &bytes));
-    EXPECT_EQ(bytes, "first second third");
+    expectFileBytes(target, "first second third");
     EXPECT_EQ(GetFileAttributesW(target.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY),
               0u);
@@ -362,9 +320,7 @@ TEST_F(FileReceiverTest, AbortDeletesTheTemporaryFileAndLeavesTheTarget)
     EXPECT_EQ(writeStep(targetA.c_str(), nullptr, 0, -1), 0);
     EXPECT_EQ(AppState.fileState, FileIoState::Done);
     EXPECT_FALSE(fileExists(temporary));
-    std::string bytes;
-    ASSERT_TRUE(readFileBytes(target, &bytes));
-    EXPECT_EQ(bytes, "old");
+    expectFileBytes(target, "old");
     // Nothing is open any more: a later block writes nothing.
     EXPECT_EQ(write(1, "late"), 0);
     EXPECT_FALSE(fileExists(temporary));
@@ -392,9 +348,7 @@ TEST_F(FileReceiverTest, StaleLongerTemporaryFileIsTruncated)
     ASSERT_TRUE(writeFileBytes(temporary, std::string(5000, 'S')));
     EXPECT_EQ(write(0, "short"), 1);
     EXPECT_EQ(finish(), 0);
-    std::string bytes;
-    ASSERT_TRUE(readFileBytes(target, &bytes));
-    EXPECT_EQ(bytes, "short");
+    expectFileBytes(target, "short");
 }
 
 TEST_F(FileReceiverTest, TrailerWithoutBlockZeroCreatesAnEmptyFileWithTheTimes)
@@ -402,9 +356,7 @@ TEST_F(FileReceiverTest, TrailerWithoutBlockZeroCreatesAnEmptyFileWithTheTimes)
     ASSERT_TRUE(writeFileBytes(target, "previous"));
     EXPECT_EQ(finish(), 0);
     expectSenderTimes(target);
-    std::string bytes = "sentinel";
-    ASSERT_TRUE(readFileBytes(target, &bytes));
-    EXPECT_TRUE(bytes.empty());
+    expectFileBytes(target, "");
     EXPECT_FALSE(fileExists(temporary));
     EXPECT_EQ(AppState.fileState, FileIoState::Done);
 }
@@ -427,14 +379,10 @@ TEST_F(FileReceiverTest, ATrailerNeverFinishesAnEarlierTransfersFile)
     EXPECT_EQ(write(0, "from transfer one"), 1);
     abandonTransferFile();
     std::wstring second = folder + L"\\other.dat";
-    std::string secondA = ansiPath(second);
-    std::string trailer = trailerMessage("FR", fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2));
-    EXPECT_EQ(writeStep(secondA.c_str(), trailer.data() + 8, 24, TrailerNumber), 0);
+    EXPECT_EQ(finish(ansiPath(second)), 0);
     EXPECT_FALSE(fileExists(target));
     EXPECT_FALSE(fileExists(temporary));
-    std::string bytes = "x";
-    ASSERT_TRUE(readFileBytes(second, &bytes));
-    EXPECT_TRUE(bytes.empty());
+    expectFileBytes(second, "");
 }
 
 TEST_F(FileReceiverTest, OpenFailuresCreateNothing)

@@ -140,22 +140,17 @@ TEST_F(MessageSenderTest, NakReportComesAfterTheNakIsSent)
 
 TEST_F(MessageSenderTest, ServerSendsToSlotZeroWhicheverSlotSpoke)
 {
-    SOCKET other = INVALID_SOCKET, otherPeer = INVALID_SOCKET;
-    ASSERT_TRUE(loopbackPair(&other, &otherPeer));
-    AppState.mode = ConnectionMode::Server;
-    AppState.clientSlots[0] = peer.ours;
-    AppState.clientSlots[2] = other;
-    AppState.currentSlot = 2;
+    PeerHarness other;
+    ASSERT_TRUE(openOtherSlot(&peer, &other, 2));
     AppState.mainSocket = INVALID_SOCKET;
     EXPECT_EQ(linkSocket(), peer.ours);
     EXPECT_EQ(sendMessage("ACK", 3), 0);
     EXPECT_EQ(fromUs(&peer), "ACK");
-    EXPECT_TRUE(silentFor(otherPeer, 100));
+    EXPECT_TRUE(silentFor(other.theirs, 100));
     AppState.mode = ConnectionMode::Client;
-    AppState.mainSocket = other;
-    EXPECT_EQ(linkSocket(), other);
-    closesocket(other);
-    closesocket(otherPeer);
+    AppState.mainSocket = other.ours;
+    EXPECT_EQ(linkSocket(), other.ours);
+    closePeer(&other);
 }
 
 TEST_F(MessageSenderTest, FailedSendIsReportedAndStillRecorded)

@@ -1,6 +1,7 @@
 // peer_harness.cpp: the peer's side of the engine and transfer suites.
 #include "tests/core/peer_harness.h"
 
+#include "core/file_receiver.h"
 #include "core/protocol_engine.h"
 #include "tests/support/fake_ui.h"
 #include "tests/support/test_support.h"
@@ -35,6 +36,32 @@ void closePeer(PeerHarness *peer)
     if (peer->theirs != INVALID_SOCKET)
         closesocket(peer->theirs);
     peer->ours = peer->theirs = INVALID_SOCKET;
+}
+
+void PeerTest::SetUp()
+{
+    ASSERT_TRUE(openPeer(&peer, mode));
+    folder = makeTempFolder(L"pwpeer");
+    ASSERT_FALSE(folder.empty());
+}
+
+void PeerTest::TearDown()
+{
+    abandonTransferFile();
+    closePeer(&peer);
+    removeTree(folder);
+}
+
+bool openOtherSlot(PeerHarness *peer, PeerHarness *other, int slot)
+{
+    other->ours = other->theirs = INVALID_SOCKET;
+    if (!loopbackPair(&other->ours, &other->theirs))
+        return false;
+    AppState.mode = ConnectionMode::Server;
+    AppState.clientSlots[0] = peer->ours;
+    AppState.clientSlots[slot] = other->ours;
+    AppState.currentSlot = slot;
+    return true;
 }
 
 void deliver(const std::string &msg)
@@ -76,18 +103,6 @@ std::string trailerMessage(const char *tag, const FILETIME &created, const FILET
     return out;
 }
 
-std::string ansiPath(const std::wstring &path)
-{
-    if (path.empty())
-        return std::string();
-    int needed = WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, path.c_str(),
-                                     static_cast<int>(path.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(needed, '\0');
-    WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, path.c_str(), static_cast<int>(path.size()), &out[0],
-                        needed, nullptr, nullptr);
-    return out;
-}
-
 std::string requestMessage(const char *tag, const std::wstring &path)
 {
     return std::string(tag) + ansiPath(path);
@@ -125,6 +140,22 @@ bool getFileTimes(const std::wstring &path, FILETIME *created, FILETIME *accesse
     BOOL ok = GetFileTime(file, created, accessed, written);
     CloseHandle(file);
     return ok != FALSE;
+}
+
+std::string senderTrailer(const char *tag)
+{
+    return trailerMessage(tag, fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2));
+}
+
+void expectSenderTimes(const std::wstring &path)
+{
+    SCOPED_TRACE("sender times");
+    FILETIME created, accessed, written;
+    ASSERT_TRUE(getFileTimes(path, &created, &accessed, &written));
+    EXPECT_EQ(fileTimeValue(written), Later2);
+    EXPECT_EQ(fileTimeValue(accessed), Later1);
+    EXPECT_TRUE(fileTimeValue(created) == NewYear2024 || fileTimeValue(created) == Later2)
+        << fileTimeValue(created);
 }
 
 bool makeSparseFile(const std::wstring &path, unsigned long long size)

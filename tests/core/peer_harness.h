@@ -17,6 +17,23 @@ struct PeerHarness {
 bool openPeer(PeerHarness *peer, ConnectionMode mode);
 void closePeer(PeerHarness *peer);
 
+// Server mode with peer's end in slot 0 and a second connected pair's end in slot, which is made the current
+// one (the slot that spoke last); closePeer(other) ends that pair.
+bool openOtherSlot(PeerHarness *peer, PeerHarness *other, int slot);
+
+// A link to a peer played by the test (openPeer in mode) and a fresh temporary folder for each test; afterwards
+// the transfer file is abandoned, the link closed and the folder removed.
+class PeerTest : public ::testing::Test {
+protected:
+    explicit PeerTest(ConnectionMode mode = ConnectionMode::Client) : mode(mode) {}
+    void SetUp() override;
+    void TearDown() override;
+
+    ConnectionMode mode;
+    PeerHarness peer;
+    std::wstring folder;
+};
+
 // Puts msg into the zero-filled receive buffer with its byte count and runs handleMessage.
 void deliver(const std::string &msg);
 
@@ -29,14 +46,22 @@ std::string trailerMessage(const char *tag, const FILETIME &created, const FILET
                            const FILETIME &written);
 std::string requestMessage(const char *tag, const std::wstring &path);
 
-// The thread's ANSI code page form of a wide path.
-std::string ansiPath(const std::wstring &path);
+// The times a sender puts in its trailers: 2024-01-01 00:00:00 UTC, and two later times.
+const unsigned long long NewYear2024 = 0x01DA3C457689C000ull;
+const unsigned long long Later1 = NewYear2024 + 36000000000ull;
+const unsigned long long Later2 = NewYear2024 + 72000000000ull;
 
 FILETIME fileTimeOf(unsigned long long value);
 unsigned long long fileTimeValue(const FILETIME &time);
 bool setFileTimes(const std::wstring &path, const FILETIME &created, const FILETIME &accessed,
                   const FILETIME &written);
 bool getFileTimes(const std::wstring &path, FILETIME *created, FILETIME *accessed, FILETIME *written);
+
+// The trailer of a sender with the three times above.
+std::string senderTrailer(const char *tag);
+// Checks that path carries the times of senderTrailer. Check it before anything reads the file, which could
+// move its access time; where the file system keeps no creation time it reports the last write time instead.
+void expectSenderTimes(const std::wstring &path);
 
 // A file of the given logical size without writing its bytes.
 bool makeSparseFile(const std::wstring &path, unsigned long long size);

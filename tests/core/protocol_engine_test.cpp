@@ -2,7 +2,6 @@
 // and folder exchanges, and pushes, pulls and stops with the exact bytes on the wire and the files left behind.
 #include "core/protocol_engine.h"
 
-#include "core/file_receiver.h"
 #include "tests/core/peer_harness.h"
 #include "tests/support/fake_ui.h"
 #include "tests/support/test_support.h"
@@ -17,24 +16,8 @@
 
 namespace {
 
-const unsigned long long NewYear2024 = 0x01DA3C457689C000ull;
-const unsigned long long Later1 = NewYear2024 + 36000000000ull;
-const unsigned long long Later2 = NewYear2024 + 72000000000ull;
-
-class EngineTest : public ::testing::Test {
+class EngineTest : public PeerTest {
 protected:
-    void SetUp() override
-    {
-        folder = makeTempFolder(L"pweng");
-        ASSERT_FALSE(folder.empty());
-        ASSERT_TRUE(openPeer(&peer, ConnectionMode::Client));
-    }
-    void TearDown() override
-    {
-        abandonTransferFile();
-        closePeer(&peer);
-        removeTree(folder);
-    }
     void reopenAs(ConnectionMode mode)
     {
         closePeer(&peer);
@@ -51,17 +34,23 @@ protected:
         SCOPED_TRACE("expectSilence");
         EXPECT_TRUE(silentFor(peer.theirs, ms));
     }
-    std::vector<TransferState> refreshes() { return fakeUiSnapshot().states; }
-    int boxesCaptioned(const wchar_t *caption)
+    // The peer's next message must be a whole trailer with this tag.
+    void expectTrailerFromUs(const char *tag)
     {
-        int n = 0;
-        for (const RecordedBox &box : recordedBoxes())
-            n += box.caption == caption ? 1 : 0;
-        return n;
+        SCOPED_TRACE("expectTrailerFromUs");
+        std::string trailer = fromUs(&peer);
+        EXPECT_EQ(trailer.substr(0, 8), std::string(tag) + "999999");
+        EXPECT_EQ(trailer.size(), 32u);
     }
-
-    PeerHarness peer;
-    std::wstring folder;
+    // The peer asks for asked.bin, written into the test folder with data; returns its path.
+    std::wstring askForFile(const std::string &data)
+    {
+        std::wstring source = folder + L"\\asked.bin";
+        EXPECT_TRUE(writeFileBytes(source, data));
+        deliver(requestMessage("FC", source));
+        return source;
+    }
+    std::vector<TransferState> refreshes() { return fakeUiSnapshot().states; }
 };
 
 TEST_F(EngineTest, WaitingRefusesWhatIsNotAValidRequest)
@@ -315,9 +304,7 @@ TEST_F(PushTest, FileGoesOutOneBlockPerAckThenTheTrailer)
     EXPECT_EQ(AppState.blockCount, 3);
     EXPECT_EQ(AppState.transferState, TransferState::CallCopyTO);
     deliver("ACK");
-    std::string trailer = fromUs(&peer);
-    EXPECT_EQ(trailer.size(), 32u);
-    EXPECT_EQ(trailer.substr(0, 8), "FR999999");
+    expectTrailerFromUs("FR");
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
     EXPECT_EQ(AppState.blockCount, 3);
     EXPECT_EQ(refreshes(), std::vector<TransferState>{TransferState::Waiting});
@@ -331,9 +318,7 @@ TEST_F(PushTest, EmptyFileIsTheTrailerAlone)
 {
     startPush("");
     deliver("ACK");
-    std::string trailer = fromUs(&peer);
-    EXPECT_EQ(trailer.substr(0, 8), "FR999999");
-    EXPECT_EQ(trailer.size(), 32u);
+    expectTrailerFromUs("FR");
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
     EXPECT_EQ(AppState.blockCount, 0);
     expectSilence();
@@ -385,14 +370,12 @@ TEST_F(PushTest, SentRingHoldsStopTagsButNeverFileData)
     deliver("ACK");
     expectFromUs(blockMessage("FR", 1, data.substr(1000)));
     deliver("ACK");
-    EXPECT_EQ(fromUs(&peer).substr(0, 8), "FR999999");
+    expectTrailerFromUs("FR");
     EXPECT_EQ(AppState.sentRingPos, 0);
     EXPECT_EQ(std::string(AppState.sentRing[0], RingLineBytes), std::string(RingLineBytes, '\0'));
     EXPECT_EQ(AppState.receivedRingPos, 3);
 
-    std::wstring source = folder + L"\\asked.bin";
-    ASSERT_TRUE(writeFileBytes(source, patternBytes(2500)));
-    deliver(requestMessage("FC", source));
+    askForFile(patternBytes(2500));
     fromUs(&peer);
     AppState.stopRequest = StopRequest::Requested;
     deliver("ACK");
@@ -469,14 +452,11 @@ TEST_F(ServedPushTest, BlocksAreAcknowledgedAndTheTrailerReplacesTheTarget)
         expectFromUs("ACK");
         EXPECT_EQ(contents(target), "old");
     }
-    deliver(trailerMessage("FR", fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2)));
+    deliver(senderTrailer("FR"));
     expectSilence();
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
     EXPECT_FALSE(fileExists(temporary));
-    FILETIME created, accessed, written;
-    ASSERT_TRUE(getFileTimes(target, &created, &accessed, &written));
-    EXPECT_EQ(fileTimeValue(written), Later2);
-    EXPECT_EQ(fileTimeValue(accessed), Later1);
+    expectSenderTimes(target);
     EXPECT_EQ(contents(target), data);
     EXPECT_EQ(AppState.blockCount, 0);
     EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::RequestCopyTO, TransferState::Waiting}));
@@ -534,12 +514,10 @@ TEST_F(ServedPushTest, EmptyFileArrivesEmptyWithTheSendersTimes)
 {
     ASSERT_TRUE(writeFileBytes(target, "previous contents"));
     startServed();
-    deliver(trailerMessage("FR", fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2)));
+    deliver(senderTrailer("FR"));
     expectSilence();
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
-    FILETIME created, accessed, written;
-    ASSERT_TRUE(getFileTimes(target, &created, &accessed, &written));
-    EXPECT_EQ(fileTimeValue(written), Later2);
+    expectSenderTimes(target);
     EXPECT_EQ(contents(target), "");
     EXPECT_FALSE(fileExists(temporary));
 }
@@ -551,7 +529,7 @@ TEST_F(ServedPushTest, BlockZeroInTheMiddleStartsAfresh)
     expectFromUs("ACK");
     deliver(blockMessage("FR", 0, "bb"));
     expectFromUs("ACK");
-    deliver(trailerMessage("FR", fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2)));
+    deliver(senderTrailer("FR"));
     EXPECT_EQ(contents(target), "bb");
 }
 
@@ -567,10 +545,8 @@ TEST_F(ServedPushTest, TargetWhoseTemporaryNameWouldNotFitIsRefusedAtOnce)
 // Server of a pull: this side sends the file the peer asks for.
 TEST_F(EngineTest, ServedPullAnswersWithBlocksThenTheTrailer)
 {
-    std::wstring source = folder + L"\\asked.bin";
     std::string data = patternBytes(1001, 5);
-    ASSERT_TRUE(writeFileBytes(source, data));
-    deliver(requestMessage("FC", source));
+    std::wstring source = askForFile(data);
     expectFromUs(blockMessage("FB", 0, data.substr(0, 1000)));
     EXPECT_EQ(AppState.transferState, TransferState::RequestCopyFrom);
     EXPECT_EQ(AppState.blockCount, 1);
@@ -578,8 +554,7 @@ TEST_F(EngineTest, ServedPullAnswersWithBlocksThenTheTrailer)
     deliver("ACK");
     expectFromUs(blockMessage("FB", 1, data.substr(1000)));
     deliver("ACK");
-    std::string trailer = fromUs(&peer);
-    EXPECT_EQ(trailer.substr(0, 8), "FB999999");
+    expectTrailerFromUs("FB");
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
     EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::RequestCopyFrom, TransferState::Waiting}));
     EXPECT_TRUE(openableExclusively(source));
@@ -590,13 +565,11 @@ TEST_F(EngineTest, ServedPullOfAnEmptyOrMissingFileIsTheTrailerAlone)
     std::wstring empty = folder + L"\\empty.txt";
     ASSERT_TRUE(writeFileBytes(empty, ""));
     deliver(requestMessage("FC", empty));
-    std::string trailer = fromUs(&peer);
-    EXPECT_EQ(trailer.substr(0, 8), "FB999999");
-    EXPECT_EQ(trailer.size(), 32u);
+    expectTrailerFromUs("FB");
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
     std::wstring missing = folder + L"\\missing.txt";
     deliver(requestMessage("FC", missing));
-    EXPECT_EQ(fromUs(&peer).substr(0, 8), "FB999999");
+    expectTrailerFromUs("FB");
     EXPECT_TRUE(fileExists(missing));
     expectSilence();
     EXPECT_TRUE(recordedBoxes().empty());
@@ -615,9 +588,7 @@ TEST_F(EngineTest, ServedPullOfAnOversizedFileIsRefusedWithoutTheSizeBox)
 
 TEST_F(EngineTest, ServedPullStopsWhenItsOwnStopIsAsked)
 {
-    std::wstring source = folder + L"\\asked.bin";
-    ASSERT_TRUE(writeFileBytes(source, patternBytes(3000)));
-    deliver(requestMessage("FC", source));
+    std::wstring source = askForFile(patternBytes(3000));
     fromUs(&peer);
     AppState.stopRequest = StopRequest::Requested;
     deliver("ACK");
@@ -631,9 +602,7 @@ TEST_F(EngineTest, ServedPullStopsWhenItsOwnStopIsAsked)
 
 TEST_F(EngineTest, ServedPullThatCannotReadItsSourceTellsThePeer)
 {
-    std::wstring source = folder + L"\\asked.bin";
-    ASSERT_TRUE(writeFileBytes(source, patternBytes(3000)));
-    deliver(requestMessage("FC", source));
+    std::wstring source = askForFile(patternBytes(3000));
     fromUs(&peer);
     // The source turns unreadable mid-way: a handle opened for writing only.
     CloseHandle(AppState.fileHandle);
@@ -655,12 +624,10 @@ TEST_F(EngineTest, PullWritesBlocksAndRefusesPushBlocks)
     expectFromUs("ACK");
     deliver(blockMessage("FB", 1, data.substr(1000)));
     expectFromUs("ACK");
-    deliver(trailerMessage("FB", fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2)));
+    deliver(senderTrailer("FB"));
     expectSilence();
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
-    std::string bytes;
-    ASSERT_TRUE(readFileBytes(target, &bytes));
-    EXPECT_EQ(bytes, data);
+    expectFileBytes(target, data);
 
     AppState.transferState = TransferState::CallCopyFrom;
     deliver(blockMessage("FR", 0, "push block"));
@@ -675,8 +642,7 @@ TEST_F(EngineTest, PullWritesBlocksAndRefusesPushBlocks)
     deliver("FBDTSTOP");
     expectFromUs("ACK");
     EXPECT_FALSE(fileExists(folder + L"\\pulled.$TEMP"));
-    ASSERT_TRUE(readFileBytes(target, &bytes));
-    EXPECT_EQ(bytes, data);
+    expectFileBytes(target, data);
 }
 
 TEST_F(EngineTest, UnknownStatesRefuse)

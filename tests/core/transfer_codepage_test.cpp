@@ -2,7 +2,6 @@
 // ASCII pushed, pulled and given a folder, under code page 932 (Japanese) and 1252.
 #include "core/protocol_engine.h"
 
-#include "core/file_receiver.h"
 #include "tests/core/peer_harness.h"
 #include "tests/support/test_support.h"
 
@@ -12,13 +11,12 @@
 
 namespace {
 
-class CodePageTransferTest : public ::testing::Test {
+class CodePageTransferTest : public PeerTest {
 protected:
+    CodePageTransferTest() : PeerTest(ConnectionMode::Server) {}
     void SetUp() override
     {
-        folder = makeTempFolder(L"pwcp");
-        ASSERT_FALSE(folder.empty());
-        ASSERT_TRUE(openPeer(&peer, ConnectionMode::Server));
+        PeerTest::SetUp();
         AppState.serverAskedPeerDir = 1;
         // "表" carries a backslash as its second byte in code page 932.
         if (GetACP() == 932) {
@@ -29,14 +27,6 @@ protected:
             wireName = "caf\xE9 r\xE9sum\xE9";
         }
     }
-    void TearDown() override
-    {
-        abandonTransferFile();
-        closePeer(&peer);
-        removeTree(folder);
-    }
-    PeerHarness peer;
-    std::wstring folder;
     std::wstring name;
     std::string wireName;
 };
@@ -50,11 +40,8 @@ TEST_F(CodePageTransferTest, PushedFileKeepsItsName)
     deliver(blockMessage("FR", 0, "contents"));
     EXPECT_EQ(fromUs(&peer), "ACK");
     EXPECT_TRUE(fileExists(folder + L"\\" + name + L".$TEMP"));
-    deliver(trailerMessage("FR", fileTimeOf(0x01DA3C457689C000ull), fileTimeOf(0x01DA3C457689C000ull),
-                           fileTimeOf(0x01DA3C457689C000ull)));
-    std::string bytes;
-    ASSERT_TRUE(readFileBytes(target, &bytes));
-    EXPECT_EQ(bytes, "contents");
+    deliver(senderTrailer("FR"));
+    expectFileBytes(target, "contents");
     EXPECT_FALSE(fileExists(folder + L"\\" + name + L".$TEMP"));
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
 }

@@ -24,10 +24,12 @@ Receive received(const std::string &message)
     return r;
 }
 
-bool pathRequest(const std::string &message, const char *tag)
+// What a recognizer (isAck, isBlock, ...) answers for message as a receive, with any further arguments it takes.
+template <typename Recognizer, typename... More>
+bool recognized(Recognizer recognizer, const std::string &message, More... more)
 {
     Receive r = received(message);
-    return isPathRequest(r.bytes, r.count, tag);
+    return recognizer(r.bytes, r.count, more...);
 }
 
 } // namespace
@@ -43,38 +45,29 @@ TEST(WireMessageTest, TextLengthStopsAtZeroAndAtCount)
 
 TEST(WireMessageTest, AckNakCutRecognition)
 {
-    Receive nakJunk = received("NAKxyz");
-    Receive ackJunk = received("ACK\x01\x02 more");
-    Receive cut = received("CUT");
-    Receive cut4 = received("CUTX");
-    Receive na = received("NA");
-    EXPECT_TRUE(isNak(nakJunk.bytes, nakJunk.count));
-    EXPECT_FALSE(isAck(nakJunk.bytes, nakJunk.count));
-    EXPECT_TRUE(isAck(ackJunk.bytes, ackJunk.count));
-    EXPECT_FALSE(isNak(ackJunk.bytes, ackJunk.count));
-    EXPECT_TRUE(isCut(cut.bytes, cut.count));
-    EXPECT_FALSE(isCut(cut4.bytes, cut4.count));
-    EXPECT_FALSE(isNak(na.bytes, na.count));
+    EXPECT_TRUE(recognized(isNak, "NAKxyz"));
+    EXPECT_FALSE(recognized(isAck, "NAKxyz"));
+    EXPECT_TRUE(recognized(isAck, "ACK\x01\x02 more"));
+    EXPECT_FALSE(recognized(isNak, "ACK\x01\x02 more"));
+    EXPECT_TRUE(recognized(isCut, "CUT"));
+    EXPECT_FALSE(recognized(isCut, "CUTX"));
+    EXPECT_FALSE(recognized(isNak, "NA"));
     // A zero inside the receive shortens the text: "CUT" then a zero byte is still the 3-byte text "CUT".
-    Receive cutZero = received(std::string("CUT\0\0", 5));
-    EXPECT_TRUE(isCut(cutZero.bytes, cutZero.count));
+    EXPECT_TRUE(recognized(isCut, std::string("CUT\0\0", 5)));
 }
 
 TEST(WireMessageTest, RequestLengthBoundaries)
 {
-    EXPECT_FALSE(pathRequest("DDC:", "DD"));
-    EXPECT_TRUE(pathRequest("DDC:\\", "DD"));
-    EXPECT_FALSE(pathRequest("DDC:\\", "FD"));
-    EXPECT_TRUE(pathRequest("FCC:\\a", "FC"));
+    EXPECT_FALSE(recognized(isPathRequest, "DDC:", "DD"));
+    EXPECT_TRUE(recognized(isPathRequest, "DDC:\\", "DD"));
+    EXPECT_FALSE(recognized(isPathRequest, "DDC:\\", "FD"));
+    EXPECT_TRUE(recognized(isPathRequest, "FCC:\\a", "FC"));
     // The text length, not the receive count, decides.
-    EXPECT_FALSE(pathRequest(std::string("FDC:\0xyz", 8), "FD"));
+    EXPECT_FALSE(recognized(isPathRequest, std::string("FDC:\0xyz", 8), "FD"));
 
-    Receive cd2 = received("CD");
-    Receive cd3 = received("CDx");
-    Receive dd3 = received("DDx");
-    EXPECT_FALSE(isFolderRequest(cd2.bytes, cd2.count));
-    EXPECT_TRUE(isFolderRequest(cd3.bytes, cd3.count));
-    EXPECT_FALSE(isFolderRequest(dd3.bytes, dd3.count));
+    EXPECT_FALSE(recognized(isFolderRequest, "CD"));
+    EXPECT_TRUE(recognized(isFolderRequest, "CDx"));
+    EXPECT_FALSE(recognized(isFolderRequest, "DDx"));
 }
 
 TEST(WireMessageTest, RequestPathIsCopiedOnlyWhenAPathHoldsIt)
@@ -99,45 +92,36 @@ TEST(WireMessageTest, RequestPathIsCopiedOnlyWhenAPathHoldsIt)
 
 TEST(WireMessageTest, DirRecordAndTerminator)
 {
-    Receive len11 = received("DR000000,,,");
-    Receive len12 = received("DR000000,,,8");
-    EXPECT_FALSE(isDirRecord(len11.bytes, len11.count));
-    EXPECT_TRUE(isDirRecord(len12.bytes, len12.count));
+    EXPECT_FALSE(recognized(isDirRecord, "DR000000,,,"));
+    EXPECT_TRUE(recognized(isDirRecord, "DR000000,,,8"));
 
-    Receive end = received("DR999999");
-    Receive endMore = received("DR999999garbage,,,8");
-    Receive notEnd = received("DR99999");
-    EXPECT_TRUE(isDirEnd(end.bytes, end.count));
-    EXPECT_TRUE(isDirEnd(endMore.bytes, endMore.count));
-    EXPECT_FALSE(isDirEnd(notEnd.bytes, notEnd.count));
-    EXPECT_FALSE(isDirEnd(len12.bytes, len12.count));
+    EXPECT_TRUE(recognized(isDirEnd, "DR999999"));
+    EXPECT_TRUE(recognized(isDirEnd, "DR999999garbage,,,8"));
+    EXPECT_FALSE(recognized(isDirEnd, "DR99999"));
+    EXPECT_FALSE(recognized(isDirEnd, "DR000000,,,8"));
 }
 
 TEST(WireMessageTest, BlocksStopTagsAndTrailers)
 {
-    Receive empty = received("FR000007");
-    EXPECT_TRUE(isBlock(empty.bytes, empty.count, BlockKind::FR));
-    EXPECT_FALSE(isStopTag(empty.bytes, empty.count, BlockKind::FR));
-    EXPECT_FALSE(isTrailer(empty.bytes, empty.count, BlockKind::FR));
-    EXPECT_FALSE(isBlock(empty.bytes, empty.count, BlockKind::FB));
-    EXPECT_EQ(empty.count - BlockHeaderBytes, 0);
+    const std::string empty = "FR000007";
+    EXPECT_TRUE(recognized(isBlock, empty, BlockKind::FR));
+    EXPECT_FALSE(recognized(isStopTag, empty, BlockKind::FR));
+    EXPECT_FALSE(recognized(isTrailer, empty, BlockKind::FR));
+    EXPECT_FALSE(recognized(isBlock, empty, BlockKind::FB));
+    EXPECT_EQ(static_cast<int>(empty.size()) - BlockHeaderBytes, 0);
 
-    Receive seven = received("FR00000");
-    EXPECT_FALSE(isBlock(seven.bytes, seven.count, BlockKind::FR));
+    EXPECT_FALSE(recognized(isBlock, "FR00000", BlockKind::FR));
 
-    Receive stopFr = received("FRDTSTOP");
-    Receive stopFb = received("FBDTSTOP");
-    EXPECT_TRUE(isStopTag(stopFr.bytes, stopFr.count, BlockKind::FR));
-    EXPECT_FALSE(isStopTag(stopFr.bytes, stopFr.count, BlockKind::FB));
-    EXPECT_TRUE(isStopTag(stopFb.bytes, stopFb.count, BlockKind::FB));
+    EXPECT_TRUE(recognized(isStopTag, "FRDTSTOP", BlockKind::FR));
+    EXPECT_FALSE(recognized(isStopTag, "FRDTSTOP", BlockKind::FB));
+    EXPECT_TRUE(recognized(isStopTag, "FBDTSTOP", BlockKind::FB));
 
-    Receive trailer = received(std::string("FB999999") + std::string(24, '\0'));
-    EXPECT_TRUE(isTrailer(trailer.bytes, trailer.count, BlockKind::FB));
-    EXPECT_FALSE(isTrailer(trailer.bytes, trailer.count, BlockKind::FR));
+    const std::string trailer = std::string("FB999999") + std::string(24, '\0');
+    EXPECT_TRUE(recognized(isTrailer, trailer, BlockKind::FB));
+    EXPECT_FALSE(recognized(isTrailer, trailer, BlockKind::FR));
 
     // Binary data with zero bytes is a block by its receive count, not its text length.
-    Receive binary = received(std::string("FB000001\0\0\0", 11));
-    EXPECT_TRUE(isBlock(binary.bytes, binary.count, BlockKind::FB));
+    EXPECT_TRUE(recognized(isBlock, std::string("FB000001\0\0\0", 11), BlockKind::FB));
 }
 
 TEST(WireMessageTest, SixDigitNumberReadsLikeAtoi)
@@ -198,8 +182,7 @@ TEST(WireMessageTest, TrailerLayoutAndTimeRoundTrip)
     EXPECT_EQ(memcmp(out + 16, accessBytes, 8), 0);
     EXPECT_EQ(out[32], 0xdd);
 
-    Receive trailer = received(std::string(reinterpret_cast<char *>(out), 32));
-    EXPECT_TRUE(isTrailer(trailer.bytes, trailer.count, BlockKind::FR));
+    EXPECT_TRUE(recognized(isTrailer, std::string(reinterpret_cast<char *>(out), 32), BlockKind::FR));
     FILETIME back[3] = {getFileTime(out + 8), getFileTime(out + 16), getFileTime(out + 24)};
     const FILETIME sent[3] = {creation, access, write};
     for (int i = 0; i < 3; i++) {

@@ -21,24 +21,14 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-std::string quote(const std::wstring &path)
-{
-    return "\"" + narrow(path) + "\"";
-}
-
 // Waits for each prefix in turn; on a miss prints the host's last lines.
 bool sawSequence(HostProcess *host, const char *who, const std::vector<std::string> &prefixes, int ms)
 {
-    for (const std::string &prefix : prefixes) {
-        if (host->waitFor(prefix, ms))
-            continue;
-        fprintf(stderr, "%s: no \"%s\" within %d ms; last lines:\n", who, prefix.c_str(), ms);
-        std::vector<std::string> lines = host->history();
-        for (size_t i = lines.size() > 20 ? lines.size() - 20 : 0; i < lines.size(); i++)
-            fprintf(stderr, "  %s\n", lines[i].c_str());
-        return false;
-    }
-    return true;
+    std::string why;
+    if (waitForSequence(host, prefixes, ms, &why))
+        return true;
+    fprintf(stderr, "%s: %s\n", who, why.c_str());
+    return false;
 }
 
 // Message boxes are failures the hosts answered on their own: a transfer that showed one did not go cleanly.
@@ -93,7 +83,7 @@ bool timeListings(HostProcess *client, const std::wstring &folder, int entries, 
     std::vector<double> ms;
     for (int round = 0; round < rounds; round++) {
         Clock::time_point start = Clock::now();
-        if (!client->send("dir " + quote(folder)) ||
+        if (!client->send("dir " + quotedPath(folder)) ||
             !sawSequence(client, "client", {"CLEAR", "STATE CallDIR"}, 10000))
             return false;
         int rows = 0;
@@ -170,11 +160,13 @@ int run(double megabytes, int entries, int rounds)
             // Generous: some ten times what a round trip costs here, per block.
             int timeoutMs = 30000 + static_cast<int>(bytes / 1000) * 5;
             std::wstring pushed = serverFolder + L"\\bench.bin";
-            bool ok = timeCopy(&client, &server, "push", "push " + quote(source) + " " + quote(serverFolder),
-                               "CallCopyTO", "RequestCopyTO", bytes, timeoutMs) &&
+            std::string pushCommand = "push " + quotedPath(source) + " " + quotedPath(serverFolder);
+            std::string pullCommand = "pull " + quotedPath(pushed) + " " + quotedPath(backFolder);
+            bool ok = timeCopy(&client, &server, "push", pushCommand, "CallCopyTO", "RequestCopyTO", bytes,
+                               timeoutMs) &&
                       sameFile(source, pushed, "push") &&
-                      timeCopy(&client, &server, "pull", "pull " + quote(pushed) + " " + quote(backFolder),
-                               "CallCopyFrom", "RequestCopyFrom", bytes, timeoutMs) &&
+                      timeCopy(&client, &server, "pull", pullCommand, "CallCopyFrom", "RequestCopyFrom", bytes,
+                               timeoutMs) &&
                       sameFile(source, backFolder + L"\\bench.bin", "pull") &&
                       timeListings(&client, listFolder, entries, rounds);
             bool boxes = reportBoxes(&server, "server");

@@ -282,12 +282,14 @@ void runCommand(HWND window, const std::wstring &line)
         requestPeerDir();
         return;
     }
-    if (verb == L"push" && words.size() == 3) {
-        std::wstring target = joinPath(words[2], lastName(words[1]));
-        if (!fitsPath(words[1]) || !fitsPath(target)) {
-            emit(refused);
-            return;
-        }
+    // push and pull: words[1] is the source file, words[2] the folder that takes a file of the same name.
+    bool copy = (verb == L"push" || verb == L"pull") && words.size() == 3;
+    std::wstring target = copy ? joinPath(words[2], lastName(words[1])) : std::wstring();
+    if (copy && (!fitsPath(words[1]) || !fitsPath(target))) {
+        emit(refused);
+        return;
+    }
+    if (copy && verb == L"push") {
         memset(AppState.sendSourcePath, 0, sizeof(AppState.sendSourcePath));
         wcsncpy(AppState.sendSourcePath, words[1].c_str(), COUNTOF(AppState.sendSourcePath) - 1);
         AppState.blockCount = 0;
@@ -296,12 +298,7 @@ void runCommand(HWND window, const std::wstring &line)
         sendPathRequest("FD", target);
         return;
     }
-    if (verb == L"pull" && words.size() == 3) {
-        std::wstring target = joinPath(words[2], lastName(words[1]));
-        if (!fitsPath(words[1]) || !fitsPath(target)) {
-            emit(refused);
-            return;
-        }
+    if (copy && verb == L"pull") {
         memset(AppState.pullTargetA, 0, sizeof(AppState.pullTargetA));
         wideToAnsi(target.c_str(), -1, AppState.pullTargetA, COUNTOF(AppState.pullTargetA));
         AppState.stopRequest = StopRequest::None;

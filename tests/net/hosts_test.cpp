@@ -10,26 +10,14 @@
 
 namespace {
 
-std::string quote(const std::wstring &path)
-{
-    return "\"" + narrow(path) + "\"";
-}
-
-// Waits for each prefix in turn; other lines in between are passed over. On a miss, reports the host's last lines.
+// Waits for each prefix in turn; a miss is a failure that shows the host's last lines.
 bool sawSequence(HostProcess *host, const char *who, const std::vector<std::string> &prefixes, int ms = 10000)
 {
-    for (const std::string &prefix : prefixes) {
-        std::string line;
-        if (!host->waitFor(prefix, ms, &line)) {
-            std::string seen;
-            std::vector<std::string> lines = host->history();
-            for (size_t i = lines.size() > 40 ? lines.size() - 40 : 0; i < lines.size(); i++)
-                seen += "\n  " + lines[i];
-            ADD_FAILURE() << who << ": no \"" << prefix << "\"; last lines:" << seen;
-            return false;
-        }
-    }
-    return true;
+    std::string why;
+    if (waitForSequence(host, prefixes, ms, &why))
+        return true;
+    ADD_FAILURE() << who << ": " << why;
+    return false;
 }
 
 bool setLastWrite(const std::wstring &path, const FILETIME &written)
@@ -89,12 +77,27 @@ protected:
                                 {"STATE CallDIR", "STATE Waiting", "STATE RequestDIR", "STATE Waiting"}));
     }
 
+    // One host runs "push|pull file folder"; the asker goes through Call..., the other through Request..., and
+    // both back to Waiting.
+    void copyWith(bool clientAsks, const std::string &verb, const std::wstring &file, const std::wstring &into)
+    {
+        SCOPED_TRACE(verb + " " + narrow(file));
+        HostProcess &asker = clientAsks ? client : server;
+        HostProcess &other = clientAsks ? server : client;
+        const char *askerName = clientAsks ? "client" : "server";
+        const char *otherName = clientAsks ? "server" : "client";
+        std::string direction = verb == "push" ? "CopyTO" : "CopyFrom";
+        ASSERT_TRUE(asker.send(verb + " " + quotedPath(file) + " " + quotedPath(into)));
+        ASSERT_TRUE(sawSequence(&asker, askerName, {"STATE Call" + direction, "STATE Waiting"}));
+        ASSERT_TRUE(sawSequence(&other, otherName, {"STATE Request" + direction, "STATE Waiting"}));
+    }
+
     // Writes a file of random bytes with a known last-write time.
     std::wstring makeFile(const std::wstring &folder, const std::wstring &name, size_t size, unsigned seed)
     {
         std::wstring path = folder + L"\\" + name;
         EXPECT_TRUE(writeFileBytes(path, randomBytes(size, seed)));
-        EXPECT_TRUE(setLastWrite(path, fileTimeOf(2015 + static_cast<int>(seed % 8), 1 + seed % 12, 3, 4, 5)));
+        EXPECT_TRUE(setLastWrite(path, utcFileTime(2015 + static_cast<int>(seed % 8), 1 + seed % 12, 3, 4, 5)));
         return path;
     }
 
@@ -116,7 +119,7 @@ TEST_F(HostsTest, ListPushPullBothWaysAndCut)
     ASSERT_NO_FATAL_FAILURE(connectHosts());
 
     // The server's folder as the client's peer pane shows it.
-    ASSERT_TRUE(client.send("dir " + quote(serverFolder)));
+    ASSERT_TRUE(client.send("dir " + quotedPath(serverFolder)));
     ASSERT_TRUE(sawSequence(&client, "client", {"CLEAR", "STATE CallDIR"}));
     std::map<std::string, std::string> rows;
     std::string line;
@@ -137,36 +140,27 @@ TEST_F(HostsTest, ListPushPullBothWaysAndCut)
     EXPECT_NE(std::string::npos, rows["s1001.bin"].find("|1001|")) << rows["s1001.bin"];
 
     // Client pushes to the server, then pulls from it.
-    for (size_t i = 0; i < COUNTOF(sizes); i++) {
-        SCOPED_TRACE("push " + narrow(clientFiles[i]));
-        ASSERT_TRUE(client.send("push " + quote(clientFiles[i]) + " " + quote(serverFolder)));
-        ASSERT_TRUE(sawSequence(&client, "client", {"STATE CallCopyTO", "STATE Waiting"}));
-        ASSERT_TRUE(sawSequence(&server, "server", {"STATE RequestCopyTO", "STATE Waiting"}));
-        expectSameFile(clientFiles[i], serverFolder + clientFiles[i].substr(clientFolder.size()));
+    for (const std::wstring &file : clientFiles) {
+        ASSERT_NO_FATAL_FAILURE(copyWith(true, "push", file, serverFolder));
+        expectSameFile(file, serverFolder + file.substr(clientFolder.size()));
     }
-    for (size_t i = 0; i < COUNTOF(sizes); i++) {
-        SCOPED_TRACE("pull " + narrow(serverFiles[i]));
-        ASSERT_TRUE(client.send("pull " + quote(serverFiles[i]) + " " + quote(clientFolder)));
-        ASSERT_TRUE(sawSequence(&client, "client", {"STATE CallCopyFrom", "STATE Waiting"}));
-        ASSERT_TRUE(sawSequence(&server, "server", {"STATE RequestCopyFrom", "STATE Waiting"}));
-        expectSameFile(serverFiles[i], clientFolder + serverFiles[i].substr(serverFolder.size()));
+    for (const std::wstring &file : serverFiles) {
+        ASSERT_NO_FATAL_FAILURE(copyWith(true, "pull", file, clientFolder));
+        expectSameFile(file, clientFolder + file.substr(serverFolder.size()));
     }
 
     // The other way: the server asks, its answers reach the client in slot 0.
     std::wstring fromServer = makeFile(serverFolder, L"from_server.dat", 2500, 21);
-    ASSERT_TRUE(server.send("push " + quote(fromServer) + " " + quote(clientFolder)));
-    ASSERT_TRUE(sawSequence(&server, "server", {"STATE CallCopyTO", "STATE Waiting"}));
-    ASSERT_TRUE(sawSequence(&client, "client", {"STATE RequestCopyTO", "STATE Waiting"}));
+    ASSERT_NO_FATAL_FAILURE(copyWith(false, "push", fromServer, clientFolder));
     expectSameFile(fromServer, clientFolder + L"\\from_server.dat");
 
-    ASSERT_TRUE(client.send("mkdir " + quote(serverFolder + L"\\made")));
+    ASSERT_TRUE(client.send("mkdir " + quotedPath(serverFolder + L"\\made")));
     ASSERT_TRUE(sawSequence(&client, "client", {"STATE FolderTO", "STATE Waiting"}));
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY),
               GetFileAttributesW((serverFolder + L"\\made").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     ASSERT_TRUE(sawSequence(&client, "client", {"STATE Waiting"}, 5000));  // the listing that follows the new folder
 
-    ASSERT_TRUE(server.send("pull " + quote(clientFiles[3]) + " " + quote(serverFolder + L"\\made")));
-    ASSERT_TRUE(sawSequence(&server, "server", {"STATE CallCopyFrom", "STATE Waiting"}));
+    ASSERT_NO_FATAL_FAILURE(copyWith(false, "pull", clientFiles[3], serverFolder + L"\\made"));
     expectSameFile(clientFiles[3], serverFolder + L"\\made" + clientFiles[3].substr(clientFolder.size()));
 
     // No temporary file left on either side.
@@ -184,10 +178,10 @@ TEST_F(HostsTest, ListPushPullBothWaysAndCut)
     ASSERT_TRUE(sawSequence(&server, "server", {"CLOSED"}, 5000));
     EXPECT_EQ(0, client.end());
     EXPECT_EQ(0, server.end());
-    for (const std::string &boxLine : server.history())
-        EXPECT_NE(0u, boxLine.rfind("BOX ", 0)) << boxLine;
-    for (const std::string &boxLine : client.history())
-        EXPECT_NE(0u, boxLine.rfind("BOX ", 0)) << boxLine;
+    for (HostProcess *host : {&server, &client}) {
+        for (const std::string &boxLine : host->history())
+            EXPECT_NE(0u, boxLine.rfind("BOX ", 0)) << boxLine;
+    }
 }
 
 TEST_F(HostsTest, ClientSeesServerGoAwayWithoutCut)
@@ -210,16 +204,14 @@ TEST_F(HostsTest, ServerGoneMidPullLeavesClientClean)
     std::wstring target = clientFolder + L"\\big.bin";
     ASSERT_TRUE(writeFileBytes(target, "keep me"));
     ASSERT_NO_FATAL_FAILURE(connectHosts());
-    ASSERT_TRUE(client.send("pull " + quote(big) + " " + quote(clientFolder)));
+    ASSERT_TRUE(client.send("pull " + quotedPath(big) + " " + quotedPath(clientFolder)));
     ASSERT_TRUE(sawSequence(&client, "client", {"STATE CallCopyFrom"}));
     ASSERT_TRUE(sawSequence(&server, "server", {"STATE RequestCopyFrom"}));
     // Killed in the middle: no "CUT", no orderly close of anything.
     Sleep(100);
     TerminateProcess(server.process, 9);
     ASSERT_TRUE(sawSequence(&client, "client", {"STATE Waiting", "CLOSED"}, 15000));
-    std::string kept;
-    ASSERT_TRUE(readFileBytes(target, &kept));
-    EXPECT_EQ("keep me", kept);
+    expectFileBytes(target, "keep me");
     EXPECT_FALSE(fileExists(clientFolder + L"\\big.$TEMP"));
 }
 

@@ -18,21 +18,26 @@
 
 namespace {
 
-bool hasBox(const wchar_t *caption)
-{
-    for (const RecordedBox &box : recordedBoxes()) {
-        if (box.caption == caption)
-            return true;
-    }
-    return false;
-}
-
 int labelCount(const std::wstring &text)
 {
     int count = 0;
     for (const std::wstring &label : netUiSnapshot().linkLabels)
         count += label == text;
     return count;
+}
+
+DWORD handleCount()
+{
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+}
+
+// A listener on 127.0.0.1 at the port the link will use.
+SOCKET listenOnLinkPort()
+{
+    int port = AppState.port;
+    return listenLoopback(&port);
 }
 
 uint64_t processCpu100ns()
@@ -85,6 +90,24 @@ protected:
     bool stateBecomes(TransferState state, int ms = 3000)
     {
         return pumpUntil([state] { return AppState.transferState == state; }, ms);
+    }
+
+    // A client connects to the open server, which then counts clientsAfter clients.
+    void connectPeer(SOCKET *client, int clientsAfter = 1)
+    {
+        *client = connectTo(AppState.port);
+        ASSERT_NE(INVALID_SOCKET, *client);
+        ASSERT_TRUE(clientsBecome(clientsAfter));
+    }
+
+    // The client starts a push to targetA and has its block 0 acknowledged.
+    void pushFirstBlock(SOCKET client, const std::string &targetA, unsigned seed)
+    {
+        SCOPED_TRACE("pushFirstBlock");
+        ASSERT_TRUE(sendText(client, "FD" + targetA));
+        ASSERT_EQ("ACK", receiveMessage(client, 3000));
+        ASSERT_TRUE(sendText(client, "FR000000" + randomBytes(1000, seed)));
+        ASSERT_EQ("ACK", receiveMessage(client, 3000));
     }
 
     HWND window = nullptr;
@@ -142,13 +165,8 @@ TEST_F(LinkTest, ConnectWhereNothingListensShowsConnectError)
 
 TEST_F(LinkTest, PortInUseShowsBindErrorAndCloseOfClosedSocketShowsCloseError)
 {
-    SOCKET blocker = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(AppState.port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, bind(blocker, reinterpret_cast<sockaddr *>(&address), sizeof(address)));
-    ASSERT_EQ(0, listen(blocker, 1));
+    SOCKET blocker = listenOnLinkPort();
+    ASSERT_NE(INVALID_SOCKET, blocker);
 
     AppState.mode = ConnectionMode::Server;
     EXPECT_FALSE(openServer(window));
@@ -196,13 +214,8 @@ protected:
     void SetUp() override
     {
         LinkTest::SetUp();
-        listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<u_short>(AppState.port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)));
-        ASSERT_EQ(0, listen(listener, 3));
+        listener = listenOnLinkPort();
+        ASSERT_NE(INVALID_SOCKET, listener);
         AppState.mode = ConnectionMode::Client;
         AppState.ip[0] = 127;
         AppState.ip[3] = 1;
@@ -285,9 +298,7 @@ TEST_F(ClientLinkTest, ServerResetMidPullLeavesNoTemporaryFileAndTargetUnchanged
     EXPECT_EQ(TransferState::Waiting, AppState.transferState);
     EXPECT_NE(FileIoState::Open, AppState.fileState);
     EXPECT_FALSE(fileExists(temporary));
-    std::string kept;
-    ASSERT_TRUE(readFileBytes(target, &kept));
-    EXPECT_EQ("old content", kept);
+    expectFileBytes(target, "old content");
 
     closeLink(window);
     EXPECT_EQ(0, AppState.linkOpen);
@@ -329,9 +340,8 @@ TEST_F(ClientLinkTest, WrongModeShowsItsBoxAtEveryPassWithoutOwner)
 TEST_F(LinkTest, ServerShowsArrivalAndDepartureAndSlotFields)
 {
     openAsServer();
-    SOCKET client = connectTo(AppState.port);
-    ASSERT_NE(INVALID_SOCKET, client);
-    ASSERT_TRUE(clientsBecome(1));
+    SOCKET client;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
     ASSERT_TRUE(pumpUntil([] { return AppState.peerPresent == 1; }, 2000));
     EXPECT_EQ(1, labelCount(L"Server:Conection:[127,0,0,1]"));
     EXPECT_STREQ("[127,0,0,1]", AppState.peerHostNameA);
@@ -353,7 +363,7 @@ TEST_F(LinkTest, ServerShowsArrivalAndDepartureAndSlotFields)
     EXPECT_EQ(0, AppState.serverAskedPeerDir);
     EXPECT_EQ(1, netUiSnapshot().clears);
     EXPECT_EQ(INVALID_SOCKET, AppState.clientSlots[0]);
-    EXPECT_FALSE(hasBox(L"select_Error"));
+    EXPECT_EQ(0, boxesCaptioned(L"select_Error"));
 }
 
 TEST_F(LinkTest, EleventhClientIsClosedAtOnceAndCloseDisconnectsTheTen)
@@ -449,8 +459,8 @@ TEST_F(LinkTest, ClientResetMidListingFreesSlotWithoutSpinningAndNextClientIsSer
     for (int i = 0; i < 30; i++)
         ASSERT_TRUE(writeFileBytes(folder + L"\\entry" + std::to_wstring(i) + L".txt", "x"));
     openAsServer();
-    SOCKET client = connectTo(AppState.port);
-    ASSERT_TRUE(clientsBecome(1));
+    SOCKET client;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
     ASSERT_TRUE(sendText(client, "DD" + folderA));
     std::string row = receiveMessage(client, 3000);
     ASSERT_EQ(0u, row.rfind("DR000000", 0));
@@ -468,26 +478,23 @@ TEST_F(LinkTest, ClientResetMidListingFreesSlotWithoutSpinningAndNextClientIsSer
     EXPECT_LT(used, 4000000u) << "CPU over two idle seconds: " << used / 10000 << " ms";
     EXPECT_EQ(1, labelCount(L"Server:CutOFF:[127,0,0,1]"));
 
-    SOCKET next = connectTo(AppState.port);
-    ASSERT_TRUE(clientsBecome(1));
+    SOCKET next;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&next));
     std::vector<std::string> rows;
     std::string why;
     ASSERT_TRUE(peerListing(next, folderA, &rows, &why)) << why;
     EXPECT_EQ(32u, rows.size());  // ".", ".." and the 30 files
     closesocket(next);
-    EXPECT_FALSE(hasBox(L"select_Error"));
+    EXPECT_EQ(0, boxesCaptioned(L"select_Error"));
 }
 
 TEST_F(LinkTest, ClientResetMidPushLeavesNoTemporaryFileAndNextPushWorks)
 {
     openAsServer();
-    SOCKET client = connectTo(AppState.port);
-    ASSERT_TRUE(clientsBecome(1));
+    SOCKET client;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
     std::string targetA = folderA + "\\pushed.bin";
-    ASSERT_TRUE(sendText(client, "FD" + targetA));
-    ASSERT_EQ("ACK", receiveMessage(client, 3000));
-    ASSERT_TRUE(sendText(client, "FR000000" + randomBytes(1000, 1)));
-    ASSERT_EQ("ACK", receiveMessage(client, 3000));
+    ASSERT_NO_FATAL_FAILURE(pushFirstBlock(client, targetA, 1));
     std::wstring temporary = folder + L"\\pushed.$TEMP";
     EXPECT_TRUE(fileExists(temporary));
     EXPECT_EQ(TransferState::RequestCopyTO, AppState.transferState);
@@ -499,27 +506,22 @@ TEST_F(LinkTest, ClientResetMidPushLeavesNoTemporaryFileAndNextPushWorks)
     EXPECT_FALSE(fileExists(temporary));
     EXPECT_FALSE(fileExists(folder + L"\\pushed.bin"));
 
-    SOCKET next = connectTo(AppState.port);
-    ASSERT_TRUE(clientsBecome(1));
+    SOCKET next;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&next));
     std::string bytes = randomBytes(2500, 2);
     std::string why;
-    ASSERT_TRUE(peerPush(next, targetA, bytes, fileTimeOf(2021, 6, 1, 12, 0), &why)) << why;
+    ASSERT_TRUE(peerPush(next, targetA, bytes, utcFileTime(2021, 6, 1, 12, 0), &why)) << why;
     ASSERT_TRUE(stateBecomes(TransferState::Waiting));
-    std::string written;
-    ASSERT_TRUE(readFileBytes(folder + L"\\pushed.bin", &written));
-    EXPECT_EQ(bytes, written);
+    expectFileBytes(folder + L"\\pushed.bin", bytes);
     closesocket(next);
 }
 
 TEST_F(LinkTest, ServerClosedMidPushLeavesNoTemporaryFile)
 {
     openAsServer();
-    SOCKET client = connectTo(AppState.port);
-    ASSERT_TRUE(clientsBecome(1));
-    ASSERT_TRUE(sendText(client, "FD" + folderA + "\\half.bin"));
-    ASSERT_EQ("ACK", receiveMessage(client, 3000));
-    ASSERT_TRUE(sendText(client, "FR000000" + randomBytes(1000, 3)));
-    ASSERT_EQ("ACK", receiveMessage(client, 3000));
+    SOCKET client;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
+    ASSERT_NO_FATAL_FAILURE(pushFirstBlock(client, folderA + "\\half.bin", 3));
     ASSERT_TRUE(fileExists(folder + L"\\half.$TEMP"));
 
     closeLink(window);
@@ -535,8 +537,7 @@ TEST_F(LinkTest, ServerClosedMidPushLeavesNoTemporaryFile)
 
 TEST_F(LinkTest, HundredConnectDisconnectCyclesLeaveNoHandles)
 {
-    DWORD before = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &before);
+    DWORD before = handleCount();
     openAsServer();
     DWORD start = GetTickCount();
     for (int i = 0; i < 100; i++) {
@@ -552,8 +553,8 @@ TEST_F(LinkTest, HundredConnectDisconnectCyclesLeaveNoHandles)
     EXPECT_LT(GetTickCount() - start, 60000u);
     EXPECT_EQ(100, labelCount(L"Server:CutOFF:[127,0,0,1]"));
 
-    SOCKET client = connectTo(AppState.port);
-    ASSERT_TRUE(clientsBecome(1));
+    SOCKET client;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
     std::vector<std::string> rows;
     std::string why;
     ASSERT_TRUE(peerListing(client, folderA, &rows, &why)) << why;
@@ -562,8 +563,7 @@ TEST_F(LinkTest, HundredConnectDisconnectCyclesLeaveNoHandles)
     closeLink(window);
     EXPECT_TRUE(recordedBoxes().empty());
 
-    DWORD after = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &after);
+    DWORD after = handleCount();
     EXPECT_EQ(after, before) << before << " handles before, " << after << " after";
 }
 
@@ -572,10 +572,10 @@ TEST_F(LinkTest, SilentSecondClientDoesNotHoldUpTheServedOne)
     std::string content = randomBytes(4321, 4);
     ASSERT_TRUE(writeFileBytes(folder + L"\\source.bin", content));
     openAsServer();
-    SOCKET served = connectTo(AppState.port);
-    ASSERT_TRUE(clientsBecome(1));
-    SOCKET silent = connectTo(AppState.port);
-    ASSERT_TRUE(clientsBecome(2));
+    SOCKET served;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&served));
+    SOCKET silent;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&silent, 2));
 
     std::vector<std::string> rows;
     std::string why;
@@ -587,7 +587,7 @@ TEST_F(LinkTest, SilentSecondClientDoesNotHoldUpTheServedOne)
     ASSERT_TRUE(peerPull(served, folderA + "\\source.bin", &pulled, &written, &why)) << why;
     EXPECT_EQ(content, pulled);
     ASSERT_TRUE(stateBecomes(TransferState::Waiting));
-    ASSERT_TRUE(peerPush(served, folderA + "\\copy.bin", content, fileTimeOf(2020, 1, 2, 3, 4), &why)) << why;
+    ASSERT_TRUE(peerPush(served, folderA + "\\copy.bin", content, utcFileTime(2020, 1, 2, 3, 4), &why)) << why;
     ASSERT_TRUE(stateBecomes(TransferState::Waiting));
     std::string copied;
     ASSERT_TRUE(pumpUntil([&] { return readFileBytes(folder + L"\\copy.bin", &copied) && copied == content; }, 3000));
@@ -604,11 +604,10 @@ TEST_F(LinkTest, TenThousandRandomMessagesThenStillServesWithNoHandlesLeft)
         contents.push_back(randomBytes(static_cast<size_t>(700 * i + 1), 10 + i));
         ASSERT_TRUE(writeFileBytes(folder + L"\\f" + std::to_wstring(i), contents.back()));
     }
-    DWORD before = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &before);
+    DWORD before = handleCount();
     openAsServer();
-    SOCKET peer = connectTo(AppState.port);
-    ASSERT_TRUE(clientsBecome(1));
+    SOCKET peer;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&peer));
 
     // Answers are read and dropped on another thread so the server never blocks on a full socket.
     std::atomic<bool> stopDraining(false);
@@ -676,7 +675,7 @@ TEST_F(LinkTest, TenThousandRandomMessagesThenStillServesWithNoHandlesLeft)
     }
     ASSERT_EQ(1, countClients()) << "the flood must not have cost the client its slot";
     ASSERT_TRUE(stateBecomes(TransferState::Waiting));
-    EXPECT_FALSE(hasBox(L"select_Error"));
+    EXPECT_EQ(0, boxesCaptioned(L"select_Error"));
 
     std::vector<std::string> rows;
     std::string why;
@@ -690,13 +689,13 @@ TEST_F(LinkTest, TenThousandRandomMessagesThenStillServesWithNoHandlesLeft)
     }
     ASSERT_TRUE(stateBecomes(TransferState::Waiting));
     std::string pushed = randomBytes(2001, 99);
-    ASSERT_TRUE(peerPush(peer, folderA + "\\after.bin", pushed, fileTimeOf(2019, 5, 6, 7, 8), &why)) << why;
+    ASSERT_TRUE(peerPush(peer, folderA + "\\after.bin", pushed, utcFileTime(2019, 5, 6, 7, 8), &why)) << why;
     ASSERT_TRUE(stateBecomes(TransferState::Waiting));
     std::string pulled;
     FILETIME written = {};
     ASSERT_TRUE(peerPull(peer, folderA + "\\after.bin", &pulled, &written, &why)) << why;
     EXPECT_EQ(pushed, pulled);
-    FILETIME expected = fileTimeOf(2019, 5, 6, 7, 8);
+    FILETIME expected = utcFileTime(2019, 5, 6, 7, 8);
     EXPECT_EQ(expected.dwLowDateTime, written.dwLowDateTime);
     EXPECT_EQ(expected.dwHighDateTime, written.dwHighDateTime);
     ASSERT_TRUE(stateBecomes(TransferState::Waiting));
@@ -704,8 +703,7 @@ TEST_F(LinkTest, TenThousandRandomMessagesThenStillServesWithNoHandlesLeft)
     closesocket(peer);
     ASSERT_TRUE(clientsBecome(0));
     closeLink(window);
-    DWORD after = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &after);
+    DWORD after = handleCount();
     EXPECT_EQ(after, before) << before << " handles before, " << after << " after";
 }
 

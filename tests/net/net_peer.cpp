@@ -114,14 +114,6 @@ bool seesClosed(SOCKET s, int ms)
     return false;
 }
 
-std::string ansiPath(const std::wstring &path)
-{
-    char out[1024] = {};
-    WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, path.c_str(), -1, out, sizeof(out) - 1, nullptr,
-                        nullptr);
-    return out;
-}
-
 bool sendText(SOCKET s, const std::string &message)
 {
     return send(s, message.data(), static_cast<int>(message.size()), 0) == static_cast<int>(message.size());
@@ -228,19 +220,6 @@ std::string randomBytes(size_t count, unsigned seed)
     std::string out(count, '\0');
     for (size_t i = 0; i < count; i++)
         out[i] = static_cast<char>(generator() & 0xFF);
-    return out;
-}
-
-FILETIME fileTimeOf(int year, int month, int day, int hour, int minute)
-{
-    SYSTEMTIME system = {};
-    system.wYear = static_cast<WORD>(year);
-    system.wMonth = static_cast<WORD>(month);
-    system.wDay = static_cast<WORD>(day);
-    system.wHour = static_cast<WORD>(hour);
-    system.wMinute = static_cast<WORD>(minute);
-    FILETIME out = {};
-    SystemTimeToFileTime(&system, &out);
     return out;
 }
 

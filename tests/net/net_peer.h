@@ -24,7 +24,6 @@ void resetSocket(SOCKET s);
 // True when the peer closes or resets the connection within ms.
 bool seesClosed(SOCKET s, int ms);
 
-std::string ansiPath(const std::wstring &path);
 bool sendText(SOCKET s, const std::string &message);
 
 // As requester, over s: a listing of folderA (rows without the terminator), a push of bytes to targetA with the
@@ -38,5 +37,4 @@ bool peerPull(SOCKET s, const std::string &sourceA, std::string *bytes, FILETIME
 bool answerServerListing(SOCKET s, std::string *why);
 
 std::string randomBytes(size_t count, unsigned seed);
-FILETIME fileTimeOf(int year, int month, int day, int hour, int minute);
 bool lastWriteTime(const std::wstring &path, FILETIME *written);

@@ -58,12 +58,9 @@ TEST_F(SettingsFileTest, DefaultsWithoutAFileAndFirstSaveCreatesAllKeys)
     EXPECT_FALSE(fileExists(ini));
 
     saveSettings();
-    std::string bytes;
-    ASSERT_TRUE(readFileBytes(ini, &bytes));
-    ASSERT_GE(bytes.size(), 2u);
-    EXPECT_EQ(bytes.substr(0, 2), std::string("\xFF\xFE", 2)) << "a new file is UTF-16";
-    std::wstring text((bytes.size() - 2) / 2, L'\0');
-    memcpy(&text[0], bytes.data() + 2, text.size() * 2);
+    std::wstring text = readUtf16File(ini);
+    ASSERT_FALSE(text.empty()) << "unreadable";
+    ASSERT_NE(text, NoByteOrderMark) << "a new file is UTF-16";
     const wchar_t *lines[] = {L"[Parcelwight_setting]", L"currentdirectory_r=C:\\", L"currentdirectory_w=C:\\",
                               L"ip_mode=0", L"port_no=1050", L"ip_no1=192", L"ip_no2=138", L"ip_no3=1",
                               L"ip_no4=31", L"sendreadmonitor_on=0"};

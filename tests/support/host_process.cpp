@@ -1,6 +1,8 @@
 // host_process.cpp: starting pw_host.exe with pipes for its stdin and stdout, and reading its lines.
 #include "tests/support/host_process.h"
 
+#include "tests/support/test_support.h"
+
 #include <chrono>
 
 std::wstring hostExecutablePath()
@@ -218,6 +220,27 @@ int HostProcess::end(int timeoutMs)
     CloseHandle(process);
     process = nullptr;
     return static_cast<int>(code);
+}
+
+bool waitForSequence(HostProcess *host, const std::vector<std::string> &prefixes, int timeoutMs, std::string *why)
+{
+    for (const std::string &prefix : prefixes) {
+        if (host->waitFor(prefix, timeoutMs))
+            continue;
+        std::string seen = "no \"" + prefix + "\" within " + std::to_string(timeoutMs) + " ms; last lines:";
+        std::vector<std::string> lines = host->history();
+        for (size_t i = lines.size() > 30 ? lines.size() - 30 : 0; i < lines.size(); i++)
+            seen += "\n  " + lines[i];
+        if (why)
+            *why = seen;
+        return false;
+    }
+    return true;
+}
+
+std::string quotedPath(const std::wstring &path)
+{
+    return "\"" + narrow(path) + "\"";
 }
 
 static bool startHostSide(HostProcess *host, const std::vector<std::wstring> &arguments, std::string *why)

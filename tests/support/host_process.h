@@ -58,6 +58,13 @@ private:
     bool finished = false;
 };
 
+// Waits for a line starting with each prefix in turn (lines in between are passed over). On a miss, false with
+// the missing prefix and the host's last lines in *why.
+bool waitForSequence(HostProcess *host, const std::vector<std::string> &prefixes, int timeoutMs, std::string *why);
+
+// A path as one argument of a host command: UTF-8 in double quotes.
+std::string quotedPath(const std::wstring &path);
+
 // Starts a server host on port and waits for READY. SCOPED_TRACE-friendly: false with the reason in *why.
 bool startServerHost(HostProcess *host, int port, const std::wstring &folder, std::string *why = nullptr);
 bool startClientHost(HostProcess *host, int port, const std::wstring &folder, std::string *why = nullptr);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <mutex>
 
 static std::mutex boxLock;
@@ -36,6 +37,14 @@ void clearRecordedBoxes()
 {
     std::lock_guard<std::mutex> hold(boxLock);
     boxes.clear();
+}
+
+int boxesCaptioned(const std::wstring &caption)
+{
+    int count = 0;
+    for (const RecordedBox &box : recordedBoxes())
+        count += box.caption == caption ? 1 : 0;
+    return count;
 }
 
 void expectOnlyBox(HWND owner, const std::wstring &text, const std::wstring &caption, UINT flags)
@@ -102,6 +111,25 @@ bool loopbackPair(SOCKET *ours, SOCKET *theirs)
     *ours = client;
     *theirs = accepted;
     return true;
+}
+
+SOCKET listenLoopback(int *port)
+{
+    startWinsock();
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<u_short>(*port));
+    int length = sizeof(address);
+    if (listener == INVALID_SOCKET || bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0 || listen(listener, 3) != 0) {
+        if (listener != INVALID_SOCKET)
+            closesocket(listener);
+        return INVALID_SOCKET;
+    }
+    *port = ntohs(address.sin_port);
+    return listener;
 }
 
 // select's answer for s becoming readable within ms: 1 readable, 0 not, -1 error.
@@ -202,9 +230,45 @@ bool readFileBytes(const std::wstring &path, std::string *bytes)
     return true;
 }
 
+const wchar_t NoByteOrderMark[] = L"<no byte order mark>";
+
+std::wstring readUtf16File(const std::wstring &path)
+{
+    std::string bytes;
+    if (!readFileBytes(path, &bytes) || bytes.size() < 2)
+        return std::wstring();
+    if (static_cast<unsigned char>(bytes[0]) != 0xFF || static_cast<unsigned char>(bytes[1]) != 0xFE)
+        return NoByteOrderMark;
+    std::wstring text((bytes.size() - 2) / 2, L'\0');
+    memcpy(&text[0], bytes.data() + 2, text.size() * 2);
+    return text;
+}
+
+void expectFileBytes(const std::wstring &path, const std::string &want)
+{
+    SCOPED_TRACE(narrow(path));
+    std::string bytes = "<sentinel>";
+    ASSERT_TRUE(readFileBytes(path, &bytes));
+    EXPECT_EQ(bytes, want);
+}
+
 bool fileExists(const std::wstring &path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+FILETIME utcFileTime(int year, int month, int day, int hour, int minute, int second)
+{
+    SYSTEMTIME system = {};
+    system.wYear = static_cast<WORD>(year);
+    system.wMonth = static_cast<WORD>(month);
+    system.wDay = static_cast<WORD>(day);
+    system.wHour = static_cast<WORD>(hour);
+    system.wMinute = static_cast<WORD>(minute);
+    system.wSecond = static_cast<WORD>(second);
+    FILETIME out = {};
+    SystemTimeToFileTime(&system, &out);
+    return out;
 }
 
 int freeTcpPort()
@@ -215,6 +279,18 @@ int freeTcpPort()
         return 0;
     closesocket(s);
     return ntohs(address.sin_port);
+}
+
+std::string ansiPath(const std::wstring &path)
+{
+    if (path.empty())
+        return std::string();
+    int needed = WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, path.c_str(),
+                                     static_cast<int>(path.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(needed, '\0');
+    WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, path.c_str(), static_cast<int>(path.size()), &out[0],
+                        needed, nullptr, nullptr);
+    return out;
 }
 
 std::string narrow(const std::wstring &text)

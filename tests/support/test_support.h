@@ -16,6 +16,8 @@ struct RecordedBox {
 void recordBoxes(int answer = IDOK);  // installs the recorder and clears the record
 std::vector<RecordedBox> recordedBoxes();
 void clearRecordedBoxes();
+// How many recorded boxes carry this caption.
+int boxesCaptioned(const std::wstring &caption);
 // Checks that exactly one box was recorded, with this owner, text, caption and flags.
 void expectOnlyBox(HWND owner, const std::wstring &text, const std::wstring &caption, UINT flags);
 
@@ -24,6 +26,10 @@ void startWinsock();
 
 // A connected TCP pair over 127.0.0.1 (listen on port 0, connect, accept).
 bool loopbackPair(SOCKET *ours, SOCKET *theirs);
+
+// A listener on 127.0.0.1 at *port, or on a port the system picks when *port is 0 (written back);
+// INVALID_SOCKET on failure.
+SOCKET listenLoopback(int *port);
 
 // Receives one message (one recv) within timeoutMs; returns the byte count, 0 on close, -1 on timeout/error.
 int receiveWithin(SOCKET s, char *buffer, int size, int timeoutMs);
@@ -37,10 +43,22 @@ std::wstring makeTempFolder(const wchar_t *prefix = L"pw");
 void removeTree(const std::wstring &folder);
 bool writeFileBytes(const std::wstring &path, const std::string &bytes);
 bool readFileBytes(const std::wstring &path, std::string *bytes);
+// The text of a UTF-16 little-endian file after its byte order mark; "" when it cannot be read or is shorter
+// than the mark, NoByteOrderMark when it does not start with one.
+std::wstring readUtf16File(const std::wstring &path);
+extern const wchar_t NoByteOrderMark[];
+// Checks that path can be read and holds exactly want.
+void expectFileBytes(const std::wstring &path, const std::string &want);
 bool fileExists(const std::wstring &path);
+
+// A UTC date and time as a FILETIME.
+FILETIME utcFileTime(int year, int month, int day, int hour, int minute, int second = 0);
 
 // A free TCP port on 127.0.0.1.
 int freeTcpPort();
+
+// The thread's ANSI code page form of a wide path, as the wire carries it.
+std::string ansiPath(const std::wstring &path);
 
 // UTF-8 <-> wide for messages in assertions.
 std::string narrow(const std::wstring &text);
