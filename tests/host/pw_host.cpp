@@ -256,6 +256,18 @@ void runCommand(HWND window, const std::wstring &line)
         AppState.stopRequest = StopRequest::Requested;
         return;
     }
+    if (verb == L"vanish") {
+        // Dies in the middle of whatever runs, as a crashed program does: no "CUT", nothing closed in order.
+        // Windows takes a dead process's connections down at once; Wine can keep a killed process's sockets
+        // open in its server for a while, so they are shut down first to give the peer what Windows gives it.
+        for (int slot = 0; slot < ClientSlotCount; slot++) {
+            if (AppState.clientSlots[slot] != INVALID_SOCKET && AppState.clientSlots[slot] != 0)
+                shutdown(AppState.clientSlots[slot], SD_BOTH);
+        }
+        if (AppState.mode == ConnectionMode::Client)
+            shutdown(AppState.mainSocket, SD_BOTH);
+        TerminateProcess(GetCurrentProcess(), 9);
+    }
     if (!AppState.linkOpen) {
         emit(refused);
         return;
