@@ -172,3 +172,33 @@ int buildTrailer(char *out, BlockKind kind, const FILETIME &creation, const FILE
     putFileTime(times + 16, write);
     return 32;
 }
+
+// Copies bytes [from, to) of text into a cleared field; false when they do not fit with their NUL.
+static bool cutField(const char *text, int from, int to, char *field, int fieldBytes)
+{
+    memset(field, 0, fieldBytes);
+    int count = to - from;
+    if (count < 0 || count > fieldBytes - 1)
+        return false;
+    memcpy(field, text + from, count);
+    return true;
+}
+
+bool splitDirRecord(const char *text, int length, DirRecordFields *fields)
+{
+    memset(fields, 0, sizeof(*fields));
+    if (text == nullptr || length < 0)
+        return false;
+    int commas[3] = {-1, -1, -1};
+    int found = 0;
+    for (int i = 0; i < length && found < 3; i++) {
+        if (text[i] == ',')
+            commas[found++] = i;
+    }
+    if (found < 3)
+        return false;
+    return cutField(text, 0, commas[0], fields->name, COUNTOF(fields->name)) &&
+           cutField(text, commas[0] + 1, commas[1], fields->date, COUNTOF(fields->date)) &&
+           cutField(text, commas[1] + 1, commas[2], fields->size, COUNTOF(fields->size)) &&
+           cutField(text, commas[2] + 1, length, fields->type, COUNTOF(fields->type));
+}

@@ -54,3 +54,16 @@ FILETIME getFileTime(const unsigned char *in);
 
 // "FR999999"/"FB999999" and the three times: 32 bytes into out. Returns 32.
 int buildTrailer(char *out, BlockKind kind, const FILETIME &creation, const FILETIME &access, const FILETIME &write);
+
+// The four fields of a DR record body ("name,date,size,type"), split at its first three commas. Names are
+// not escaped, so a comma in a name moves the later fields along, as the peer expects.
+struct DirRecordFields {
+    char name[260];
+    char date[64];
+    char size[64];
+    char type[64];
+};
+
+// Fills fields (cleared first) from the length bytes of text. False when there are fewer than three commas,
+// or a field does not fit its buffer (possible only from a foreign peer): such a record is refused, never cut.
+bool splitDirRecord(const char *text, int length, DirRecordFields *fields);

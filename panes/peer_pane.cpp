@@ -4,6 +4,7 @@
 #include "core/app_state.h"
 #include "core/protocol_engine.h"
 #include "core/text_codec.h"
+#include "core/wire_message.h"
 #include "panes/folder_navigation.h"
 #include "resources/resource_ids.h"
 
@@ -11,53 +12,19 @@
 #include <cstdlib>
 #include <cstring>
 
-constexpr int NameBytes = PathChars;
-constexpr int FieldBytes = 64;
-
-// Copies bytes [from, to) of text into a cleared field buffer; false when they do not fit with their NUL.
-static bool cutField(const char *text, int from, int to, char *field, int fieldBytes)
-{
-    ZeroMemory(field, fieldBytes);
-    int count = to - from;
-    if (count < 0 || count > fieldBytes - 1)
-        return false;
-    memcpy(field, text + from, count);
-    return true;
-}
-
 // Runs on the network thread: every window update here is a synchronous SendMessageW.
 bool addPeerRecord(const char *text, int length)
 {
-    if (text == nullptr || length < 0)
+    DirRecordFields fields;
+    if (!splitDirRecord(text, length, &fields))
         return true;
-    int commas[3] = {-1, -1, -1};
-    int found = 0;
-    for (int i = 0; i < length && found < 3; i++) {
-        if (text[i] == ',')
-            commas[found++] = i;
-    }
-    if (found < 3)
-        return true;
-
-    // A field longer than its buffer comes only from a foreign peer: refuse the record rather than cut it.
-    char name[NameBytes];
-    char date[FieldBytes];
-    char size[FieldBytes];
-    char type[FieldBytes];
-    if (!cutField(text, 0, commas[0], name, COUNTOF(name)) ||
-        !cutField(text, commas[0] + 1, commas[1], date, COUNTOF(date)) ||
-        !cutField(text, commas[1] + 1, commas[2], size, COUNTOF(size)) ||
-        !cutField(text, commas[2] + 1, length, type, COUNTOF(type)))
-        return true;
-    int image = atoi(type);
-
-    wchar_t wideName[NameBytes] = {};
-    wchar_t wideDate[FieldBytes] = {};
-    wchar_t wideSize[FieldBytes] = {};
-    ansiToWide(name, -1, wideName, COUNTOF(wideName));
-    ansiToWide(date, -1, wideDate, COUNTOF(wideDate));
-    ansiToWide(size, -1, wideSize, COUNTOF(wideSize));
-    insertPaneRow(AppState.peerPane, AppState.lastDirIndex, wideName, image, wideDate, wideSize);
+    wchar_t wideName[COUNTOF(fields.name)] = {};
+    wchar_t wideDate[COUNTOF(fields.date)] = {};
+    wchar_t wideSize[COUNTOF(fields.size)] = {};
+    ansiToWide(fields.name, -1, wideName, COUNTOF(wideName));
+    ansiToWide(fields.date, -1, wideDate, COUNTOF(wideDate));
+    ansiToWide(fields.size, -1, wideSize, COUNTOF(wideSize));
+    insertPaneRow(AppState.peerPane, AppState.lastDirIndex, wideName, atoi(fields.type), wideDate, wideSize);
     return false;
 }
 

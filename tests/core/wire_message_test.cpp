@@ -190,3 +190,31 @@ TEST(WireMessageTest, TrailerLayoutAndTimeRoundTrip)
         EXPECT_EQ(back[i].dwHighDateTime, sent[i].dwHighDateTime) << i;
     }
 }
+
+TEST(WireMessageTest, RecordBodySplitsAtItsFirstThreeCommasAndRefusesWhatDoesNotFit)
+{
+    DirRecordFields fields;
+    const std::string withComma = "a,b.txt,2024/03/05 14:07,12K,8";
+    ASSERT_TRUE(splitDirRecord(withComma.data(), static_cast<int>(withComma.size()), &fields));
+    EXPECT_STREQ(fields.name, "a");
+    EXPECT_STREQ(fields.date, "b.txt");
+    EXPECT_STREQ(fields.size, "2024/03/05 14:07");
+    EXPECT_STREQ(fields.type, "12K,8");
+
+    const std::string drive = "d:\\,,,3";
+    ASSERT_TRUE(splitDirRecord(drive.data(), static_cast<int>(drive.size()), &fields));
+    EXPECT_STREQ(fields.name, "d:\\");
+    EXPECT_STREQ(fields.date, "");
+    EXPECT_STREQ(fields.type, "3");
+
+    // Only length bytes count: a third comma beyond them is not seen.
+    EXPECT_FALSE(splitDirRecord("x,y,z,1", 5, &fields));
+    EXPECT_FALSE(splitDirRecord("no commas", 9, &fields));
+
+    std::string longName(260, 'n');
+    std::string longType(64, '1');
+    EXPECT_TRUE(splitDirRecord((std::string(259, 'n') + ",,,1").c_str(), 263, &fields));
+    EXPECT_FALSE(splitDirRecord((longName + ",,,1").c_str(), 264, &fields));
+    EXPECT_FALSE(splitDirRecord((",,," + longType).c_str(), 67, &fields));
+    EXPECT_STREQ(fields.name, "");
+}

@@ -11,7 +11,6 @@
 
 namespace {
 
-const wchar_t CopyTitle[] = L"コピー設定画面";
 
 TEST(CopyChecks, SizeTextsAboveTheLimitAreRefused)
 {
@@ -43,31 +42,10 @@ TEST(CopyChecks, DriveNamesAndJoinedPaths)
     EXPECT_EQ(out[0], 0);
 }
 
-class CopyCommand : public TestWindowFixture {
+class CopyCommand : public CopyLinkFixture {
 protected:
-    void SetUp() override
-    {
-        TestWindowFixture::SetUp();
-        ASSERT_TRUE(loopbackPair(&ours, &theirs));
-        AppState.mode = ConnectionMode::Client;
-        AppState.mainSocket = ours;
-        AppState.linkOpen = 1;
-        wcscpy(AppState.ownFolder, L"C:\\own");
-        wcscpy(AppState.peerFolder, L"C:\\peer");
-    }
-    void TearDown() override
-    {
-        closesocket(ours);
-        closesocket(theirs);
-        TestWindowFixture::TearDown();
-    }
-    // The next copy dialog on screen.
-    HWND nextDialog(DWORD ui, int timeoutMs = 5000) { return waitForDialog(ui, CopyTitle, timeoutMs); }
     // Plays the engine's end of a transfer.
     static void finishTransfer() { AppState.transferState = TransferState::Waiting; }
-
-    SOCKET ours = INVALID_SOCKET;
-    SOCKET theirs = INVALID_SOCKET;
 };
 
 TEST_F(CopyCommand, RefusedWhileAnotherExchangeRunsOrWithNothingSelected)

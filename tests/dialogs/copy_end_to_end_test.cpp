@@ -18,7 +18,6 @@
 
 namespace {
 
-const wchar_t CopyTitle[] = L"コピー設定画面";
 
 // 2 January 2020, 03:04:05 UTC, and a day later: times no copy made now could carry by chance.
 FILETIME knownTime(int day)

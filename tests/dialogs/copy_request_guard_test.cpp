@@ -12,31 +12,8 @@
 
 namespace {
 
-const wchar_t CopyTitle[] = L"コピー設定画面";
 
-class CopyRequestGuards : public TestWindowFixture {
-protected:
-    void SetUp() override
-    {
-        TestWindowFixture::SetUp();
-        ASSERT_TRUE(loopbackPair(&ours, &theirs));
-        AppState.mode = ConnectionMode::Client;
-        AppState.mainSocket = ours;
-        AppState.linkOpen = 1;
-        wcscpy(AppState.ownFolder, L"C:\\own");
-        wcscpy(AppState.peerFolder, L"C:\\peer");
-    }
-    void TearDown() override
-    {
-        closesocket(ours);
-        closesocket(theirs);
-        TestWindowFixture::TearDown();
-    }
-    HWND nextDialog(DWORD ui, int timeoutMs = 5000) { return waitForDialog(ui, CopyTitle, timeoutMs); }
-
-    SOCKET ours = INVALID_SOCKET;
-    SOCKET theirs = INVALID_SOCKET;
-};
+class CopyRequestGuards : public CopyLinkFixture {};
 
 TEST_F(CopyRequestGuards, StartWhileThePeerRunsAnExchangeSendsNothingAndKeepsItsState)
 {

@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+const wchar_t CopyTitle[] = L"コピー設定画面";
+
 struct DialogSearch {
     const wchar_t *title;
     HWND found;

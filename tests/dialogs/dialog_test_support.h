@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/app_state.h"
+#include "tests/support/test_support.h"
 #include "tests/support/test_window.h"
 
 #include <functional>
@@ -33,3 +34,33 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
 
 // The program's message boxes, recorded.
 std::vector<std::wstring> boxTexts();
+
+// The copy dialog's title.
+extern const wchar_t CopyTitle[];
+
+// The test window, with a link whose peer end the test plays over a loopback pair (no network thread runs):
+// Client mode, link open, own folder C:\own, peer folder C:\peer.
+class CopyLinkFixture : public TestWindowFixture {
+protected:
+    void SetUp() override
+    {
+        TestWindowFixture::SetUp();
+        ASSERT_TRUE(loopbackPair(&ours, &theirs));
+        AppState.mode = ConnectionMode::Client;
+        AppState.mainSocket = ours;
+        AppState.linkOpen = 1;
+        wcscpy(AppState.ownFolder, L"C:\\own");
+        wcscpy(AppState.peerFolder, L"C:\\peer");
+    }
+    void TearDown() override
+    {
+        closesocket(ours);
+        closesocket(theirs);
+        TestWindowFixture::TearDown();
+    }
+    // The next copy dialog on screen.
+    HWND nextDialog(DWORD ui, int timeoutMs = 5000) { return waitForDialog(ui, CopyTitle, timeoutMs); }
+
+    SOCKET ours = INVALID_SOCKET;
+    SOCKET theirs = INVALID_SOCKET;
+};

@@ -19,6 +19,7 @@
 #include "core/protocol_engine.h"
 #include "core/text_codec.h"
 #include "core/ui_ops.h"
+#include "core/wire_message.h"
 #include "net/connection.h"
 #include "net/message_sender.h"
 #include "net/receive_loops.h"
@@ -129,28 +130,19 @@ bool onUiThread()
     return GetCurrentThreadId() == uiThreadId;
 }
 
-// The peer pane's reading of a record body: name, date and size before the first three commas, the type after.
+static std::string fieldUtf8(const char *field)
+{
+    return utf8(fromAnsi(field, static_cast<int>(strlen(field))));
+}
+
+// The peer pane's reading of a record body, printed instead of drawn.
 bool showRecord(const char *text, int length)
 {
-    int commas[3];
-    int found = 0;
-    for (int i = 0; i < length && found < 3; i++) {
-        if (text[i] == ',')
-            commas[found++] = i;
-    }
-    if (found < 3)
+    DirRecordFields fields;
+    if (!splitDirRecord(text, length, &fields))
         return true;
-    std::wstring name = fromAnsi(text, commas[0] < 259 ? commas[0] : 259);
-    int dateLength = commas[1] - commas[0] - 1;
-    int sizeLength = commas[2] - commas[1] - 1;
-    std::wstring date = fromAnsi(text + commas[0] + 1, dateLength < 63 ? dateLength : 63);
-    std::wstring size = fromAnsi(text + commas[1] + 1, sizeLength < 63 ? sizeLength : 63);
-    char type[64];
-    memset(type, 0, sizeof(type));
-    int typeLength = length - commas[2] - 1;
-    memcpy(type, text + commas[2] + 1, static_cast<size_t>(typeLength < 63 ? typeLength : 63));
-    emit("ROW " + std::to_string(AppState.lastDirIndex) + "|" + utf8(name) + "|" + utf8(date) + "|" + utf8(size) +
-         "|" + std::to_string(atoi(type)));
+    emit("ROW " + std::to_string(AppState.lastDirIndex) + "|" + fieldUtf8(fields.name) + "|" + fieldUtf8(fields.date) +
+         "|" + fieldUtf8(fields.size) + "|" + std::to_string(atoi(fields.type)));
     return false;
 }
 
