@@ -107,3 +107,10 @@ void writeInitialLabels(HWND window)
     SetDlgItemTextW(window, IDC_OWN_FOLDER_LABEL, AppState.ownFolder);
     SetDlgItemTextW(window, IDC_PEER_FOLDER_LABEL, AppState.peerFolder);
 }
+
+void exchangeEnded()
+{
+    HWND dialog = AppState.copyDialog;
+    if (dialog != nullptr)
+        PostMessageW(dialog, WM_EXCHANGE_ENDED, static_cast<WPARAM>(AppState.lastOutcome), 0);
+}

@@ -11,6 +11,7 @@ void resetAppState()
     static const int32_t edges[StatusParts] = {90, 140, 250, 370, 850, -1};
     memcpy(AppState.statusEdges, edges, sizeof(edges));
     AppState.peerAddressLength = sizeof(sockaddr_in);
+    AppState.livenessMs = DefaultLivenessMs;
 }
 
 const wchar_t *transferStateName(TransferState state)

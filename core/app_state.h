@@ -26,6 +26,7 @@ constexpr int TrailerNumber = 999999;     // block number of the trailer and row
 constexpr int64_t MaxFileBytes = 999997000;
 constexpr int StatusParts = 6;
 constexpr int DefaultPort = 1050;
+constexpr DWORD DefaultLivenessMs = 30000;  // silence that ends an exchange as failed
 
 enum class ConnectionMode : int32_t { Client = 0, Server = 1 };
 
@@ -47,6 +48,9 @@ enum class TransferState : int32_t {
 enum class FileIoState : int32_t { Closed = 0, Open = 1, Done = 2, Failed = 3 };
 
 enum class StopRequest : int32_t { None = 0, Requested = 1, Sent = 2 };
+
+// How the last exchange this side asked for ended, for the copy dialog and its summary.
+enum class TransferOutcome : int32_t { None = 0, Done = 1, Stopped = 2, Refused = 3, Failed = 4, LinkLost = 5 };
 
 typedef char DirTable[DirRows][DirRowBytes];
 typedef char MonitorRing[RingLines][RingLineBytes];
@@ -105,6 +109,11 @@ struct AppStateRecord {
     FileIoState fileState;
     wchar_t targetFileName[PathChars];
     wchar_t tempFileName[PathChars];
+    TransferOutcome lastOutcome;  // written by the network thread before it calls exchangeEnded
+    int64_t bytesDone;            // file bytes sent or received so far in the running transfer
+    int32_t exchangeSlot;         // Server mode: the slot whose connection the running exchange belongs to
+    DWORD livenessMs;             // an exchange that hears nothing for this long ends as failed
+    HWND copyDialog;              // the open copy dialog, told when its exchange ends; UI thread only
 
     // Traffic monitors. Written by whichever thread sends or receives; read by the monitor windows.
     int32_t monitorOn;

@@ -4,6 +4,7 @@
 
 #include "core/app_state.h"
 #include "core/dir_table.h"
+#include "core/served_folder.h"
 #include "core/file_receiver.h"
 #include "core/text_codec.h"
 #include "core/transfer_states.h"
@@ -12,6 +13,7 @@
 #include "net/message_sender.h"
 
 #include <cstring>
+#include <cwchar>
 
 static const int PathBufferBytes = 1024;
 static const UINT_PTR DisconnectTimer = 1;
@@ -31,21 +33,39 @@ void sendAck()
     sendMessage(AckMessage, 3);
 }
 
-// The path of a request in wide text. Returns its length in characters, or 0 when it is empty or longer than a
-// path may be.
-static int requestPathToWide(const char *message, int textLen, wchar_t *out, int outChars)
+bool isRequesterState(TransferState state)
+{
+    return state == TransferState::CallDIR || state == TransferState::CallCopyTO ||
+           state == TransferState::CallCopyFrom || state == TransferState::FolderTO;
+}
+
+void endExchange(TransferOutcome outcome)
+{
+    bool asked = isRequesterState(AppState.transferState);
+    abandonTransferFile();
+    AppState.stopRequest = StopRequest::None;
+    AppState.transferState = TransferState::Waiting;
+    refreshStatus();
+    if (asked) {
+        AppState.lastOutcome = outcome;
+        exchangeEnded();
+    }
+}
+
+// The path of a request in wide text, as this side serves it. Returns its length in characters, or 0 when it
+// is empty, longer than a path may be, or not to be reached by the peer.
+static int requestPathToWide(const char *message, int textLen, PeerAccess access, wchar_t *out, int outChars)
 {
     char pathA[PathBufferBytes];
     int bytes = copyRequestPath(message, textLen, pathA, COUNTOF(pathA));
     memset(out, 0, outChars * sizeof(wchar_t));
     if (bytes == 0)
         return 0;
-    int chars = ansiToWide(pathA, bytes, out, outChars);
-    if (chars <= 0) {
-        out[0] = 0;
+    if (!resolvePeerPath(pathA, bytes, access, out, outChars)) {
+        memset(out, 0, outChars * sizeof(wchar_t));
         return 0;
     }
-    return chars;
+    return static_cast<int>(wcsnlen(out, outChars));
 }
 
 static void sendDirRow(int row)
@@ -71,7 +91,7 @@ static void finishServedListing()
 static void serveDirectory(const char *message, int textLen)
 {
     wchar_t folder[PathBufferBytes];
-    int chars = requestPathToWide(message, textLen, folder, COUNTOF(folder));
+    int chars = requestPathToWide(message, textLen, PeerAccess::List, folder, COUNTOF(folder));
     if (chars == 0) {
         refuseMessage();
         return;
@@ -94,7 +114,7 @@ static void serveDirectory(const char *message, int textLen)
 static void createRequestedFolder(const char *message, int textLen)
 {
     wchar_t folder[PathBufferBytes];
-    int chars = requestPathToWide(message, textLen, folder, COUNTOF(folder));
+    int chars = requestPathToWide(message, textLen, PeerAccess::CreateFolder, folder, COUNTOF(folder));
     if (chars == 0) {
         refuseMessage();
         return;

@@ -2,8 +2,18 @@
 // the request. Runs on the network thread only.
 #pragma once
 
+#include "core/app_state.h"
+
 // Handles the message in AppState.receiveBuffer (AppState.receivedLength bytes).
 void handleMessage();
 
 // Sends "DD" + AppState.peerFolder. Does not change the transfer state; callers set CallDIR.
 void requestPeerDir();
+
+// Ends the running exchange on this side: the transfer file closed (a temporary file deleted), a pending stop
+// forgotten, back to Waiting and the status refreshed. When this side had asked, the outcome is recorded and
+// exchangeEnded is called.
+void endExchange(TransferOutcome outcome);
+
+// True in the states of the side that asked for the running exchange.
+bool isRequesterState(TransferState state);

@@ -5,6 +5,7 @@
 #include "core/app_state.h"
 #include "core/file_receiver.h"
 #include "core/file_sender.h"
+#include "core/served_folder.h"
 #include "core/text_codec.h"
 #include "core/ui_ops.h"
 #include "net/message_sender.h"
@@ -23,12 +24,15 @@ void startServedPush(const char *message, int textLen)
         refuseMessage();
         return;
     }
-    // A target whose temporary name would not fit is refused now, before any data is sent for it.
+    // A target whose temporary name would not fit is refused now, before any data is sent for it. The target
+    // is the path as this side serves it, so what was checked is what gets written.
     wchar_t target[PathChars];
     wchar_t temporary[PathChars];
     memset(target, 0, sizeof(target));
     memset(temporary, 0, sizeof(temporary));
-    if (ansiToWide(AppState.incomingTargetA, -1, target, COUNTOF(target)) <= 0 ||
+    int bytes = static_cast<int>(strnlen(AppState.incomingTargetA, COUNTOF(AppState.incomingTargetA)));
+    if (!resolvePeerPath(AppState.incomingTargetA, bytes, PeerAccess::Write, target, COUNTOF(target)) ||
+        wideToAnsi(target, -1, AppState.incomingTargetA, COUNTOF(AppState.incomingTargetA)) <= 0 ||
         !temporaryNameFor(target, temporary, COUNTOF(temporary))) {
         refuseMessage();
         return;
@@ -42,7 +46,9 @@ void startServedPull(const char *message, int textLen)
 {
     memset(AppState.sendSourcePath, 0, sizeof(AppState.sendSourcePath));
     if (!takeRequestPath(message, textLen) ||
-        ansiToWide(AppState.incomingTargetA, -1, AppState.sendSourcePath, COUNTOF(AppState.sendSourcePath)) <= 0) {
+        !resolvePeerPath(AppState.incomingTargetA,
+                         static_cast<int>(strnlen(AppState.incomingTargetA, COUNTOF(AppState.incomingTargetA))),
+                         PeerAccess::Read, AppState.sendSourcePath, COUNTOF(AppState.sendSourcePath))) {
         refuseMessage();
         return;
     }

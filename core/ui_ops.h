@@ -17,3 +17,7 @@ void clearPeerPane();
 
 // Sets the text of the link label (control 304 of the main window).
 void setLinkLabel(const wchar_t *text);
+
+// The exchange this side asked for has ended; AppState.lastOutcome says how. Never waits: the program posts
+// it to the copy dialog.
+void exchangeEnded();

@@ -71,3 +71,6 @@
 // Timers of a window.
 #define TIMER_1 1
 #define TIMER_2 2
+
+// Posted to the copy dialog when the exchange it started has ended.
+#define WM_EXCHANGE_ENDED (WM_APP + 1)

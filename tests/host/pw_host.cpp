@@ -435,6 +435,14 @@ void setLinkLabel(const wchar_t *text)
         SendMessageW(hostWindow, HostLinkLabel, 0, reinterpret_cast<LPARAM>(text ? text : L""));
 }
 
+// Posted, never waited for, as the program posts it to its copy dialog.
+void exchangeEnded()
+{
+    static const char *const names[] = {"None", "Done", "Stopped", "Refused", "Failed", "LinkLost"};
+    int outcome = static_cast<int>(AppState.lastOutcome);
+    emit(std::string("ENDED ") + (outcome >= 0 && outcome < 6 ? names[outcome] : "?"));
+}
+
 int wmain(int argc, wchar_t **argv)
 {
     InitializeCriticalSection(&outputLock);

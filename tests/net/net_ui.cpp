@@ -76,3 +76,9 @@ void setLinkLabel(const wchar_t *text)
     std::lock_guard<std::mutex> hold(uiLock);
     ui.linkLabels.push_back(text ? text : L"");
 }
+
+void exchangeEnded()
+{
+    std::lock_guard<std::mutex> hold(uiLock);
+    ui.outcomes.push_back(AppState.lastOutcome);
+}

@@ -12,6 +12,7 @@ struct NetUi {
     std::vector<std::string> peerRows;     // "<index>|<record body>"
     int clears = 0;
     std::vector<std::wstring> linkLabels;
+    std::vector<TransferOutcome> outcomes;  // AppState.lastOutcome at each exchangeEnded
 };
 
 void resetNetUi();

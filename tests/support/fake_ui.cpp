@@ -55,3 +55,9 @@ void setLinkLabel(const wchar_t *text)
     std::lock_guard<std::mutex> hold(fakeLock);
     fake.linkLabels.push_back(text ? text : L"");
 }
+
+void exchangeEnded()
+{
+    std::lock_guard<std::mutex> hold(fakeLock);
+    fake.outcomes.push_back(AppState.lastOutcome);
+}

@@ -12,6 +12,7 @@ struct FakeUi {
     int clears;                            // clearPeerPane calls
     std::vector<std::wstring> linkLabels;  // setLinkLabel texts
     bool refuseRecords;                    // addPeerRecord answers true (refused)
+    std::vector<TransferOutcome> outcomes; // AppState.lastOutcome at each exchangeEnded
 };
 
 // Clears the record (not thread-safe against a running network thread; call between exchanges).
