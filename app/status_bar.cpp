@@ -114,3 +114,9 @@ void exchangeEnded()
     if (dialog != nullptr)
         PostMessageW(dialog, WM_EXCHANGE_ENDED, static_cast<WPARAM>(AppState.lastOutcome), 0);
 }
+
+void fileArrived(const wchar_t *)
+{
+    if (AppState.mainWindow != nullptr)
+        PostMessageW(AppState.mainWindow, WM_FILE_ARRIVED, 0, 0);
+}

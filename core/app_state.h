@@ -110,6 +110,7 @@ struct AppStateRecord {
     wchar_t targetFileName[PathChars];
     wchar_t tempFileName[PathChars];
     TransferOutcome lastOutcome;  // written by the network thread before it calls exchangeEnded
+    TransferState endedState;     // the requester state that lastOutcome ended (CallDIR, CallCopyTO, ...)
     int64_t bytesDone;            // file bytes sent or received so far in the running transfer
     int32_t exchangeSlot;         // Server mode: the slot whose connection the running exchange belongs to
     DWORD livenessMs;             // an exchange that hears nothing for this long ends as failed

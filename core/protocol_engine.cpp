@@ -41,13 +41,15 @@ bool isRequesterState(TransferState state)
 
 void endExchange(TransferOutcome outcome)
 {
-    bool asked = isRequesterState(AppState.transferState);
+    TransferState ended = AppState.transferState;
+    bool asked = isRequesterState(ended);
     abandonTransferFile();
     AppState.stopRequest = StopRequest::None;
     AppState.transferState = TransferState::Waiting;
     refreshStatus();
     if (asked) {
         AppState.lastOutcome = outcome;
+        AppState.endedState = ended;
         exchangeEnded();
     }
 }

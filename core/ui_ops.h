@@ -21,3 +21,7 @@ void setLinkLabel(const wchar_t *text);
 // The exchange this side asked for has ended; AppState.lastOutcome says how. Never waits: the program posts
 // it to the copy dialog.
 void exchangeEnded();
+
+// A received file has been put in place at targetPath (wide, NUL-terminated). Never waits: the program posts
+// it to the main window, which lists its own pane again when that is the folder it shows.
+void fileArrived(const wchar_t *targetPath);

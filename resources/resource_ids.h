@@ -74,3 +74,6 @@
 
 // Posted to the copy dialog when the exchange it started has ended.
 #define WM_EXCHANGE_ENDED (WM_APP + 1)
+// Posted to the main window: a received file has arrived (wParam unused), reports wait to be shown.
+#define WM_FILE_ARRIVED (WM_APP + 2)
+#define WM_SHOW_REPORTS (WM_APP + 3)

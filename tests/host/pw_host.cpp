@@ -443,6 +443,11 @@ void exchangeEnded()
     emit(std::string("ENDED ") + (outcome >= 0 && outcome < 6 ? names[outcome] : "?"));
 }
 
+void fileArrived(const wchar_t *targetPath)
+{
+    emitWide("ARRIVED", targetPath ? targetPath : L"");
+}
+
 int wmain(int argc, wchar_t **argv)
 {
     InitializeCriticalSection(&outputLock);

@@ -82,3 +82,7 @@ void exchangeEnded()
     std::lock_guard<std::mutex> hold(uiLock);
     ui.outcomes.push_back(AppState.lastOutcome);
 }
+
+void fileArrived(const wchar_t *)
+{
+}

@@ -61,3 +61,7 @@ void exchangeEnded()
     std::lock_guard<std::mutex> hold(fakeLock);
     fake.outcomes.push_back(AppState.lastOutcome);
 }
+
+void fileArrived(const wchar_t *)
+{
+}
