@@ -24,6 +24,7 @@ constexpr int BlockHeaderBytes = 8;
 constexpr int TrailerBytes = 32;
 constexpr int TrailerNumber = 999999;     // block number of the trailer and row number of the terminator
 constexpr int64_t MaxFileBytes = 999997000;
+constexpr int FileBufferBytes = 64000;  // file I/O in pieces of 64 blocks; the wire still carries 1000 bytes a block
 constexpr int StatusParts = 6;
 constexpr int DefaultPort = 1050;
 constexpr DWORD DefaultLivenessMs = 30000;  // silence that ends an exchange as failed
@@ -115,6 +116,16 @@ struct AppStateRecord {
     int32_t exchangeSlot;         // Server mode: the slot whose connection the running exchange belongs to
     DWORD livenessMs;             // an exchange that hears nothing for this long ends as failed
     HWND copyDialog;              // the open copy dialog, told when its exchange ends; UI thread only
+    // The file side of the running transfer, network thread only: one transfer at a time, so the sender's
+    // read-ahead and the receiver's write-behind share one buffer.
+    char fileBuffer[FileBufferBytes];
+    int32_t fileBufferUsed;       // bytes held in fileBuffer
+    int32_t fileBufferPos;        // sender: the next byte to send from fileBuffer
+    int64_t fileSizeAtOpen;       // sender: the source's size when it was opened; it sends exactly this much
+    int64_t fileBytesRead;        // sender: bytes read from the source so far
+    int32_t expectedBlock;        // receiver: the block number the next block must carry
+    int32_t tempFilePending;      // receiver: a temporary file exists that must be moved or deleted
+    int32_t sendReadFailed;       // sender: the last sendStep stopped because the source could not be read
 
     // Traffic monitors. Written by whichever thread sends or receives; read by the monitor windows.
     int32_t monitorOn;

@@ -4,16 +4,13 @@
 
 #include "core/app_state.h"
 #include "core/text_codec.h"
+#include "core/ui_ops.h"
 #include "core/wire_message.h"
 
 #include <cstring>
 #include <cwchar>
 
 static const wchar_t TempSuffix[] = L".$TEMP";
-
-// True from the moment a temporary file is created until it has been moved onto its target or deleted. The
-// open transfer file may be the sender's source, which must never be deleted; this tells the two apart.
-static bool temporaryFilePending = false;
 
 bool temporaryNameFor(const wchar_t *target, wchar_t *out, int outChars)
 {
@@ -25,8 +22,15 @@ bool temporaryNameFor(const wchar_t *target, wchar_t *out, int outChars)
         length++;
     if (length == 0 || length >= PathChars)
         return false;
+    // The '.' that gives way to the suffix must lie in the file's own name: a dot in a folder's name would
+    // put the temporary file outside its folder, onto an unrelated file.
+    int nameStart = 0;
+    for (int i = 0; i < length; i++) {
+        if (target[i] == L'\\' || target[i] == L'/')
+            nameStart = i + 1;
+    }
     int cut = length;
-    for (int i = length - 1; i >= 0; i--) {
+    for (int i = length - 1; i >= nameStart; i--) {
         if (target[i] == L'.') {
             cut = i;
             break;
@@ -45,6 +49,31 @@ bool temporaryNameFor(const wchar_t *target, wchar_t *out, int outChars)
     return true;
 }
 
+// True when path names something that is there and is not a plain disk file: a folder, or a device such as
+// NUL or COM1 (which answer to any folder and any extension).
+static bool namesNonFile(const wchar_t *path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return true;
+    HANDLE probe = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (probe == INVALID_HANDLE_VALUE)
+        return false;
+    bool disk = GetFileType(probe) == FILE_TYPE_DISK;
+    CloseHandle(probe);
+    return !disk;
+}
+
+bool canReceiveInto(const wchar_t *target)
+{
+    wchar_t temporary[PathChars];
+    memset(temporary, 0, sizeof(temporary));
+    if (target == nullptr || target[0] == 0 || !temporaryNameFor(target, temporary, COUNTOF(temporary)))
+        return false;
+    return !namesNonFile(target) && !namesNonFile(temporary);
+}
+
 void abandonTransferFile()
 {
     if (AppState.fileState == FileIoState::Open) {
@@ -52,10 +81,12 @@ void abandonTransferFile()
         AppState.fileHandle = nullptr;
         AppState.fileState = FileIoState::Done;
     }
-    if (temporaryFilePending) {
+    if (AppState.tempFilePending) {
         DeleteFileW(AppState.tempFileName);
-        temporaryFilePending = false;
+        AppState.tempFilePending = 0;
     }
+    AppState.fileBufferUsed = 0;
+    AppState.fileBufferPos = 0;
 }
 
 // Fills targetFileName and tempFileName from the A target and creates the temporary file, emptied. Returns
@@ -73,45 +104,73 @@ static HANDLE createTemporaryFile(const char *targetPathA)
         return INVALID_HANDLE_VALUE;
     if (ansiToWide(targetPathA, bytes, AppState.targetFileName, COUNTOF(AppState.targetFileName)) <= 0)
         return INVALID_HANDLE_VALUE;
-    if (!temporaryNameFor(AppState.targetFileName, AppState.tempFileName, COUNTOF(AppState.tempFileName)))
+    if (!canReceiveInto(AppState.targetFileName) ||
+        !temporaryNameFor(AppState.targetFileName, AppState.tempFileName, COUNTOF(AppState.tempFileName)))
         return INVALID_HANDLE_VALUE;
-    HANDLE file = CreateFileW(AppState.tempFileName, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+    // CREATE_ALWAYS: a leftover temporary file of an earlier attempt must not lend its tail to this one.
+    HANDLE file = CreateFileW(AppState.tempFileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE || file == nullptr)
         return INVALID_HANDLE_VALUE;
-    temporaryFilePending = true;
-    // A leftover temporary file of an earlier attempt must not lend its tail to this one.
-    SetEndOfFile(file);
+    AppState.tempFilePending = 1;
+    AppState.fileBufferUsed = 0;
+    AppState.bytesDone = 0;
     return file;
 }
 
-// Gives the file the trailer's three times, closes it and moves it onto the target. A zero time (the sender
-// could not read it) leaves that time as the file has it.
-static void finishFile(HANDLE file, const char *times)
+// Writes what the buffer holds. False when the write failed; the file is then closed and marked failed.
+static bool flushBuffer()
 {
+    if (AppState.fileBufferUsed <= 0)
+        return true;
+    DWORD written = 0;
+    DWORD length = static_cast<DWORD>(AppState.fileBufferUsed);
+    AppState.fileBufferUsed = 0;
+    if (!WriteFile(AppState.fileHandle, AppState.fileBuffer, length, &written, nullptr) || written != length) {
+        CloseHandle(AppState.fileHandle);
+        AppState.fileHandle = nullptr;
+        AppState.fileState = FileIoState::Failed;
+        return false;
+    }
+    return true;
+}
+
+static void bufferBlock(const char *data, int length)
+{
+    if (length <= 0)
+        return;
+    if (AppState.fileBufferUsed + length > FileBufferBytes && !flushBuffer())
+        return;
+    memcpy(AppState.fileBuffer + AppState.fileBufferUsed, data, static_cast<size_t>(length));
+    AppState.fileBufferUsed += length;
+    AppState.bytesDone += length;
+}
+
+// Gives the file the trailer's three times, closes it and puts it in the target's place. A zero time (the
+// sender could not read it) leaves that time as the file has it. False when the target could not be replaced:
+// the old target then stays as it was and the temporary file is removed.
+static bool finishFile(HANDLE file, const char *times)
+{
+    if (!flushBuffer()) {
+        abandonTransferFile();
+        return false;
+    }
     FILETIME created = getFileTime(reinterpret_cast<const unsigned char *>(times));
-    FILETIME accessed = getFileTime(reinterpret_cast<const unsigned char *>(times + 8));
-    FILETIME written = getFileTime(reinterpret_cast<const unsigned char *>(times + 16));
+    FILETIME accessed = getFileTime(reinterpret_cast<const unsigned char *>(times + FileTimeBytes));
+    FILETIME written = getFileTime(reinterpret_cast<const unsigned char *>(times + 2 * FileTimeBytes));
     SetFileTime(file, (created.dwLowDateTime | created.dwHighDateTime) ? &created : nullptr,
                 (accessed.dwLowDateTime | accessed.dwHighDateTime) ? &accessed : nullptr,
                 (written.dwLowDateTime | written.dwHighDateTime) ? &written : nullptr);
     CloseHandle(file);
-    DeleteFileW(AppState.targetFileName);
-    MoveFileW(AppState.tempFileName, AppState.targetFileName);
-    temporaryFilePending = false;
-}
-
-static void writeBlock(const char *data, int length)
-{
-    DWORD written = 0;
-    if (length <= 0)
-        return;
-    if (!WriteFile(AppState.fileHandle, data, static_cast<DWORD>(length), &written, nullptr) ||
-        written != static_cast<DWORD>(length)) {
-        CloseHandle(AppState.fileHandle);
-        AppState.fileHandle = nullptr;
-        AppState.fileState = FileIoState::Failed;
-    }
+    AppState.fileHandle = nullptr;
+    AppState.fileState = FileIoState::Done;
+    bool replaced = MoveFileExW(AppState.tempFileName, AppState.targetFileName, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!replaced)
+        DeleteFileW(AppState.tempFileName);
+    AppState.tempFilePending = 0;
+    if (replaced)
+        fileArrived(AppState.targetFileName);
+    return replaced;
 }
 
 int writeStep(const char *targetPathA, const char *data, int length, int blockNumber)
@@ -119,20 +178,28 @@ int writeStep(const char *targetPathA, const char *data, int length, int blockNu
     if (blockNumber == TrailerNumber) {
         HANDLE file = AppState.fileHandle;
         if (AppState.fileState != FileIoState::Open) {
-            // No block 0 in this transfer: the source was empty, so the target becomes an empty file.
+            // No block 0 in this transfer: the source was empty, so the target becomes an empty file. A trailer
+            // after blocks whose file failed is no empty source, though.
+            if (AppState.expectedBlock != 0)
+                return WriteStepFailed;
             abandonTransferFile();
             file = createTemporaryFile(targetPathA);
             if (file == INVALID_HANDLE_VALUE)
-                return 0;
+                return WriteStepFailed;
         }
-        finishFile(file, data);
-        AppState.fileHandle = nullptr;
-        AppState.fileState = FileIoState::Done;
-        return 0;
+        AppState.expectedBlock = 0;
+        return finishFile(file, data) ? WriteStepFinished : WriteStepFailed;
     }
     if (blockNumber == -1) {
         abandonTransferFile();
-        return 0;
+        AppState.expectedBlock = 0;
+        return WriteStepFailed;
+    }
+    // Blocks come in order, one more each time; any other number is a broken transfer, not data to place.
+    if (blockNumber != AppState.expectedBlock) {
+        abandonTransferFile();
+        AppState.expectedBlock = 0;
+        return WriteStepFailed;
     }
     if (blockNumber == 0) {
         // Whatever an earlier transfer left open is closed (and its temporary file removed) first.
@@ -140,13 +207,18 @@ int writeStep(const char *targetPathA, const char *data, int length, int blockNu
         HANDLE file = createTemporaryFile(targetPathA);
         if (file == INVALID_HANDLE_VALUE) {
             AppState.fileState = FileIoState::Closed;
-            return 0;
+            return WriteStepFailed;
         }
         AppState.fileHandle = file;
         AppState.fileState = FileIoState::Open;
-        writeBlock(data, length);
-    } else if (blockNumber > 0 && blockNumber < TrailerNumber && AppState.fileState == FileIoState::Open) {
-        writeBlock(data, length);
     }
-    return AppState.fileState == FileIoState::Open ? 1 : 0;
+    if (AppState.fileState != FileIoState::Open)
+        return WriteStepFailed;
+    bufferBlock(data, length);
+    if (AppState.fileState != FileIoState::Open) {
+        abandonTransferFile();
+        return WriteStepFailed;
+    }
+    AppState.expectedBlock++;
+    return WriteStepBlockWritten;
 }

@@ -4,12 +4,23 @@
 
 #include <windows.h>
 
-// Block 0 starts a new file for targetPathA; 1..999998 append; 999999 finishes from the 24 trailer bytes;
-// -1 discards the temporary file. Returns 1 while the file is open and every write succeeded, else 0.
+constexpr int WriteStepFailed = 0;
+constexpr int WriteStepBlockWritten = 1;
+constexpr int WriteStepFinished = 2;
+
+// Block 0 starts a new file for targetPathA; each later block must carry the next number and is appended;
+// 999999 finishes from the 24 trailer bytes and puts the file in the target's place; -1 discards the
+// temporary file. Returns WriteStepBlockWritten for a block taken, WriteStepFinished when the target has been
+// replaced, and WriteStepFailed otherwise (a block out of order, a failed write, a target that could not be
+// replaced); after a failure no temporary file is left.
 int writeStep(const char *targetPathA, const char *data, int length, int blockNumber);
 
-// The temporary name of a target: cut before its last '.' and ".$TEMP" appended; a target without any '.'
-// gets ".$TEMP" after the whole path. Returns false when the name would not fit outChars - 1 characters.
+// True when a received file could be written to target: it is not a folder or a device, and its temporary
+// name fits and is not one either.
+bool canReceiveInto(const wchar_t *target);
+
+// The temporary name of a target: cut before the last '.' of its file name and ".$TEMP" appended; a name
+// without any '.' gets ".$TEMP" after the whole path. Returns false when the name would not fit outChars - 1 characters.
 bool temporaryNameFor(const wchar_t *target, wchar_t *out, int outChars);
 
 // Ends an unfinished transfer: closes the open transfer file and deletes a receiver's temporary file.

@@ -22,10 +22,9 @@ static const DWORD OwnRequestDelayMs = 500;
 
 void refuseMessage()
 {
-    // An unfinished transfer never leaves a file open or a temporary file behind.
-    abandonTransferFile();
+    // The answer goes out first; an unfinished transfer never leaves a file open or a temporary file behind.
     sendMessage(NakMessage, 3);
-    AppState.transferState = TransferState::Waiting;
+    endExchange(TransferOutcome::Failed);
 }
 
 void sendAck()
@@ -45,6 +44,7 @@ void endExchange(TransferOutcome outcome)
     bool asked = isRequesterState(ended);
     abandonTransferFile();
     AppState.stopRequest = StopRequest::None;
+    AppState.expectedBlock = 0;
     AppState.transferState = TransferState::Waiting;
     refreshStatus();
     if (asked) {
@@ -78,8 +78,7 @@ static void sendDirRow(int row)
 // The last row of a listing has gone: back to Waiting, and a server asks once for its new client's folder.
 static void finishServedListing()
 {
-    AppState.transferState = TransferState::Waiting;
-    refreshStatus();
+    endExchange(TransferOutcome::Done);
     if (AppState.mode == ConnectionMode::Server && !AppState.serverAskedPeerDir) {
         Sleep(OwnRequestDelayMs);
         requestPeerDir();
@@ -112,7 +111,8 @@ static void serveDirectory(const char *message, int textLen)
         finishServedListing();
 }
 
-// "CD" + folder in Waiting: create it and answer "ACK" whether or not it could be created.
+// "CD" + folder in Waiting: "ACK" when the folder is there afterwards (made now, or already a folder),
+// "NAK" when nothing could be made (a file of that name, a missing parent).
 static void createRequestedFolder(const char *message, int textLen)
 {
     wchar_t folder[PathBufferBytes];
@@ -123,10 +123,15 @@ static void createRequestedFolder(const char *message, int textLen)
     }
     AppState.transferState = TransferState::FolderFrom;
     refreshStatus();
-    CreateDirectoryW(folder, nullptr);
+    if (!CreateDirectoryW(folder, nullptr)) {
+        DWORD attributes = GetFileAttributesW(folder);
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            refuseMessage();
+            return;
+        }
+    }
     sendAck();
-    AppState.transferState = TransferState::Waiting;
-    refreshStatus();
+    endExchange(TransferOutcome::Done);
 }
 
 static void handleWaiting(const char *message, int count)
@@ -151,8 +156,7 @@ static void handleWaiting(const char *message, int count)
 static void handleCallDir(const char *message, int count)
 {
     if (isDirEnd(message, count)) {
-        AppState.transferState = TransferState::Waiting;
-        refreshStatus();
+        endExchange(TransferOutcome::Done);
         return;
     }
     if (!isDirRecord(message, count)) {
@@ -186,13 +190,15 @@ static void handleRequestDir(const char *message, int count)
         finishServedListing();
 }
 
-// FolderTO: the peer's "ACK" to "CD" makes this side list the peer folder again; anything else is ignored.
+// FolderTO: the peer's "ACK" to "CD" makes this side list the peer folder again, unless a copy is making the
+// folders of a tree (the pane is listed again when the copy ends); anything else is ignored.
 static void handleFolderTo(const char *message, int count)
 {
     if (!isAck(message, count))
         return;
-    AppState.transferState = TransferState::Waiting;
-    refreshStatus();
+    endExchange(TransferOutcome::Done);
+    if (AppState.copyDialog != nullptr)
+        return;
     AppState.transferState = TransferState::CallDIR;
     refreshStatus();
     requestPeerDir();
@@ -208,11 +214,10 @@ void handleMessage()
     if (count > ReceiveMaxBytes)
         count = ReceiveMaxBytes;
 
+    // "NAK" is never answered. For the side that asked it means refused, or stopped when a stop was on its way.
     if (isNak(message, count)) {
-        abandonTransferFile();
-        if (AppState.stopRequest == StopRequest::Sent)
-            AppState.stopRequest = StopRequest::None;
-        AppState.transferState = TransferState::Waiting;
+        if (AppState.transferState != TransferState::Waiting)
+            endExchange(AppState.stopRequest == StopRequest::Sent ? TransferOutcome::Stopped : TransferOutcome::Refused);
         return;
     }
 

@@ -5,12 +5,16 @@
 #include "core/app_state.h"
 #include "core/file_receiver.h"
 #include "core/file_sender.h"
+#include "core/protocol_engine.h"
+#include "core/reports.h"
 #include "core/served_folder.h"
 #include "core/text_codec.h"
 #include "core/ui_ops.h"
 #include "net/message_sender.h"
 
+#include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 // Copies a request's path into incomingTargetA. False when there is none or it does not fit.
 static bool takeRequestPath(const char *message, int textLen)
@@ -24,19 +28,20 @@ void startServedPush(const char *message, int textLen)
         refuseMessage();
         return;
     }
-    // A target whose temporary name would not fit is refused now, before any data is sent for it. The target
-    // is the path as this side serves it, so what was checked is what gets written.
+    // A target that is a folder or a device, or whose temporary name would not fit, is refused now, before any
+    // data is sent for it. The target is the path as this side serves it, so what was checked is what gets
+    // written.
     wchar_t target[PathChars];
-    wchar_t temporary[PathChars];
     memset(target, 0, sizeof(target));
-    memset(temporary, 0, sizeof(temporary));
     int bytes = static_cast<int>(strnlen(AppState.incomingTargetA, COUNTOF(AppState.incomingTargetA)));
     if (!resolvePeerPath(AppState.incomingTargetA, bytes, PeerAccess::Write, target, COUNTOF(target)) ||
         wideToAnsi(target, -1, AppState.incomingTargetA, COUNTOF(AppState.incomingTargetA)) <= 0 ||
-        !temporaryNameFor(target, temporary, COUNTOF(temporary))) {
+        !canReceiveInto(target)) {
         refuseMessage();
         return;
     }
+    AppState.expectedBlock = 0;
+    AppState.bytesDone = 0;
     sendAck();
     AppState.transferState = TransferState::RequestCopyTO;
     refreshStatus();
@@ -60,10 +65,11 @@ void startServedPull(const char *message, int textLen)
         AppState.blockCount = 1;
         return;
     }
+    // A missing source, a device or folder, or a file that cannot be read: refused, and nothing is created.
     if (result == SendStepStopped)
         refuseMessage();
-    AppState.transferState = TransferState::Waiting;
-    refreshStatus();
+    else
+        endExchange(TransferOutcome::Done);
 }
 
 void handleSendingState(BlockKind kind, const char *message, int count)
@@ -73,9 +79,7 @@ void handleSendingState(BlockKind kind, const char *message, int count)
         return;
     }
     if (AppState.stopRequest == StopRequest::Sent) {
-        AppState.stopRequest = StopRequest::None;
-        AppState.transferState = TransferState::Waiting;
-        refreshStatus();
+        endExchange(TransferOutcome::Stopped);
         return;
     }
     if (AppState.stopRequest == StopRequest::Requested) {
@@ -91,35 +95,55 @@ void handleSendingState(BlockKind kind, const char *message, int count)
         AppState.blockCount++;
         return;
     }
-    if (result == SendStepStopped) {
-        // A failed send is not answered on the serving side (the answer would fail the same way), but a source
-        // that could not be read must end the peer's side too.
-        if (kind == BlockKind::FR || sendStepReadFailed())
-            refuseMessage();
+    if (result == SendStepFinished) {
+        endExchange(TransferOutcome::Done);
+        return;
     }
-    AppState.transferState = TransferState::Waiting;
-    refreshStatus();
+    // A failed send is not answered (the answer would fail the same way, and the link is gone), but a source
+    // that could not be opened or read must end the peer's side too.
+    if (kind == BlockKind::FR || sendStepReadFailed())
+        refuseMessage();
+    else
+        endExchange(TransferOutcome::Failed);
+}
+
+// The serving side of a push could not put the file in place: its user is told, since the pushing side
+// cannot be (the trailer is not answered).
+static void reportUnplacedFile()
+{
+    wchar_t text[PathChars + 96];
+    memset(text, 0, sizeof(text));
+    _snwprintf(text, COUNTOF(text) - 1, L"受け取ったファイルを置けませんでした。元のファイルはそのままです。\r\n%ls",
+               AppState.targetFileName);
+    postReport(text, L"受信");
 }
 
 void handleReceivingState(BlockKind kind, const char *targetPathA, const char *message, int count)
 {
     if (isStopTag(message, count, kind)) {
         // The temporary file goes; the target stays as it was.
-        abandonTransferFile();
-        AppState.transferState = TransferState::Waiting;
-        refreshStatus();
         sendAck();
+        endExchange(TransferOutcome::Stopped);
         return;
     }
     if (isTrailer(message, count, kind)) {
-        writeStep(targetPathA, message + BlockHeaderBytes, TrailerBytes - BlockHeaderBytes, TrailerNumber);
-        AppState.transferState = TransferState::Waiting;
-        refreshStatus();
+        bool placed = writeStep(targetPathA, message + BlockHeaderBytes, TrailerBytes - BlockHeaderBytes,
+                                TrailerNumber) == WriteStepFinished;
+        if (!placed && kind == BlockKind::FR)
+            reportUnplacedFile();
+        endExchange(placed ? TransferOutcome::Done : TransferOutcome::Failed);
         return;
     }
-    if (isBlock(message, count, kind)) {
-        int number = sixDigitNumber(message);
-        if (writeStep(targetPathA, message + BlockHeaderBytes, count - BlockHeaderBytes, number) != 0)
+    // Stop on a pull (a whole file that has already arrived is kept): the next block is answered with "NAK", which ends the exchange on both sides.
+    if (kind == BlockKind::FB && AppState.stopRequest == StopRequest::Requested) {
+        sendMessage(NakMessage, 3);
+        endExchange(TransferOutcome::Stopped);
+        return;
+    }
+    int number = 0;
+    if (isBlock(message, count, kind) && strictBlockNumber(message, &number)) {
+        if (writeStep(targetPathA, message + BlockHeaderBytes, count - BlockHeaderBytes, number) ==
+            WriteStepBlockWritten)
             sendAck();
         else
             refuseMessage();

@@ -143,6 +143,18 @@ int buildStopTag(char *out, BlockKind kind)
     return 8;
 }
 
+bool strictBlockNumber(const char *message, int *number)
+{
+    int value = 0;
+    for (int i = 2; i < BlockHeaderBytes; i++) {
+        if (message[i] < '0' || message[i] > '9')
+            return false;
+        value = value * 10 + (message[i] - '0');
+    }
+    *number = value;
+    return true;
+}
+
 void putFileTime(unsigned char *out, const FILETIME &time)
 {
     DWORD words[2] = {time.dwLowDateTime, time.dwHighDateTime};
@@ -166,11 +178,11 @@ FILETIME getFileTime(const unsigned char *in)
 int buildTrailer(char *out, BlockKind kind, const FILETIME &creation, const FILETIME &access, const FILETIME &write)
 {
     buildBlockHeader(out, kind, TrailerNumber);
-    unsigned char *times = reinterpret_cast<unsigned char *>(out) + 8;
+    unsigned char *times = reinterpret_cast<unsigned char *>(out) + BlockHeaderBytes;
     putFileTime(times, creation);
-    putFileTime(times + 8, access);
-    putFileTime(times + 16, write);
-    return 32;
+    putFileTime(times + FileTimeBytes, access);
+    putFileTime(times + 2 * FileTimeBytes, write);
+    return TrailerBytes;
 }
 
 // Copies bytes [from, to) of text into a cleared field; false when they do not fit with their NUL.

@@ -34,6 +34,9 @@ bool isBlock(const char *message, int count, BlockKind kind);    // "FR"/"FB", c
 // first other non-digit ends the number).
 int sixDigitNumber(const char *message);
 
+// The six bytes after a block's two-byte tag, when all six are ASCII digits. False otherwise.
+bool strictBlockNumber(const char *message, int *number);
+
 // The path bytes of a request (after its two-byte tag, textLength - 2 of them) into out, zero-filled first.
 // Returns their count; 0 when there are none or more than a path may hold (PathChars - 1) or than out holds.
 int copyRequestPath(const char *message, int textLength, char *out, int outBytes);
@@ -48,7 +51,9 @@ int buildBlockHeader(char *out, BlockKind kind, int number);
 // "FRDTSTOP" or "FBDTSTOP" into out[0..7]. Returns 8.
 int buildStopTag(char *out, BlockKind kind);
 
-// FILETIME as 64 bits, low word first, each word least significant byte first.
+// FILETIME as 64 bits, low word first, each word least significant byte first. A trailer carries three of
+// them after its header: creation, last access, last write.
+constexpr int FileTimeBytes = 8;
 void putFileTime(unsigned char *out, const FILETIME &time);
 FILETIME getFileTime(const unsigned char *in);
 

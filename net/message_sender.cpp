@@ -1,20 +1,12 @@
-// message_sender.cpp: the one send path for protocol messages other than file blocks, its error and NAK
-// reports, and the two traffic-monitor rings.
+// message_sender.cpp: the one send path for protocol messages other than file blocks, and the two
+// traffic-monitor rings.
 #include "net/message_sender.h"
-
-#include "core/message_box.h"
-#include "core/text_codec.h"
 
 #include <cstdio>
 #include <cstring>
 
 const char SentRingMarker[] = "***** WRITE-END *****";
 const char ReceivedRingMarker[] = "***** READ-END *****";
-
-// Box texts are built in buffers of this many wide characters.
-static const int BoxTextChars = 512;
-// At most this many bytes of a failed message are shown, so the box keeps its header and stays readable.
-static const int ShownMessageBytes = 400;
 
 SOCKET linkSocket()
 {
@@ -63,50 +55,10 @@ void logReceived()
                    ReceivedRingMarker);
 }
 
-void showSendError(int errorCode, const char *data, int length)
-{
-    char shownA[ShownMessageBytes + 1];
-    wchar_t shown[BoxTextChars];
-    wchar_t box[BoxTextChars];
-    memset(shownA, 0, sizeof(shownA));
-    memset(shown, 0, sizeof(shown));
-    int bytes = 0;
-    while (bytes < length && bytes < ShownMessageBytes && data[bytes] != 0)
-        bytes++;
-    memcpy(shownA, data, bytes);
-    if (ansiToWide(shownA, bytes, shown, COUNTOF(shown)) < 0)
-        shown[0] = 0;
-    // The text is cut at the end of the box buffer rather than overrun it.
-    memset(box, 0, sizeof(box));
-    _snwprintf(box, COUNTOF(box) - 1, L"ERR=%d:C0/S1=%d:Sel=%d\r\n%s", errorCode, static_cast<int>(AppState.mode), 0,
-               shown);
-    box[COUNTOF(box) - 1] = 0;
-    showMessageBox(nullptr, box, L"WSAGetLastError", MB_OK);
-}
-
-// The report shown for every NAK this side sends: where the listing being served stood.
-static void showSentNak()
-{
-    wchar_t row[BoxTextChars];
-    wchar_t box[BoxTextChars];
-    memset(row, 0, sizeof(row));
-    int cursor = AppState.dirCursor;
-    if (cursor >= 0 && cursor < DirRows) {
-        const char *text = AppState.dirTable[cursor];
-        int bytes = 0;
-        while (bytes < DirRowBytes && text[bytes] != 0)
-            bytes++;
-        if (ansiToWide(text, bytes, row, COUNTOF(row)) < 0)
-            row[0] = 0;
-    }
-    memset(box, 0, sizeof(box));
-    _snwprintf(box, COUNTOF(box) - 1, L"CONT=%d/%d\r\n%s", AppState.dirCursor, AppState.dirCount, row);
-    box[COUNTOF(box) - 1] = 0;
-    showMessageBox(nullptr, box, L"SEND-NAK", MB_OK);
-}
-
 int sendMessage(const char *data, int length)
 {
+    // The engine has read the message it answers by now; the receive buffer is cleared so that nothing of it can
+    // be taken for part of the next one.
     memset(AppState.receiveBuffer, 0, sizeof(AppState.receiveBuffer));
     int errorCode = 0;
     if (!sendWhole(linkSocket(), data, length)) {
@@ -116,11 +68,7 @@ int sendMessage(const char *data, int length)
     }
     if (AppState.monitorOn)
         ringAppend(AppState.sentRing, &AppState.sentRingPos, data, length, SentRingMarker);
-    if (length >= 3 && memcmp(data, "NAK", 3) == 0)
-        showSentNak();
-    if (errorCode != 0) {
-        showSendError(errorCode, data, length);
-        return errorCode;
-    }
-    return 0;
+    // No box here: a refusal is the peer's to report, and a failed send means the link is gone, which the
+    // receive loop tells the user once.
+    return errorCode;
 }

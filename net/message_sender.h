@@ -7,7 +7,8 @@
 extern const char SentRingMarker[];      // "***** WRITE-END *****"
 extern const char ReceivedRingMarker[];  // "***** READ-END *****"
 
-// Sends length bytes in one message on the socket the mode selects. Returns 0, or the socket error number.
+// Sends length bytes in one message on the socket the mode selects, and clears AppState.receiveBuffer first.
+// Returns 0, or the socket error number. Shows nothing.
 int sendMessage(const char *data, int length);
 
 // Records AppState.receiveBuffer in the received ring when the monitors are on.
@@ -18,10 +19,6 @@ bool sendWhole(SOCKET s, const char *data, int length);
 
 // The socket every message of this side goes to: clientSlots[0] in Server mode, mainSocket in Client mode.
 SOCKET linkSocket();
-
-// The "WSAGetLastError" box for a send that failed with errorCode: the message's text up to its first zero
-// byte (never beyond length), shortened to fit the box.
-void showSendError(int errorCode, const char *data, int length);
 
 // Appends a message line to a ring and moves the marker after it.
 void ringAppend(MonitorRing ring, int32_t *position, const char *data, int length, const char *marker);

@@ -17,12 +17,14 @@
 #include "core/app_state.h"
 #include "core/message_box.h"
 #include "core/protocol_engine.h"
+#include "core/reports.h"
 #include "core/text_codec.h"
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
 #include "net/connection.h"
 #include "net/message_sender.h"
 #include "net/receive_loops.h"
+#include "resources/resource_ids.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +35,7 @@
 namespace {
 
 enum : UINT {
-    HostCommand = WM_APP + 1,  // lParam: a new[]-allocated wide command line
+    HostCommand = WM_APP + 20,  // lParam: a new[]-allocated wide command line (clear of the program's own WM_APP ids)
     HostStatus,
     HostAddRecord,             // wParam: length, lParam: the record body
     HostClearPane,
@@ -337,6 +339,9 @@ LRESULT CALLBACK hostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case HostLinkLabel:
         emitWide("LINK", reinterpret_cast<const wchar_t *>(lParam));
+        return 0;
+    case WM_SHOW_REPORTS:
+        showPendingReports(window);
         return 0;
     case WM_TIMER:
         if (wParam == CloseTimer)
