@@ -1,5 +1,6 @@
 // app_state.cpp: the one AppState record.
 #include "core/app_state.h"
+#include "core/reports.h"
 
 #include <cstring>
 
@@ -8,6 +9,7 @@ AppStateRecord AppState;
 void resetAppState()
 {
     memset(&AppState, 0, sizeof(AppState));
+    discardReports();
     static const int32_t edges[StatusParts] = {90, 140, 250, 370, 850, -1};
     memcpy(AppState.statusEdges, edges, sizeof(edges));
     AppState.peerAddressLength = sizeof(sockaddr_in);

@@ -87,6 +87,7 @@ void abandonTransferFile()
     }
     AppState.fileBufferUsed = 0;
     AppState.fileBufferPos = 0;
+    AppState.expectedBlock = 0;
 }
 
 // Fills targetFileName and tempFileName from the A target and creates the temporary file, emptied. Returns
@@ -164,7 +165,11 @@ static bool finishFile(HANDLE file, const char *times)
     CloseHandle(file);
     AppState.fileHandle = nullptr;
     AppState.fileState = FileIoState::Done;
-    bool replaced = MoveFileExW(AppState.tempFileName, AppState.targetFileName, MOVEFILE_REPLACE_EXISTING) != 0;
+    // A read-only target is the user's "do not change": it is kept, as Windows itself would refuse to replace it.
+    DWORD attributes = GetFileAttributesW(AppState.targetFileName);
+    bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    bool replaced = !readOnly &&
+                    MoveFileExW(AppState.tempFileName, AppState.targetFileName, MOVEFILE_REPLACE_EXISTING) != 0;
     if (!replaced)
         DeleteFileW(AppState.tempFileName);
     AppState.tempFilePending = 0;

@@ -46,7 +46,8 @@ void endExchange(TransferOutcome outcome)
     AppState.stopRequest = StopRequest::None;
     AppState.expectedBlock = 0;
     AppState.transferState = TransferState::Waiting;
-    refreshStatus();
+    if (ended != TransferState::Waiting)
+        refreshStatus();
     if (asked) {
         AppState.lastOutcome = outcome;
         AppState.endedState = ended;

@@ -104,3 +104,11 @@ void showPendingReports(HWND owner)
     }
     showing = false;
 }
+
+void discardReports()
+{
+    AcquireSRWLockExclusive(&reportLock);
+    queued = 0;
+    noticePosted = false;
+    ReleaseSRWLockExclusive(&reportLock);
+}

@@ -10,3 +10,6 @@ void postReport(const wchar_t *text, const wchar_t *caption);
 
 // UI thread: shows every queued report through showMessageBox, owned by owner.
 void showPendingReports(HWND owner);
+
+// Forgets every queued report (a fresh start of the record, with resetAppState).
+void discardReports();

@@ -2,6 +2,7 @@
 // temporary file, replacement and discarding.
 #include "core/file_receiver.h"
 #include "core/file_sender.h"
+#include "core/reports.h"
 
 #include "tests/core/peer_harness.h"
 #include "tests/support/test_support.h"
@@ -101,16 +102,16 @@ TEST_F(FileSenderTest, TrailerCarriesTheTimesLittleEndian)
     EXPECT_EQ(wire[0].substr(24, 8), std::string(reinterpret_cast<const char *>(expected), 8));
 }
 
-TEST_F(FileSenderTest, MissingSourceIsCreatedEmptyAndSentAsTheTrailerAlone)
+// A missing source, a folder or a device is refused before anything is sent, and nothing is created.
+TEST_F(FileSenderTest, OnlyAnExistingDiskFileIsSent)
 {
-    std::wstring path = folder + L"\\absent.txt";
-    std::vector<int> results;
-    std::vector<std::string> wire = sendAll(path, BlockKind::FR, &results);
-    ASSERT_EQ(results, std::vector<int>{SendStepFinished});
-    ASSERT_EQ(wire.size(), 1u);
-    EXPECT_EQ(wire[0].size(), 32u);
-    EXPECT_EQ(wire[0].substr(0, 8), "FR999999");
-    expectFileBytes(path, "");
+    for (const std::wstring &path : {folder + L"\\absent.txt", folder, std::wstring(L"NUL"), std::wstring(L"COM1")}) {
+        SCOPED_TRACE(narrow(path));
+        wcscpy(AppState.sendSourcePath, path.c_str());
+        EXPECT_EQ(sendStep(BlockKind::FB, 0), SendStepStopped);
+        EXPECT_TRUE(silentFor(peer.theirs, 50));
+    }
+    EXPECT_EQ(GetFileAttributesW((folder + L"\\absent.txt").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(FileSenderTest, ServerSendsBlocksToSlotZero)
@@ -149,6 +150,8 @@ TEST_F(FileSenderTest, SizeLimitIsExactAndCountsTheHighWord)
         } else {
             EXPECT_EQ(result, SendStepStopped);
             EXPECT_TRUE(silentFor(peer.theirs, 50));
+            EXPECT_TRUE(recordedBoxes().empty());  // never a box on the network thread
+            showPendingReports(nullptr);
             std::vector<RecordedBox> boxes = recordedBoxes();
             ASSERT_EQ(boxes.size(), 1u);
             EXPECT_EQ(boxes[0].text, L"953Mbyteは出来ません");
@@ -184,38 +187,40 @@ TEST_F(FileSenderTest, LockedSourceIsNotSent)
     CloseHandle(holder);
 }
 
-TEST_F(FileSenderTest, ReadFailureStopsInsteadOfSendingAShortFile)
+// A source cut short while it is served (it may be shared with its writer) fails instead of passing the
+// shorter file off as the whole one; a failed send closes the source and raises no box.
+TEST_F(FileSenderTest, SourceEndingEarlyOrAFailedSendStopsTheTransfer)
 {
-    std::wstring path = sourceWith(patternBytes(2500));
+    std::wstring path = sourceWith(patternBytes(FileBufferBytes + 5000));
     wcscpy(AppState.sendSourcePath, path.c_str());
     ASSERT_EQ(sendStep(BlockKind::FR, 0), SendStepBlockSent);
     fromUs(&peer);
-    // Swap the source for a handle that cannot be read.
-    CloseHandle(AppState.fileHandle);
-    AppState.fileHandle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(AppState.fileHandle, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(sendStep(BlockKind::FR, 1), SendStepStopped);
+    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER cut;
+    cut.QuadPart = 10000;
+    ASSERT_TRUE(SetFilePointerEx(writer, cut, nullptr, FILE_BEGIN) && SetEndOfFile(writer));
+    CloseHandle(writer);
+    int result = SendStepBlockSent;
+    int number = 1;
+    while (result == SendStepBlockSent && number < 100) {
+        result = sendStep(BlockKind::FR, number++);
+        if (result == SendStepBlockSent)
+            fromUs(&peer);
+    }
+    EXPECT_EQ(result, SendStepStopped);
     EXPECT_TRUE(sendStepReadFailed());
     EXPECT_EQ(AppState.fileState, FileIoState::Failed);
     EXPECT_TRUE(silentFor(peer.theirs, 50));
     EXPECT_TRUE(openableExclusively(path));
-}
 
-TEST_F(FileSenderTest, FailedSendClosesTheSourceAndShowsABoundedReport)
-{
-    std::wstring path = sourceWith(std::string(2500, 'a'));
-    wcscpy(AppState.sendSourcePath, path.c_str());
     AppState.mode = ConnectionMode::Server;
     AppState.clientSlots[0] = INVALID_SOCKET;
     EXPECT_EQ(sendStep(BlockKind::FB, 0), SendStepStopped);
     EXPECT_EQ(AppState.fileState, FileIoState::Failed);
     EXPECT_TRUE(openableExclusively(path));
-    std::vector<RecordedBox> boxes = recordedBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, L"WSAGetLastError");
-    EXPECT_EQ(boxes[0].text.compare(0, 4, L"ERR="), 0);
-    EXPECT_NE(boxes[0].text.find(L":C0/S1=1:Sel=0\r\nFB000000aaa"), std::wstring::npos);
-    EXPECT_LT(boxes[0].text.size(), 512u);
+    EXPECT_TRUE(recordedBoxes().empty());
 }
 
 TEST(TemporaryNameTest, CutAtTheLastDotOrAppendedToAPathWithoutOne)
@@ -228,7 +233,7 @@ TEST(TemporaryNameTest, CutAtTheLastDotOrAppendedToAPathWithoutOne)
         {L"C:\\work\\report.txt", L"C:\\work\\report.$TEMP"},
         {L"C:\\a.txt", L"C:\\a.$TEMP"},
         {L"C:\\work\\archive.tar.gz", L"C:\\work\\archive.tar.$TEMP"},
-        {L"D:\\old.docs\\README", L"D:\\old.$TEMP"},
+        {L"D:\\old.docs\\README", L"D:\\old.docs\\README.$TEMP"},
         {L"C:\\work\\README", L"C:\\work\\README.$TEMP"},
         {L"C:\\work\\x.$TEMP", L"C:\\work\\x.$TEMP.$TEMP"},
     };
@@ -294,16 +299,13 @@ protected:
 TEST_F(FileReceiverTest, BlocksGrowTheTemporaryFileUntilTheTrailerReplacesTheTarget)
 {
     ASSERT_TRUE(writeFileBytes(target, "old contents"));
-    EXPECT_EQ(write(0, "first "), 1);
-    EXPECT_EQ(write(2, "second "), 1);
-    EXPECT_EQ(write(1, "third"), 1);
-    // Numbers that are neither data blocks nor the trailer write nothing and leave the file open.
-    EXPECT_EQ(write(-7, "negative"), 1);
-    EXPECT_EQ(write(TrailerNumber + 1, "too big"), 1);
+    EXPECT_EQ(write(0, "first "), WriteStepBlockWritten);
+    EXPECT_EQ(write(1, "second "), WriteStepBlockWritten);
+    EXPECT_EQ(write(2, "third"), WriteStepBlockWritten);
     EXPECT_EQ(AppState.fileState, FileIoState::Open);
     expectFileBytes(target, "old contents");
     EXPECT_TRUE(fileExists(temporary));
-    EXPECT_EQ(finish(), 0);
+    EXPECT_EQ(finish(), WriteStepFinished);
     EXPECT_EQ(AppState.fileState, FileIoState::Done);
     EXPECT_FALSE(fileExists(temporary));
     expectSenderTimes(target);
@@ -313,11 +315,46 @@ TEST_F(FileReceiverTest, BlocksGrowTheTemporaryFileUntilTheTrailerReplacesTheTar
               0u);
 }
 
+// Any block number but the next one ends the transfer: a block from another transfer is never placed.
+TEST_F(FileReceiverTest, ABlockOutOfOrderFailsTheTransfer)
+{
+    ASSERT_TRUE(writeFileBytes(target, "old"));
+    for (int wrong : {2, 0, -7, TrailerNumber + 1}) {
+        SCOPED_TRACE(wrong);
+        ASSERT_EQ(write(0, "a"), WriteStepBlockWritten);
+        EXPECT_EQ(write(wrong, "x"), WriteStepFailed);
+        EXPECT_NE(AppState.fileState, FileIoState::Open);
+        EXPECT_FALSE(fileExists(temporary));
+        expectFileBytes(target, "old");
+    }
+}
+
+// A target that cannot be replaced (held open, or read-only) keeps its old contents, no temporary file stays,
+// and the trailer reports the failure.
+TEST_F(FileReceiverTest, ATargetThatCannotBeReplacedIsKeptAndReported)
+{
+    ASSERT_TRUE(writeFileBytes(target, "old"));
+    HANDLE holder = CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(write(0, "new"), WriteStepBlockWritten);
+    EXPECT_EQ(finish(), WriteStepFailed);
+    CloseHandle(holder);
+    expectFileBytes(target, "old");
+    EXPECT_FALSE(fileExists(temporary));
+
+    ASSERT_TRUE(SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(write(0, "new"), WriteStepBlockWritten);
+    EXPECT_EQ(finish(), WriteStepFailed);
+    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    expectFileBytes(target, "old");
+    EXPECT_FALSE(fileExists(temporary));
+}
+
 TEST_F(FileReceiverTest, AbortDeletesTheTemporaryFileAndLeavesTheTarget)
 {
     ASSERT_TRUE(writeFileBytes(target, "old"));
-    EXPECT_EQ(write(0, "new data"), 1);
-    EXPECT_EQ(writeStep(targetA.c_str(), nullptr, 0, -1), 0);
+    EXPECT_EQ(write(0, "new data"), WriteStepBlockWritten);
+    EXPECT_EQ(writeStep(targetA.c_str(), nullptr, 0, -1), WriteStepFailed);
     EXPECT_EQ(AppState.fileState, FileIoState::Done);
     EXPECT_FALSE(fileExists(temporary));
     expectFileBytes(target, "old");
@@ -347,14 +384,14 @@ TEST_F(FileReceiverTest, StaleLongerTemporaryFileIsTruncated)
 {
     ASSERT_TRUE(writeFileBytes(temporary, std::string(5000, 'S')));
     EXPECT_EQ(write(0, "short"), 1);
-    EXPECT_EQ(finish(), 0);
+    EXPECT_EQ(finish(), WriteStepFinished);
     expectFileBytes(target, "short");
 }
 
 TEST_F(FileReceiverTest, TrailerWithoutBlockZeroCreatesAnEmptyFileWithTheTimes)
 {
     ASSERT_TRUE(writeFileBytes(target, "previous"));
-    EXPECT_EQ(finish(), 0);
+    EXPECT_EQ(finish(), WriteStepFinished);
     expectSenderTimes(target);
     expectFileBytes(target, "");
     EXPECT_FALSE(fileExists(temporary));
@@ -366,7 +403,7 @@ TEST_F(FileReceiverTest, ZeroTimesInTheTrailerLeaveTheFilesOwnTimes)
     // A sender that cannot read its times sends zeros; the file must not be dated 1601.
     EXPECT_EQ(write(0, "data"), 1);
     std::string zeros(24, '\0');
-    EXPECT_EQ(writeStep(targetA.c_str(), zeros.data(), 24, TrailerNumber), 0);
+    EXPECT_EQ(writeStep(targetA.c_str(), zeros.data(), 24, TrailerNumber), WriteStepFinished);
     FILETIME created, accessed, written;
     ASSERT_TRUE(getFileTimes(target, &created, &accessed, &written));
     EXPECT_GT(fileTimeValue(written), NewYear2024);
@@ -379,7 +416,7 @@ TEST_F(FileReceiverTest, ATrailerNeverFinishesAnEarlierTransfersFile)
     EXPECT_EQ(write(0, "from transfer one"), 1);
     abandonTransferFile();
     std::wstring second = folder + L"\\other.dat";
-    EXPECT_EQ(finish(ansiPath(second)), 0);
+    EXPECT_EQ(finish(ansiPath(second)), WriteStepFinished);
     EXPECT_FALSE(fileExists(target));
     EXPECT_FALSE(fileExists(temporary));
     expectFileBytes(second, "");

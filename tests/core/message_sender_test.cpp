@@ -1,7 +1,8 @@
-// message_sender_test.cpp: the send path, its NAK and error reports, and the traffic-monitor rings.
+// message_sender_test.cpp: the send path, the traffic-monitor rings and the report queue.
 #include "net/message_sender.h"
 
 #include "core/message_box.h"
+#include "core/reports.h"
 #include "tests/core/peer_harness.h"
 #include "tests/support/test_support.h"
 
@@ -90,52 +91,45 @@ TEST_F(MessageSenderTest, ReceivedRingTakesTheBufferWithItsOwnMarkerOnlyWhenMoni
     EXPECT_EQ(ringLine(AppState.sentRing, 1), std::string(RingLineBytes, '\0'));
 }
 
-TEST_F(MessageSenderTest, SentNakIsReportedEvenWithMonitorsOff)
+// A refusal is the peer's to report, and a failed send means a gone link that the receive loop reports once:
+// neither raises a box here, and a failed message is still in the monitor.
+TEST_F(MessageSenderTest, NakAndFailedSendsRaiseNoBox)
 {
+    AppState.monitorOn = 1;
     EXPECT_EQ(sendMessage("NAK", 3), 0);
     EXPECT_EQ(fromUs(&peer), "NAK");
-    EXPECT_EQ(AppState.sentRingPos, 0);
-    EXPECT_EQ(ringLine(AppState.sentRing, 0), std::string(RingLineBytes, '\0'));
-    std::vector<RecordedBox> boxes = recordedBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, L"CONT=0/0\r\n");
-    EXPECT_EQ(boxes[0].caption, L"SEND-NAK");
-    EXPECT_EQ(boxes[0].owner, nullptr);
-    EXPECT_EQ(boxes[0].flags, static_cast<UINT>(MB_OK));
+    AppState.mode = ConnectionMode::Server;
+    AppState.clientSlots[0] = INVALID_SOCKET;
+    EXPECT_NE(sendMessage("DDC:\\", 5), 0);
+    EXPECT_EQ(ringLine(AppState.sentRing, 1), padded("DDC:\\"));
+    EXPECT_TRUE(recordedBoxes().empty());
 }
 
-TEST_F(MessageSenderTest, NakReportShowsTheRowAtTheCursorOrNothingPastTheTable)
+// Reports raised on another thread wait for the UI thread, come one at a time with the owner it gives, and a
+// storm of the same report is one box with its count.
+TEST_F(MessageSenderTest, ReportsWaitForTheUiThreadAndRepeatsAreCounted)
 {
-    strcpy(AppState.dirTable[3], "DR000003report.txt,2024/03/05 14:07,12K,8");
-    AppState.dirCursor = 3;
-    AppState.dirCount = 10;
-    sendMessage("NAK", 3);
-    AppState.dirCursor = DirRows;
-    sendMessage("NAKmore", 7);
+    HANDLE worker = CreateThread(nullptr, 0, [](LPVOID) -> DWORD {
+        for (int i = 0; i < 50; i++)
+            postReport(L"通信が切れました", L"Parcelwight");
+        postReport(L"other", L"caption");
+        return 0;
+    }, nullptr, 0, nullptr);
+    ASSERT_NE(worker, nullptr);
+    WaitForSingleObject(worker, INFINITE);
+    CloseHandle(worker);
+    EXPECT_TRUE(recordedBoxes().empty());
+
+    HWND owner = reinterpret_cast<HWND>(0x1234);
+    showPendingReports(owner);
     std::vector<RecordedBox> boxes = recordedBoxes();
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0].text, L"CONT=3/10\r\nDR000003report.txt,2024/03/05 14:07,12K,8");
-    EXPECT_EQ(boxes[1].text, L"CONT=1024/10\r\n");
-}
-
-// The peer must already have the NAK when the report appears, so it is back in Waiting while the box is open.
-SOCKET peerEndForBox = INVALID_SOCKET;
-bool nakWasOnTheWire = false;
-int boxChecksPeer(HWND, const wchar_t *, const wchar_t *, UINT)
-{
-    nakWasOnTheWire = !silentFor(peerEndForBox, 1000);
-    return IDOK;
-}
-
-TEST_F(MessageSenderTest, NakReportComesAfterTheNakIsSent)
-{
-    peerEndForBox = peer.theirs;
-    nakWasOnTheWire = false;
-    messageBoxFunction = boxChecksPeer;
-    sendMessage("NAK", 3);
-    recordBoxes();
-    EXPECT_TRUE(nakWasOnTheWire);
-    EXPECT_EQ(fromUs(&peer), "NAK");
+    EXPECT_EQ(boxes[0].text, L"通信が切れました\r\n(同じ知らせが 50 回ありました)");
+    EXPECT_EQ(boxes[0].owner, owner);
+    EXPECT_EQ(boxes[0].thread, GetCurrentThreadId());
+    EXPECT_EQ(boxes[1].text, L"other");
+    showPendingReports(owner);
+    EXPECT_EQ(recordedBoxes().size(), 2u);
 }
 
 TEST_F(MessageSenderTest, ServerSendsToSlotZeroWhicheverSlotSpoke)
@@ -151,57 +145,6 @@ TEST_F(MessageSenderTest, ServerSendsToSlotZeroWhicheverSlotSpoke)
     AppState.mainSocket = other.ours;
     EXPECT_EQ(linkSocket(), other.ours);
     closePeer(&other);
-}
-
-TEST_F(MessageSenderTest, FailedSendIsReportedAndStillRecorded)
-{
-    AppState.mode = ConnectionMode::Server;
-    AppState.clientSlots[0] = INVALID_SOCKET;
-    AppState.monitorOn = 1;
-    int result = sendMessage("DDC:\\", 5);
-    EXPECT_NE(result, 0);
-    EXPECT_EQ(ringLine(AppState.sentRing, 0), padded("DDC:\\"));
-    std::vector<RecordedBox> boxes = recordedBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, L"WSAGetLastError");
-    EXPECT_EQ(boxes[0].owner, nullptr);
-    wchar_t expected[128];
-    _snwprintf(expected, 127, L"ERR=%d:C0/S1=1:Sel=0\r\nDDC:\\", result);
-    expected[127] = 0;
-    EXPECT_EQ(boxes[0].text, expected);
-}
-
-TEST_F(MessageSenderTest, FailedNakShowsBothReportsAndLongTextsStayInTheBox)
-{
-    AppState.mode = ConnectionMode::Server;
-    AppState.clientSlots[0] = INVALID_SOCKET;
-    sendMessage("NAK", 3);
-    std::string longMessage = "DD" + std::string(1020, 'p');
-    sendMessage(longMessage.data(), static_cast<int>(longMessage.size()));
-    std::vector<RecordedBox> boxes = recordedBoxes();
-    ASSERT_EQ(boxes.size(), 3u);
-    EXPECT_EQ(boxes[0].caption, L"SEND-NAK");
-    EXPECT_EQ(boxes[1].caption, L"WSAGetLastError");
-    EXPECT_EQ(boxes[2].caption, L"WSAGetLastError");
-    EXPECT_LT(boxes[2].text.size(), 512u);
-    EXPECT_NE(boxes[2].text.find(L"\r\nDDppp"), std::wstring::npos);
-}
-
-TEST_F(MessageSenderTest, ErrorBoxStopsAtTheFirstZeroByteAndNeverReadsPastTheLength)
-{
-    AppState.mode = ConnectionMode::Server;
-    AppState.clientSlots[0] = INVALID_SOCKET;
-    const char message[] = "FR000001ab\0cd";
-    sendMessage(message, 13);
-    const char unterminated[8] = {'F', 'R', 'D', 'T', 'S', 'T', 'O', 'P'};
-    char guarded[16];
-    memset(guarded, 'Z', sizeof(guarded));
-    memcpy(guarded, unterminated, 8);
-    sendMessage(guarded, 8);
-    std::vector<RecordedBox> boxes = recordedBoxes();
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0].text.substr(boxes[0].text.find(L"\r\n")), L"\r\nFR000001ab");
-    EXPECT_EQ(boxes[1].text.substr(boxes[1].text.find(L"\r\n")), L"\r\nFRDTSTOP");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // protocol_engine_test.cpp: the engine against a peer played by the test: refusals, "NAK", "CUT", the directory
 // and folder exchanges, and pushes, pulls and stops with the exact bytes on the wire and the files left behind.
 #include "core/protocol_engine.h"
+#include "core/reports.h"
 
 #include "tests/core/peer_harness.h"
 #include "tests/support/fake_ui.h"
@@ -67,8 +68,8 @@ TEST_F(EngineTest, WaitingRefusesWhatIsNotAValidRequest)
         deliver(message);
         expectFromUs("NAK");
         EXPECT_EQ(AppState.transferState, TransferState::Waiting);
-        EXPECT_EQ(boxesCaptioned(L"SEND-NAK"), 1);
     }
+    EXPECT_TRUE(recordedBoxes().empty());
     EXPECT_TRUE(refreshes().empty());
     expectSilence();
 }
@@ -83,7 +84,9 @@ TEST_F(EngineTest, NakIsNeverAnsweredInAnyState)
         EXPECT_EQ(AppState.transferState, TransferState::Waiting);
     }
     expectSilence(200);
-    EXPECT_TRUE(refreshes().empty());
+    // The status bar follows each return to Waiting; the side that asked learns its request was refused.
+    EXPECT_EQ(refreshes(), std::vector<TransferState>(11, TransferState::Waiting));
+    EXPECT_EQ(fakeUiSnapshot().outcomes, std::vector<TransferOutcome>(4, TransferOutcome::Refused));
     EXPECT_TRUE(recordedBoxes().empty());
     // Every receive is logged first, "NAK" included.
     EXPECT_EQ(AppState.receivedRingPos, 12);
@@ -159,7 +162,7 @@ TEST_F(EngineTest, FolderToWaitsForAckThenListsThePeerFolderAgain)
     EXPECT_TRUE(recordedBoxes().empty());
 }
 
-TEST_F(EngineTest, FolderRequestCreatesTheFolderAndIsAlwaysAcknowledged)
+TEST_F(EngineTest, FolderRequestIsAcknowledgedWhenTheFolderIsThereAfterwards)
 {
     std::wstring created = folder + L"\\new folder";
     deliver(requestMessage("CD", created));
@@ -169,9 +172,60 @@ TEST_F(EngineTest, FolderRequestCreatesTheFolderAndIsAlwaysAcknowledged)
     EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::FolderFrom, TransferState::Waiting}));
     deliver(requestMessage("CD", created));
     expectFromUs("ACK");
-    deliver("CDx");
+    // Nothing can be made over a file or under a missing parent: refused rather than acknowledged.
+    std::wstring file = folder + L"\\plain.txt";
+    ASSERT_TRUE(writeFileBytes(file, "x"));
+    for (const std::wstring &path : {file, folder + L"\\missing\\child"}) {
+        SCOPED_TRACE(narrow(path));
+        deliver(requestMessage("CD", path));
+        expectFromUs("NAK");
+        EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    }
+    EXPECT_FALSE(fileExists(folder + L"\\missing"));
+}
+
+// A push onto a folder or a device would leave its data nowhere: refused at the request.
+TEST_F(EngineTest, PushOntoAFolderOrADeviceIsRefused)
+{
+    for (const std::wstring &path : {folder, std::wstring(L"C:\\NUL"), folder + L"\\nul.txt"}) {
+        SCOPED_TRACE(narrow(path));
+        deliver(requestMessage("FD", path));
+        expectFromUs("NAK");
+        EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    }
+}
+
+// The side that asked learns how each of its exchanges ended; a pull it stops answers the next block with
+// "NAK" and keeps nothing, and a pulled file that cannot replace its target fails.
+TEST_F(EngineTest, TheSideThatAskedLearnsEachOutcome)
+{
+    std::wstring target = folder + L"\\pulled.bin";
+    ASSERT_TRUE(writeFileBytes(target, "old"));
+    strcpy(AppState.pullTargetA, ansiPath(target).c_str());
+    AppState.transferState = TransferState::CallCopyFrom;
+    deliver(blockMessage("FB", 0, "new"));
     expectFromUs("ACK");
-    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    AppState.stopRequest = StopRequest::Requested;
+    deliver(blockMessage("FB", 1, "more"));
+    expectFromUs("NAK");
+    EXPECT_FALSE(fileExists(folder + L"\\pulled.$TEMP"));
+
+    HANDLE holder = CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    AppState.transferState = TransferState::CallCopyFrom;
+    deliver(blockMessage("FB", 0, "new"));
+    expectFromUs("ACK");
+    deliver(senderTrailer("FB"));
+    CloseHandle(holder);
+    expectFileBytes(target, "old");
+
+    AppState.transferState = TransferState::CallDIR;
+    deliver("DR999999");
+    AppState.transferState = TransferState::CallCopyTO;
+    deliver("NAK");
+    expectSilence();
+    EXPECT_EQ(fakeUiSnapshot().outcomes, (std::vector<TransferOutcome>{TransferOutcome::Stopped, TransferOutcome::Failed,
+                                                                       TransferOutcome::Done, TransferOutcome::Refused}));
+    EXPECT_TRUE(recordedBoxes().empty());
 }
 
 TEST_F(EngineTest, ServerStreamsAFortyRowListingThenAsksForTheClientsFolderOnce)
@@ -333,8 +387,10 @@ TEST_F(PushTest, OversizedSourceIsReportedAndRefused)
     deliver("ACK");
     expectFromUs("NAK");
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_TRUE(recordedBoxes().empty());
+    showPendingReports(nullptr);
     EXPECT_EQ(boxesCaptioned(L"SizeOver"), 1);
-    EXPECT_EQ(boxesCaptioned(L"SEND-NAK"), 1);
+    EXPECT_EQ(fakeUiSnapshot().outcomes, std::vector<TransferOutcome>{TransferOutcome::Failed});
 }
 
 TEST_F(PushTest, StopSendsTheTagClosesTheSourceAndEndsOnTheNextAck)
@@ -522,15 +578,41 @@ TEST_F(ServedPushTest, EmptyFileArrivesEmptyWithTheSendersTimes)
     EXPECT_FALSE(fileExists(temporary));
 }
 
-TEST_F(ServedPushTest, BlockZeroInTheMiddleStartsAfresh)
+// Blocks must come in order: a repeated block 0, a gap or a number that is not six digits ends the transfer.
+TEST_F(ServedPushTest, ABlockOutOfOrderEndsTheTransfer)
 {
+    ASSERT_TRUE(writeFileBytes(target, "kept"));
+    for (const std::string &wrong : {blockMessage("FR", 0, "bb"), blockMessage("FR", 2, "cc"),
+                                     std::string("FR00 001dd")}) {
+        SCOPED_TRACE(wrong);
+        startServed();
+        deliver(blockMessage("FR", 0, "aaaaaaaa"));
+        expectFromUs("ACK");
+        deliver(wrong);
+        expectFromUs("NAK");
+        EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+        EXPECT_FALSE(fileExists(temporary));
+        EXPECT_EQ(contents(target), "kept");
+    }
+}
+
+// The serving side of a push tells its own user when the file could not be put in place; the box waits for
+// the UI thread.
+TEST_F(ServedPushTest, ATargetThatCannotBeReplacedIsReportedOnThisSide)
+{
+    ASSERT_TRUE(writeFileBytes(target, "old"));
+    ASSERT_TRUE(SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY));
     startServed();
-    deliver(blockMessage("FR", 0, "aaaaaaaa"));
-    expectFromUs("ACK");
-    deliver(blockMessage("FR", 0, "bb"));
+    deliver(blockMessage("FR", 0, "new"));
     expectFromUs("ACK");
     deliver(senderTrailer("FR"));
-    EXPECT_EQ(contents(target), "bb");
+    expectSilence();
+    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(contents(target), "old");
+    EXPECT_FALSE(fileExists(temporary));
+    EXPECT_TRUE(recordedBoxes().empty());
+    showPendingReports(nullptr);
+    EXPECT_EQ(boxesCaptioned(L"受信"), 1);
 }
 
 TEST_F(ServedPushTest, TargetWhoseTemporaryNameWouldNotFitIsRefusedAtOnce)
@@ -560,7 +642,8 @@ TEST_F(EngineTest, ServedPullAnswersWithBlocksThenTheTrailer)
     EXPECT_TRUE(openableExclusively(source));
 }
 
-TEST_F(EngineTest, ServedPullOfAnEmptyOrMissingFileIsTheTrailerAlone)
+// An empty file is its trailer alone; a missing file, a folder or a device is refused and nothing is created.
+TEST_F(EngineTest, ServedPullOfAnEmptyFileIsTheTrailerAloneAndOfNoFileARefusal)
 {
     std::wstring empty = folder + L"\\empty.txt";
     ASSERT_TRUE(writeFileBytes(empty, ""));
@@ -568,9 +651,13 @@ TEST_F(EngineTest, ServedPullOfAnEmptyOrMissingFileIsTheTrailerAlone)
     expectTrailerFromUs("FB");
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
     std::wstring missing = folder + L"\\missing.txt";
-    deliver(requestMessage("FC", missing));
-    expectTrailerFromUs("FB");
-    EXPECT_TRUE(fileExists(missing));
+    for (const std::wstring &path : {missing, folder, std::wstring(L"C:\\NUL"), std::wstring(L"COM1")}) {
+        SCOPED_TRACE(narrow(path));
+        deliver(requestMessage("FC", path));
+        expectFromUs("NAK");
+        EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    }
+    EXPECT_FALSE(fileExists(missing));
     expectSilence();
     EXPECT_TRUE(recordedBoxes().empty());
 }
@@ -602,13 +689,20 @@ TEST_F(EngineTest, ServedPullStopsWhenItsOwnStopIsAsked)
 
 TEST_F(EngineTest, ServedPullThatCannotReadItsSourceTellsThePeer)
 {
-    std::wstring source = askForFile(patternBytes(3000));
+    std::wstring source = askForFile(patternBytes(FileBufferBytes + 3000));
     fromUs(&peer);
-    // The source turns unreadable mid-way: a handle opened for writing only.
-    CloseHandle(AppState.fileHandle);
-    AppState.fileHandle = CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    deliver("ACK");
-    expectFromUs("NAK");
+    // The source is cut short mid-way by another program.
+    HANDLE writer = CreateFileW(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetEndOfFile(writer));
+    CloseHandle(writer);
+    std::string answer;
+    for (int block = 1; block <= FileBufferBytes / BlockDataBytes + 1 && answer != "NAK"; block++) {
+        deliver("ACK");
+        answer = fromUs(&peer).substr(0, 3);
+    }
+    EXPECT_EQ(answer, "NAK");
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
     EXPECT_TRUE(openableExclusively(source));
 }
@@ -655,7 +749,7 @@ TEST_F(EngineTest, UnknownStatesRefuse)
         expectFromUs("NAK");
         EXPECT_EQ(AppState.transferState, TransferState::Waiting);
     }
-    EXPECT_TRUE(refreshes().empty());
+    EXPECT_EQ(refreshes(), std::vector<TransferState>(4, TransferState::Waiting));
 }
 
 } // namespace

@@ -15,7 +15,7 @@ static int boxAnswer = IDOK;
 static int recordingMessageBox(HWND owner, const wchar_t *text, const wchar_t *caption, UINT flags)
 {
     std::lock_guard<std::mutex> hold(boxLock);
-    boxes.push_back(RecordedBox{owner, text ? text : L"", caption ? caption : L"", flags});
+    boxes.push_back(RecordedBox{owner, text ? text : L"", caption ? caption : L"", flags, GetCurrentThreadId()});
     return boxAnswer;
 }
 

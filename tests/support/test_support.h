@@ -12,6 +12,7 @@ struct RecordedBox {
     std::wstring text;
     std::wstring caption;
     UINT flags;
+    DWORD thread;  // the thread that asked for the box
 };
 void recordBoxes(int answer = IDOK);  // installs the recorder and clears the record
 std::vector<RecordedBox> recordedBoxes();
