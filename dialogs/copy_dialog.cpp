@@ -138,8 +138,9 @@ bool startCopyRequest(HWND dialog)
         AppState.transferState = TransferState::CallCopyTO;
     }
     if (sendMessage(message, length) != 0) {
-        // The request never left, so no answer will come to end the state; the send error is already shown.
+        // The request never left, so no answer will come to end the state.
         AppState.transferState = TransferState::Waiting;
+        showMessageBox(dialog, L"相手側へ送れませんでした。接続を確かめてください", CopyCaption, MB_OK);
     }
     refreshStatus();
     return true;
