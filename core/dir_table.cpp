@@ -2,6 +2,7 @@
 // own pane shares with it.
 #include "core/app_state.h"
 #include "core/dir_table.h"
+#include "core/wire_message.h"
 #include "core/text_codec.h"
 
 #include <cstdio>
@@ -44,7 +45,7 @@ static void storeTerminator()
     if (AppState.dirCount < DirRows) {
         char *row = AppState.dirTable[AppState.dirCount];
         memset(row, 0, DirRowBytes);
-        memcpy(row, "DR999999", 8);
+        memcpy(row, DirEndMessage, 8);
         AppState.dirCount++;
     }
 }

@@ -138,11 +138,11 @@ static void createRequestedFolder(const char *message, int textLen)
 static void handleWaiting(const char *message, int count)
 {
     int textLen = textLength(message, count);
-    if (isPathRequest(message, count, "DD"))
+    if (isPathRequest(message, count, DirRequestTag))
         serveDirectory(message, textLen);
-    else if (isPathRequest(message, count, "FD"))
+    else if (isPathRequest(message, count, PushRequestTag))
         startServedPush(message, textLen);
-    else if (isPathRequest(message, count, "FC"))
+    else if (isPathRequest(message, count, PullRequestTag))
         startServedPull(message, textLen);
     else if (isFolderRequest(message, count))
         createRequestedFolder(message, textLen);
@@ -263,9 +263,9 @@ void requestPeerDir()
     // that returns this side to Waiting instead of leaving it in CallDIR with nothing asked.
     if (wideToAnsi(AppState.peerFolder, -1, path, COUNTOF(path)) < 0)
         path[0] = 0;
-    int length = buildPathRequest(message, COUNTOF(message), "DD", path);
+    int length = buildPathRequest(message, COUNTOF(message), DirRequestTag, path);
     if (length < 0) {
-        memcpy(message, "DD", 2);
+        memcpy(message, DirRequestTag, 2);
         length = 2;
     }
     sendMessage(message, length);

@@ -134,7 +134,8 @@ void handleReceivingState(BlockKind kind, const char *targetPathA, const char *m
         endExchange(placed ? TransferOutcome::Done : TransferOutcome::Failed);
         return;
     }
-    // Stop on a pull (a whole file that has already arrived is kept): the next block is answered with "NAK", which ends the exchange on both sides.
+    // Stop on a pull (a whole file that has already arrived is kept): the next block is answered with "NAK",
+    // which ends the exchange on both sides.
     if (kind == BlockKind::FB && AppState.stopRequest == StopRequest::Requested) {
         sendMessage(NakMessage, 3);
         endExchange(TransferOutcome::Stopped);

@@ -11,6 +11,11 @@ const char AckMessage[4] = "ACK";
 const char NakMessage[4] = "NAK";
 const char CutMessage[4] = "CUT";
 const char DirEndMessage[9] = "DR999999";
+const char DirRequestTag[3] = "DD";
+const char PushRequestTag[3] = "FD";
+const char PullRequestTag[3] = "FC";
+const char FolderRequestTag[3] = "CD";
+const char DirRecordTag[3] = "DR";
 
 static const char *blockTag(BlockKind kind)
 {
@@ -56,7 +61,7 @@ bool isPathRequest(const char *message, int count, const char *tag)
 
 bool isFolderRequest(const char *message, int count)
 {
-    return startsWith(message, count, "CD", 2) && textLength(message, count) > 2;
+    return startsWith(message, count, FolderRequestTag, 2) && textLength(message, count) > 2;
 }
 
 bool isDirEnd(const char *message, int count)
@@ -66,7 +71,7 @@ bool isDirEnd(const char *message, int count)
 
 bool isDirRecord(const char *message, int count)
 {
-    return startsWith(message, count, "DR", 2) && textLength(message, count) > 11;
+    return startsWith(message, count, DirRecordTag, 2) && textLength(message, count) > 11;
 }
 
 bool isStopTag(const char *message, int count, BlockKind kind)

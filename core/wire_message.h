@@ -14,6 +14,12 @@ extern const char AckMessage[4];   // "ACK"
 extern const char NakMessage[4];   // "NAK"
 extern const char CutMessage[4];   // "CUT"
 extern const char DirEndMessage[9];  // "DR999999"
+// The two-byte tags of the requests and of DR records.
+extern const char DirRequestTag[3];     // "DD": list a folder
+extern const char PushRequestTag[3];    // "FD": take the file I send
+extern const char PullRequestTag[3];    // "FC": send me a file
+extern const char FolderRequestTag[3];  // "CD": make a folder
+extern const char DirRecordTag[3];      // "DR"
 
 // Bytes before the first zero byte, never more than count.
 int textLength(const char *message, int count);
