@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -613,6 +614,33 @@ TEST_F(ServedPushTest, ATargetThatCannotBeReplacedIsReportedOnThisSide)
     EXPECT_TRUE(recordedBoxes().empty());
     showPendingReports(nullptr);
     EXPECT_EQ(boxesCaptioned(L"受信"), 1);
+}
+
+// The disk fills up during a push: the block that cannot be written is refused, the old target stays and no
+// temporary file is left. The small volume is mounted by the test run; without it the case has nothing to do.
+TEST_F(ServedPushTest, FullVolumeRefusesTheBlockAndKeepsTheOldTarget)
+{
+    const char *volume = getenv("PW_SMALL_VOLUME");
+    if (volume == nullptr || volume[0] == 0)
+        GTEST_SKIP() << "run as test_full_volume";
+    std::wstring folderOnVolume = L"Z:" + std::wstring(volume, volume + strlen(volume));
+    for (wchar_t &c : folderOnVolume)
+        c = c == L'/' ? L'\\' : c;
+    target = folderOnVolume + L"\\kept.bin";
+    temporary = folderOnVolume + L"\\kept.$TEMP";
+    ASSERT_TRUE(writeFileBytes(target, "old"));
+    startServed();
+    std::string answer = "ACK";
+    std::string data = patternBytes(BlockDataBytes, 3);
+    for (int block = 0; block < 1000 && answer == "ACK"; block++) {
+        deliver(blockMessage("FR", block, data));
+        answer = fromUs(&peer);
+    }
+    EXPECT_EQ(answer, "NAK");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_EQ(contents(target), "old");
+    EXPECT_FALSE(fileExists(temporary));
+    DeleteFileW(target.c_str());
 }
 
 TEST_F(ServedPushTest, TargetWhoseTemporaryNameWouldNotFitIsRefusedAtOnce)
