@@ -115,6 +115,7 @@ struct AppStateRecord {
     int32_t exchangeSlot;         // Server mode: the slot whose connection the running exchange belongs to
     DWORD livenessMs;             // an exchange that hears nothing for this long ends as failed
     HWND copyDialog;              // the open copy dialog, told when its exchange ends; UI thread only
+    int32_t treeListing;          // set by a folder copy: the records of its listing go to the tree table
 
     // Traffic monitors. Written by whichever thread sends or receives; read by the monitor windows.
     int32_t monitorOn;
