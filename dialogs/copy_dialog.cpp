@@ -116,6 +116,8 @@ static struct {
 } job;
 
 static bool commandRunning;
+static bool rowIsFolder;          // the row of the dialog about to open is a folder
+static wchar_t rowSizeText[64];   // and its size text
 
 bool copyCommandRunning()
 {
@@ -311,16 +313,8 @@ bool startCopyRequest(HWND dialog)
     int64_t total = -1;
     bool approximate = false;
     if (AppState.copyFromPeer) {
-        int row = -1;
-        wchar_t sizeText[64] = {};
-        LVFINDINFOW find = {};
-        find.flags = LVFI_STRING;
-        find.psz = name;
-        row = ListView_FindItem(AppState.peerPane, -1, &find);
-        if (row >= 0) {
-            ListView_GetItemText(AppState.peerPane, row, 2, sizeText, COUNTOF(sizeText));
-            approximate = sizeTextBytes(sizeText, &total);
-        }
+        if (rowSizeText[0] != 0)
+            approximate = sizeTextBytes(rowSizeText, &total);
     } else {
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (GetFileAttributesExW(source, GetFileExInfoStandard, &data))
@@ -409,8 +403,6 @@ static int rowType(HWND pane, int index)
     return item.iImage;
 }
 
-static bool rowIsFolder;
-
 // WM_INITDIALOG: shows source and destination; a later pass starts by itself at once.
 static INT_PTR onCopyInit(HWND dialog, LPARAM pass)
 {
@@ -446,7 +438,7 @@ static void onCopyTimer(HWND dialog, WPARAM timer)
         return;
     }
     if (++job.waitingTicks >= WaitingTicksForEnd)
-        onStepEnded(dialog, job.stopPressed ? TransferOutcome::Stopped : TransferOutcome::Done);
+        onStepEnded(dialog, job.stopPressed && !AppState.copyFromPeer ? TransferOutcome::Stopped : TransferOutcome::Done);
 }
 
 // WM_EXCHANGE_ENDED: the exchange this side asked for is over. One that ends while a newer step already runs
@@ -577,10 +569,9 @@ static bool targetExists(bool fromPeer)
 // whole command.
 static bool copyRow(HWND window, HWND pane, int index, int pass, bool fromPeer)
 {
-    wchar_t sizeText[64];
-    memset(sizeText, 0, sizeof(sizeText));
-    ListView_GetItemText(pane, index, 2, sizeText, COUNTOF(sizeText));
-    if (sizeTextTooLarge(sizeText)) {
+    memset(rowSizeText, 0, sizeof(rowSizeText));
+    ListView_GetItemText(pane, index, 2, rowSizeText, COUNTOF(rowSizeText));
+    if (sizeTextTooLarge(rowSizeText)) {
         showMessageBox(window, L"953Mbyteは出来ません", L"サイズ越え", MB_OK);
         return true;
     }

@@ -511,4 +511,79 @@ TEST_F(CopyEndToEnd, FoldersAreCreatedOnBothSidesAndThePanesShowThem)
     EXPECT_TRUE(boxTexts().empty()) << narrow(joinedBoxes());
 }
 
+// A folder tree of files with known bytes and times, and the same tree checked at its copy.
+struct TreeFile {
+    std::wstring path;  // below the tree's folder
+    std::string bytes;
+};
+
+std::vector<TreeFile> sampleTree(unsigned seed)
+{
+    return {{L"a.txt", "the top file"},
+            {L"sub\\b.bin", randomBytes(2500, seed)},
+            {L"sub\\deeper\\c.dat", std::string()},
+            {L"sub\\deeper\\d.bin", randomBytes(1000, seed + 1)}};
+}
+
+void writeTree(const std::wstring &root, const std::vector<TreeFile> &files)
+{
+    for (const wchar_t *folder : {L"", L"\\sub", L"\\sub\\deeper", L"\\empty"})
+        CreateDirectoryW((root + folder).c_str(), nullptr);
+    for (const TreeFile &file : files)
+        ASSERT_TRUE(writeFileWithTimes(root + L"\\" + file.path, file.bytes));
+}
+
+TEST_F(CopyEndToEnd, AFolderIsPushedWithItsFilesAndSubFoldersAndATooDeepOneIsReported)
+{
+    std::vector<TreeFile> files = sampleTree(20);
+    writeTree(local + L"\\top", files);
+    // One folder deeper than a copy goes: refused and named in the summary, the rest copied.
+    std::wstring keptName;
+    std::wstring deepName = L"top";
+    for (int level = 1; level <= 17; ++level) {
+        keptName = deepName;
+        deepName += L"\\d" + std::to_wstring(level);
+        ASSERT_TRUE(CreateDirectoryW((local + L"\\" + deepName).c_str(), nullptr));
+    }
+    relistOwn();
+    selectOwn({L"top"});
+    driveWhile([&](DWORD ui) { startNextDialog(ui, 60000); }, [&] { runCopyCommand(window, false); });
+    EXPECT_TRUE(peerPaneShows({L"top"}));
+    settle();
+    for (const TreeFile &file : files)
+        expectSameFile(local + L"\\top\\" + file.path, remote + L"\\top\\" + file.path);
+    EXPECT_TRUE(GetFileAttributesW((remote + L"\\top\\empty").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(fileExists(remote + L"\\" + keptName));
+    EXPECT_FALSE(fileExists(remote + L"\\" + deepName));
+    expectNoTemporaryFiles(remote + L"\\top");
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u) << narrow(joinedBoxes());
+    EXPECT_EQ(boxes[0].owner, window);
+    EXPECT_NE(boxes[0].text.find(L"完了: 4 件"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_NE(boxes[0].text.find(deepName + L"（フォルダが深すぎます）"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_FALSE(hostShowedBox());
+}
+
+TEST_F(CopyEndToEnd, AFolderIsPulledWithItsFilesAndSubFolders)
+{
+    std::vector<TreeFile> files = sampleTree(30);
+    writeTree(remote + L"\\pulled", files);
+    clearPeerPane();
+    AppState.transferState = TransferState::CallDIR;
+    requestPeerDir();
+    ASSERT_TRUE(peerPaneShows({L"pulled"}));
+    selectNamedRows(AppState.peerPane, {L"pulled"});
+    driveWhile([&](DWORD ui) { startNextDialog(ui, 60000); }, [&] { runCopyCommand(window, true); });
+    settle();
+    for (const TreeFile &file : files)
+        expectSameFile(remote + L"\\pulled\\" + file.path, local + L"\\pulled\\" + file.path);
+    EXPECT_TRUE(GetFileAttributesW((local + L"\\pulled\\empty").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    expectNoTemporaryFiles(local + L"\\pulled");
+    EXPECT_NE(paneRowOf(AppState.ownPane, L"pulled"), -1);
+    // The listings of the tree went to the copy, not into the pane.
+    EXPECT_EQ(paneRowOf(AppState.peerPane, L"sub"), -1);
+    EXPECT_TRUE(boxTexts().empty()) << narrow(joinedBoxes());
+    EXPECT_FALSE(hostShowedBox());
+}
+
 }  // namespace
