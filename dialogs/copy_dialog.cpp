@@ -107,7 +107,6 @@ static struct {
     bool refusedHere;      // the request was refused before it went out (its box is shown)
     int waitingTicks;
     bool stopPressed;
-    wchar_t shownName[PathChars];  // the file now moving, as the summary names it
     int64_t total;         // -1 when unknown
     bool approximate;
     DWORD startTick;
@@ -206,8 +205,8 @@ static void showProgress(HWND dialog)
     SetDlgItemTextW(dialog, IDC_COPY_PROGRESS, line);
 }
 
-RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t *destination,
-                               const wchar_t *shownName, int64_t total, bool approximate)
+RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t *destination, int64_t total,
+                               bool approximate)
 {
     // A peer request may have started since the command checked; one exchange at a time.
     if (AppState.transferState != TransferState::Waiting)
@@ -230,8 +229,6 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
     if (length < 0)
         return RequestStart::TooLong;
 
-    memset(job.shownName, 0, sizeof(job.shownName));
-    wcsncpy(job.shownName, shownName, COUNTOF(job.shownName) - 1);
     job.total = total;
     job.approximate = approximate;
     job.startTick = GetTickCount();
@@ -262,6 +259,12 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
     refreshStatus();
     showProgress(dialog);
     return RequestStart::Started;
+}
+
+void keepAwaitingStep()
+{
+    job.stepRunning = true;
+    job.waitingTicks = 0;
 }
 
 bool startTreeExchange(HWND, const char *message, int length, TransferState state)
@@ -320,7 +323,7 @@ bool startCopyRequest(HWND dialog)
         if (GetFileAttributesExW(source, GetFileExInfoStandard, &data))
             total = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     }
-    RequestStart started = startFileTransfer(dialog, source, destination, name, total, approximate);
+    RequestStart started = startFileTransfer(dialog, source, destination, total, approximate);
     if (started == RequestStart::TooLong)
         refusePath(dialog);
     else if (started == RequestStart::Busy)
@@ -441,11 +444,11 @@ static void onCopyTimer(HWND dialog, WPARAM timer)
         onStepEnded(dialog, job.stopPressed && !AppState.copyFromPeer ? TransferOutcome::Stopped : TransferOutcome::Done);
 }
 
-// WM_EXCHANGE_ENDED: the exchange this side asked for is over. One that ends while a newer step already runs
-// was a step the timer had already ended.
+// WM_EXCHANGE_ENDED: the exchange this side asked for is over. It is posted before the timer can find Waiting
+// twice, so it always belongs to the step now running.
 static void onExchangeEnded(HWND dialog, WPARAM outcome)
 {
-    if (!job.stepRunning || AppState.transferState != TransferState::Waiting)
+    if (!job.stepRunning)
         return;
     onStepEnded(dialog, static_cast<TransferOutcome>(outcome));
 }

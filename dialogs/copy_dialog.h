@@ -41,11 +41,14 @@ enum class RequestStart { Started, TooLong, Busy, NotSent };
 
 // Starts one file transfer: a push of the local source to the peer path destination, or a pull of the peer
 // path source into the local destination. Sets up the progress line for it. Shows no box.
-RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t *destination,
-                               const wchar_t *shownName, int64_t total, bool approximate);
+RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t *destination, int64_t total,
+                               bool approximate);
 
 // Sends a request of the folder copier ("CD" in FolderTO, "DD" in CallDIR) whose end the dialog then awaits.
 bool startTreeExchange(HWND dialog, const char *message, int length, TransferState state);
+// The exchange that just ended goes on under another state (the listing the engine asks for after "CD"): the
+// dialog awaits its end as the same step.
+void keepAwaitingStep();
 
 // copy_tree.cpp
 

@@ -20,7 +20,7 @@ struct TreeFolder {
     int32_t depth;
 };
 
-enum class TreePhase { Idle, CreatePeer, ListPeer, ListPeerAgain, Files };
+enum class TreePhase { Idle, CreatePeer, SettlePeer, ListPeer, ListPeerAgain, Files };
 
 static struct {
     bool running;
@@ -163,6 +163,7 @@ static bool nextFolder(HWND dialog)
             return true;
         }
         if (AppState.transferState != TransferState::Waiting || !AppState.linkOpen) {
+            fail(tree.current.source, nullptr);
             tree.cancelled = true;
             break;
         }
@@ -211,7 +212,7 @@ static bool startFile(HWND dialog, const wchar_t *name, bool exists, int64_t tot
     }
     memset(tree.fileName, 0, sizeof(tree.fileName));
     wcsncpy(tree.fileName, shownName(source), COUNTOF(tree.fileName) - 1);
-    RequestStart started = startFileTransfer(dialog, source, destination, shownName(source), total, approximate);
+    RequestStart started = startFileTransfer(dialog, source, destination, total, approximate);
     if (started == RequestStart::Started)
         return true;
     fail(source, started == RequestStart::TooLong ? TooLongReason : nullptr);
@@ -309,27 +310,46 @@ bool beginTreeCopy(HWND dialog, const wchar_t *source, const wchar_t *destinatio
     return nextFolder(dialog);
 }
 
+// Push: the peer folder has been made and listed (or not): its files follow, or it is told as failed.
+static bool peerFolderListed(HWND dialog, TransferOutcome outcome)
+{
+    endTreeListing();
+    // An engine that did not list the new folder is asked once; an empty answer means the folder is not there.
+    if (treeRowCount() == 0 && tree.phase != TreePhase::ListPeerAgain && outcome != TransferOutcome::LinkLost &&
+        sendPathRequest(dialog, "DD", tree.current.destination, TransferState::CallDIR)) {
+        tree.phase = TreePhase::ListPeerAgain;
+        return true;
+    }
+    if (treeRowCount() == 0) {
+        fail(tree.current.source, NoFolderReason);
+        if (outcome == TransferOutcome::LinkLost)
+            tree.cancelled = true;
+        return nextFolder(dialog);
+    }
+    tree.phase = TreePhase::Files;
+    return nextEntry(dialog);
+}
+
 bool treeStepEnded(HWND dialog, TransferOutcome outcome)
 {
     switch (tree.phase) {
     case TreePhase::CreatePeer:
-    case TreePhase::ListPeerAgain:
-        endTreeListing();
-        // An engine that did not list the new folder after "ACK" is asked once; an empty answer means the
-        // folder is not there.
-        if (treeRowCount() == 0 && tree.phase == TreePhase::CreatePeer && outcome != TransferOutcome::LinkLost &&
-            sendPathRequest(dialog, "DD", tree.current.destination, TransferState::CallDIR)) {
-            tree.phase = TreePhase::ListPeerAgain;
+        // The engine lists the new folder after the peer's "ACK"; an engine that tells of the "ACK" first has
+        // that listing still to come, so the step waits for it once more.
+        if (outcome == TransferOutcome::Done &&
+            (treeRowCount() == 0 || AppState.transferState == TransferState::CallDIR)) {
+            tree.phase = TreePhase::SettlePeer;
+            keepAwaitingStep();
             return true;
         }
-        if (treeRowCount() == 0) {
-            fail(tree.current.source, NoFolderReason);
-            if (outcome == TransferOutcome::LinkLost)
-                tree.cancelled = true;
-            return nextFolder(dialog);
+        return peerFolderListed(dialog, outcome);
+    case TreePhase::SettlePeer:
+    case TreePhase::ListPeerAgain:
+        if (AppState.transferState == TransferState::CallDIR) {
+            keepAwaitingStep();
+            return true;
         }
-        tree.phase = TreePhase::Files;
-        return nextEntry(dialog);
+        return peerFolderListed(dialog, outcome);
     case TreePhase::ListPeer:
         endTreeListing();
         if (treeRowCount() == 0 || outcome != TransferOutcome::Done) {
