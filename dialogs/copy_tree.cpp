@@ -56,6 +56,15 @@ static void fail(const wchar_t *source, const wchar_t *reason)
     recordCopyResult(shownName(source), CopyResult::Failed, reason, false);
 }
 
+// An entry of the current folder whose own path did not fit: named by the folder's shown name and its own.
+static void failChild(const wchar_t *name, const wchar_t *reason)
+{
+    wchar_t shown[PathChars * 2];
+    if (!joinFolderName(shownName(tree.current.source), name, shown, COUNTOF(shown)))
+        wcsncpy(shown, name, COUNTOF(shown) - 1);
+    recordCopyResult(shown, CopyResult::Failed, reason, false);
+}
+
 // Listing records go back to the peer pane, and the pane's folder is the user's again.
 static void endTreeListing()
 {
@@ -80,7 +89,7 @@ static void queueFolder(const wchar_t *name)
     TreeFolder *next = tree.pending + tree.pendingCount;
     wchar_t source[PathChars];
     if (!joinFolderName(tree.current.source, name, source, PathChars)) {
-        fail(name, TooLongReason);
+        failChild(name, TooLongReason);
         return;
     }
     if (tree.current.depth + 1 > MaxTreeDepth || tree.pendingCount >= PendingFolders) {
@@ -195,7 +204,7 @@ static bool startFile(HWND dialog, const wchar_t *name, bool exists, int64_t tot
     wchar_t destination[PathChars];
     if (!joinFolderName(tree.current.source, name, source, PathChars) ||
         !joinFolderName(tree.current.destination, name, destination, PathChars)) {
-        fail(name, TooLongReason);
+        failChild(name, TooLongReason);
         return false;
     }
     if (exists) {

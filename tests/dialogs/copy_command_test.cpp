@@ -140,7 +140,7 @@ TEST_F(CopyCommand, PullSendsTheSourceAndKeepsTheLocalTarget)
             EXPECT_EQ(AppState.transferState, TransferState::CallCopyFrom);
             EXPECT_STREQ(AppState.pullTargetA, "C:\\own\\b.bin");
             EXPECT_EQ(AppState.blockCount, 41);
-            // Stop has no effect on a pull; it must not linger after the dialog.
+            // Stop on a pull is for the engine to act on; it must not linger after the dialog.
             clickButton(dialog, IDC_STOP);
             EXPECT_EQ(AppState.stopRequest, StopRequest::Requested);
             EXPECT_TRUE(waitUntil([&] { return !controlText(dialog, IDC_COPY_PROGRESS).empty(); }, 2000));

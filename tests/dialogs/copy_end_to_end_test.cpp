@@ -793,6 +793,12 @@ protected:
 
 TEST_F(CopyWithAPlainPeer, AFolderGoesBothWaysWithNothingButTheMessages)
 {
+    // A name that makes the local path one character too long is refused and named in the summary.
+    size_t longChars = PathChars - (local.size() + 5);
+    std::string longRow = std::string(longChars, 'n') + ",2020/01/03 03:04,1,8";
+    ASSERT_LE(8 + longRow.size(), 255u) << "a DR record holds at most 255 bytes";
+    std::string longName(longChars, 'n');
+    peer.listings["C:\\peer\\top"].push_back(longRow);
     selectNamedRows(AppState.peerPane, {L"top"});
     driveWhile([&](DWORD ui) { startNextDialog(ui, 30000); }, [&] { runCopyCommand(window, true); });
     ASSERT_TRUE(waitUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000));
@@ -802,6 +808,12 @@ TEST_F(CopyWithAPlainPeer, AFolderGoesBothWaysWithNothingButTheMessages)
     EXPECT_EQ(lastWriteOf(local + L"\\top\\x.txt"), asNumber(knownTime(1)));
     ASSERT_TRUE(readFileBytes(local + L"\\top\\inner\\y.bin", &bytes));
     EXPECT_TRUE(bytes == peer.served["C:\\peer\\top\\inner\\y.bin"]);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find(L"完了: 2 件"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_NE(boxes[0].text.find(L"top\\" + widen(longName) + L"（パスが長すぎます）"), std::wstring::npos)
+        << narrow(boxes[0].text);
+    clearRecordedBoxes();
 
     // And back under another name.
     ASSERT_TRUE(MoveFileW((local + L"\\top").c_str(), (local + L"\\up").c_str()));
