@@ -123,10 +123,15 @@ bool copyCommandRunning()
     return commandRunning;
 }
 
+// Every box of the copy command is owned by the main window, so none can be lost behind it.
+static HWND boxOwner(HWND dialog)
+{
+    return AppState.mainWindow != nullptr ? AppState.mainWindow : dialog;
+}
+
 static void refusePath(HWND dialog)
 {
-    showMessageBox(AppState.mainWindow != nullptr ? AppState.mainWindow : dialog,
-                   L"パスが長すぎるため複写できません", CopyCaption, MB_OK);
+    showMessageBox(boxOwner(dialog), L"パスが長すぎるため複写できません", CopyCaption, MB_OK);
 }
 
 static void formatBytes(int64_t bytes, wchar_t *out, int outChars)
@@ -267,10 +272,10 @@ void keepAwaitingStep()
     job.waitingTicks = 0;
 }
 
-bool startTreeExchange(HWND, const char *message, int length, TransferState state)
+RequestStart startTreeExchange(const char *message, int length, TransferState state)
 {
     if (AppState.transferState != TransferState::Waiting)
-        return false;
+        return RequestStart::Busy;
     job.transferring = false;
     AppState.transferState = state;
     job.stepRunning = true;
@@ -279,10 +284,10 @@ bool startTreeExchange(HWND, const char *message, int length, TransferState stat
         AppState.transferState = TransferState::Waiting;
         job.stepRunning = false;
         refreshStatus();
-        return false;
+        return RequestStart::NotSent;
     }
     refreshStatus();
-    return true;
+    return RequestStart::Started;
 }
 
 // The name a single row is known by in the summary.
@@ -296,11 +301,6 @@ bool startCopyRequest(HWND dialog)
     HWND sourceEdit = GetDlgItem(dialog, IDC_EDIT1);
     wchar_t source[PathChars];
     memset(source, 0, sizeof(source));
-    if (AppState.transferState != TransferState::Waiting) {
-        showMessageBox(AppState.mainWindow != nullptr ? AppState.mainWindow : dialog, L"他の動作中は出来ません",
-                       CopyCaption, MB_OK);
-        return false;
-    }
     if (GetWindowTextLengthW(sourceEdit) > PathChars - 1) {
         refusePath(dialog);
         return false;
@@ -327,8 +327,7 @@ bool startCopyRequest(HWND dialog)
     if (started == RequestStart::TooLong)
         refusePath(dialog);
     else if (started == RequestStart::Busy)
-        showMessageBox(AppState.mainWindow != nullptr ? AppState.mainWindow : dialog, L"他の動作中は出来ません",
-                       CopyCaption, MB_OK);
+        showMessageBox(boxOwner(dialog), L"他の動作中は出来ません", CopyCaption, MB_OK);
     return started == RequestStart::Started;
 }
 
@@ -383,7 +382,7 @@ static void beginTransfer(HWND dialog)
         wchar_t source[PathChars];
         memset(source, 0, sizeof(source));
         GetDlgItemTextW(dialog, IDC_EDIT1, source, COUNTOF(source));
-        if (!beginTreeCopy(dialog, source, destinationFolder(), AppState.copyFromPeer != 0))
+        if (!beginTreeCopy(source, destinationFolder(), AppState.copyFromPeer != 0))
             EndDialog(dialog, 1);
         return;
     }
@@ -470,8 +469,7 @@ static void onCopyCommand(HWND dialog, int id)
         break;
     case IDC_CLOSE:
         if (AppState.transferState != TransferState::Waiting) {
-            showMessageBox(AppState.mainWindow != nullptr ? AppState.mainWindow : dialog, L"転送中は操作不可！",
-                           L"画面閉じる", MB_OK);
+            showMessageBox(boxOwner(dialog), L"転送中は操作不可！", L"画面閉じる", MB_OK);
             break;
         }
         AppState.copyDialogClosed = 1;

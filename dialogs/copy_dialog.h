@@ -45,7 +45,7 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
                                bool approximate);
 
 // Sends a request of the folder copier ("CD" in FolderTO, "DD" in CallDIR) whose end the dialog then awaits.
-bool startTreeExchange(HWND dialog, const char *message, int length, TransferState state);
+RequestStart startTreeExchange(const char *message, int length, TransferState state);
 // The exchange that just ended goes on under another state (the listing the engine asks for after "CD"): the
 // dialog awaits its end as the same step.
 void keepAwaitingStep();
@@ -54,7 +54,7 @@ void keepAwaitingStep();
 
 // Starts copying the folder source (full path) into destinationFolder; false when nothing was started and the
 // tree is already done.
-bool beginTreeCopy(HWND dialog, const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer);
+bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer);
 // The step the copier asked for has ended; starts the next. False when the tree is done.
 bool treeStepEnded(HWND dialog, TransferOutcome outcome);
 // Stop: the file now moving is stopped and nothing more of the tree is copied.

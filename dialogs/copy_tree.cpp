@@ -115,68 +115,70 @@ static void orderFoundFolders()
     }
 }
 
-static bool sendPathRequest(HWND dialog, const char *tag, const wchar_t *path, TransferState state)
+static RequestStart sendPathRequest(const char *tag, const wchar_t *path, TransferState state)
 {
     char pathA[PathChars];
     char message[PathChars];
     if (wideToAnsi(path, -1, pathA, COUNTOF(pathA)) <= 0)
-        return false;
+        return RequestStart::TooLong;
     int length = buildPathRequest(message, COUNTOF(message), tag, pathA);
     if (length < 0)
-        return false;
+        return RequestStart::TooLong;
     clearTreeListing();
     AppState.treeListing = 1;
-    if (!startTreeExchange(dialog, message, length, state)) {
+    RequestStart started = startTreeExchange(message, length, state);
+    if (started != RequestStart::Started)
         endTreeListing();
-        return false;
-    }
-    return true;
+    return started;
 }
 
 // "CD" for the peer folder. The peer's "ACK" makes the engine list the pane's folder, so for this one step the
 // pane's folder is the new one: its listing comes into the tree table and says the folder is there.
-static bool createPeerFolder(HWND dialog, const wchar_t *path)
+static RequestStart createPeerFolder(const wchar_t *path)
 {
     memcpy(tree.savedPeerFolder, AppState.peerFolder, sizeof(tree.savedPeerFolder));
     memcpy(AppState.peerFolder, path, sizeof(AppState.peerFolder));
     tree.peerFolderSwapped = true;
-    if (!sendPathRequest(dialog, "CD", path, TransferState::FolderTO)) {
+    RequestStart started = sendPathRequest("CD", path, TransferState::FolderTO);
+    if (started != RequestStart::Started)
         endTreeListing();
-        return false;
-    }
-    return true;
+    return started;
+}
+
+static bool isFolder(const wchar_t *path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 static bool nextEntry(HWND dialog);
 
 // Takes the next folder and starts its first step. False when the tree is done.
-static bool nextFolder(HWND dialog)
+static bool nextFolder()
 {
     closeSearch();
     orderFoundFolders();
     while (!tree.cancelled && tree.pendingCount > 0) {
         tree.current = tree.pending[--tree.pendingCount];
         tree.folderBase = tree.pendingCount;
+        RequestStart started;
         if (tree.fromPeer) {
-            if (!CreateDirectoryW(tree.current.destination, nullptr) &&
-                !(GetFileAttributesW(tree.current.destination) & FILE_ATTRIBUTE_DIRECTORY)) {
+            if (!CreateDirectoryW(tree.current.destination, nullptr) && !isFolder(tree.current.destination)) {
                 fail(tree.current.source, NoFolderReason);
                 continue;
             }
-            if (sendPathRequest(dialog, "DD", tree.current.source, TransferState::CallDIR)) {
-                tree.phase = TreePhase::ListPeer;
-                return true;
-            }
-        } else if (createPeerFolder(dialog, tree.current.destination)) {
+            started = sendPathRequest("DD", tree.current.source, TransferState::CallDIR);
+            tree.phase = TreePhase::ListPeer;
+        } else {
+            started = createPeerFolder(tree.current.destination);
             tree.phase = TreePhase::CreatePeer;
+        }
+        if (started == RequestStart::Started)
             return true;
-        }
-        if (AppState.transferState != TransferState::Waiting || !AppState.linkOpen) {
-            fail(tree.current.source, nullptr);
+        fail(tree.current.source, started == RequestStart::TooLong ? TooLongReason : nullptr);
+        // Another exchange, or a link that failed: nothing more of the tree can go now.
+        if (started != RequestStart::TooLong)
             tree.cancelled = true;
-            break;
-        }
-        fail(tree.current.source, TooLongReason);
     }
     tree.phase = TreePhase::Idle;
     tree.running = false;
@@ -241,17 +243,17 @@ static bool nextLocalEntry(HWND dialog)
     WIN32_FIND_DATAW found;
     for (;;) {
         if (tree.cancelled)
-            return nextFolder(dialog);
+            return nextFolder();
         if (!tree.findStarted) {
             tree.findStarted = true;
             wchar_t pattern[PathChars];
             if (!joinFolderName(tree.current.source, L"*", pattern, PathChars))
-                return nextFolder(dialog);
+                return nextFolder();
             tree.find = FindFirstFileW(pattern, &found);
             if (tree.find == INVALID_HANDLE_VALUE)
-                return nextFolder(dialog);
+                return nextFolder();
         } else if (!FindNextFileW(tree.find, &found)) {
-            return nextFolder(dialog);
+            return nextFolder();
         }
         if (isDots(found.cFileName))
             continue;
@@ -291,7 +293,7 @@ static bool nextPeerRow(HWND dialog)
         if (startFile(dialog, name, exists, total, approximate))
             return true;
     }
-    return nextFolder(dialog);
+    return nextFolder();
 }
 
 static bool nextEntry(HWND dialog)
@@ -299,7 +301,7 @@ static bool nextEntry(HWND dialog)
     return tree.fromPeer ? nextPeerRow(dialog) : nextLocalEntry(dialog);
 }
 
-bool beginTreeCopy(HWND dialog, const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer)
+bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer)
 {
     memset(&tree, 0, sizeof(tree));
     tree.find = INVALID_HANDLE_VALUE;
@@ -316,7 +318,7 @@ bool beginTreeCopy(HWND dialog, const wchar_t *source, const wchar_t *destinatio
     }
     wcsncpy(root->source, source, PathChars - 1);
     tree.pendingCount = 1;
-    return nextFolder(dialog);
+    return nextFolder();
 }
 
 // Push: the peer folder has been made and listed (or not): its files follow, or it is told as failed.
@@ -325,7 +327,7 @@ static bool peerFolderListed(HWND dialog, TransferOutcome outcome)
     endTreeListing();
     // An engine that did not list the new folder is asked once; an empty answer means the folder is not there.
     if (treeRowCount() == 0 && tree.phase != TreePhase::ListPeerAgain && outcome != TransferOutcome::LinkLost &&
-        sendPathRequest(dialog, "DD", tree.current.destination, TransferState::CallDIR)) {
+        sendPathRequest("DD", tree.current.destination, TransferState::CallDIR) == RequestStart::Started) {
         tree.phase = TreePhase::ListPeerAgain;
         return true;
     }
@@ -333,7 +335,7 @@ static bool peerFolderListed(HWND dialog, TransferOutcome outcome)
         fail(tree.current.source, NoFolderReason);
         if (outcome == TransferOutcome::LinkLost)
             tree.cancelled = true;
-        return nextFolder(dialog);
+        return nextFolder();
     }
     tree.phase = TreePhase::Files;
     return nextEntry(dialog);
@@ -365,7 +367,7 @@ bool treeStepEnded(HWND dialog, TransferOutcome outcome)
             fail(tree.current.source, NoListingReason);
             if (outcome == TransferOutcome::LinkLost)
                 tree.cancelled = true;
-            return nextFolder(dialog);
+            return nextFolder();
         }
         if (treeRowCount() >= DirRows - 1)
             noteListingCut(shownName(tree.current.source));

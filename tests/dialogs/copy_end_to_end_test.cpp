@@ -529,6 +529,12 @@ std::vector<TreeFile> sampleTree(unsigned seed)
             {L"sub\\deeper\\d.bin", randomBytes(1000, seed + 1)}};
 }
 
+bool isFolder(const std::wstring &path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 void writeTree(const std::wstring &root, const std::vector<TreeFile> &files)
 {
     for (const wchar_t *folder : {L"", L"\\sub", L"\\sub\\deeper", L"\\empty"})
@@ -556,7 +562,7 @@ TEST_F(CopyEndToEnd, AFolderIsPushedWithItsFilesAndSubFoldersAndATooDeepOneIsRep
     settle();
     for (const TreeFile &file : files)
         expectSameFile(local + L"\\top\\" + file.path, remote + L"\\top\\" + file.path);
-    EXPECT_TRUE(GetFileAttributesW((remote + L"\\top\\empty").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(isFolder(remote + L"\\top\\empty"));
     EXPECT_TRUE(fileExists(remote + L"\\" + keptName));
     EXPECT_FALSE(fileExists(remote + L"\\" + deepName));
     expectNoTemporaryFiles(remote + L"\\top");
@@ -581,7 +587,7 @@ TEST_F(CopyEndToEnd, AFolderIsPulledWithItsFilesAndSubFolders)
     settle();
     for (const TreeFile &file : files)
         expectSameFile(remote + L"\\pulled\\" + file.path, local + L"\\pulled\\" + file.path);
-    EXPECT_TRUE(GetFileAttributesW((local + L"\\pulled\\empty").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(isFolder(local + L"\\pulled\\empty"));
     expectNoTemporaryFiles(local + L"\\pulled");
     EXPECT_NE(paneRowOf(AppState.ownPane, L"pulled"), -1);
     // The listings of the tree went to the copy, not into the pane.
