@@ -538,6 +538,9 @@ static void refreshDestination(HWND window, bool fromPeer)
         listOwnFolder(window);
         return;
     }
+    // A link lost during the copy has nobody to list the peer folder.
+    if (!AppState.linkOpen)
+        return;
     clearPeerPane();
     SetDlgItemTextW(window, IDC_PEER_FOLDER_LABEL, AppState.peerFolder);
     AppState.transferState = TransferState::CallDIR;
