@@ -331,20 +331,6 @@ bool startCopyRequest(HWND dialog)
     return started == RequestStart::Started;
 }
 
-static CopyResult resultOf(TransferOutcome outcome)
-{
-    switch (outcome) {
-    case TransferOutcome::Done:
-        return CopyResult::Done;
-    case TransferOutcome::Stopped:
-        return CopyResult::Stopped;
-    case TransferOutcome::Refused:
-        return CopyResult::Refused;
-    default:
-        return CopyResult::Failed;
-    }
-}
-
 // The step this dialog waited for has ended: a single file is recorded and the dialog ends; a tree goes on.
 static void onStepEnded(HWND dialog, TransferOutcome outcome)
 {
@@ -365,7 +351,7 @@ static void onStepEnded(HWND dialog, TransferOutcome outcome)
         return;
     }
     job.transferring = false;
-    recordCopyResult(rowName(), resultOf(outcome), nullptr, false);
+    recordTransferOutcome(rowName(), outcome);
     EndDialog(dialog, 1);
 }
 

@@ -82,6 +82,8 @@ void resetCopySummary();
 void noteFolderCopy();
 // reason (may be null) replaces the result's own mark after the name; explained says a box already told it.
 void recordCopyResult(const wchar_t *name, CopyResult result, const wchar_t *reason, bool explained);
+// How the engine said a file's transfer ended.
+void recordTransferOutcome(const wchar_t *name, TransferOutcome outcome);
 void noteListingCut(const wchar_t *folder);
 // The summary of the command into out; false when there is nothing to say.
 bool copySummaryText(wchar_t *out, int outChars);

@@ -75,6 +75,28 @@ void recordCopyResult(const wchar_t *name, CopyResult result, const wchar_t *rea
     }
 }
 
+void recordTransferOutcome(const wchar_t *name, TransferOutcome outcome)
+{
+    switch (outcome) {
+    case TransferOutcome::Done:
+        recordCopyResult(name, CopyResult::Done, nullptr, false);
+        break;
+    case TransferOutcome::Stopped:
+        recordCopyResult(name, CopyResult::Stopped, nullptr, false);
+        break;
+    case TransferOutcome::Refused:
+        recordCopyResult(name, CopyResult::Refused, nullptr, false);
+        break;
+    case TransferOutcome::LinkLost:
+        // The lost link has a message of its own.
+        recordCopyResult(name, CopyResult::Failed, L"接続が切れました", true);
+        break;
+    default:
+        recordCopyResult(name, CopyResult::Failed, nullptr, false);
+        break;
+    }
+}
+
 void noteListingCut(const wchar_t *folder)
 {
     if (tally.cutListings++ == 0) {

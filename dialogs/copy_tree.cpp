@@ -374,17 +374,12 @@ bool treeStepEnded(HWND dialog, TransferOutcome outcome)
         tree.rowCursor = 0;
         tree.phase = TreePhase::Files;
         return nextEntry(dialog);
-    case TreePhase::Files: {
-        CopyResult result = outcome == TransferOutcome::Done      ? CopyResult::Done
-                            : outcome == TransferOutcome::Stopped ? CopyResult::Stopped
-                            : outcome == TransferOutcome::Refused ? CopyResult::Refused
-                                                                  : CopyResult::Failed;
-        recordCopyResult(tree.fileName, result, nullptr, false);
+    case TreePhase::Files:
+        recordTransferOutcome(tree.fileName, outcome);
         // Stop ends the whole folder; a lost link ends everything.
         if (outcome == TransferOutcome::Stopped || outcome == TransferOutcome::LinkLost)
             tree.cancelled = true;
         return nextEntry(dialog);
-    }
     default:
         return false;
     }
