@@ -126,6 +126,7 @@ struct AppStateRecord {
     int32_t expectedBlock;        // receiver: the block number the next block must carry
     int32_t tempFilePending;      // receiver: a temporary file exists that must be moved or deleted
     int32_t sendReadFailed;       // sender: the last sendStep stopped because the source could not be read
+    int32_t treeListing;          // set by a folder copy: the records of its listing go to the tree table
 
     // Traffic monitors. Written by whichever thread sends or receives; read by the monitor windows.
     int32_t monitorOn;

@@ -5,6 +5,7 @@
 #include "core/app_state.h"
 #include "core/dir_table.h"
 #include "core/served_folder.h"
+#include "core/tree_listing.h"
 #include "core/file_receiver.h"
 #include "core/text_codec.h"
 #include "core/transfer_states.h"
@@ -170,7 +171,8 @@ static void handleCallDir(const char *message, int count)
     memset(body, 0, sizeof(body));
     int bodyBytes = textLen - BlockHeaderBytes;
     memcpy(body, message + BlockHeaderBytes, bodyBytes);
-    if (addPeerRecord(body, bodyBytes))
+    bool refused = AppState.treeListing ? addTreeRecord(body, bodyBytes) : addPeerRecord(body, bodyBytes);
+    if (refused)
         refuseMessage();
     else
         sendAck();

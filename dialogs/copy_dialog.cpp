@@ -38,10 +38,10 @@ bool joinFolderName(const wchar_t *folder, const wchar_t *name, wchar_t *out, in
     return true;
 }
 
-bool sizeTextTooLarge(const wchar_t *sizeText)
+// Leading digits and the unit of the last character; the number stops counting once it alone is past the
+// limit, so no product can overflow.
+static uint64_t sizeTextParts(const wchar_t *sizeText, uint64_t *unit)
 {
-    // Leading digits times the unit of the last character; compared as number > limit / unit so that no
-    // product can overflow, and the digits stop counting once they alone are past the limit.
     uint64_t number = 0;
     for (const wchar_t *c = sizeText; *c >= L'0' && *c <= L'9'; ++c) {
         number = number * 10 + static_cast<uint64_t>(*c - L'0');
@@ -50,16 +50,31 @@ bool sizeTextTooLarge(const wchar_t *sizeText)
     }
     size_t chars = wcslen(sizeText);
     wchar_t last = chars > 0 ? sizeText[chars - 1] : 0;
-    uint64_t unit = 1;
+    *unit = 1;
     if (last == L'K')
-        unit = 1ull << 10;
+        *unit = 1ull << 10;
     else if (last == L'M')
-        unit = 1ull << 20;
+        *unit = 1ull << 20;
     else if (last == L'G')
-        unit = 1ull << 30;
+        *unit = 1ull << 30;
     else if (last == L'T')
-        unit = 1ull << 40;
+        *unit = 1ull << 40;
+    return number;
+}
+
+bool sizeTextTooLarge(const wchar_t *sizeText)
+{
+    uint64_t unit;
+    uint64_t number = sizeTextParts(sizeText, &unit);
     return number > static_cast<uint64_t>(MaxFileBytes) / unit;
+}
+
+bool sizeTextBytes(const wchar_t *sizeText, int64_t *bytes)
+{
+    uint64_t unit;
+    uint64_t number = sizeTextParts(sizeText, &unit);
+    *bytes = number > static_cast<uint64_t>(MaxFileBytes) / unit ? MaxFileBytes : static_cast<int64_t>(number * unit);
+    return unit > 1;
 }
 
 bool isDriveName(const wchar_t *name)
@@ -78,18 +93,211 @@ static const wchar_t *destinationFolder()
     return AppState.copyFromPeer ? AppState.ownFolder : AppState.peerFolder;
 }
 
+
+// Timers of the copy dialog.
+static const UINT_PTR ProgressTimer = 1;  // redraws the counter and progress, and watches for a missed end
+static const UINT ProgressMs = 250;
+static const int WaitingTicksForEnd = 2;  // ticks in a row that find Waiting while a step runs
+
+// The one open copy dialog: what it copies and how far it is. UI thread only.
+static struct {
+    bool folder;           // the row is a folder: the tree copier runs
+    bool started;
+    bool stepRunning;      // an exchange this dialog asked for has not ended yet
+    bool refusedHere;      // the request was refused before it went out (its box is shown)
+    int waitingTicks;
+    bool stopPressed;
+    int64_t total;         // -1 when unknown
+    bool approximate;
+    DWORD startTick;
+    bool transferring;
+    int filesStarted;
+} job;
+
+static bool commandRunning;
+static bool rowIsFolder;          // the row of the dialog about to open is a folder
+static wchar_t rowSizeText[64];   // and its size text
+
+bool copyCommandRunning()
+{
+    return commandRunning;
+}
+
+// Every box of the copy command is owned by the main window, so none can be lost behind it.
+static HWND boxOwner(HWND dialog)
+{
+    return AppState.mainWindow != nullptr ? AppState.mainWindow : dialog;
+}
+
 static void refusePath(HWND dialog)
 {
-    showMessageBox(dialog, L"パスが長すぎるため複写できません", CopyCaption, MB_OK);
+    showMessageBox(boxOwner(dialog), L"パスが長すぎるため複写できません", CopyCaption, MB_OK);
+}
+
+static void formatBytes(int64_t bytes, wchar_t *out, int outChars)
+{
+    if (bytes < 1024)
+        _snwprintf(out, outChars - 1, L"%lld B", static_cast<long long>(bytes));
+    else if (bytes < (1ll << 20))
+        _snwprintf(out, outChars - 1, L"%.1f KB", bytes / 1024.0);
+    else if (bytes < (1ll << 30))
+        _snwprintf(out, outChars - 1, L"%.1f MB", bytes / 1048576.0);
+    else
+        _snwprintf(out, outChars - 1, L"%.2f GB", bytes / 1073741824.0);
+    out[outChars - 1] = 0;
+}
+
+void formatProgress(int64_t done, int64_t total, bool approximate, DWORD elapsedMs, wchar_t *out, int outChars)
+{
+    memset(out, 0, sizeof(wchar_t) * static_cast<size_t>(outChars));
+    wchar_t doneText[32] = {};
+    wchar_t totalText[32] = {};
+    wchar_t speedText[32] = {};
+    wchar_t leftText[32] = L"--:--";
+    formatBytes(done, doneText, COUNTOF(doneText));
+    if (total >= 0)
+        formatBytes(total, totalText, COUNTOF(totalText));
+    else
+        wcscpy(totalText, L"?");
+    int64_t speed = elapsedMs > 0 ? done * 1000 / static_cast<int64_t>(elapsedMs) : 0;
+    formatBytes(speed, speedText, COUNTOF(speedText));
+    int percent = 0;
+    if (total > 0)
+        percent = static_cast<int>((done >= total ? total : done) * 100 / total);
+    else if (total == 0)
+        percent = 100;
+    if (speed > 0 && total >= 0) {
+        int64_t seconds = (total > done ? total - done : 0) / speed;
+        _snwprintf(leftText, COUNTOF(leftText) - 1, L"%lld:%02d", static_cast<long long>(seconds / 60),
+                   static_cast<int>(seconds % 60));
+    }
+    _snwprintf(out, outChars - 1, L"%ls / %ls%ls  %d%%  %ls/秒  残り %ls", doneText, approximate ? L"約" : L"",
+               totalText, percent, speedText, leftText);
+    out[outChars - 1] = 0;
+}
+
+// Bytes of the running transfer: the engine counts them; an engine that does not yet is read from the blocks
+// a push has sent.
+static int64_t bytesSoFar()
+{
+    int64_t done = AppState.bytesDone;
+    if (done <= 0 && !AppState.copyFromPeer)
+        done = static_cast<int64_t>(AppState.blockCount) * BlockDataBytes;
+    if (job.total >= 0 && done > job.total && !job.approximate)
+        done = job.total;
+    return done;
+}
+
+// Control 501: the blocks this side has sent (a pull sends none, so it shows zero rather than the count left
+// by an earlier push); 502: the progress of the file now moving.
+static void showProgress(HWND dialog)
+{
+    wchar_t text[32];
+    memset(text, 0, sizeof(text));
+    _snwprintf(text, COUNTOF(text) - 1, L"Step:%06d", AppState.copyFromPeer ? 0 : AppState.blockCount);
+    SetDlgItemTextW(dialog, IDC_STEP_COUNTER, text);
+    if (!job.transferring)
+        return;
+    wchar_t line[160];
+    wchar_t progress[128];
+    formatProgress(bytesSoFar(), job.total, job.approximate, GetTickCount() - job.startTick, progress,
+                   COUNTOF(progress));
+    memset(line, 0, sizeof(line));
+    if (job.folder)
+        _snwprintf(line, COUNTOF(line) - 1, L"%d 件目  %ls", job.filesStarted, progress);
+    else
+        _snwprintf(line, COUNTOF(line) - 1, L"%ls", progress);
+    SetDlgItemTextW(dialog, IDC_COPY_PROGRESS, line);
+}
+
+RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t *destination, int64_t total,
+                               bool approximate)
+{
+    // A peer request may have started since the command checked; one exchange at a time.
+    if (AppState.transferState != TransferState::Waiting)
+        return RequestStart::Busy;
+    char destinationA[PathChars];
+    char sourceA[PathChars];
+    char message[PathChars];
+    memset(destinationA, 0, sizeof(destinationA));
+    memset(sourceA, 0, sizeof(sourceA));
+    if (wcslen(source) > PathChars - 1 || wideToAnsi(destination, -1, destinationA, PathChars) < 0)
+        return RequestStart::TooLong;
+    int length;
+    if (AppState.copyFromPeer) {
+        if (wideToAnsi(source, -1, sourceA, PathChars) < 0)
+            return RequestStart::TooLong;
+        length = buildPathRequest(message, PathChars, "FC", sourceA);
+    } else {
+        length = buildPathRequest(message, PathChars, "FD", destinationA);
+    }
+    if (length < 0)
+        return RequestStart::TooLong;
+
+    job.total = total;
+    job.approximate = approximate;
+    job.startTick = GetTickCount();
+    job.transferring = true;
+    job.filesStarted++;
+    // Everything the engine needs for the answer is in place before the request leaves: the answer is handled
+    // on the network thread and may come at once.
+    AppState.bytesDone = 0;
+    if (AppState.copyFromPeer) {
+        memcpy(AppState.pullTargetA, destinationA, sizeof(AppState.pullTargetA));
+        AppState.transferState = TransferState::CallCopyFrom;
+    } else {
+        memset(AppState.sendSourcePath, 0, sizeof(AppState.sendSourcePath));
+        wcsncpy(AppState.sendSourcePath, source, COUNTOF(AppState.sendSourcePath) - 1);
+        AppState.blockCount = 0;
+        AppState.transferState = TransferState::CallCopyTO;
+    }
+    job.stepRunning = true;
+    job.waitingTicks = 0;
+    if (sendMessage(message, length) != 0) {
+        // The request never left, so no answer will come to end the state.
+        AppState.transferState = TransferState::Waiting;
+        job.stepRunning = false;
+        job.transferring = false;
+        refreshStatus();
+        return RequestStart::NotSent;
+    }
+    refreshStatus();
+    showProgress(dialog);
+    return RequestStart::Started;
+}
+
+void keepAwaitingStep()
+{
+    job.stepRunning = true;
+    job.waitingTicks = 0;
+}
+
+RequestStart startTreeExchange(const char *message, int length, TransferState state)
+{
+    if (AppState.transferState != TransferState::Waiting)
+        return RequestStart::Busy;
+    job.transferring = false;
+    AppState.transferState = state;
+    job.stepRunning = true;
+    job.waitingTicks = 0;
+    if (sendMessage(message, length) != 0) {
+        AppState.transferState = TransferState::Waiting;
+        job.stepRunning = false;
+        refreshStatus();
+        return RequestStart::NotSent;
+    }
+    refreshStatus();
+    return RequestStart::Started;
+}
+
+// The name a single row is known by in the summary.
+static const wchar_t *rowName()
+{
+    return AppState.selectedName;
 }
 
 bool startCopyRequest(HWND dialog)
 {
-    // A peer request may have started since the command checked; one exchange at a time.
-    if (AppState.transferState != TransferState::Waiting) {
-        showMessageBox(dialog, L"他の動作中は出来ません", CopyCaption, MB_OK);
-        return false;
-    }
     HWND sourceEdit = GetDlgItem(dialog, IDC_EDIT1);
     wchar_t source[PathChars];
     memset(source, 0, sizeof(source));
@@ -100,74 +308,98 @@ bool startCopyRequest(HWND dialog)
     GetWindowTextW(sourceEdit, source, PathChars);
     const wchar_t *separator = wcsrchr(source, L'\\');
     const wchar_t *name = separator != nullptr ? separator + 1 : source;
-
     wchar_t destination[PathChars];
-    char destinationA[PathChars];
-    char sourceA[PathChars];
-    char message[PathChars];
-    memset(destinationA, 0, sizeof(destinationA));
-    memset(sourceA, 0, sizeof(sourceA));
-    if (!joinFolderName(destinationFolder(), name, destination, PathChars) ||
-        wideToAnsi(destination, -1, destinationA, PathChars) < 0) {
+    if (!joinFolderName(destinationFolder(), name, destination, PathChars)) {
         refusePath(dialog);
         return false;
     }
-    int length;
+    int64_t total = -1;
+    bool approximate = false;
     if (AppState.copyFromPeer) {
-        if (wideToAnsi(source, -1, sourceA, PathChars) < 0) {
-            refusePath(dialog);
-            return false;
-        }
-        length = buildPathRequest(message, PathChars, "FC", sourceA);
+        if (rowSizeText[0] != 0)
+            approximate = sizeTextBytes(rowSizeText, &total);
     } else {
-        length = buildPathRequest(message, PathChars, "FD", destinationA);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (GetFileAttributesExW(source, GetFileExInfoStandard, &data))
+            total = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     }
-    if (length < 0) {
+    RequestStart started = startFileTransfer(dialog, source, destination, total, approximate);
+    if (started == RequestStart::TooLong)
         refusePath(dialog);
-        return false;
-    }
-
-    // Everything the engine needs for the answer is in place before the request leaves: the answer is handled
-    // on the network thread and may come at once.
-    if (AppState.copyFromPeer) {
-        memcpy(AppState.pullTargetA, destinationA, sizeof(AppState.pullTargetA));
-        AppState.transferState = TransferState::CallCopyFrom;
-    } else {
-        memcpy(AppState.sendSourcePath, source, sizeof(AppState.sendSourcePath));
-        AppState.blockCount = 0;
-        AppState.transferState = TransferState::CallCopyTO;
-    }
-    if (sendMessage(message, length) != 0) {
-        // The request never left, so no answer will come to end the state.
-        AppState.transferState = TransferState::Waiting;
-        showMessageBox(dialog, L"相手側へ送れませんでした。接続を確かめてください", CopyCaption, MB_OK);
-    }
-    refreshStatus();
-    return true;
+    else if (started == RequestStart::Busy)
+        showMessageBox(boxOwner(dialog), L"他の動作中は出来ません", CopyCaption, MB_OK);
+    else if (started == RequestStart::NotSent)
+        showMessageBox(boxOwner(dialog), L"相手側へ送れませんでした。接続を確かめてください", CopyCaption, MB_OK);
+    return started == RequestStart::Started;
 }
 
-// Control 501: the blocks this side has sent. A pull sends none, so it shows zero rather than the count left
-// by an earlier push.
-static void showStepCounter(HWND dialog)
+// The step this dialog waited for has ended: a single file is recorded and the dialog ends; a tree goes on.
+static void onStepEnded(HWND dialog, TransferOutcome outcome)
 {
-    wchar_t text[32];
-    memset(text, 0, sizeof(text));
-    _snwprintf(text, COUNTOF(text) - 1, L"Step:%06d", AppState.copyFromPeer ? 0 : AppState.blockCount);
-    SetDlgItemTextW(dialog, IDC_STEP_COUNTER, text);
+    job.stepRunning = false;
+    job.waitingTicks = 0;
+    if (job.refusedHere) {
+        job.refusedHere = false;
+        recordCopyResult(rowName(), CopyResult::Failed, nullptr, true);
+        EndDialog(dialog, 1);
+        return;
+    }
+    showProgress(dialog);
+    if (job.folder) {
+        if (treeStepEnded(dialog, outcome))
+            return;
+        job.transferring = false;
+        EndDialog(dialog, 1);
+        return;
+    }
+    job.transferring = false;
+    recordTransferOutcome(rowName(), outcome);
+    EndDialog(dialog, 1);
 }
 
+// Start or the automatic start: one step begins and the progress timer watches it.
 static void beginTransfer(HWND dialog)
 {
+    if (job.started)
+        return;
+    job.started = true;
     EnableWindow(GetDlgItem(dialog, IDC_CLOSE), FALSE);
     EnableWindow(GetDlgItem(dialog, IDC_START), FALSE);
-    KillTimer(dialog, TIMER_1);
-    startCopyRequest(dialog);
-    SetTimer(dialog, TIMER_2, 1000, nullptr);
+    SetTimer(dialog, ProgressTimer, ProgressMs, nullptr);
+    if (job.folder) {
+        wchar_t source[PathChars];
+        memset(source, 0, sizeof(source));
+        GetDlgItemTextW(dialog, IDC_EDIT1, source, COUNTOF(source));
+        if (!beginTreeCopy(source, destinationFolder(), AppState.copyFromPeer != 0))
+            EndDialog(dialog, 1);
+        return;
+    }
+    if (!startCopyRequest(dialog)) {
+        // Its box is shown; the dialog goes once whatever runs has ended, as after a transfer.
+        job.refusedHere = true;
+        job.stepRunning = true;
+        job.waitingTicks = 0;
+    }
 }
 
-// WM_INITDIALOG: shows source and destination; a later pass starts by itself after a second.
+// The row's type code, which is also its image.
+static int rowType(HWND pane, int index)
+{
+    LVITEMW item = {};
+    item.mask = LVIF_IMAGE;
+    item.iItem = index;
+    if (!ListView_GetItem(pane, &item))
+        return -1;
+    return item.iImage;
+}
+
+// WM_INITDIALOG: shows source and destination; a later pass starts by itself at once.
 static INT_PTR onCopyInit(HWND dialog, LPARAM pass)
 {
+    memset(&job, 0, sizeof(job));
+    job.folder = rowIsFolder;
+    job.total = -1;
+    AppState.copyDialog = dialog;
     wchar_t source[PathChars * 2 + 1];
     joinFolderName(sourceFolder(), AppState.selectedName, source, COUNTOF(source));
     EnableWindow(GetDlgItem(dialog, IDC_EDIT1), FALSE);
@@ -178,25 +410,34 @@ static INT_PTR onCopyInit(HWND dialog, LPARAM pass)
     EnableWindow(GetDlgItem(dialog, IDC_CLOSE), TRUE);
     EnableWindow(GetDlgItem(dialog, IDC_START), TRUE);
     if (pass > 0)
-        SetTimer(dialog, TIMER_1, 1000, nullptr);
+        PostMessageW(dialog, WM_COPY_AUTOSTART, 0, 0);
     return TRUE;
 }
 
-// WM_TIMER: 1 is the automatic start, 2 watches for the end of the transfer.
+// WM_TIMER: redraws the counter and the progress. Also ends a step whose end was never posted: Waiting seen on
+// two ticks in a row.
 static void onCopyTimer(HWND dialog, WPARAM timer)
 {
-    if (timer == TIMER_1) {
-        KillTimer(dialog, TIMER_1);
-        // A tick already queued when Start was pressed must not start a second transfer.
-        if (IsWindowEnabled(GetDlgItem(dialog, IDC_START)))
-            beginTransfer(dialog);
+    if (timer != ProgressTimer)
+        return;
+    showProgress(dialog);
+    if (!job.stepRunning)
+        return;
+    if (AppState.transferState != TransferState::Waiting) {
+        job.waitingTicks = 0;
         return;
     }
-    if (timer == TIMER_2) {
-        if (AppState.transferState == TransferState::Waiting)
-            EndDialog(dialog, 1);
-        showStepCounter(dialog);
-    }
+    if (++job.waitingTicks >= WaitingTicksForEnd)
+        onStepEnded(dialog, job.stopPressed && !AppState.copyFromPeer ? TransferOutcome::Stopped : TransferOutcome::Done);
+}
+
+// WM_EXCHANGE_ENDED: the exchange this side asked for is over. It is posted before the timer can find Waiting
+// twice, so it always belongs to the step now running.
+static void onExchangeEnded(HWND dialog, WPARAM outcome)
+{
+    if (!job.stepRunning)
+        return;
+    onStepEnded(dialog, static_cast<TransferOutcome>(outcome));
 }
 
 // WM_COMMAND: Start, Stop and Close; everything else (Esc included) does nothing.
@@ -208,11 +449,15 @@ static void onCopyCommand(HWND dialog, int id)
             beginTransfer(dialog);
         break;
     case IDC_STOP:
+        // Either direction: a push sends its stop tag, a pull refuses the next block.
         AppState.stopRequest = StopRequest::Requested;
+        job.stopPressed = true;
+        if (job.folder && job.started)
+            stopTreeCopy();
         break;
     case IDC_CLOSE:
         if (AppState.transferState != TransferState::Waiting) {
-            showMessageBox(dialog, L"転送中は操作不可！", L"画面閉じる", MB_OK);
+            showMessageBox(boxOwner(dialog), L"転送中は操作不可！", L"画面閉じる", MB_OK);
             break;
         }
         AppState.copyDialogClosed = 1;
@@ -223,14 +468,17 @@ static void onCopyCommand(HWND dialog, int id)
     }
 }
 
-// WM_DESTROY: the timers stop with the dialog, and a stop that no transfer of this side will take up does not
-// linger to cut short a later one. A push still running keeps its stop: the engine takes it at the next ACK.
+// WM_DESTROY: the timer stops with the dialog, and a stop that no transfer of this side will take up does not
+// linger to cut short a later one. A transfer of this side still running keeps its stop for the engine.
 static void onCopyDestroy(HWND dialog)
 {
-    KillTimer(dialog, TIMER_1);
-    KillTimer(dialog, TIMER_2);
-    if (AppState.transferState != TransferState::CallCopyTO)
+    KillTimer(dialog, ProgressTimer);
+    if (AppState.transferState != TransferState::CallCopyTO && AppState.transferState != TransferState::CallCopyFrom)
         AppState.stopRequest = StopRequest::None;
+    if (job.folder)
+        abandonTreeCopy();
+    if (AppState.copyDialog == dialog)
+        AppState.copyDialog = nullptr;
 }
 
 static INT_PTR CALLBACK copyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -241,8 +489,15 @@ static INT_PTR CALLBACK copyDialogProc(HWND dialog, UINT message, WPARAM wParam,
     case WM_COMMAND:
         onCopyCommand(dialog, LOWORD(wParam));
         return TRUE;
+    case WM_COPY_AUTOSTART:
+        if (IsWindowEnabled(GetDlgItem(dialog, IDC_START)))
+            beginTransfer(dialog);
+        return TRUE;
     case WM_TIMER:
         onCopyTimer(dialog, wParam);
+        return TRUE;
+    case WM_EXCHANGE_ENDED:
+        onExchangeEnded(dialog, wParam);
         return TRUE;
     case WM_CLOSE:
         AppState.copyDialogClosed = 1;
@@ -271,6 +526,9 @@ static void refreshDestination(HWND window, bool fromPeer)
         listOwnFolder(window);
         return;
     }
+    // A link lost during the copy has nobody to list the peer folder.
+    if (!AppState.linkOpen)
+        return;
     clearPeerPane();
     SetDlgItemTextW(window, IDC_PEER_FOLDER_LABEL, AppState.peerFolder);
     AppState.transferState = TransferState::CallDIR;
@@ -278,44 +536,93 @@ static void refreshDestination(HWND window, bool fromPeer)
     requestPeerDir();
 }
 
+// Whether a single file lands on one that exists: a push asks when the peer pane lists the name, a pull when
+// the local file is there.
+static bool targetExists(bool fromPeer)
+{
+    if (fromPeer) {
+        wchar_t path[PathChars];
+        if (!joinFolderName(AppState.ownFolder, AppState.selectedName, path, PathChars))
+            return false;
+        return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+    }
+    int count = ListView_GetItemCount(AppState.peerPane);
+    wchar_t name[PathChars];
+    for (int row = 0; row < count; ++row) {
+        memset(name, 0, sizeof(name));
+        ListView_GetItemText(AppState.peerPane, row, 0, name, COUNTOF(name));
+        if (_wcsicmp(name, AppState.selectedName) == 0)
+            return true;
+    }
+    return false;
+}
+
+// One pass of the loop: the checks of one selected row, and its dialog. False when the user cancelled the
+// whole command.
+static bool copyRow(HWND window, HWND pane, int index, int pass, bool fromPeer)
+{
+    memset(rowSizeText, 0, sizeof(rowSizeText));
+    ListView_GetItemText(pane, index, 2, rowSizeText, COUNTOF(rowSizeText));
+    if (sizeTextTooLarge(rowSizeText)) {
+        showMessageBox(window, L"953Mbyteは出来ません", L"サイズ越え", MB_OK);
+        return true;
+    }
+    memset(AppState.selectedName, 0, sizeof(AppState.selectedName));
+    ListView_GetItemText(pane, index, 0, AppState.selectedName, COUNTOF(AppState.selectedName));
+    if (isDriveName(AppState.selectedName)) {
+        showMessageBox(window, L"ドライブは選べません", CopyCaption, MB_OK);
+        return true;
+    }
+    if (AppState.copyDialogClosed)
+        return true;
+    rowIsFolder = rowType(pane, index) == TypeFolder;
+    if (rowIsFolder) {
+        noteFolderCopy();
+    } else if (targetExists(fromPeer)) {
+        OverwriteAnswer answer = overwriteDecision(AppState.selectedName);
+        if (answer == OverwriteAnswer::Cancel)
+            return false;
+        if (answer == OverwriteAnswer::Skip) {
+            recordCopyResult(AppState.selectedName, CopyResult::Skipped, nullptr, false);
+            return true;
+        }
+    }
+    DialogBoxParamW(dialogInstance(), MAKEINTRESOURCEW(IDD_COPY), window, copyDialogProc, pass);
+    return true;
+}
+
 void runCopyCommand(HWND window, bool fromPeer)
 {
-    AppState.copyFromPeer = fromPeer ? 1 : 0;
-    AppState.copyDialogClosed = 0;
-    if (AppState.transferState != TransferState::Waiting) {
+    // A second copy command while one runs (from a box of the first) would nest inside it.
+    if (commandRunning || AppState.transferState != TransferState::Waiting) {
         showMessageBox(window, L"他の動作中は出来ません", CopyCaption, MB_OK);
         return;
     }
+    AppState.copyFromPeer = fromPeer ? 1 : 0;
+    AppState.copyDialogClosed = 0;
     HWND pane = fromPeer ? AppState.peerPane : AppState.ownPane;
     if (ListView_GetNextItem(pane, -1, LVNI_SELECTED) == -1) {
         showMessageBox(window, L"項目を選んでください", CopyCaption, MB_OK);
         return;
     }
+    commandRunning = true;
+    resetCopySummary();
+    resetOverwritePolicy();
     int count = ListView_GetItemCount(pane);
+    bool cancelled = false;
     for (int pass = 0; pass < count; ++pass) {
         int index = ListView_GetNextItem(pane, -1, LVNI_SELECTED);
         if (index == -1)
             break;
-        wchar_t sizeText[64];
-        memset(sizeText, 0, sizeof(sizeText));
-        ListView_GetItemText(pane, index, 2, sizeText, COUNTOF(sizeText));
-        if (sizeTextTooLarge(sizeText)) {
-            showMessageBox(nullptr, L"953Mbyteは出来ません", L"サイズ越え", MB_OK);
-            deselectItem(pane, index);
-            continue;
-        }
-        memset(AppState.selectedName, 0, sizeof(AppState.selectedName));
-        ListView_GetItemText(pane, index, 0, AppState.selectedName, COUNTOF(AppState.selectedName));
-        if (isDriveName(AppState.selectedName)) {
-            showMessageBox(window, L"ドライブは選べません", CopyCaption, MB_OK);
-            deselectItem(pane, index);
-            continue;
-        }
-        if (!AppState.copyDialogClosed)
-            DialogBoxParamW(dialogInstance(), MAKEINTRESOURCEW(IDD_COPY), window, copyDialogProc, pass);
+        if (!cancelled && !copyRow(window, pane, index, pass, fromPeer))
+            cancelled = true;
+        if (cancelled)
+            AppState.copyDialogClosed = 1;
         deselectItem(pane, index);
     }
     AppState.copyDialogClosed = 0;
     if (AppState.transferState == TransferState::Waiting)
         refreshDestination(window, fromPeer);
+    showCopySummary(window);
+    commandRunning = false;
 }

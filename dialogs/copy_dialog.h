@@ -1,11 +1,19 @@
-// copy_dialog.h: commands 105 and 106, one copy dialog per selected item.
+// copy_dialog.h: commands 105 and 106, one copy dialog per selected item, the folder-tree copier, the overwrite
+// question and the summary of one copy command.
 #pragma once
+
+#include "core/app_state.h"
 
 #include <windows.h>
 #include <cstdint>
 
+// copy_dialog.cpp
+
 // Runs the whole copy command over the selected items of the source pane (own pane when !fromPeer).
 void runCopyCommand(HWND window, bool fromPeer);
+
+// True while a copy command runs; no other command may start inside it.
+bool copyCommandRunning();
 
 // Builds and sends the "FD" or "FC" request for the item shown in the copy dialog and enters the transfer
 // state. Returns false when the request was refused (another exchange running, a path too long) and nothing
@@ -15,9 +23,69 @@ bool startCopyRequest(HWND dialog);
 // True when a pane's size text ("123", "45K", "953M", "10G", "" ...) stands for more than a transfer may carry.
 bool sizeTextTooLarge(const wchar_t *sizeText);
 
+// The bytes a size text stands for; true when the text carries a unit, so the number is rounded.
+bool sizeTextBytes(const wchar_t *sizeText, int64_t *bytes);
+
 // True for a drive row's name ("c:\").
 bool isDriveName(const wchar_t *name);
 
 // folder + "\" (unless the folder already ends with one) + name into out. False, and out empty, when the result
 // would not fit outChars - 1 characters.
 bool joinFolderName(const wchar_t *folder, const wchar_t *name, wchar_t *out, int outChars);
+
+// The progress line under the step counter: done of total bytes, percent, speed and time left. A total of -1
+// is unknown; approximate marks a total read from a size text with a unit.
+void formatProgress(int64_t done, int64_t total, bool approximate, DWORD elapsedMs, wchar_t *out, int outChars);
+
+enum class RequestStart { Started, TooLong, Busy, NotSent };
+
+// Starts one file transfer: a push of the local source to the peer path destination, or a pull of the peer
+// path source into the local destination. Sets up the progress line for it. Shows no box.
+RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t *destination, int64_t total,
+                               bool approximate);
+
+// Sends a request of the folder copier ("CD" in FolderTO, "DD" in CallDIR) whose end the dialog then awaits.
+RequestStart startTreeExchange(const char *message, int length, TransferState state);
+// The exchange that just ended goes on under another state (the listing the engine asks for after "CD"): the
+// dialog awaits its end as the same step.
+void keepAwaitingStep();
+
+// copy_tree.cpp
+
+// Starts copying the folder source (full path) into destinationFolder; false when nothing was started and the
+// tree is already done.
+bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer);
+// The step the copier asked for has ended; starts the next. False when the tree is done.
+bool treeStepEnded(HWND dialog, TransferOutcome outcome);
+// Stop: the file now moving is stopped and nothing more of the tree is copied.
+void stopTreeCopy();
+// The dialog goes while the tree is unfinished: the listing goes back to the pane, the peer folder is restored.
+void abandonTreeCopy();
+
+// overwrite_dialog.cpp
+
+enum class OverwriteAnswer { Overwrite = 1, Skip = 2, OverwriteAll = 3, Cancel = 4 };
+
+// Every copy command starts asking again.
+void resetOverwritePolicy();
+// Asks whether name may be overwritten (owned by the main window) unless the user said so for all; the answer
+// to act on is Overwrite, Skip or Cancel.
+OverwriteAnswer overwriteDecision(const wchar_t *name);
+
+// copy_summary.cpp
+
+enum class CopyResult { Done, Stopped, Refused, Failed, Skipped };
+
+constexpr int CopySummaryChars = 4096;
+
+void resetCopySummary();
+void noteFolderCopy();
+// reason (may be null) replaces the result's own mark after the name; explained says a box already told it.
+void recordCopyResult(const wchar_t *name, CopyResult result, const wchar_t *reason, bool explained);
+// How the engine said a file's transfer ended.
+void recordTransferOutcome(const wchar_t *name, TransferOutcome outcome);
+void noteListingCut(const wchar_t *folder);
+// The summary of the command into out; false when there is nothing to say.
+bool copySummaryText(wchar_t *out, int outChars);
+// Shows the summary, owned by owner, when there is something to say.
+void showCopySummary(HWND owner);

@@ -1,6 +1,7 @@
 // folder_dialog.cpp: the folder-name dialog (template 7) and commands 107 (new own folder) and 108 (new folder
 // on the peer).
 #include "dialogs/folder_dialog.h"
+#include "dialogs/copy_dialog.h"
 #include "dialogs/dialog_common.h"
 
 #include "core/app_state.h"
@@ -87,6 +88,8 @@ static INT_PTR CALLBACK folderDialogProc(HWND dialog, UINT message, WPARAM wPara
     switch (message) {
     case WM_INITDIALOG:
         memset(AppState.newFolderName, 0, sizeof(AppState.newFolderName));
+        // Enter after typing a name creates the folder; 閉じる, when it has the focus, still closes.
+        SendMessageW(dialog, DM_SETDEFID, IDC_START, 0);
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_START)
@@ -136,6 +139,11 @@ static void requestPeerFolder(HWND window)
 
 void runNewFolderCommand(HWND window, bool onPeer)
 {
+    // Not from inside a copy command (a box of it leaves the main window reachable).
+    if (copyCommandRunning()) {
+        showMessageBox(window, L"他の動作中は出来ません", FolderCaption, MB_OK);
+        return;
+    }
     folderForPeer = onPeer;
     DialogBoxParamW(dialogInstance(), MAKEINTRESOURCEW(IDD_NEW_FOLDER), window, folderDialogProc, 0);
     if (AppState.newFolderName[0] == 0)

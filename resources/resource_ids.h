@@ -77,3 +77,14 @@
 // Posted to the main window: a received file has arrived (wParam unused), reports wait to be shown.
 #define WM_FILE_ARRIVED (WM_APP + 2)
 #define WM_SHOW_REPORTS (WM_APP + 3)
+
+// Copy command: progress line of the copy dialog, the overwrite question and its answers, and the copy
+// dialog's own start message.
+#define IDD_OVERWRITE 8
+#define IDC_COPY_PROGRESS 502
+#define IDC_OVERWRITE_NAME 503
+#define IDC_OVERWRITE_ONE 204
+#define IDC_OVERWRITE_SKIP 205
+#define IDC_OVERWRITE_ALL 206
+#define IDC_OVERWRITE_CANCEL 207
+#define WM_COPY_AUTOSTART (WM_APP + 20)

@@ -4,7 +4,9 @@
 #include "tests/dialogs/dialog_test_support.h"
 #include "tests/support/test_support.h"
 
+#include "core/protocol_engine.h"
 #include "dialogs/copy_dialog.h"
+#include "dialogs/folder_dialog.h"
 #include "resources/resource_ids.h"
 
 #include <gtest/gtest.h>
@@ -104,14 +106,13 @@ TEST_F(CopyCommand, FirstDialogWaitsForStartAndShowsSourceAndDestination)
             ASSERT_EQ(boxes.size(), 1u);
             EXPECT_EQ(narrow(boxes[0].text), narrow(L"転送中は操作不可！"));
             EXPECT_EQ(narrow(boxes[0].caption), narrow(L"画面閉じる"));
-            EXPECT_EQ(boxes[0].owner, dialog);
+            EXPECT_EQ(boxes[0].owner, window);
             // Esc does nothing.
             SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
             EXPECT_TRUE(IsWindowVisible(dialog));
 
             AppState.blockCount = 3;
-            Sleep(1300);
-            EXPECT_EQ(controlText(dialog, IDC_STEP_COUNTER), L"Step:000003");
+            EXPECT_TRUE(waitUntil([&] { return controlText(dialog, IDC_STEP_COUNTER) == L"Step:000003"; }, 2000));
             finishTransfer();
             EXPECT_TRUE(waitGone(dialog, 2500));
         },
@@ -139,10 +140,10 @@ TEST_F(CopyCommand, PullSendsTheSourceAndKeepsTheLocalTarget)
             EXPECT_EQ(AppState.transferState, TransferState::CallCopyFrom);
             EXPECT_STREQ(AppState.pullTargetA, "C:\\own\\b.bin");
             EXPECT_EQ(AppState.blockCount, 41);
-            // Stop has no effect on a pull; it must not linger after the dialog.
+            // Stop on a pull is for the engine to act on; it must not linger after the dialog.
             clickButton(dialog, IDC_STOP);
             EXPECT_EQ(AppState.stopRequest, StopRequest::Requested);
-            Sleep(1200);
+            EXPECT_TRUE(waitUntil([&] { return !controlText(dialog, IDC_COPY_PROGRESS).empty(); }, 2000));
             EXPECT_EQ(controlText(dialog, IDC_STEP_COUNTER), L"Step:000000");
             finishTransfer();
             EXPECT_TRUE(waitGone(dialog, 2500));
@@ -162,13 +163,11 @@ TEST_F(CopyCommand, DriveAndOversizedItemsAreRefusedAndLaterPassesStartByThemsel
     selectRows(AppState.ownPane, {0, 1, 2});
     driveWhile(
         [&](DWORD ui) {
-            // The third pass opens the only dialog, which starts itself a second later.
+            // The third pass opens the only dialog, which starts itself.
             HWND dialog = nextDialog(ui);
             ASSERT_NE(dialog, nullptr);
             EXPECT_EQ(controlText(dialog, IDC_EDIT1), L"C:\\own\\fits.iso");
-            DWORD opened = GetTickCount();
             EXPECT_EQ(receiveMessage(theirs, 3000), "FDC:\\peer\\fits.iso");
-            EXPECT_GE(GetTickCount() - opened, 700u);
             EXPECT_FALSE(controlEnabled(dialog, IDC_START));
             finishTransfer();
             EXPECT_TRUE(waitGone(dialog, 2500));
@@ -181,7 +180,7 @@ TEST_F(CopyCommand, DriveAndOversizedItemsAreRefusedAndLaterPassesStartByThemsel
     EXPECT_EQ(boxes[0].owner, window);
     EXPECT_EQ(narrow(boxes[1].text), narrow(L"953Mbyteは出来ません"));
     EXPECT_EQ(narrow(boxes[1].caption), narrow(L"サイズ越え"));
-    EXPECT_EQ(boxes[1].owner, nullptr);
+    EXPECT_EQ(boxes[1].owner, window);
     EXPECT_TRUE(selectedRows(AppState.ownPane).empty());
     EXPECT_EQ(receiveMessage(theirs), "DDC:\\peer");
 }
@@ -190,6 +189,7 @@ TEST_F(CopyCommand, TitleBarCloseDuringATransferEndsTheLoopWithoutRefresh)
 {
     addPaneRow(AppState.ownPane, L"one", L"1");
     addPaneRow(AppState.ownPane, L"two", L"1");
+    addPaneRow(AppState.peerPane, L"a", L"1");
     selectRows(AppState.ownPane, {0, 1});
     driveWhile(
         [&](DWORD ui) {
@@ -242,6 +242,160 @@ TEST_F(CopyCommand, TooLongPathsAreRefusedBeforeAnythingIsSent)
             AppState.transferState = TransferState::Waiting;
         }
         EXPECT_TRUE(silentFor(theirs, 200));
+    }
+}
+
+const wchar_t OverwriteTitle[] = L"上書き確認";
+
+// Plays the peer's side of one push: the request arrives, then the engine ends the exchange with outcome.
+void endPush(SOCKET theirs, const std::string &request, TransferOutcome outcome)
+{
+    SCOPED_TRACE(request);
+    EXPECT_EQ(receiveMessage(theirs), request);
+    EXPECT_EQ(AppState.transferState, TransferState::CallCopyTO);
+    endExchange(outcome);
+}
+
+TEST_F(CopyCommand, EachFileEndsOnItsOutcomeAndAMixedResultEndsInOneSummary)
+{
+    const wchar_t *names[] = {L"a", L"b", L"c", L"d"};
+    for (const wchar_t *name : names)
+        addPaneRow(AppState.ownPane, name, L"1");
+    selectRows(AppState.ownPane, {0, 1, 2, 3});
+    driveWhile(
+        [&](DWORD ui) {
+            HWND first = nextDialog(ui);
+            ASSERT_NE(first, nullptr);
+            clickButton(first, IDC_START);
+            // Each end is told at once: the next request follows without a wait.
+            endPush(theirs, "FDC:\\peer\\a", TransferOutcome::Done);
+            endPush(theirs, "FDC:\\peer\\b", TransferOutcome::Refused);
+            endPush(theirs, "FDC:\\peer\\c", TransferOutcome::Failed);
+            HWND last = nextDialog(ui);
+            ASSERT_NE(last, nullptr);
+            clickButton(last, IDC_STOP);
+            endPush(theirs, "FDC:\\peer\\d", TransferOutcome::Stopped);
+        },
+        [&] { runCopyCommand(window, false); });
+    EXPECT_EQ(receiveMessage(theirs), "DDC:\\peer");
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].owner, window);
+    EXPECT_EQ(narrow(boxes[0].caption), narrow(L"複写結果"));
+    EXPECT_EQ(narrow(boxes[0].text), narrow(L"複写の結果\r\n完了: 1 件\r\n停止: 1 件\r\n相手側が拒否: 1 件\r\n失敗: 1 件\r\n"
+                                            L"届かなかったもの:\r\n  b（相手側が拒否）\r\n  c（失敗）\r\n  d（停止）\r\n"));
+    EXPECT_EQ(AppState.copyDialog, nullptr);
+}
+
+TEST_F(CopyCommand, TheOverwriteAnswersHoldForTheRestOfTheCommand)
+{
+    const wchar_t *names[] = {L"a", L"b", L"c", L"d"};
+    for (const wchar_t *name : names) {
+        addPaneRow(AppState.ownPane, name, L"1");
+        addPaneRow(AppState.peerPane, name, L"1");
+    }
+    selectRows(AppState.ownPane, {0, 1, 2, 3});
+    auto answer = [&](DWORD ui, int button) {
+        HWND question = waitForDialog(ui, OverwriteTitle, 5000);
+        ASSERT_NE(question, nullptr);
+        EXPECT_EQ(GetWindow(question, GW_OWNER), window);
+        clickButton(question, button);
+        EXPECT_TRUE(waitGone(question, 2000));
+    };
+    driveWhile(
+        [&](DWORD ui) {
+            answer(ui, IDC_OVERWRITE_ONE);
+            HWND first = nextDialog(ui);
+            ASSERT_NE(first, nullptr);
+            clickButton(first, IDC_START);
+            endPush(theirs, "FDC:\\peer\\a", TransferOutcome::Done);
+            answer(ui, IDC_OVERWRITE_SKIP);
+            answer(ui, IDC_OVERWRITE_ALL);
+            endPush(theirs, "FDC:\\peer\\c", TransferOutcome::Done);
+            // No question for d: all are overwritten now.
+            endPush(theirs, "FDC:\\peer\\d", TransferOutcome::Done);
+        },
+        [&] { runCopyCommand(window, false); });
+    EXPECT_EQ(receiveMessage(theirs), "DDC:\\peer");
+    AppState.transferState = TransferState::Waiting;
+
+    // Cancel ends the command: no dialog, no request, and the question is asked again in a new command.
+    addPaneRow(AppState.peerPane, L"a", L"1");
+    selectRows(AppState.ownPane, {0, 1});
+    driveWhile([&](DWORD ui) { answer(ui, IDC_OVERWRITE_CANCEL); }, [&] { runCopyCommand(window, false); });
+    EXPECT_EQ(receiveMessage(theirs), "DDC:\\peer");
+    EXPECT_TRUE(selectedRows(AppState.ownPane).empty());
+    EXPECT_TRUE(recordedBoxes().empty()) << narrow(boxTexts().empty() ? L"" : boxTexts()[0]);
+}
+
+TEST_F(CopyCommand, ProgressShowsBytesOfTheLocalSizeOrOfTheApproximatePeerSize)
+{
+    std::wstring own = makeTempFolder(L"pwprog");
+    wcscpy(AppState.ownFolder, own.c_str());
+    ASSERT_TRUE(writeFileBytes(own + L"\\half.bin", std::string(4000, 'x')));
+    addPaneRow(AppState.ownPane, L"half.bin", L"4000");
+    selectRows(AppState.ownPane, {0});
+    driveWhile(
+        [&](DWORD ui) {
+            HWND dialog = nextDialog(ui);
+            ASSERT_NE(dialog, nullptr);
+            clickButton(dialog, IDC_START);
+            AppState.bytesDone = 2000;
+            EXPECT_TRUE(waitUntil([&] { return controlText(dialog, IDC_COPY_PROGRESS).find(L"2.0 KB / 3.9 KB  50%") == 0; },
+                                  2000))
+                << narrow(controlText(dialog, IDC_COPY_PROGRESS));
+            endPush(theirs, "FD" + narrow(AppState.peerFolder) + "\\half.bin", TransferOutcome::Done);
+        },
+        [&] { runCopyCommand(window, false); });
+    receiveMessage(theirs);
+    AppState.transferState = TransferState::Waiting;
+
+    addPaneRow(AppState.peerPane, L"b.bin", L"12K");
+    selectRows(AppState.peerPane, {0});
+    driveWhile(
+        [&](DWORD ui) {
+            HWND dialog = nextDialog(ui);
+            ASSERT_NE(dialog, nullptr);
+            clickButton(dialog, IDC_START);
+            AppState.bytesDone = 3072;
+            EXPECT_TRUE(waitUntil([&] { return controlText(dialog, IDC_COPY_PROGRESS).find(L"3.0 KB / 約12.0 KB  25%") == 0; },
+                                  2000))
+                << narrow(controlText(dialog, IDC_COPY_PROGRESS));
+            endExchange(TransferOutcome::Done);
+        },
+        [&] { runCopyCommand(window, true); });
+    removeTree(own);
+}
+
+// A command started from inside a running copy command (a timer of the UI thread stands in for a click that
+// reached the main window) is refused.
+void CALLBACK nestedCommands(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(nullptr, timer);
+    runCopyCommand(AppState.mainWindow, false);
+    runNewFolderCommand(AppState.mainWindow, false);
+}
+
+TEST_F(CopyCommand, NoCommandNestsInsideARunningCopy)
+{
+    addPaneRow(AppState.ownPane, L"a", L"1");
+    selectRows(AppState.ownPane, {0});
+    driveWhile(
+        [&](DWORD ui) {
+            HWND dialog = nextDialog(ui);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_TRUE(waitUntil([] { return recordedBoxes().size() == 2; }, 3000));
+            clickButton(dialog, IDC_CLOSE);
+        },
+        [&] {
+            SetTimer(nullptr, 0, 50, nestedCommands);
+            runCopyCommand(window, false);
+        });
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    for (const RecordedBox &box : boxes) {
+        EXPECT_EQ(narrow(box.text), narrow(L"他の動作中は出来ません"));
+        EXPECT_EQ(box.owner, window);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "dialogs/copy_dialog.h"
 #include "core/protocol_engine.h"
 #include "core/ui_ops.h"
+#include "core/wire_message.h"
 #include "dialogs/folder_dialog.h"
 #include "net/connection.h"
 #include "panes/own_pane.h"
@@ -14,7 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <map>
 #include <random>
+#include <thread>
 
 namespace {
 
@@ -99,17 +103,32 @@ bool sparseFile(const std::wstring &path, int64_t size)
     return ok != FALSE;
 }
 
-// Waits for count copy dialogs that start by themselves, each gone within goneMs; counts them in *seen if given.
-void awaitSelfStartingDialogs(DWORD ui, int count, int goneMs, int *seen)
+// Copy dialogs created on the thread that installed the hook: a dialog that starts by itself may come and go
+// faster than another thread can find it.
+std::atomic<int> copyDialogsCreated(0);
+
+LRESULT CALLBACK countCopyDialogs(int code, WPARAM wParam, LPARAM lParam)
 {
-    for (int i = 0; i < count; ++i) {
-        SCOPED_TRACE(testing::Message() << "self-starting dialog " << i);
-        HWND dialog = waitForDialog(ui, CopyTitle, 5000);
-        ASSERT_NE(dialog, nullptr);
-        if (seen != nullptr)
-            ++*seen;
-        ASSERT_TRUE(waitGone(dialog, goneMs));
+    const CWPSTRUCT *call = reinterpret_cast<const CWPSTRUCT *>(lParam);
+    if (code == HC_ACTION && call->message == WM_INITDIALOG) {
+        wchar_t title[64] = {};
+        GetWindowTextW(call->hwnd, title, 64);
+        if (wcscmp(title, CopyTitle) == 0)
+            ++copyDialogsCreated;
     }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Waits until count more copy dialogs have started by themselves and the last is gone within goneMs; counts
+// them in *seen if given.
+void awaitSelfStartingDialogs(DWORD, int count, int goneMs, int *seen)
+{
+    int before = copyDialogsCreated;
+    bool all = waitUntil([&] { return copyDialogsCreated >= before + count && AppState.copyDialog == nullptr; },
+                         goneMs * count);
+    if (seen != nullptr)
+        *seen += copyDialogsCreated - before;
+    ASSERT_TRUE(all) << "dialogs seen: " << copyDialogsCreated - before;
 }
 
 // Presses Start in the next copy dialog and waits for it to go within goneMs.
@@ -126,6 +145,7 @@ protected:
     void SetUp() override
     {
         TestWindowFixture::SetUp();
+        dialogHook = SetWindowsHookExW(WH_CALLWNDPROC, countCopyDialogs, nullptr, GetCurrentThreadId());
         local = makeTempFolder(L"pwlocal");
         remote = makeTempFolder(L"pwremote");
         ASSERT_FALSE(local.empty());
@@ -151,6 +171,8 @@ protected:
 
     void TearDown() override
     {
+        if (dialogHook != nullptr)
+            UnhookWindowsHookEx(dialogHook);
         closeDialogsOf(GetCurrentThreadId());
         if (linked)
             closeLink(window);
@@ -257,6 +279,7 @@ protected:
     std::wstring remote;
     HostProcess host;
     bool linked = false;
+    HHOOK dialogHook = nullptr;
     std::vector<std::string> hostLines;
 };
 
@@ -274,7 +297,7 @@ TEST_F(CopyEndToEnd, ThreeFilesPushedTheFirstDialogWaitsTheOthersStartThemselves
             HWND first = waitForDialog(ui, CopyTitle, 5000);
             ASSERT_NE(first, nullptr);
             ++dialogs;
-            Sleep(1300);
+            EXPECT_FALSE(waitGone(first, 500)) << "the first dialog started by itself";
             EXPECT_EQ(AppState.transferState, TransferState::Waiting) << "the first dialog started by itself";
             EXPECT_TRUE(controlEnabled(first, IDC_START));
             clickButton(first, IDC_START);
@@ -429,7 +452,7 @@ TEST_F(CopyEndToEnd, SizeTexts953MPassAnd954MAreRefused)
     ASSERT_EQ(boxes.size(), 1u) << narrow(joinedBoxes());
     EXPECT_EQ(narrow(boxes[0].text), narrow(L"953Mbyteは出来ません"));
     EXPECT_EQ(narrow(boxes[0].caption), narrow(L"サイズ越え"));
-    EXPECT_EQ(boxes[0].owner, nullptr);
+    EXPECT_EQ(boxes[0].owner, window);
     settle();
     EXPECT_TRUE(folderNames(remote).empty());
     EXPECT_EQ(AppState.stopRequest, StopRequest::None);
@@ -509,6 +532,350 @@ TEST_F(CopyEndToEnd, FoldersAreCreatedOnBothSidesAndThePanesShowThem)
     EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(windowText(AppState.peerFolderLabel), remote);
     EXPECT_TRUE(boxTexts().empty()) << narrow(joinedBoxes());
+}
+
+// A folder tree of files with known bytes and times, and the same tree checked at its copy.
+struct TreeFile {
+    std::wstring path;  // below the tree's folder
+    std::string bytes;
+};
+
+std::vector<TreeFile> sampleTree(unsigned seed)
+{
+    return {{L"a.txt", "the top file"},
+            {L"sub\\b.bin", randomBytes(2500, seed)},
+            {L"sub\\deeper\\c.dat", std::string()},
+            {L"sub\\deeper\\d.bin", randomBytes(1000, seed + 1)}};
+}
+
+bool isFolder(const std::wstring &path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void writeTree(const std::wstring &root, const std::vector<TreeFile> &files)
+{
+    for (const wchar_t *folder : {L"", L"\\sub", L"\\sub\\deeper", L"\\empty"})
+        CreateDirectoryW((root + folder).c_str(), nullptr);
+    for (const TreeFile &file : files)
+        ASSERT_TRUE(writeFileWithTimes(root + L"\\" + file.path, file.bytes));
+}
+
+TEST_F(CopyEndToEnd, AFolderIsPushedWithItsFilesAndSubFoldersAndATooDeepOneIsReported)
+{
+    std::vector<TreeFile> files = sampleTree(20);
+    writeTree(local + L"\\top", files);
+    // One folder deeper than a copy goes: refused and named in the summary, the rest copied.
+    std::wstring keptName;
+    std::wstring deepName = L"top";
+    for (int level = 1; level <= 17; ++level) {
+        keptName = deepName;
+        deepName += L"\\d" + std::to_wstring(level);
+        ASSERT_TRUE(CreateDirectoryW((local + L"\\" + deepName).c_str(), nullptr));
+    }
+    relistOwn();
+    selectOwn({L"top"});
+    driveWhile([&](DWORD ui) { startNextDialog(ui, 60000); }, [&] { runCopyCommand(window, false); });
+    EXPECT_TRUE(peerPaneShows({L"top"}));
+    settle();
+    for (const TreeFile &file : files)
+        expectSameFile(local + L"\\top\\" + file.path, remote + L"\\top\\" + file.path);
+    EXPECT_TRUE(isFolder(remote + L"\\top\\empty"));
+    EXPECT_TRUE(fileExists(remote + L"\\" + keptName));
+    EXPECT_FALSE(fileExists(remote + L"\\" + deepName));
+    expectNoTemporaryFiles(remote + L"\\top");
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u) << narrow(joinedBoxes());
+    EXPECT_EQ(boxes[0].owner, window);
+    EXPECT_NE(boxes[0].text.find(L"完了: 4 件"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_NE(boxes[0].text.find(deepName + L"（フォルダが深すぎます）"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_FALSE(hostShowedBox());
+}
+
+TEST_F(CopyEndToEnd, AFolderIsPulledWithItsFilesAndSubFolders)
+{
+    std::vector<TreeFile> files = sampleTree(30);
+    writeTree(remote + L"\\pulled", files);
+    clearPeerPane();
+    AppState.transferState = TransferState::CallDIR;
+    requestPeerDir();
+    ASSERT_TRUE(peerPaneShows({L"pulled"}));
+    selectNamedRows(AppState.peerPane, {L"pulled"});
+    driveWhile([&](DWORD ui) { startNextDialog(ui, 60000); }, [&] { runCopyCommand(window, true); });
+    settle();
+    for (const TreeFile &file : files)
+        expectSameFile(remote + L"\\pulled\\" + file.path, local + L"\\pulled\\" + file.path);
+    EXPECT_TRUE(isFolder(local + L"\\pulled\\empty"));
+    expectNoTemporaryFiles(local + L"\\pulled");
+    EXPECT_NE(paneRowOf(AppState.ownPane, L"pulled"), -1);
+    // The listings of the tree went to the copy, not into the pane.
+    EXPECT_EQ(paneRowOf(AppState.peerPane, L"sub"), -1);
+    EXPECT_TRUE(boxTexts().empty()) << narrow(joinedBoxes());
+    EXPECT_FALSE(hostShowedBox());
+}
+
+// The other machine played by the test with nothing but the messages, one per send and one per receive: it
+// keeps its files and listings in memory, answers every request in the plain lock-step, and takes a "NAK" as the
+// end of whatever it was doing.
+class PlainPeer {
+public:
+    std::map<std::string, std::vector<std::string>> listings;  // folder (A) -> record bodies
+    std::map<std::string, std::string> served;                 // file (A) -> bytes
+    std::map<std::string, std::string> received;               // file (A) -> bytes that ended in a trailer
+    std::vector<std::string> made;                             // folders asked for with "CD"
+    std::atomic<int> blocksServed{0};
+    std::atomic<bool> nakAfterStop{false};
+    std::atomic<bool> holdForStop{false};  // serves block 1 only once this side has asked to stop
+
+    void start(SOCKET s)
+    {
+        socket = s;
+        worker = std::thread([this] { run(); });
+    }
+    void end()
+    {
+        quit = true;
+        if (worker.joinable())
+            worker.join();
+    }
+
+private:
+    enum class State { Waiting, Listing, Receiving, Serving };
+
+    void send(const std::string &message) { ::send(socket, message.data(), static_cast<int>(message.size()), 0); }
+
+    void sendRow()
+    {
+        const std::vector<std::string> &rows = listings[path];
+        if (cursor < rows.size()) {
+            char header[16];
+            snprintf(header, sizeof(header), "DR%06d", static_cast<int>(cursor));
+            send(header + rows[cursor++]);
+            return;
+        }
+        send("DR999999");
+        state = State::Waiting;
+    }
+
+    void sendBlock()
+    {
+        const std::string &bytes = served[path];
+        if (offset >= bytes.size()) {
+            std::string trailer = "FB999999" + std::string(24, '\0');
+            FILETIME times[3] = {knownTime(0), knownTime(1), knownTime(1)};
+            for (int i = 0; i < 3; ++i)
+                putFileTime(reinterpret_cast<unsigned char *>(&trailer[8 + 8 * i]), times[i]);
+            send(trailer);
+            state = State::Waiting;
+            return;
+        }
+        char header[16];
+        snprintf(header, sizeof(header), "FB%06d", blockNumber++);
+        send(header + bytes.substr(offset, 1000));
+        offset += 1000;
+        ++blocksServed;
+    }
+
+    void onWaiting(const std::string &m)
+    {
+        std::string tag = m.substr(0, 2);
+        path = m.size() > 2 ? m.substr(2) : std::string();
+        if (tag == "DD" && m.size() >= 5) {
+            cursor = 0;
+            state = State::Listing;
+            sendRow();
+        } else if (tag == "CD" && m.size() >= 3) {
+            made.push_back(path);
+            listings[path] = {".,2020/01/03 03:04,,0", "..,2020/01/03 03:04,,0"};
+            send("ACK");
+        } else if (tag == "FD" && m.size() >= 5) {
+            data.clear();
+            state = State::Receiving;
+            send("ACK");
+        } else if (tag == "FC" && m.size() >= 5 && served.count(path) != 0) {
+            offset = 0;
+            blockNumber = 0;
+            state = State::Serving;
+            sendBlock();
+        } else if (m.compare(0, 3, "NAK") != 0) {
+            send("NAK");
+        }
+    }
+
+    void onMessage(const std::string &m)
+    {
+        if (m.compare(0, 3, "NAK") == 0) {
+            if (state == State::Serving)
+                nakAfterStop = AppState.stopRequest != StopRequest::None || holdForStop;
+            state = State::Waiting;
+            return;
+        }
+        switch (state) {
+        case State::Waiting:
+            onWaiting(m);
+            break;
+        case State::Listing:
+            sendRow();
+            break;
+        case State::Receiving:
+            if (m.compare(0, 8, "FR999999") == 0) {
+                received[path] = data;
+                state = State::Waiting;
+            } else if (m.compare(0, 8, "FRDTSTOP") == 0) {
+                state = State::Waiting;
+                send("ACK");
+            } else {
+                data += m.substr(8);
+                send("ACK");
+            }
+            break;
+        case State::Serving:
+            while (holdForStop && blocksServed == 1 && AppState.stopRequest == StopRequest::None && !quit)
+                Sleep(5);
+            sendBlock();
+            break;
+        }
+    }
+
+    void run()
+    {
+        char buffer[1100];
+        while (!quit) {
+            int count = receiveWithin(socket, buffer, sizeof(buffer), 50);
+            if (count == 0)
+                return;
+            if (count > 0)
+                onMessage(std::string(buffer, static_cast<size_t>(count)));
+        }
+    }
+
+    SOCKET socket = INVALID_SOCKET;
+    std::thread worker;
+    std::atomic<bool> quit{false};
+    State state = State::Waiting;
+    std::string path;
+    std::string data;
+    size_t cursor = 0;
+    size_t offset = 0;
+    int blockNumber = 0;
+};
+
+class CopyWithAPlainPeer : public TestWindowFixture {
+protected:
+    void SetUp() override
+    {
+        TestWindowFixture::SetUp();
+        local = makeTempFolder(L"pwplain");
+        ASSERT_FALSE(local.empty());
+        int port = 0;
+        listener = listenLoopback(&port);
+        ASSERT_NE(listener, INVALID_SOCKET);
+        peer.listings["C:\\peer"] = {"top,2020/01/03 03:04,,1", "big.bin,2020/01/03 03:04,5000,8"};
+        peer.listings["C:\\peer\\top"] = {".,2020/01/03 03:04,,0", "..,2020/01/03 03:04,,0",
+                                          "x.txt,2020/01/03 03:04,5,8", "inner,2020/01/03 03:04,,1"};
+        peer.listings["C:\\peer\\top\\inner"] = {".,2020/01/03 03:04,,0", "..,2020/01/03 03:04,,0",
+                                                 "y.bin,2020/01/03 03:04,2500,8"};
+        peer.served["C:\\peer\\top\\x.txt"] = "hello";
+        peer.served["C:\\peer\\top\\inner\\y.bin"] = randomBytes(2500, 40);
+        peer.served["C:\\peer\\big.bin"] = randomBytes(5000, 41);
+
+        AppState.mode = ConnectionMode::Client;
+        const int32_t loopback[4] = {127, 0, 0, 1};
+        memcpy(AppState.ip, loopback, sizeof(loopback));
+        AppState.port = port;
+        wcscpy(AppState.ownFolder, local.c_str());
+        wcscpy(AppState.peerFolder, L"C:\\peer");
+        ASSERT_TRUE(openClient(window));
+        linked = true;
+        SOCKET theirs = accept(listener, nullptr, nullptr);
+        ASSERT_NE(theirs, INVALID_SOCKET);
+        connection = theirs;
+        peer.start(theirs);
+        ASSERT_TRUE(waitUntil([] { return paneRowOf(AppState.peerPane, L"big.bin") != -1 &&
+                                          AppState.transferState == TransferState::Waiting; },
+                              5000));
+    }
+
+    void TearDown() override
+    {
+        closeDialogsOf(GetCurrentThreadId());
+        if (linked)
+            closeLink(window);
+        peer.end();
+        closesocket(connection);
+        closesocket(listener);
+        TestWindowFixture::TearDown();
+        removeTree(local);
+    }
+
+    std::wstring local;
+    SOCKET listener = INVALID_SOCKET;
+    SOCKET connection = INVALID_SOCKET;
+    bool linked = false;
+    PlainPeer peer;
+};
+
+TEST_F(CopyWithAPlainPeer, AFolderGoesBothWaysWithNothingButTheMessages)
+{
+    // A name that makes the local path one character too long is refused and named in the summary.
+    size_t longChars = PathChars - (local.size() + 5);
+    std::string longRow = std::string(longChars, 'n') + ",2020/01/03 03:04,1,8";
+    ASSERT_LE(8 + longRow.size(), 255u) << "a DR record holds at most 255 bytes";
+    std::string longName(longChars, 'n');
+    peer.listings["C:\\peer\\top"].push_back(longRow);
+    selectNamedRows(AppState.peerPane, {L"top"});
+    driveWhile([&](DWORD ui) { startNextDialog(ui, 30000); }, [&] { runCopyCommand(window, true); });
+    ASSERT_TRUE(waitUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000));
+    std::string bytes;
+    ASSERT_TRUE(readFileBytes(local + L"\\top\\x.txt", &bytes));
+    EXPECT_EQ(bytes, "hello");
+    EXPECT_EQ(lastWriteOf(local + L"\\top\\x.txt"), asNumber(knownTime(1)));
+    ASSERT_TRUE(readFileBytes(local + L"\\top\\inner\\y.bin", &bytes));
+    EXPECT_TRUE(bytes == peer.served["C:\\peer\\top\\inner\\y.bin"]);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find(L"完了: 2 件"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_NE(boxes[0].text.find(L"top\\" + widen(longName) + L"（パスが長すぎます）"), std::wstring::npos)
+        << narrow(boxes[0].text);
+    clearRecordedBoxes();
+
+    // And back under another name.
+    ASSERT_TRUE(MoveFileW((local + L"\\top").c_str(), (local + L"\\up").c_str()));
+    listOwnFolder(window);
+    selectNamedRows(AppState.ownPane, {L"up"});
+    driveWhile([&](DWORD ui) { startNextDialog(ui, 30000); }, [&] { runCopyCommand(window, false); });
+    ASSERT_TRUE(waitUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000));
+    peer.end();
+    EXPECT_EQ(peer.made, (std::vector<std::string>{"C:\\peer\\up", "C:\\peer\\up\\inner"}));
+    EXPECT_EQ(peer.received["C:\\peer\\up\\x.txt"], "hello");
+    EXPECT_TRUE(peer.received["C:\\peer\\up\\inner\\y.bin"] == peer.served["C:\\peer\\top\\inner\\y.bin"]);
+    EXPECT_TRUE(boxTexts().empty()) << narrow(boxTexts()[0]);
+}
+
+// The puller refuses the next block once its user has asked to stop; the peer needs nothing new for that.
+TEST_F(CopyWithAPlainPeer, StopOnAPullRefusesTheNextBlockAndLeavesNothing)
+{
+    peer.holdForStop = true;
+    selectNamedRows(AppState.peerPane, {L"big.bin"});
+    driveWhile(
+        [&](DWORD ui) {
+            HWND dialog = waitForDialog(ui, CopyTitle, 5000);
+            ASSERT_NE(dialog, nullptr);
+            clickButton(dialog, IDC_START);
+            ASSERT_TRUE(waitUntil([&] { return peer.blocksServed >= 1; }, 5000));
+            clickButton(dialog, IDC_STOP);
+            ASSERT_TRUE(waitGone(dialog, 8000));
+        },
+        [&] { runCopyCommand(window, true); });
+    EXPECT_TRUE(waitUntil([&] { return peer.nakAfterStop.load(); }, 5000));
+    // The block refused is whichever came after the stop: the first may still have been on its way.
+    EXPECT_LE(peer.blocksServed, 2);
+    EXPECT_FALSE(fileExists(local + L"\\big.bin"));
+    EXPECT_TRUE(folderNames(local).empty());
+    EXPECT_EQ(AppState.stopRequest, StopRequest::None);
+    // A stop the user asked for is no failure to be told about.
+    EXPECT_TRUE(boxTexts().empty()) << narrow(boxTexts()[0]);
 }
 
 }  // namespace

@@ -121,6 +121,30 @@ TEST_F(FolderDialog, CloseAndTitleBarCloseCreateNothing)
     }
 }
 
+TEST_F(FolderDialog, EnterCreatesTheFolderAndEnterOnCloseCloses)
+{
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        const wchar_t *name = round == 0 ? L"entered" : L"closed";
+        driveWhile(
+            [&](DWORD ui) {
+                HWND dialog = waitForDialog(ui, FolderTitle, 5000);
+                ASSERT_NE(dialog, nullptr);
+                setControlText(dialog, IDC_EDIT1, name);
+                HWND target = GetDlgItem(dialog, IDC_EDIT1);
+                if (round == 1) {
+                    target = GetDlgItem(dialog, IDC_CLOSE);
+                    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+                }
+                PostMessageW(target, WM_KEYDOWN, VK_RETURN, 0);
+                EXPECT_TRUE(waitGone(dialog, 3000));
+            },
+            [&] { runNewFolderCommand(window, false); });
+        EXPECT_EQ(fileExists(folder + L"\\" + name), round == 0);
+    }
+    EXPECT_TRUE(boxTexts().empty());
+}
+
 TEST_F(FolderDialog, OwnFolderAtADriveRootGetsTheFolderDirectlyUnderTheRoot)
 {
     wcscpy(AppState.ownFolder, L"C:\\");

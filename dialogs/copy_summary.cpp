@@ -1,0 +1,155 @@
+// copy_summary.cpp: how each file of one copy command ended, and the one box that sums it up.
+#include "dialogs/copy_dialog.h"
+
+#include "core/message_box.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+constexpr int ListedNames = 8;           // names shown in the box; the rest are counted
+constexpr int ListedNameChars = 300;     // a path of 259 characters and its mark
+constexpr int SummaryCutChars = PathChars;
+
+static struct {
+    int done, stopped, refused, failed, skipped;
+    int attempted;      // files a transfer was started or refused for
+    int explained;      // failures already told in a box of their own
+    int folders;        // folder rows the command copied
+    int listedNames;
+    wchar_t names[ListedNames][ListedNameChars];
+    int cutListings;
+    wchar_t firstCut[SummaryCutChars];
+} tally;
+
+void resetCopySummary()
+{
+    memset(&tally, 0, sizeof(tally));
+}
+
+void noteFolderCopy()
+{
+    tally.folders++;
+}
+
+static const wchar_t *resultMark(CopyResult result)
+{
+    switch (result) {
+    case CopyResult::Stopped:
+        return L"停止";
+    case CopyResult::Refused:
+        return L"相手側が拒否";
+    default:
+        return L"失敗";
+    }
+}
+
+void recordCopyResult(const wchar_t *name, CopyResult result, const wchar_t *reason, bool explained)
+{
+    if (result == CopyResult::Skipped) {
+        tally.skipped++;
+        return;
+    }
+    tally.attempted++;
+    switch (result) {
+    case CopyResult::Done:
+        tally.done++;
+        return;
+    case CopyResult::Stopped:
+        tally.stopped++;
+        break;
+    case CopyResult::Refused:
+        tally.refused++;
+        break;
+    default:
+        tally.failed++;
+        break;
+    }
+    if (explained)
+        tally.explained++;
+    if (tally.listedNames < ListedNames) {
+        wchar_t *out = tally.names[tally.listedNames++];
+        _snwprintf(out, ListedNameChars - 1, L"%.259ls（%ls）", name, reason != nullptr ? reason : resultMark(result));
+        out[ListedNameChars - 1] = 0;
+    }
+}
+
+void recordTransferOutcome(const wchar_t *name, TransferOutcome outcome)
+{
+    switch (outcome) {
+    case TransferOutcome::Done:
+        recordCopyResult(name, CopyResult::Done, nullptr, false);
+        break;
+    case TransferOutcome::Stopped:
+        recordCopyResult(name, CopyResult::Stopped, nullptr, false);
+        break;
+    case TransferOutcome::Refused:
+        recordCopyResult(name, CopyResult::Refused, nullptr, false);
+        break;
+    case TransferOutcome::LinkLost:
+        // The lost link has a message of its own.
+        recordCopyResult(name, CopyResult::Failed, L"接続が切れました", true);
+        break;
+    default:
+        recordCopyResult(name, CopyResult::Failed, nullptr, false);
+        break;
+    }
+}
+
+void noteListingCut(const wchar_t *folder)
+{
+    if (tally.cutListings++ == 0) {
+        wcsncpy(tally.firstCut, folder, SummaryCutChars - 1);
+        tally.firstCut[SummaryCutChars - 1] = 0;
+    }
+}
+
+static void append(wchar_t *out, int outChars, const wchar_t *format, ...)
+{
+    size_t used = wcslen(out);
+    if (used + 1 >= static_cast<size_t>(outChars))
+        return;
+    va_list args;
+    va_start(args, format);
+    _vsnwprintf(out + used, static_cast<size_t>(outChars) - used - 1, format, args);
+    va_end(args);
+    out[outChars - 1] = 0;
+}
+
+bool copySummaryText(wchar_t *out, int outChars)
+{
+    memset(out, 0, sizeof(wchar_t) * static_cast<size_t>(outChars));
+    int missing = tally.stopped + tally.refused + tally.failed;
+    if (missing == 0 && tally.cutListings == 0)
+        return false;
+    // One file that the user stopped, or whose failure already had its own box, needs no second word.
+    if (tally.folders == 0 && tally.attempted == 1 && (tally.stopped == 1 || tally.explained == 1))
+        return false;
+    append(out, outChars, L"複写の結果\r\n完了: %d 件\r\n", tally.done);
+    if (tally.stopped > 0)
+        append(out, outChars, L"停止: %d 件\r\n", tally.stopped);
+    if (tally.refused > 0)
+        append(out, outChars, L"相手側が拒否: %d 件\r\n", tally.refused);
+    if (tally.failed > 0)
+        append(out, outChars, L"失敗: %d 件\r\n", tally.failed);
+    if (tally.skipped > 0)
+        append(out, outChars, L"スキップ: %d 件\r\n", tally.skipped);
+    if (missing > 0) {
+        append(out, outChars, L"届かなかったもの:\r\n");
+        for (int i = 0; i < tally.listedNames; ++i)
+            append(out, outChars, L"  %ls\r\n", tally.names[i]);
+        if (missing > tally.listedNames)
+            append(out, outChars, L"  ほか %d 件\r\n", missing - tally.listedNames);
+    }
+    if (tally.cutListings > 0)
+        append(out, outChars, L"一覧が %d 行で切れたフォルダがあります: %ls\r\n", DirRows - 1, tally.firstCut);
+    return true;
+}
+
+void showCopySummary(HWND owner)
+{
+    wchar_t text[CopySummaryChars];
+    if (copySummaryText(text, CopySummaryChars))
+        showMessageBox(owner, text, L"複写結果", MB_OK);
+}

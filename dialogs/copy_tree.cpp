@@ -1,0 +1,399 @@
+// copy_tree.cpp: copies a whole folder, both ways, one exchange at a time: "CD" makes each folder on the peer,
+// "DD" lists each peer folder into the tree table, "FD" or "FC" moves each file. The copy dialog starts each
+// step and calls back when it has ended; nothing here waits.
+#include "dialogs/copy_dialog.h"
+
+#include "core/text_codec.h"
+#include "core/tree_listing.h"
+#include "core/dir_table.h"
+#include "core/wire_message.h"
+
+#include <cstring>
+#include <cwchar>
+
+constexpr int MaxTreeDepth = 16;      // folders below the copied one
+constexpr int PendingFolders = 256;   // folders found and not yet copied
+
+struct TreeFolder {
+    wchar_t source[PathChars];
+    wchar_t destination[PathChars];
+    int32_t depth;
+};
+
+enum class TreePhase { Idle, CreatePeer, SettlePeer, ListPeer, ListPeerAgain, Files };
+
+static struct {
+    bool running;
+    bool fromPeer;
+    bool cancelled;
+    TreePhase phase;
+    TreeFolder pending[PendingFolders];
+    int pendingCount;
+    int folderBase;               // pending entries found in the current folder start here
+    TreeFolder current;
+    size_t rootChars;             // characters of the source before the names the summary shows
+    HANDLE find;                  // push: the search of the current local folder
+    bool findStarted;
+    int rowCursor;                // pull: the next row of the tree table
+    bool peerFolderSwapped;
+    wchar_t savedPeerFolder[PathChars];
+    wchar_t fileName[PathChars];  // the file now moving, as the summary names it
+} tree;
+
+static const wchar_t TooLongReason[] = L"パスが長すぎます";
+static const wchar_t TooDeepReason[] = L"フォルダが深すぎます";
+static const wchar_t NoFolderReason[] = L"フォルダを作れません";
+static const wchar_t NoListingReason[] = L"一覧を取れません";
+
+static const wchar_t *shownName(const wchar_t *source)
+{
+    size_t chars = wcslen(source);
+    return chars > tree.rootChars ? source + tree.rootChars : source;
+}
+
+static void fail(const wchar_t *source, const wchar_t *reason)
+{
+    recordCopyResult(shownName(source), CopyResult::Failed, reason, false);
+}
+
+// An entry of the current folder whose own path did not fit: named by the folder's shown name and its own.
+static void failChild(const wchar_t *name, const wchar_t *reason)
+{
+    wchar_t shown[PathChars * 2];
+    if (!joinFolderName(shownName(tree.current.source), name, shown, COUNTOF(shown)))
+        wcsncpy(shown, name, COUNTOF(shown) - 1);
+    recordCopyResult(shown, CopyResult::Failed, reason, false);
+}
+
+// Listing records go back to the peer pane, and the pane's folder is the user's again.
+static void endTreeListing()
+{
+    AppState.treeListing = 0;
+    if (tree.peerFolderSwapped) {
+        memcpy(AppState.peerFolder, tree.savedPeerFolder, sizeof(AppState.peerFolder));
+        tree.peerFolderSwapped = false;
+    }
+}
+
+static void closeSearch()
+{
+    if (tree.find != INVALID_HANDLE_VALUE && tree.find != nullptr)
+        FindClose(tree.find);
+    tree.find = INVALID_HANDLE_VALUE;
+    tree.findStarted = false;
+}
+
+// A folder found inside the current one waits its turn; a path too long or too deep is refused and told.
+static void queueFolder(const wchar_t *name)
+{
+    TreeFolder *next = tree.pending + tree.pendingCount;
+    wchar_t source[PathChars];
+    if (!joinFolderName(tree.current.source, name, source, PathChars)) {
+        failChild(name, TooLongReason);
+        return;
+    }
+    if (tree.current.depth + 1 > MaxTreeDepth || tree.pendingCount >= PendingFolders) {
+        fail(source, TooDeepReason);
+        return;
+    }
+    if (!joinFolderName(tree.current.destination, name, next->destination, PathChars)) {
+        fail(source, TooLongReason);
+        return;
+    }
+    memcpy(next->source, source, sizeof(source));
+    next->depth = tree.current.depth + 1;
+    tree.pendingCount++;
+}
+
+// The folders found in one folder are taken in the order they were found.
+static void orderFoundFolders()
+{
+    for (int low = tree.folderBase, high = tree.pendingCount - 1; low < high; ++low, --high) {
+        TreeFolder swap = tree.pending[low];
+        tree.pending[low] = tree.pending[high];
+        tree.pending[high] = swap;
+    }
+}
+
+static RequestStart sendPathRequest(const char *tag, const wchar_t *path, TransferState state)
+{
+    char pathA[PathChars];
+    char message[PathChars];
+    if (wideToAnsi(path, -1, pathA, COUNTOF(pathA)) <= 0)
+        return RequestStart::TooLong;
+    int length = buildPathRequest(message, COUNTOF(message), tag, pathA);
+    if (length < 0)
+        return RequestStart::TooLong;
+    clearTreeListing();
+    AppState.treeListing = 1;
+    RequestStart started = startTreeExchange(message, length, state);
+    if (started != RequestStart::Started)
+        endTreeListing();
+    return started;
+}
+
+// "CD" for the peer folder. The peer's "ACK" makes the engine list the pane's folder, so for this one step the
+// pane's folder is the new one: its listing comes into the tree table and says the folder is there.
+static RequestStart createPeerFolder(const wchar_t *path)
+{
+    memcpy(tree.savedPeerFolder, AppState.peerFolder, sizeof(tree.savedPeerFolder));
+    memcpy(AppState.peerFolder, path, sizeof(AppState.peerFolder));
+    tree.peerFolderSwapped = true;
+    RequestStart started = sendPathRequest("CD", path, TransferState::FolderTO);
+    if (started != RequestStart::Started)
+        endTreeListing();
+    return started;
+}
+
+static bool isFolder(const wchar_t *path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+static bool nextEntry(HWND dialog);
+
+// Takes the next folder and starts its first step. False when the tree is done.
+static bool nextFolder()
+{
+    closeSearch();
+    orderFoundFolders();
+    while (!tree.cancelled && tree.pendingCount > 0) {
+        tree.current = tree.pending[--tree.pendingCount];
+        tree.folderBase = tree.pendingCount;
+        RequestStart started;
+        if (tree.fromPeer) {
+            if (!CreateDirectoryW(tree.current.destination, nullptr) && !isFolder(tree.current.destination)) {
+                fail(tree.current.source, NoFolderReason);
+                continue;
+            }
+            started = sendPathRequest("DD", tree.current.source, TransferState::CallDIR);
+            tree.phase = TreePhase::ListPeer;
+        } else {
+            started = createPeerFolder(tree.current.destination);
+            tree.phase = TreePhase::CreatePeer;
+        }
+        if (started == RequestStart::Started)
+            return true;
+        fail(tree.current.source, started == RequestStart::TooLong ? TooLongReason : nullptr);
+        // Another exchange, or a link that failed: nothing more of the tree can go now.
+        if (started != RequestStart::TooLong)
+            tree.cancelled = true;
+    }
+    tree.phase = TreePhase::Idle;
+    tree.running = false;
+    return false;
+}
+
+// True when the tree table lists name (peer names compared as the file system does, without case).
+static bool peerListsName(const wchar_t *name)
+{
+    wchar_t rowName[PathChars];
+    for (int i = 0; i < treeRowCount(); ++i) {
+        memset(rowName, 0, sizeof(rowName));
+        ansiToWide(treeRow(i)->name, -1, rowName, COUNTOF(rowName));
+        if (_wcsicmp(rowName, name) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Starts one file of the current folder. True when a transfer runs; false when the file was passed over
+// (refused, skipped) and the walk goes on.
+static bool startFile(HWND dialog, const wchar_t *name, bool exists, int64_t total, bool approximate)
+{
+    wchar_t source[PathChars];
+    wchar_t destination[PathChars];
+    if (!joinFolderName(tree.current.source, name, source, PathChars) ||
+        !joinFolderName(tree.current.destination, name, destination, PathChars)) {
+        failChild(name, TooLongReason);
+        return false;
+    }
+    if (exists) {
+        OverwriteAnswer answer = overwriteDecision(shownName(source));
+        if (answer == OverwriteAnswer::Cancel) {
+            tree.cancelled = true;
+            AppState.copyDialogClosed = 1;
+            return false;
+        }
+        if (answer == OverwriteAnswer::Skip) {
+            recordCopyResult(shownName(source), CopyResult::Skipped, nullptr, false);
+            return false;
+        }
+    }
+    memset(tree.fileName, 0, sizeof(tree.fileName));
+    wcsncpy(tree.fileName, shownName(source), COUNTOF(tree.fileName) - 1);
+    RequestStart started = startFileTransfer(dialog, source, destination, total, approximate);
+    if (started == RequestStart::Started)
+        return true;
+    fail(source, started == RequestStart::TooLong ? TooLongReason : nullptr);
+    if (started != RequestStart::TooLong)
+        tree.cancelled = true;
+    return false;
+}
+
+static bool isDots(const wchar_t *name)
+{
+    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
+}
+
+// Push: the next entry of the local search.
+static bool nextLocalEntry(HWND dialog)
+{
+    WIN32_FIND_DATAW found;
+    for (;;) {
+        if (tree.cancelled)
+            return nextFolder();
+        if (!tree.findStarted) {
+            tree.findStarted = true;
+            wchar_t pattern[PathChars];
+            if (!joinFolderName(tree.current.source, L"*", pattern, PathChars))
+                return nextFolder();
+            tree.find = FindFirstFileW(pattern, &found);
+            if (tree.find == INVALID_HANDLE_VALUE)
+                return nextFolder();
+        } else if (!FindNextFileW(tree.find, &found)) {
+            return nextFolder();
+        }
+        if (isDots(found.cFileName))
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            queueFolder(found.cFileName);
+            continue;
+        }
+        int64_t size = (static_cast<int64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        if (startFile(dialog, found.cFileName, peerListsName(found.cFileName), size, false))
+            return true;
+    }
+}
+
+// Pull: the next row of the peer folder's listing.
+static bool nextPeerRow(HWND dialog)
+{
+    while (!tree.cancelled && tree.rowCursor < treeRowCount()) {
+        const TreeRow *row = treeRow(tree.rowCursor++);
+        wchar_t name[PathChars];
+        wchar_t size[64];
+        memset(name, 0, sizeof(name));
+        memset(size, 0, sizeof(size));
+        if (ansiToWide(row->name, -1, name, COUNTOF(name)) <= 0 || isDots(name))
+            continue;
+        if (row->type == TypeFolder) {
+            queueFolder(name);
+            continue;
+        }
+        if (row->type != TypeOther)
+            continue;
+        ansiToWide(row->size, -1, size, COUNTOF(size));
+        int64_t total = -1;
+        bool approximate = sizeTextBytes(size, &total);
+        wchar_t local[PathChars];
+        bool exists = joinFolderName(tree.current.destination, name, local, PathChars) &&
+                      GetFileAttributesW(local) != INVALID_FILE_ATTRIBUTES;
+        if (startFile(dialog, name, exists, total, approximate))
+            return true;
+    }
+    return nextFolder();
+}
+
+static bool nextEntry(HWND dialog)
+{
+    return tree.fromPeer ? nextPeerRow(dialog) : nextLocalEntry(dialog);
+}
+
+bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer)
+{
+    memset(&tree, 0, sizeof(tree));
+    tree.find = INVALID_HANDLE_VALUE;
+    tree.fromPeer = fromPeer;
+    tree.running = true;
+    const wchar_t *separator = wcsrchr(source, L'\\');
+    const wchar_t *name = separator != nullptr ? separator + 1 : source;
+    tree.rootChars = static_cast<size_t>(name - source);
+    TreeFolder *root = tree.pending;
+    if (wcslen(source) > PathChars - 1 || !joinFolderName(destinationFolder, name, root->destination, PathChars)) {
+        recordCopyResult(name, CopyResult::Failed, TooLongReason, false);
+        tree.running = false;
+        return false;
+    }
+    wcsncpy(root->source, source, PathChars - 1);
+    tree.pendingCount = 1;
+    return nextFolder();
+}
+
+// Push: the peer folder has been made and listed (or not): its files follow, or it is told as failed.
+static bool peerFolderListed(HWND dialog, TransferOutcome outcome)
+{
+    endTreeListing();
+    // An engine that did not list the new folder is asked once; an empty answer means the folder is not there.
+    if (treeRowCount() == 0 && tree.phase != TreePhase::ListPeerAgain && outcome != TransferOutcome::LinkLost &&
+        sendPathRequest("DD", tree.current.destination, TransferState::CallDIR) == RequestStart::Started) {
+        tree.phase = TreePhase::ListPeerAgain;
+        return true;
+    }
+    if (treeRowCount() == 0) {
+        fail(tree.current.source, NoFolderReason);
+        if (outcome == TransferOutcome::LinkLost)
+            tree.cancelled = true;
+        return nextFolder();
+    }
+    tree.phase = TreePhase::Files;
+    return nextEntry(dialog);
+}
+
+bool treeStepEnded(HWND dialog, TransferOutcome outcome)
+{
+    switch (tree.phase) {
+    case TreePhase::CreatePeer:
+        // The engine lists the new folder after the peer's "ACK"; an engine that tells of the "ACK" first has
+        // that listing still to come, so the step waits for it once more.
+        if (outcome == TransferOutcome::Done &&
+            (treeRowCount() == 0 || AppState.transferState == TransferState::CallDIR)) {
+            tree.phase = TreePhase::SettlePeer;
+            keepAwaitingStep();
+            return true;
+        }
+        return peerFolderListed(dialog, outcome);
+    case TreePhase::SettlePeer:
+    case TreePhase::ListPeerAgain:
+        if (AppState.transferState == TransferState::CallDIR) {
+            keepAwaitingStep();
+            return true;
+        }
+        return peerFolderListed(dialog, outcome);
+    case TreePhase::ListPeer:
+        endTreeListing();
+        if (treeRowCount() == 0 || outcome != TransferOutcome::Done) {
+            fail(tree.current.source, NoListingReason);
+            if (outcome == TransferOutcome::LinkLost)
+                tree.cancelled = true;
+            return nextFolder();
+        }
+        if (treeRowCount() >= DirRows - 1)
+            noteListingCut(shownName(tree.current.source));
+        tree.rowCursor = 0;
+        tree.phase = TreePhase::Files;
+        return nextEntry(dialog);
+    case TreePhase::Files:
+        recordTransferOutcome(tree.fileName, outcome);
+        // Stop ends the whole folder; a lost link ends everything.
+        if (outcome == TransferOutcome::Stopped || outcome == TransferOutcome::LinkLost)
+            tree.cancelled = true;
+        return nextEntry(dialog);
+    default:
+        return false;
+    }
+}
+
+void stopTreeCopy()
+{
+    tree.cancelled = true;
+}
+
+void abandonTreeCopy()
+{
+    endTreeListing();
+    closeSearch();
+    tree.running = false;
+    tree.phase = TreePhase::Idle;
+}
