@@ -231,7 +231,7 @@ TEST_F(MainWindowTest, MenuTextsInTheirDropDowns)
     HMENU bar = GetMenu(window);
     ASSERT_NE(bar, nullptr);
     ASSERT_EQ(GetMenuItemCount(bar), 5);
-    const wchar_t *tops[] = {L"ファイル(&F)", L"複写(&C)", L"接続(&C)", L"ﾍﾙﾌﾟ(&H)", L"終了(&X)"};
+    const wchar_t *tops[] = {L"ファイル(&F)", L"複写(&C)", L"接続(&N)", L"ﾍﾙﾌﾟ(&H)", L"終了(&X)"};
     for (int i = 0; i < 5; i++) {
         wchar_t text[128] = {};
         GetMenuStringW(bar, i, text, COUNTOF(text), MF_BYPOSITION);
@@ -244,7 +244,7 @@ TEST_F(MainWindowTest, MenuTextsInTheirDropDowns)
         {{105, L"複写→相手側へ(&S)"}, {106, L"複写←相手側から(&R)"}, {107, L"自分フォルダ作成(&F)"},
          {108, L"相手フォルダ作成(&T)"}},
         {{109, L"接続設定(&K)"}, {110, L"接続開始(&S)"}, {111, L"接続終了(&P)"}, {112, L"HostName(&H)"},
-         {113, L"受信内容(&R)"}, {114, L"送信内容(&R)"}, {115, L"DIR-TBL(&D)"}},
+         {113, L"受信内容(&R)"}, {114, L"送信内容(&T)"}, {115, L"DIR-TBL(&D)"}},
         {{116, L"環境設定(&K)"}, {117, L"ﾍﾙﾌﾟ(&W)"}, {118, L"Brindlewaxのホームページ(&H)"},
          {119, L"このソフトについて(&S)"}},
     };
