@@ -137,6 +137,8 @@ void createMainChildren(HWND window)
     createPaneImages();
     AppState.ownPane = createPane(window, IDC_OWN_PANE);
     AppState.peerPane = createPane(window, IDC_PEER_PANE);
+    startPaneTable(AppState.ownPane);
+    startPaneTable(AppState.peerPane);
     AppState.ownHostLabel = createLabel(window, IDC_OWN_HOST_LABEL, 0);
     AppState.linkLabel = createLabel(window, IDC_LINK_LABEL, 0);
     AppState.ownFolderLabel = createLabel(window, IDC_OWN_FOLDER_LABEL, LabelRowHeight);

@@ -30,6 +30,9 @@ void showNotAFolder(HWND window);
 
 constexpr int PaneFieldChars = 64;
 
+// A new list view in AppState.ownPane or peerPane starts with an empty table in listing order.
+void startPaneTable(HWND pane);
+
 int paneRowCount(HWND pane);
 
 // Reads the name of the first selected row (the topmost of several) into name, cleared first, and its type

@@ -59,13 +59,8 @@ static void unlockTable(PaneTable *table)
     LeaveCriticalSection(&table->lock);
 }
 
-static PaneTable *tableOf(HWND pane)
+static void resetTable(PaneTable *table, HWND pane)
 {
-    if (pane == nullptr)
-        return nullptr;
-    PaneTable *table = pane == AppState.peerPane ? &PeerTable : pane == AppState.ownPane ? &OwnTable : nullptr;
-    if (table == nullptr || table->pane == pane)
-        return table;
     lockTable(table);
     table->pane = pane;
     table->count = 0;
@@ -75,7 +70,23 @@ static PaneTable *tableOf(HWND pane)
     table->notifyPending = false;
     table->leftOut = 0;
     unlockTable(table);
+}
+
+static PaneTable *tableOf(HWND pane)
+{
+    if (pane == nullptr)
+        return nullptr;
+    PaneTable *table = pane == AppState.peerPane ? &PeerTable : pane == AppState.ownPane ? &OwnTable : nullptr;
+    if (table != nullptr && table->pane != pane)
+        resetTable(table, pane);
     return table;
+}
+
+void startPaneTable(HWND pane)
+{
+    PaneTable *table = pane == AppState.peerPane ? &PeerTable : pane == AppState.ownPane ? &OwnTable : nullptr;
+    if (table != nullptr)
+        resetTable(table, pane);
 }
 
 // Room for one more row in both arrays; false when memory or the limit says no.
