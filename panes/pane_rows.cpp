@@ -98,14 +98,14 @@ static bool makeRoom(PaneTable *table)
         return false;
     int capacity = table->capacity == 0 ? 256 : table->capacity * 2;
     HANDLE heap = GetProcessHeap();
-    void *rows = table->rows == nullptr
-                     ? HeapAlloc(heap, 0, sizeof(PaneEntry) * static_cast<size_t>(capacity))
-                     : HeapReAlloc(heap, 0, table->rows, sizeof(PaneEntry) * static_cast<size_t>(capacity));
+    size_t rowBytes = sizeof(PaneEntry) * static_cast<size_t>(capacity);
+    void *rows = table->rows == nullptr ? HeapAlloc(heap, 0, rowBytes) : HeapReAlloc(heap, 0, table->rows, rowBytes);
     if (rows == nullptr)
         return false;
     table->rows = static_cast<PaneEntry *>(rows);
-    void *order = table->order == nullptr ? HeapAlloc(heap, 0, sizeof(int) * static_cast<size_t>(capacity))
-                                          : HeapReAlloc(heap, 0, table->order, sizeof(int) * static_cast<size_t>(capacity));
+    size_t orderBytes = sizeof(int) * static_cast<size_t>(capacity);
+    void *order =
+        table->order == nullptr ? HeapAlloc(heap, 0, orderBytes) : HeapReAlloc(heap, 0, table->order, orderBytes);
     if (order == nullptr)
         return false;
     table->order = static_cast<int *>(order);
@@ -344,7 +344,9 @@ static void fillDisplayInfo(PaneTable *table, NMLVDISPINFOW *info)
         const wchar_t *text = L"";
         if (row >= 0) {
             const PaneEntry &entry = table->rows[row];
-            text = item.iSubItem == 0 ? entry.name : item.iSubItem == 1 ? entry.date : item.iSubItem == 2 ? entry.size : L"";
+            const wchar_t *columns[3] = {entry.name, entry.date, entry.size};
+            if (item.iSubItem >= 0 && item.iSubItem < 3)
+                text = columns[item.iSubItem];
         }
         lstrcpynW(item.pszText, text, item.cchTextMax);
     }

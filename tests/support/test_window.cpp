@@ -11,9 +11,8 @@ static const wchar_t WindowClass[] = L"PwTestMainWindow";
 
 static HWND createPane(HWND parent, int id, int x)
 {
-    HWND pane = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_OWNERDATA, x, 60,
-                                440,
-                                300, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+    HWND pane = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_OWNERDATA,
+                                x, 60, 440, 300, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                 GetModuleHandleW(nullptr), nullptr);
     const wchar_t *headers[3] = {L"ファイル名", L"更新日", L"サイズ"};
     const int widths[3] = {200, 120, 80};
