@@ -5,8 +5,10 @@
 #include "app/status_bar.h"
 #include "core/app_state.h"
 #include "core/message_box.h"
+#include "core/reports.h"
 #include "net/connection.h"
 #include "net/message_sender.h"
+#include "panes/folder_navigation.h"
 #include "panes/own_pane.h"
 #include "panes/peer_pane.h"
 #include "resources/resource_ids.h"
@@ -31,6 +33,15 @@ static const UINT CloseLinkAfterCut = 1000;
 static const UINT LeaveSoon = 1100;
 static const UINT LeaveAfterCut = 2000;
 static const UINT LeavePoll = 500;
+
+// A saved place smaller than this is not taken.
+static const int MinRestoredWidth = 200;
+static const int MinRestoredHeight = 150;
+// The strip along the top of a saved place that must lie on a monitor, so the title bar can be reached.
+static const int TitleStrip = 30;
+
+// The pane that had the keyboard when the window was last deactivated.
+static HWND LastFocusedPane = nullptr;
 
 struct PaneColumn {
     const wchar_t *header;
@@ -79,7 +90,8 @@ bool createMainWindow(HINSTANCE instance)
 static HWND createPane(HWND window, int id)
 {
     HWND pane = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-                                WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHAREIMAGELISTS, 0, 0, 0, 0, window,
+                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SHAREIMAGELISTS | LVS_OWNERDATA |
+                                    LVS_SHOWSELALWAYS, 0, 0, 0, 0, window,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), AppState.instance, nullptr);
     if (pane == nullptr)
         return nullptr;
@@ -125,6 +137,8 @@ void createMainChildren(HWND window)
     createPaneImages();
     AppState.ownPane = createPane(window, IDC_OWN_PANE);
     AppState.peerPane = createPane(window, IDC_PEER_PANE);
+    startPaneTable(AppState.ownPane);
+    startPaneTable(AppState.peerPane);
     AppState.ownHostLabel = createLabel(window, IDC_OWN_HOST_LABEL, 0);
     AppState.linkLabel = createLabel(window, IDC_LINK_LABEL, 0);
     AppState.ownFolderLabel = createLabel(window, IDC_OWN_FOLDER_LABEL, LabelRowHeight);
@@ -137,7 +151,22 @@ void createMainChildren(HWND window)
         SendMessageW(AppState.statusBar, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(AppState.statusEdges));
 }
 
-// WM_CREATE: start folder, settings, children, then the first listing of the own folder.
+// The saved place of the window when it still lies on a monitor; the centred place otherwise.
+static void restorePlace(HWND window)
+{
+    RECT place;
+    if (!loadWindowRect(&place))
+        return;
+    if (place.right - place.left < MinRestoredWidth || place.bottom - place.top < MinRestoredHeight)
+        return;
+    RECT strip = {place.left, place.top, place.right, place.top + TitleStrip};
+    if (MonitorFromRect(&strip, MONITOR_DEFAULTTONULL) == nullptr)
+        return;
+    SetWindowPos(window, nullptr, place.left, place.top, place.right - place.left, place.bottom - place.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// WM_CREATE: start folder, settings, place, children, then the first listing of the own folder.
 static LRESULT onCreate(HWND window)
 {
     AppState.mainWindow = window;
@@ -147,7 +176,9 @@ static LRESULT onCreate(HWND window)
     if (length == 0 || length >= COUNTOF(AppState.startFolder))
         memset(AppState.startFolder, 0, sizeof(AppState.startFolder));
     loadSettings();
+    restorePlace(window);
     createMainChildren(window);
+    LastFocusedPane = AppState.ownPane;
     listOwnFolder(window);
     return 0;
 }
@@ -184,25 +215,102 @@ static LRESULT onPaint(HWND window)
     return 0;
 }
 
-// WM_NOTIFY: a double-click moves through a pane; the peer pane only between exchanges, since it asks the peer.
+// Opens the selected row of a pane; the peer pane only between exchanges, since it asks the peer.
+static void openSelectedRow(HWND window, int paneId)
+{
+    if (paneId == IDC_OWN_PANE)
+        navigateOwnPane(window);
+    else if (AppState.transferState == TransferState::Waiting)
+        navigatePeerPane(window);
+}
+
+// The keys of a pane: Enter opens, Backspace goes up, F5 lists again, Tab moves to the other pane.
+static bool onPaneKey(HWND window, int paneId, WORD key)
+{
+    bool own = paneId == IDC_OWN_PANE;
+    bool waiting = AppState.transferState == TransferState::Waiting;
+    switch (key) {
+    case VK_RETURN:
+        openSelectedRow(window, paneId);
+        return true;
+    case VK_BACK:
+        if (own)
+            ownPaneUp(window);
+        else if (waiting && AppState.linkOpen)
+            peerPaneUp(window);
+        return true;
+    case VK_F5:
+        if (own || AppState.linkOpen)
+            runMenuCommand(window, own ? IDM_OWN_RELIST : IDM_PEER_RELIST);
+        return true;
+    case VK_TAB:
+        SetFocus(own ? AppState.peerPane : AppState.ownPane);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// WM_NOTIFY: what the list views ask for, double-clicks and keys in a pane.
 static LRESULT onNotify(HWND window, WPARAM wParam, LPARAM lParam)
 {
     const NMHDR *header = reinterpret_cast<const NMHDR *>(lParam);
     if (header == nullptr)
         return 0;
-    if (header->idFrom == IDC_OWN_PANE) {
-        if (header->code != static_cast<UINT>(NM_DBLCLK))
-            return DefWindowProcW(window, WM_NOTIFY, wParam, lParam);
-        navigateOwnPane(window);
+    LRESULT result = 0;
+    if (handlePaneMessage(window, WM_NOTIFY, wParam, lParam, &result))
+        return result;
+    if (header->idFrom != IDC_OWN_PANE && header->idFrom != IDC_PEER_PANE)
+        return 0;
+    int paneId = static_cast<int>(header->idFrom);
+    if (header->code == static_cast<UINT>(NM_DBLCLK)) {
+        openSelectedRow(window, paneId);
         return 0;
     }
-    if (header->idFrom == IDC_PEER_PANE) {
-        if (header->code != static_cast<UINT>(NM_DBLCLK))
-            return DefWindowProcW(window, WM_NOTIFY, wParam, lParam);
-        if (AppState.transferState == TransferState::Waiting)
-            navigatePeerPane(window);
+    if (header->code == static_cast<UINT>(LVN_KEYDOWN) &&
+        onPaneKey(window, paneId, reinterpret_cast<const NMLVKEYDOWN *>(lParam)->wVKey))
+        return 0;
+    return DefWindowProcW(window, WM_NOTIFY, wParam, lParam);
+}
+
+// WM_ACTIVATE: the pane that had the keyboard gets it back when the window comes back.
+static LRESULT onActivate(HWND window, WPARAM wParam)
+{
+    if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus != nullptr && (focus == AppState.ownPane || focus == AppState.peerPane))
+            LastFocusedPane = focus;
         return 0;
     }
+    if (!HIWORD(wParam))
+        restorePaneFocus(window);
+    return 0;
+}
+
+void restorePaneFocus(HWND window)
+{
+    HWND pane = LastFocusedPane;
+    if (pane == nullptr || !IsChild(window, pane))
+        pane = AppState.ownPane;
+    if (pane != nullptr)
+        SetFocus(pane);
+}
+
+// WM_FILE_ARRIVED: the own pane shows a file that has just arrived; several notices make one listing.
+static LRESULT onFileArrived(HWND window)
+{
+    MSG more;
+    while (PeekMessageW(&more, window, WM_FILE_ARRIVED, WM_FILE_ARRIVED, PM_REMOVE)) {
+    }
+    ownFileArrived(window, nullptr);
+    return 0;
+}
+
+// WM_ENDSESSION: a logoff never reaches WM_DESTROY, so the settings are saved here as well.
+static LRESULT onEndSession(WPARAM wParam)
+{
+    if (wParam)
+        saveSettings();
     return 0;
 }
 
@@ -269,15 +377,19 @@ bool armLinkClose(HWND window)
     return false;
 }
 
-void requestClose(HWND window)
+void requestClose(HWND window, bool askWhileOpen)
 {
     if (!AppState.linkOpen) {
         DestroyWindow(window);
         return;
     }
-    if (AppState.mode == ConnectionMode::Server && AppState.peerPresent &&
-        showMessageBox(window, L"接続相手が存在します\r\n強制切断しますか", L"切断", MB_YESNO) != IDYES)
+    if (AppState.mode == ConnectionMode::Server && AppState.peerPresent) {
+        if (showMessageBox(window, L"接続相手が存在します\r\n強制切断しますか", L"切断", MB_YESNO) != IDYES)
+            return;
+    } else if (askWhileOpen &&
+               showMessageBox(window, L"接続中です\r\n切断して終了しますか", L"切断", MB_YESNO) != IDYES) {
         return;
+    }
     // The client may have left while the question was open: armLinkClose looks again.
     bool cutSent = armLinkClose(window);
     SetTimer(window, TIMER_2, cutSent ? LeaveAfterCut : LeaveSoon, nullptr);
@@ -285,6 +397,7 @@ void requestClose(HWND window)
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    LRESULT paneResult = 0;
     switch (message) {
     case WM_CREATE:
         return onCreate(window);
@@ -293,9 +406,21 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_PAINT:
         return onPaint(window);
     case WM_ACTIVATE:
+        return onActivate(window, wParam);
+    case WM_SETFOCUS:
+        restorePaneFocus(window);
         return 0;
     case WM_CLOSE:
-        requestClose(window);
+        requestClose(window, false);
+        return 0;
+    case WM_ENDSESSION:
+        return onEndSession(wParam);
+    case WM_PANE_ROWS:
+        return handlePaneMessage(window, message, wParam, lParam, &paneResult) ? paneResult : 0;
+    case WM_FILE_ARRIVED:
+        return onFileArrived(window);
+    case WM_SHOW_REPORTS:
+        showPendingReports(window);
         return 0;
     case WM_NOTIFY:
         return onNotify(window, wParam, lParam);

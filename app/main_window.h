@@ -6,7 +6,12 @@
 bool createMainWindow(HINSTANCE instance);
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void createMainChildren(HWND window);
-void requestClose(HWND window);
+// Closes the window, the link first when it is open. A server with a client asks first; askWhileOpen (the
+// 終了 command) asks in every mode while the link is open.
+void requestClose(HWND window, bool askWhileOpen);
+
+// Gives the keyboard back to the pane that last had it (the own pane at first).
+void restorePaneFocus(HWND window);
 
 // Arms timer 1 to close the link: after "CUT" to a connected client 1 s later, otherwise 100 ms later. True
 // when "CUT" went out.

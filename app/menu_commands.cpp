@@ -50,16 +50,6 @@ void applyMenuEnableRule(HMENU menu)
     enableItems(menu, MonitorItems, COUNTOF(MonitorItems), AppState.monitorOn != 0);
 }
 
-// 103 and 104: empty the peer pane and ask the peer for its folder; CallDIR is set before the request goes out.
-static void requestPeerFolderAgain(HWND window)
-{
-    clearPeerPane();
-    SetDlgItemTextW(window, IDC_PEER_FOLDER_LABEL, AppState.peerFolder);
-    AppState.transferState = TransferState::CallDIR;
-    refreshStatus();
-    requestPeerDir();
-}
-
 static void setRootFolder(wchar_t *folder, size_t folderBytes)
 {
     memset(folder, 0, folderBytes);
@@ -100,12 +90,12 @@ BOOL runMenuCommand(HWND window, int id)
         return TRUE;
     case IDM_PEER_RELIST:
         if (waiting)
-            requestPeerFolderAgain(window);
+            requestPeerFolder(window);
         return TRUE;
     case IDM_PEER_ROOT:
         if (waiting) {
             setRootFolder(AppState.peerFolder, sizeof(AppState.peerFolder));
-            requestPeerFolderAgain(window);
+            requestPeerFolder(window);
         }
         return TRUE;
     case IDM_COPY_TO_PEER:
@@ -127,6 +117,8 @@ BOOL runMenuCommand(HWND window, int id)
         showLinkText(false, window);
         return TRUE;
     case IDM_OPEN_LINK:
+        // Rows of an earlier link would stay in front of the new listing.
+        clearPeerPane();
         // The open text is shown even after a failed open; the status bar tells the truth.
         if (AppState.mode == ConnectionMode::Server)
             openServer(window);
@@ -164,7 +156,7 @@ BOOL runMenuCommand(HWND window, int id)
         openAboutBox(window);
         return TRUE;
     case IDM_EXIT:
-        requestClose(window);
+        requestClose(window, true);
         return TRUE;
     default:
         return FALSE;

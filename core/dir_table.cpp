@@ -86,7 +86,7 @@ static int formatEntryRecord(const wchar_t *folder, int folderChars, const WIN32
     wchar_t date[32];
     wchar_t size[32];
     entryDateText(found.ftLastWriteTime, date, COUNTOF(date));
-    entrySizeText(folder, folderChars, name, found.dwFileAttributes, size, COUNTOF(size));
+    foundSizeText(folder, folderChars, found, size, COUNTOF(size));
     int code = entryTypeCode(name, found.dwFileAttributes);
 
     wchar_t wide[WideRecordChars];
@@ -205,19 +205,15 @@ void sizeText(unsigned long long size, wchar_t *out, int outChars)
     out[outChars - 1] = 0;
 }
 
-void entrySizeText(const wchar_t *folder, int length, const wchar_t *name, DWORD attributes, wchar_t *out,
-                   int outChars)
+// The compressed size of an entry of folder, as the size texts use it. False when the entry's path would not
+// fit a path buffer, or the query fails (a file locked or gone since the search).
+static bool compressedSize(const wchar_t *folder, int length, const wchar_t *name, unsigned long long *bytes)
 {
-    if (out == nullptr || outChars <= 0)
-        return;
-    out[0] = 0;
-    if (name == nullptr || isUpFolderName(name) || attributes == FILE_ATTRIBUTE_DIRECTORY)
-        return;
     int folderChars = usedFolderChars(folder, length);
     int separator = (folderChars > 0 && folder[folderChars - 1] == L'\\') ? 0 : 1;
     size_t nameChars = wcslen(name);
     if (folderChars + separator + nameChars > static_cast<size_t>(PathChars - 1))
-        return;
+        return false;
 
     wchar_t path[PathChars];
     memset(path, 0, sizeof(path));
@@ -232,8 +228,41 @@ void entrySizeText(const wchar_t *folder, int length, const wchar_t *name, DWORD
     DWORD high = 0;
     DWORD low = GetCompressedFileSizeW(path, &high);
     if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+        return false;
+    *bytes = (static_cast<unsigned long long>(high) << 32) | low;
+    return true;
+}
+
+void entrySizeText(const wchar_t *folder, int length, const wchar_t *name, DWORD attributes, wchar_t *out,
+                   int outChars)
+{
+    if (out == nullptr || outChars <= 0)
         return;
-    sizeText((static_cast<unsigned long long>(high) << 32) | low, out, outChars);
+    out[0] = 0;
+    if (name == nullptr || isUpFolderName(name) || attributes == FILE_ATTRIBUTE_DIRECTORY)
+        return;
+    unsigned long long bytes = 0;
+    if (compressedSize(folder, length, name, &bytes))
+        sizeText(bytes, out, outChars);
+}
+
+unsigned long long foundSizeText(const wchar_t *folder, int length, const WIN32_FIND_DATAW &found, wchar_t *out,
+                                 int outChars)
+{
+    if (out == nullptr || outChars <= 0)
+        return 0;
+    out[0] = 0;
+    const wchar_t *name = found.cFileName;
+    DWORD attributes = found.dwFileAttributes;
+    if (isUpFolderName(name) || attributes == FILE_ATTRIBUTE_DIRECTORY)
+        return 0;
+    // Only these need the file system asked again; a folder with more attributes is asked as before.
+    const DWORD askAgain = FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_SPARSE_FILE | FILE_ATTRIBUTE_DIRECTORY;
+    unsigned long long bytes = (static_cast<unsigned long long>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    if ((attributes & askAgain) != 0 && !compressedSize(folder, length, name, &bytes))
+        return 0;
+    sizeText(bytes, out, outChars);
+    return bytes;
 }
 
 bool isDriveRoot(const wchar_t *folder)

@@ -32,6 +32,11 @@ void entryDateText(const FILETIME &lastWrite, wchar_t *out, int outChars);
 void entrySizeText(const wchar_t *folder, int length, const wchar_t *name, DWORD attributes, wchar_t *out,
                    int outChars);
 
+// entrySizeText from the search's own data: the size comes from the found entry unless it is compressed or
+// sparse (or a folder with more attributes), which are asked as entrySizeText asks. Returns the size shown.
+unsigned long long foundSizeText(const wchar_t *folder, int length, const WIN32_FIND_DATAW &found, wchar_t *out,
+                                 int outChars);
+
 // The size text of a size in bytes (the steps above).
 void sizeText(unsigned long long size, wchar_t *out, int outChars);
 

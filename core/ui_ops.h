@@ -9,7 +9,8 @@
 void refreshStatus();
 
 // Inserts one DR record body (name,date,size,type; not NUL-terminated within length) into the peer pane at
-// AppState.lastDirIndex. Returns true when the record is malformed and was refused.
+// AppState.lastDirIndex. Returns true when the record is malformed and was refused. The program stores the row
+// in the pane's table and tells the window with a post: the row is in place when this returns, not yet drawn.
 bool addPeerRecord(const char *text, int length);
 
 // Removes every row of the peer pane.

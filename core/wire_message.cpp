@@ -206,11 +206,12 @@ bool splitDirRecord(const char *text, int length, DirRecordFields *fields)
     memset(fields, 0, sizeof(*fields));
     if (text == nullptr || length < 0)
         return false;
+    // From the right: the date, size and type never hold a comma, a name may.
     int commas[3] = {-1, -1, -1};
     int found = 0;
-    for (int i = 0; i < length && found < 3; i++) {
+    for (int i = length - 1; i >= 0 && found < 3; i--) {
         if (text[i] == ',')
-            commas[found++] = i;
+            commas[2 - found++] = i;
     }
     if (found < 3)
         return false;

@@ -66,8 +66,8 @@ FILETIME getFileTime(const unsigned char *in);
 // "FR999999"/"FB999999" and the three times: 32 bytes into out. Returns 32.
 int buildTrailer(char *out, BlockKind kind, const FILETIME &creation, const FILETIME &access, const FILETIME &write);
 
-// The four fields of a DR record body ("name,date,size,type"), split at its first three commas. Names are
-// not escaped, so a comma in a name moves the later fields along, as the peer expects.
+// The four fields of a DR record body ("name,date,size,type"), split at its last three commas: names are not
+// escaped and may hold commas, the other three fields never do.
 struct DirRecordFields {
     char name[260];
     char date[64];

@@ -1,5 +1,5 @@
 // monitor_window.cpp: the received-data, sent-data and DIR table windows (template 5): plain text, repainted
-// every three seconds, reading AppState without changing it.
+// every three seconds and opened cascaded, reading AppState without changing it.
 #include "dialogs/monitor_window.h"
 #include "dialogs/dialog_common.h"
 
@@ -108,9 +108,9 @@ static INT_PTR monitorProc(MonitorView view, HWND window, UINT message, WPARAM w
         SetTimer(window, TIMER_1, 3000, nullptr);
         return TRUE;
     case WM_TIMER:
-        // Without erasing: text drawn earlier stays where the new text is shorter.
+        // Erased first, so no text drawn earlier shows where the new text is shorter.
         if (wParam == TIMER_1) {
-            InvalidateRect(window, nullptr, FALSE);
+            InvalidateRect(window, nullptr, TRUE);
             UpdateWindow(window);
         }
         return TRUE;
@@ -144,13 +144,31 @@ static INT_PTR CALLBACK dirTableMonitorProc(HWND window, UINT message, WPARAM wP
     return monitorProc(MonitorView::DirTable, window, message, wParam);
 }
 
+// Each monitor window opens one step below and right of the one before; the steps start over after a few.
+static const int CascadeStep = 30;
+static const int CascadeSteps = 8;
+static int NextCascade = 0;
+
+static void placeCascaded(HWND monitor, HWND owner)
+{
+    RECT ownerRect = {};
+    if (owner == nullptr || !GetWindowRect(owner, &ownerRect))
+        return;
+    int step = CascadeStep * (1 + NextCascade);
+    NextCascade = (NextCascade + 1) % CascadeSteps;
+    SetWindowPos(monitor, nullptr, ownerRect.left + step, ownerRect.top + step, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 HWND openMonitorWindow(HWND window, MonitorView view)
 {
     DLGPROC procedure = view == MonitorView::Received ? receivedMonitorProc
                         : view == MonitorView::Sent   ? sentMonitorProc
                                                       : dirTableMonitorProc;
     HWND monitor = CreateDialogParamW(dialogInstance(), MAKEINTRESOURCEW(IDD_MONITOR), window, procedure, 0);
-    if (monitor != nullptr)
+    if (monitor != nullptr) {
+        placeCascaded(monitor, window);
         ShowWindow(monitor, SW_SHOWNORMAL);
+    }
     return monitor;
 }

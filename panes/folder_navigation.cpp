@@ -1,4 +1,4 @@
-// folder_navigation.cpp: the double-click rule both panes follow to move between drives and folders.
+// folder_navigation.cpp: the rule both panes follow when a row is opened, to move between drives and folders.
 #include "panes/folder_navigation.h"
 
 #include "core/dir_table.h"
@@ -9,19 +9,6 @@
 static bool isUpName(const wchar_t *name)
 {
     return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
-}
-
-// Only the name is looked at: a folder called backup.old is taken for a file, a file called Makefile for a
-// folder.
-static bool looksLikeFile(const wchar_t *name)
-{
-    size_t length = wcslen(name);
-    size_t from = length > 4 ? length - 4 : 0;
-    for (size_t i = from; i < length; i++) {
-        if (name[i] == L'.')
-            return true;
-    }
-    return false;
 }
 
 // Cuts the folder at its last "\" after the first character; a bare drive left over ("C:") gets its root "\".
@@ -60,10 +47,17 @@ static FolderStep joinName(wchar_t *folder, int folderChars, const wchar_t *name
     return FolderStep::Moved;
 }
 
-FolderStep stepFolder(wchar_t *folder, int folderChars, const wchar_t *name)
+bool isFolderType(int type)
+{
+    return type >= TypeUpFolder && type <= TypeRamDisk;
+}
+
+FolderStep stepFolder(wchar_t *folder, int folderChars, const wchar_t *name, bool isFolder)
 {
     if (folder == nullptr || folderChars < 4 || name == nullptr || name[0] == 0)
         return FolderStep::Refused;
+    if (!isFolder)
+        return FolderStep::NotAFolder;
     if (isDriveRoot(name)) {
         wcscpy(folder, name);
         return FolderStep::Moved;
@@ -72,8 +66,6 @@ FolderStep stepFolder(wchar_t *folder, int folderChars, const wchar_t *name)
         goUp(folder, folderChars);
         return FolderStep::Moved;
     }
-    if (looksLikeFile(name))
-        return FolderStep::NotAFolder;
     return joinName(folder, folderChars, name);
 }
 

@@ -1,4 +1,5 @@
-// own_pane.cpp: the left list view, this machine's folder, listed with the same rules as the DIR table.
+// own_pane.cpp: the left list view, this machine's folder, listed in one pass of the folder search with the
+// same rules as the DIR table.
 #include "panes/own_pane.h"
 
 #include "core/app_state.h"
@@ -9,23 +10,19 @@
 #include <commctrl.h>
 #include <cwchar>
 
-constexpr int FieldChars = 64;
-
 // The other drives of this machine, so the user can move between them from a drive root.
-static int addDriveRows(HWND pane, int row)
+static void addDriveRows(HWND pane)
 {
     for (wchar_t letter = L'a'; letter <= L'z'; letter++) {
         wchar_t root[4] = {letter, L':', L'\\', 0};
         int code = driveTypeCode(GetDriveTypeW(root));
         if (code < 0 || _wcsicmp(root, AppState.ownFolder) == 0)
             continue;
-        if (insertPaneRow(pane, row, root, code, L"", L"") >= 0)
-            row++;
+        storePaneEntry(pane, -1, root, code, L"", L"", FILE_ATTRIBUTE_DIRECTORY, 0);
     }
-    return row;
 }
 
-static void addEntryRows(HWND pane, int row)
+static void addEntryRows(HWND pane)
 {
     const wchar_t *folder = AppState.ownFolder;
     int length = static_cast<int>(wcsnlen(folder, COUNTOF(AppState.ownFolder) - 1));
@@ -39,13 +36,12 @@ static void addEntryRows(HWND pane, int row)
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        wchar_t date[FieldChars] = {};
-        wchar_t size[FieldChars] = {};
+        wchar_t date[PaneFieldChars] = {};
+        wchar_t size[PaneFieldChars] = {};
         int code = entryTypeCode(found.cFileName, found.dwFileAttributes);
         entryDateText(found.ftLastWriteTime, date, COUNTOF(date));
-        entrySizeText(folder, length, found.cFileName, found.dwFileAttributes, size, COUNTOF(size));
-        if (insertPaneRow(pane, row, found.cFileName, code, date, size) >= 0)
-            row++;
+        unsigned long long bytes = foundSizeText(folder, length, found, size, COUNTOF(size));
+        storePaneEntry(pane, -1, found.cFileName, code, date, size, found.dwFileAttributes, bytes);
         ZeroMemory(&found, sizeof(found));
     } while (FindNextFileW(search, &found));
     FindClose(search);
@@ -54,12 +50,48 @@ static void addEntryRows(HWND pane, int row)
 void listOwnFolder(HWND window)
 {
     HWND pane = AppState.ownPane;
-    SendMessageW(pane, LVM_DELETEALLITEMS, 0, 0);
-    int row = 0;
+    clearPaneRows(pane);
+    // The list view hears of the rows once, at the end.
     if (isDriveRoot(AppState.ownFolder))
-        row = addDriveRows(pane, row);
-    addEntryRows(pane, row);
+        addDriveRows(pane);
+    addEntryRows(pane);
+    showPaneRows(pane);
     SetDlgItemTextW(window, IDC_OWN_FOLDER_LABEL, AppState.ownFolder);
+}
+
+void relistOwnFolderInPlace(HWND window)
+{
+    HWND pane = AppState.ownPane;
+    int top = ListView_GetTopIndex(pane);
+    int focused = ListView_GetNextItem(pane, -1, LVNI_FOCUSED);
+    // At most a screenful of selected names is carried over; a larger selection is left for the user.
+    const int KeptNames = 64;
+    static wchar_t names[KeptNames][PathChars];
+    int kept = 0;
+    for (int item = ListView_GetNextItem(pane, -1, LVNI_SELECTED); item >= 0 && kept < KeptNames;
+         item = ListView_GetNextItem(pane, item, LVNI_SELECTED)) {
+        names[kept][0] = 0;
+        ListView_GetItemText(pane, item, 0, names[kept], PathChars);
+        kept++;
+    }
+    listOwnFolder(window);
+    int count = paneRowCount(pane);
+    wchar_t name[PathChars];
+    for (int item = 0; item < count && kept > 0; item++) {
+        name[0] = 0;
+        ListView_GetItemText(pane, item, 0, name, COUNTOF(name));
+        for (int k = 0; k < kept; k++) {
+            if (wcscmp(name, names[k]) == 0)
+                ListView_SetItemState(pane, item, LVIS_SELECTED, LVIS_SELECTED);
+        }
+    }
+    if (focused >= 0 && focused < count)
+        ListView_SetItemState(pane, focused, LVIS_FOCUSED, LVIS_FOCUSED);
+    if (top > 0 && count > 0) {
+        // Scroll the last row into view first, so the old top row ends up at the top.
+        ListView_EnsureVisible(pane, count - 1, FALSE);
+        ListView_EnsureVisible(pane, top < count ? top : count - 1, FALSE);
+    }
 }
 
 void navigateOwnPane(HWND window)
@@ -68,13 +100,40 @@ void navigateOwnPane(HWND window)
     if (paneRowCount(pane) <= 0)
         return;
     wchar_t name[PathChars];
+    int type = TypeOther;
     // Nothing selected, or a path too long to hold: the double-click is ignored and the pane stays as it is.
-    if (!readSelectedName(pane, name, COUNTOF(name)))
+    if (!readSelectedName(pane, name, COUNTOF(name), &type))
         return;
-    FolderStep step = stepFolder(AppState.ownFolder, COUNTOF(AppState.ownFolder), name);
+    FolderStep step = stepFolder(AppState.ownFolder, COUNTOF(AppState.ownFolder), name, isFolderType(type));
     if (step == FolderStep::Refused)
         return;
     if (step == FolderStep::NotAFolder)
         showNotAFolder(window);
     listOwnFolder(window);
+}
+
+void ownPaneUp(HWND window)
+{
+    if (stepFolder(AppState.ownFolder, COUNTOF(AppState.ownFolder), L"..", true) == FolderStep::Moved)
+        listOwnFolder(window);
+}
+
+// True when path names an entry directly inside folder (compared without regard to case).
+static bool liesIn(const wchar_t *path, const wchar_t *folder)
+{
+    size_t folderChars = wcslen(folder);
+    while (folderChars > 0 && folder[folderChars - 1] == L'\\')
+        folderChars--;
+    const wchar_t *cut = wcsrchr(path, L'\\');
+    if (cut == nullptr)
+        return false;
+    size_t parentChars = static_cast<size_t>(cut - path);
+    return parentChars == folderChars && _wcsnicmp(path, folder, folderChars) == 0;
+}
+
+void ownFileArrived(HWND window, const wchar_t *path)
+{
+    if (path != nullptr && path[0] != 0 && !liesIn(path, AppState.ownFolder))
+        return;
+    relistOwnFolderInPlace(window);
 }

@@ -7,5 +7,16 @@
 // label 305 of window.
 void listOwnFolder(HWND window);
 
-// A double-click in the own pane: moves AppState.ownFolder by the first selected row and lists it again.
+// Lists the same folder again keeping the selected rows (by name) and the top row where they still are.
+void relistOwnFolderInPlace(HWND window);
+
+// Opening the selected row of the own pane (double-click, Enter): moves AppState.ownFolder by it and lists
+// it again.
 void navigateOwnPane(HWND window);
+
+// Backspace in the own pane: lists the parent folder.
+void ownPaneUp(HWND window);
+
+// WM_FILE_ARRIVED: lists the own pane again in place when the file at path (wide, NUL-terminated) lies in the
+// folder it shows; with no path, whenever a file has arrived.
+void ownFileArrived(HWND window, const wchar_t *path);

@@ -2,6 +2,7 @@
 #include "panes/peer_pane.h"
 
 #include "core/app_state.h"
+#include "core/dir_table.h"
 #include "core/protocol_engine.h"
 #include "core/text_codec.h"
 #include "core/wire_message.h"
@@ -11,13 +12,17 @@
 #include <commctrl.h>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
-// Runs on the network thread: every window update here is a synchronous SendMessageW.
+// Runs on the network thread: the row goes into the pane's table and the UI thread is told by a post, so
+// the "ACK" never waits for a window.
 bool addPeerRecord(const char *text, int length)
 {
     DirRecordFields fields;
-    if (!splitDirRecord(text, length, &fields))
+    if (!splitDirRecord(text, length, &fields)) {
+        notePeerRowLeftOut();
         return true;
+    }
     wchar_t wideName[COUNTOF(fields.name)] = {};
     wchar_t wideDate[COUNTOF(fields.date)] = {};
     wchar_t wideSize[COUNTOF(fields.size)] = {};
@@ -30,7 +35,34 @@ bool addPeerRecord(const char *text, int length)
 
 void clearPeerPane()
 {
-    SendMessageW(AppState.peerPane, LVM_DELETEALLITEMS, 0, 0);
+    clearPaneRows(AppState.peerPane);
+}
+
+void writePeerFolderLabel(HWND window)
+{
+    wchar_t text[PathChars + 64];
+    memset(text, 0, sizeof(text));
+    int rows = paneRowCount(AppState.peerPane);
+    int leftOut = peerRowsLeftOut();
+    // A listing stops at the table's last row before its terminator.
+    if (rows == DirRows - 1)
+        _snwprintf(text, COUNTOF(text) - 1, L"%.259ls　（%d件で一覧が打ち切られています）", AppState.peerFolder,
+                   rows);
+    else if (leftOut > 0)
+        _snwprintf(text, COUNTOF(text) - 1, L"%.259ls　（表示できない項目が%d件あります）", AppState.peerFolder,
+                   leftOut);
+    else
+        _snwprintf(text, COUNTOF(text) - 1, L"%.259ls", AppState.peerFolder);
+    SetDlgItemTextW(window, IDC_PEER_FOLDER_LABEL, text);
+}
+
+void requestPeerFolder(HWND window)
+{
+    clearPeerPane();
+    writePeerFolderLabel(window);
+    AppState.transferState = TransferState::CallDIR;
+    refreshStatus();
+    requestPeerDir();
 }
 
 void navigatePeerPane(HWND window)
@@ -39,18 +71,21 @@ void navigatePeerPane(HWND window)
     if (paneRowCount(pane) <= 0)
         return;
     wchar_t name[PathChars];
+    int type = TypeOther;
     // Nothing selected, or a joined path too long to hold: the double-click is ignored and nothing is sent.
-    if (!readSelectedName(pane, name, COUNTOF(name)))
+    if (!readSelectedName(pane, name, COUNTOF(name), &type))
         return;
-    FolderStep step = stepFolder(AppState.peerFolder, COUNTOF(AppState.peerFolder), name);
+    FolderStep step = stepFolder(AppState.peerFolder, COUNTOF(AppState.peerFolder), name, isFolderType(type));
     if (step == FolderStep::Refused)
         return;
-    // A name taken for a file still asks for the same folder again.
+    // A file row still asks for the same folder again.
     if (step == FolderStep::NotAFolder)
         showNotAFolder(window);
-    clearPeerPane();
-    SetDlgItemTextW(window, IDC_PEER_FOLDER_LABEL, AppState.peerFolder);
-    AppState.transferState = TransferState::CallDIR;
-    refreshStatus();
-    requestPeerDir();
+    requestPeerFolder(window);
+}
+
+void peerPaneUp(HWND window)
+{
+    if (stepFolder(AppState.peerFolder, COUNTOF(AppState.peerFolder), L"..", true) == FolderStep::Moved)
+        requestPeerFolder(window);
 }

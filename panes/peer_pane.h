@@ -6,6 +6,16 @@
 // addPeerRecord and clearPeerPane are declared in core/ui_ops.h.
 #include "core/ui_ops.h"
 
-// A double-click in the peer pane: moves AppState.peerFolder by the first selected row, empties the pane and
-// asks the peer for the folder (state CallDIR). Called only while the transfer state is Waiting.
+// Opening the selected row of the peer pane (double-click, Enter): moves AppState.peerFolder by it, empties
+// the pane and asks the peer for the folder (state CallDIR). Called only while the transfer state is Waiting.
 void navigatePeerPane(HWND window);
+
+// Empties the pane and asks the peer for AppState.peerFolder; CallDIR is set before the request goes out.
+void requestPeerFolder(HWND window);
+
+// Backspace in the peer pane: asks the peer for the parent folder. Only while Waiting.
+void peerPaneUp(HWND window);
+
+// Writes AppState.peerFolder into label 306, with a note when the listing stopped at the table's last row
+// or some rows could not be shown.
+void writePeerFolderLabel(HWND window);

@@ -28,6 +28,9 @@ static const IntegerKey IntegerKeys[] = {
     {L"sendreadmonitor_on", &AppState.monitorOn, 0},
 };
 
+// The main window's place, written after every other key; a file without them still loads.
+static const wchar_t *const PlacementKeys[4] = {L"window_left", L"window_top", L"window_width", L"window_height"};
+
 static void writeInteger(const wchar_t *name, int value, const wchar_t *path)
 {
     wchar_t number[32];
@@ -102,4 +105,55 @@ void saveSettings()
     writeInteger(ModeKey, static_cast<int>(AppState.mode), path);
     for (const IntegerKey &key : IntegerKeys)
         writeInteger(key.name, *key.field, path);
+
+    RECT place;
+    if (savedWindowRect(&place)) {
+        const int values[4] = {place.left, place.top, place.right - place.left, place.bottom - place.top};
+        for (int i = 0; i < 4; i++)
+            writeInteger(PlacementKeys[i], values[i], path);
+    }
+}
+
+bool savedWindowRect(RECT *place)
+{
+    memset(place, 0, sizeof(*place));
+    HWND window = AppState.mainWindow;
+    if (window == nullptr || !IsWindow(window))
+        return false;
+    // A minimised or maximised window keeps the place it goes back to.
+    WINDOWPLACEMENT placement;
+    memset(&placement, 0, sizeof(placement));
+    placement.length = sizeof(placement);
+    if (IsIconic(window) || IsZoomed(window)) {
+        if (!GetWindowPlacement(window, &placement))
+            return false;
+        *place = placement.rcNormalPosition;
+        return true;
+    }
+    return GetWindowRect(window, place) != FALSE;
+}
+
+bool loadWindowRect(RECT *place)
+{
+    memset(place, 0, sizeof(*place));
+    wchar_t path[PathChars];
+    if (!settingsFilePath(path, COUNTOF(path)))
+        return false;
+    long values[4] = {};
+    for (int i = 0; i < 4; i++) {
+        wchar_t text[32];
+        memset(text, 0, sizeof(text));
+        GetPrivateProfileStringW(SettingsSection, PlacementKeys[i], L"", text, COUNTOF(text), path);
+        wchar_t *end = nullptr;
+        values[i] = wcstol(text, &end, 10);
+        if (text[0] == 0 || end == text || *end != 0)
+            return false;
+    }
+    if (values[2] <= 0 || values[3] <= 0)
+        return false;
+    place->left = values[0];
+    place->top = values[1];
+    place->right = values[0] + values[2];
+    place->bottom = values[1] + values[3];
+    return true;
 }

@@ -7,9 +7,16 @@
 // folder always starts at C:\.
 void loadSettings();
 
-// Writes the nine keys in their fixed order. A new file is created as UTF-16 so that folder names outside the
-// ANSI code page survive.
+// Writes the nine keys in their fixed order, then the main window's place. A new file is created as UTF-16
+// so that folder names outside the ANSI code page survive.
 void saveSettings();
+
+// The main window's place to save (screen coordinates; the restored place when minimised or maximised). False
+// without a main window.
+bool savedWindowRect(RECT *place);
+
+// The saved place of the main window; false when a key is missing, not a number, or the size is not positive.
+bool loadWindowRect(RECT *place);
 
 // The settings file's path: AppState.startFolder, a backslash, "Parcelwight.ini". False (path left empty)
 // when the start folder is unknown or the joined path would not fit.

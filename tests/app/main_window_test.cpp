@@ -1,6 +1,8 @@
 // main_window_test.cpp: the main window without a link: creation, layout, status bar, labels, menu, close.
 #include "app/main_window.h"
 #include "app/status_bar.h"
+#include "net/connection.h"
+#include "panes/folder_navigation.h"
 #include "resources/resource_ids.h"
 #include "tests/app/main_window_harness.h"
 #include "tests/support/test_support.h"
@@ -84,6 +86,7 @@ TEST_F(MainWindowTest, CreatedCentredWithTitleClassAndChildren)
         LONG style = GetWindowLongW(pane, GWL_STYLE);
         EXPECT_EQ(style & LVS_TYPEMASK, LVS_REPORT);
         EXPECT_EQ(style & (LVS_SINGLESEL | LVS_SORTASCENDING | LVS_SORTDESCENDING), 0);
+        EXPECT_EQ(style & (LVS_OWNERDATA | LVS_SHOWSELALWAYS), LVS_OWNERDATA | LVS_SHOWSELALWAYS);
         EXPECT_TRUE(GetWindowLongW(pane, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
         LRESULT extended = SendMessageW(pane, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
         EXPECT_TRUE(extended & LVS_EX_GRIDLINES);
@@ -231,7 +234,7 @@ TEST_F(MainWindowTest, MenuTextsInTheirDropDowns)
     HMENU bar = GetMenu(window);
     ASSERT_NE(bar, nullptr);
     ASSERT_EQ(GetMenuItemCount(bar), 5);
-    const wchar_t *tops[] = {L"ファイル(&F)", L"複写(&C)", L"接続(&C)", L"ﾍﾙﾌﾟ(&H)", L"終了(&X)"};
+    const wchar_t *tops[] = {L"ファイル(&F)", L"複写(&C)", L"接続(&N)", L"ﾍﾙﾌﾟ(&H)", L"終了(&X)"};
     for (int i = 0; i < 5; i++) {
         wchar_t text[128] = {};
         GetMenuStringW(bar, i, text, COUNTOF(text), MF_BYPOSITION);
@@ -244,7 +247,7 @@ TEST_F(MainWindowTest, MenuTextsInTheirDropDowns)
         {{105, L"複写→相手側へ(&S)"}, {106, L"複写←相手側から(&R)"}, {107, L"自分フォルダ作成(&F)"},
          {108, L"相手フォルダ作成(&T)"}},
         {{109, L"接続設定(&K)"}, {110, L"接続開始(&S)"}, {111, L"接続終了(&P)"}, {112, L"HostName(&H)"},
-         {113, L"受信内容(&R)"}, {114, L"送信内容(&R)"}, {115, L"DIR-TBL(&D)"}},
+         {113, L"受信内容(&R)"}, {114, L"送信内容(&T)"}, {115, L"DIR-TBL(&D)"}},
         {{116, L"環境設定(&K)"}, {117, L"ﾍﾙﾌﾟ(&W)"}, {118, L"Brindlewaxのホームページ(&H)"},
          {119, L"このソフトについて(&S)"}},
     };
@@ -383,10 +386,7 @@ TEST_F(MainWindowTest, PaneDoubleClicksAndOtherNotifications)
     EXPECT_EQ(controlText(window, IDC_OWN_FOLDER_LABEL), sub);
 
     // The peer pane stays put while an exchange runs: no request, no change.
-    LVITEMW item = {};
-    item.mask = LVIF_TEXT;
-    item.pszText = const_cast<wchar_t *>(L"work");
-    SendMessageW(AppState.peerPane, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    insertPaneRow(AppState.peerPane, 0, L"work", 1, L"", L"");
     selectRows(AppState.peerPane, {0});
     doubleClick(window, IDC_PEER_PANE);
     EXPECT_EQ(AppState.transferState, TransferState::RequestCopyTO);
@@ -574,6 +574,161 @@ TEST_F(MainWindowTest, ExitCommandTakesTheClosePath)
     SendMessageW(window, WM_COMMAND, IDM_EXIT, 0);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_TRUE(fileExists(iniPath()));
+}
+
+void pressKey(HWND pane, WORD key)
+{
+    SendMessageW(pane, WM_KEYDOWN, key, 1);
+    SendMessageW(pane, WM_KEYUP, key, 0xC0000001);
+}
+
+TEST_F(MainWindowTest, OwnPaneKeysOpenGoUpListAgainAndMoveToThePeerPane)
+{
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\backup.old").c_str(), nullptr));
+    ASSERT_TRUE(writeFileBytes(folder + L"\\README", "read me"));
+    writeFileBytes(iniPath(), "[Parcelwight_setting]\r\ncurrentdirectory_r=" + narrow(folder) + "\r\n");
+    start(true);
+    HWND own = AppState.ownPane;
+    selectNamedRows(own, {L"backup.old"});
+    pressKey(own, VK_RETURN);
+    EXPECT_EQ(std::wstring(AppState.ownFolder), folder + L"\\backup.old");
+    pressKey(own, VK_BACK);
+    EXPECT_EQ(std::wstring(AppState.ownFolder), folder);
+    EXPECT_EQ(controlText(window, IDC_OWN_FOLDER_LABEL), folder);
+
+    ASSERT_TRUE(writeFileBytes(folder + L"\\fresh.txt", "new"));
+    EXPECT_EQ(paneRowOf(own, L"fresh.txt"), -1);
+    pressKey(own, VK_F5);
+    EXPECT_NE(paneRowOf(own, L"fresh.txt"), -1);
+
+    selectNamedRows(own, {L"README"});
+    pressKey(own, VK_RETURN);
+    expectOnlyBox(window, L"ファイルでフォルダではありません！", L"フォルダ移行", MB_ICONWARNING | MB_OK);
+    EXPECT_EQ(std::wstring(AppState.ownFolder), folder);
+
+    SetFocus(own);
+    pressKey(own, VK_TAB);
+    EXPECT_EQ(GetFocus(), AppState.peerPane);
+    pressKey(AppState.peerPane, VK_TAB);
+    EXPECT_EQ(GetFocus(), own);
+}
+
+TEST_F(MainWindowTest, PeerPaneKeysAskThePeer)
+{
+    SOCKET ours = INVALID_SOCKET;
+    SOCKET theirs = INVALID_SOCKET;
+    ASSERT_TRUE(loopbackPair(&ours, &theirs));
+    start();
+    AppState.mode = ConnectionMode::Client;
+    AppState.mainSocket = ours;
+    AppState.linkOpen = 1;
+    wcscpy(AppState.peerFolder, L"C:\\work");
+    HWND peer = AppState.peerPane;
+
+    pressKey(peer, VK_F5);
+    EXPECT_EQ(receiveMessage(theirs), "DDC:\\work");
+    AppState.transferState = TransferState::Waiting;
+    insertPaneRow(peer, -1, L"my.app", 1, L"", L"");
+    selectRows(peer, {0});
+    pressKey(peer, VK_RETURN);
+    EXPECT_EQ(receiveMessage(theirs), "DDC:\\work\\my.app");
+    AppState.transferState = TransferState::Waiting;
+    pressKey(peer, VK_BACK);
+    EXPECT_EQ(receiveMessage(theirs), "DDC:\\work");
+    // While an exchange runs the keys ask nothing.
+    pressKey(peer, VK_BACK);
+    EXPECT_TRUE(silentFor(theirs, 100));
+    EXPECT_TRUE(recordedBoxes().empty());
+    AppState.transferState = TransferState::Waiting;
+    AppState.linkOpen = 0;
+    closesocket(ours);
+    closesocket(theirs);
+}
+
+TEST_F(MainWindowTest, FocusComesBackToTheLastPaneOnActivation)
+{
+    start(true);
+    SetFocus(AppState.peerPane);
+    SendMessageW(window, WM_ACTIVATE, WA_INACTIVE, 0);
+    SetFocus(AppState.ownPane);
+    SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_EQ(GetFocus(), AppState.peerPane);
+}
+
+TEST_F(MainWindowTest, PlaceIsSavedAfterTheOtherKeysAndRestoredOnlyOnAVisibleMonitor)
+{
+    start();
+    SetWindowPos(window, nullptr, 40, 50, 700, 500, SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    std::wstring text = readUtf16File(iniPath());
+    size_t last = text.find(L"sendreadmonitor_on=");
+    for (const wchar_t *key : {L"window_left=40", L"window_top=50", L"window_width=700", L"window_height=500"}) {
+        size_t at = text.find(key);
+        EXPECT_NE(at, std::wstring::npos) << narrow(key);
+        EXPECT_GT(at, last) << narrow(key);
+    }
+
+    window = startMainWindow(folder);
+    ASSERT_NE(window, nullptr);
+    RECT r = {};
+    GetWindowRect(window, &r);
+    EXPECT_EQ(r.left, 40);
+    EXPECT_EQ(r.top, 50);
+    EXPECT_EQ(r.right - r.left, 700);
+    EXPECT_EQ(r.bottom - r.top, 500);
+    stopMainWindow(window);
+
+    WritePrivateProfileStringW(L"Parcelwight_setting", L"window_left", L"-20000", iniPath().c_str());
+    window = startMainWindow(folder);
+    ASSERT_NE(window, nullptr);
+    GetWindowRect(window, &r);
+    EXPECT_EQ(r.right - r.left, 1060) << "off every monitor: the centred place";
+}
+
+TEST_F(MainWindowTest, ExitAsksWhileAClientLinkIsOpen)
+{
+    start();
+    AppState.mode = ConnectionMode::Client;
+    AppState.linkOpen = 1;
+    recordBoxes(IDNO);
+    SendMessageW(window, WM_COMMAND, IDM_EXIT, 0);
+    expectOnlyBox(window, L"接続中です\r\n切断して終了しますか", L"切断", MB_YESNO);
+    pumpFor(300);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(AppState.linkOpen, 1);
+}
+
+TEST_F(MainWindowTest, ArrivedFileIsListedKeepingTheSelection)
+{
+    ASSERT_TRUE(writeFileBytes(folder + L"\\a.txt", "a"));
+    writeFileBytes(iniPath(), "[Parcelwight_setting]\r\ncurrentdirectory_r=" + narrow(folder) + "\r\n");
+    start();
+    selectNamedRows(AppState.ownPane, {L"a.txt"});
+    ASSERT_TRUE(writeFileBytes(folder + L"\\0.txt", "arrived"));
+    PostMessageW(window, WM_FILE_ARRIVED, 0, 0);
+    PostMessageW(window, WM_FILE_ARRIVED, 0, 0);
+    ASSERT_TRUE(pumpUntil([] { return paneRowOf(AppState.ownPane, L"0.txt") != -1; }, 3000));
+    EXPECT_EQ(selectedRows(AppState.ownPane), std::vector<int>{paneRowOf(AppState.ownPane, L"a.txt")});
+}
+
+TEST_F(MainWindowTest, SessionEndSavesTheSettings)
+{
+    start();
+    AppState.port = 3003;
+    SendMessageW(window, WM_ENDSESSION, TRUE, 0);
+    EXPECT_EQ(iniValue(iniPath(), L"port_no"), L"3003");
+}
+
+TEST_F(MainWindowTest, OpeningTheLinkClearsThePeerPane)
+{
+    start();
+    insertPaneRow(AppState.peerPane, -1, L"stale", 1, L"", L"");
+    AppState.mode = ConnectionMode::Server;
+    AppState.port = freeTcpPort();
+    SendMessageW(window, WM_COMMAND, IDM_OPEN_LINK, 0);
+    EXPECT_EQ(paneRowCount(AppState.peerPane), 0);
+    if (AppState.linkOpen)
+        closeLink(window);
 }
 
 }  // namespace

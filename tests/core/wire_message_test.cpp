@@ -191,15 +191,15 @@ TEST(WireMessageTest, TrailerLayoutAndTimeRoundTrip)
     }
 }
 
-TEST(WireMessageTest, RecordBodySplitsAtItsFirstThreeCommasAndRefusesWhatDoesNotFit)
+TEST(WireMessageTest, RecordBodySplitsAtItsLastThreeCommasAndRefusesWhatDoesNotFit)
 {
     DirRecordFields fields;
     const std::string withComma = "a,b.txt,2024/03/05 14:07,12K,8";
     ASSERT_TRUE(splitDirRecord(withComma.data(), static_cast<int>(withComma.size()), &fields));
-    EXPECT_STREQ(fields.name, "a");
-    EXPECT_STREQ(fields.date, "b.txt");
-    EXPECT_STREQ(fields.size, "2024/03/05 14:07");
-    EXPECT_STREQ(fields.type, "12K,8");
+    EXPECT_STREQ(fields.name, "a,b.txt");
+    EXPECT_STREQ(fields.date, "2024/03/05 14:07");
+    EXPECT_STREQ(fields.size, "12K");
+    EXPECT_STREQ(fields.type, "8");
 
     const std::string drive = "d:\\,,,3";
     ASSERT_TRUE(splitDirRecord(drive.data(), static_cast<int>(drive.size()), &fields));

@@ -4,9 +4,11 @@
 
 #include "dialogs/monitor_window.h"
 #include "net/message_sender.h"
+#include "resources/resource_ids.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -169,6 +171,46 @@ TEST_F(MonitorWindows, EachCommandOpensOneMoreWindowWithItsTitleAndCloseDestroys
     }
     destroyTestMainWindow(window);
     EXPECT_TRUE(boxTexts().empty());
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<HWND> erasedWindows;
+
+LRESULT CALLBACK recordErase(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT *call = reinterpret_cast<const CWPSTRUCT *>(lParam);
+    if (code == HC_ACTION && call->message == WM_ERASEBKGND)
+        erasedWindows.push_back(call->hwnd);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(MonitorWindows, WindowsOpenCascadedAndEraseBeforeTheyRepaint)
+{
+    HWND window = createTestMainWindow();
+    HWND opened[3];
+    RECT places[3];
+    for (int i = 0; i < 3; ++i) {
+        opened[i] = openMonitorWindow(window, static_cast<MonitorView>(i));
+        ASSERT_NE(opened[i], nullptr);
+        GetWindowRect(opened[i], &places[i]);
+    }
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_GT(places[i].left, places[i - 1].left) << i;
+        EXPECT_GT(places[i].top, places[i - 1].top) << i;
+    }
+    pumpMessages(50);
+    erasedWindows.clear();
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, recordErase, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    SendMessageW(opened[0], WM_TIMER, TIMER_1, 0);
+    UnhookWindowsHookEx(hook);
+    EXPECT_NE(std::find(erasedWindows.begin(), erasedWindows.end(), opened[0]), erasedWindows.end());
+    for (HWND monitor : opened)
+        SendMessageW(monitor, WM_CLOSE, 0, 0);
+    destroyTestMainWindow(window);
 }
 
 }  // namespace

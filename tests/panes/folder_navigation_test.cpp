@@ -11,6 +11,7 @@ struct StepCase {
     const wchar_t *name;
     FolderStep step;
     const wchar_t *result;
+    bool isFolder = true;
 };
 
 static void expectStep(const StepCase &c)
@@ -19,7 +20,7 @@ static void expectStep(const StepCase &c)
     wchar_t folder[PathChars];
     wmemset(folder, L'#', COUNTOF(folder));
     wcscpy(folder, c.folder);
-    EXPECT_EQ(stepFolder(folder, COUNTOF(folder), c.name), c.step);
+    EXPECT_EQ(stepFolder(folder, COUNTOF(folder), c.name, c.isFolder), c.step);
     EXPECT_STREQ(folder, c.result);
 }
 
@@ -64,17 +65,16 @@ TEST(FolderNavigationTest, DriveRowReplacesTheFolder)
     });
 }
 
-TEST(FolderNavigationTest, DotAmongLastFourCharactersIsNotAFolder)
+TEST(FolderNavigationTest, TheTypeCodeNotTheNameTellsAFolder)
 {
     expectSteps({
-        {L"C:\\work", L"report.txt", FolderStep::NotAFolder, L"C:\\work"},
-        {L"C:\\work", L"backup.old", FolderStep::NotAFolder, L"C:\\work"},
-        {L"C:\\work", L"my.app", FolderStep::NotAFolder, L"C:\\work"},
-        {L"C:\\work", L"abcde.f", FolderStep::NotAFolder, L"C:\\work"},
-        {L"C:\\work", L"a.b", FolderStep::NotAFolder, L"C:\\work"},
-        {L"C:\\work", L".git", FolderStep::NotAFolder, L"C:\\work"},
-        {L"C:\\work", L"...", FolderStep::NotAFolder, L"C:\\work"},
+        {L"C:\\work", L"backup.old", FolderStep::Moved, L"C:\\work\\backup.old"},
+        {L"C:\\work", L"README", FolderStep::NotAFolder, L"C:\\work", false},
+        {L"C:\\work", L"..", FolderStep::NotAFolder, L"C:\\work", false},
     });
+    for (int type = 0; type <= 8; type++)
+        EXPECT_EQ(isFolderType(type), type <= 6) << type;
+    EXPECT_FALSE(isFolderType(-1));
 }
 
 TEST(FolderNavigationTest, EmptyNameAndTooLongJoinAreRefusedUnchanged)
@@ -92,9 +92,9 @@ TEST(FolderNavigationTest, EmptyNameAndTooLongJoinAreRefusedUnchanged)
 
     // A drive letter alone gains ":\" and is refused once that no longer fits either.
     wchar_t small[8] = L"C";
-    EXPECT_EQ(stepFolder(small, COUNTOF(small), L"abcd"), FolderStep::Moved);
+    EXPECT_EQ(stepFolder(small, COUNTOF(small), L"abcd", true), FolderStep::Moved);
     EXPECT_STREQ(small, L"C:\\abcd");
     wchar_t tight[8] = L"C";
-    EXPECT_EQ(stepFolder(tight, COUNTOF(tight), L"abcde"), FolderStep::Refused);
+    EXPECT_EQ(stepFolder(tight, COUNTOF(tight), L"abcde", true), FolderStep::Refused);
     EXPECT_STREQ(tight, L"C");
 }

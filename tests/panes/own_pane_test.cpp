@@ -2,6 +2,7 @@
 #include "panes/own_pane.h"
 
 #include "core/app_state.h"
+#include "panes/folder_navigation.h"
 #include "tests/support/test_window.h"
 #include "tests/support/test_support.h"
 
@@ -193,12 +194,13 @@ TEST_F(OwnPaneTest, DriveRowSwitchesDrive)
     EXPECT_EQ(findRow(rows, L"z:\\"), nullptr);
 }
 
-TEST_F(OwnPaneTest, FileLikeNamesWarnAndListTheSameFolderAgain)
+TEST_F(OwnPaneTest, FilesWarnAndFoldersOpenWhateverTheirNames)
 {
     ASSERT_TRUE(writeFileBytes(folder + L"\\report.txt", "r"));
+    ASSERT_TRUE(writeFileBytes(folder + L"\\README", "r"));
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\backup.old").c_str(), nullptr));
     setOwnFolder(folder);
-    for (const wchar_t *name : {L"report.txt", L"backup.old"}) {
+    for (const wchar_t *name : {L"report.txt", L"README"}) {
         SCOPED_TRACE(narrow(name));
         clearRecordedBoxes();
         listOwnFolder(window);
@@ -208,19 +210,53 @@ TEST_F(OwnPaneTest, FileLikeNamesWarnAndListTheSameFolderAgain)
         ASSERT_FALSE(HasFatalFailure());
         EXPECT_EQ(std::wstring(AppState.ownFolder), folder);
         EXPECT_EQ(paneRowOf(AppState.ownPane, L"sentinel"), -1);  // listed again
-        EXPECT_EQ(paneRows(AppState.ownPane).size(), 4u);
+        EXPECT_EQ(paneRows(AppState.ownPane).size(), 5u);
     }
+    clearRecordedBoxes();
+    doubleClick(L"backup.old");
+    EXPECT_EQ(std::wstring(AppState.ownFolder), folder + L"\\backup.old");
+    EXPECT_NE(paneRowOf(AppState.ownPane, L".."), -1);
+    EXPECT_TRUE(recordedBoxes().empty());
 }
 
-TEST_F(OwnPaneTest, NameWithoutDotIsTakenForAFolder)
+// Clicks a column header as the list view tells its parent.
+static void clickHeader(HWND window, HWND pane, int column)
 {
-    ASSERT_TRUE(writeFileBytes(folder + L"\\Makefile", "all:"));
+    NMLISTVIEW click = {};
+    click.hdr.hwndFrom = pane;
+    click.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(pane));
+    click.hdr.code = LVN_COLUMNCLICK;
+    click.iItem = -1;
+    click.iSubItem = column;
+    SendMessageW(window, WM_NOTIFY, click.hdr.idFrom, reinterpret_cast<LPARAM>(&click));
+}
+
+TEST_F(OwnPaneTest, HeaderClicksSortFoldersFirstBothWaysAndSizesByValue)
+{
+    ASSERT_TRUE(writeFileBytes(folder + L"\\b.txt", std::string(2000, 'b')));
+    ASSERT_TRUE(writeFileBytes(folder + L"\\a.txt", std::string(30000, 'a')));  // "29K" sorts above "2000"
+    ASSERT_TRUE(writeFileBytes(folder + L"\\C.txt", "c"));
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\zdir").c_str(), nullptr));
+    setLocalWriteTime(folder + L"\\a.txt", 2020, 1, 1, 0, 0);
+    setLocalWriteTime(folder + L"\\b.txt", 2022, 1, 1, 0, 0);
+    setLocalWriteTime(folder + L"\\C.txt", 2021, 1, 1, 0, 0);
     setOwnFolder(folder);
     listOwnFolder(window);
-    doubleClick(L"Makefile");
-    EXPECT_EQ(std::wstring(AppState.ownFolder), folder + L"\\Makefile");
-    EXPECT_TRUE(paneRows(AppState.ownPane).empty());
-    EXPECT_TRUE(recordedBoxes().empty());
+    selectNamedRows(AppState.ownPane, {L"b.txt"});
+
+    using Names = std::vector<std::wstring>;
+    clickHeader(window, AppState.ownPane, 2);
+    EXPECT_EQ(paneNames(AppState.ownPane), (Names{L".", L"..", L"zdir", L"C.txt", L"b.txt", L"a.txt"}));
+    clickHeader(window, AppState.ownPane, 2);
+    EXPECT_EQ(paneNames(AppState.ownPane), (Names{L".", L"..", L"zdir", L"a.txt", L"b.txt", L"C.txt"}));
+    clickHeader(window, AppState.ownPane, 1);
+    EXPECT_EQ(paneNames(AppState.ownPane), (Names{L".", L"..", L"zdir", L"a.txt", L"C.txt", L"b.txt"}));
+    clickHeader(window, AppState.ownPane, 0);
+    EXPECT_EQ(paneNames(AppState.ownPane), (Names{L".", L"..", L"zdir", L"a.txt", L"b.txt", L"C.txt"}));
+    // The selection follows its row, and a new listing keeps the chosen order.
+    EXPECT_EQ(selectedRows(AppState.ownPane), std::vector<int>{4});
+    listOwnFolder(window);
+    EXPECT_EQ(paneNames(AppState.ownPane)[5], L"C.txt");
 }
 
 TEST_F(OwnPaneTest, DoubleClickWithoutSelectionOrRoomIsIgnored)
@@ -236,7 +272,7 @@ TEST_F(OwnPaneTest, DoubleClickWithoutSelectionOrRoomIsIgnored)
     // A join past 259 characters leaves folder, rows and label as they were.
     std::wstring deep = L"C:\\" + std::wstring(250, L'd');
     setOwnFolder(deep);
-    SendMessageW(AppState.ownPane, LVM_DELETEALLITEMS, 0, 0);
+    clearPaneRows(AppState.ownPane);
     addPaneRow(AppState.ownPane, L"longername");
     doubleClick(L"longername");
     EXPECT_EQ(std::wstring(AppState.ownFolder), deep);
@@ -244,7 +280,7 @@ TEST_F(OwnPaneTest, DoubleClickWithoutSelectionOrRoomIsIgnored)
     EXPECT_EQ(paneRows(AppState.ownPane).size(), 1u);
 
     // An empty pane does nothing at all.
-    SendMessageW(AppState.ownPane, LVM_DELETEALLITEMS, 0, 0);
+    clearPaneRows(AppState.ownPane);
     navigateOwnPane(window);
     EXPECT_EQ(std::wstring(AppState.ownFolder), deep);
     EXPECT_TRUE(recordedBoxes().empty());

@@ -2,10 +2,13 @@
 #include "panes/peer_pane.h"
 
 #include "core/app_state.h"
+#include "panes/folder_navigation.h"
 #include "tests/support/test_window.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 class PeerPaneTest : public TestWindowFixture {
 protected:
@@ -31,12 +34,16 @@ protected:
         AppState.mainSocket = ours;
         AppState.linkOpen = 1;
     }
+    // Rows as a listing of peerFolder would give them: "." and ".." up rows, names with a dot files, the
+    // rest folders.
     void showPeerFolder(const wchar_t *peerFolder, std::initializer_list<const wchar_t *> names)
     {
         wcscpy(AppState.peerFolder, peerFolder);
         clearPeerPane();
-        for (const wchar_t *name : names)
-            addPaneRow(AppState.peerPane, name);
+        for (const wchar_t *name : names) {
+            int type = name[0] == L'.' ? 0 : wcschr(name, L'.') != nullptr || wcscmp(name, L"README") == 0 ? 8 : 1;
+            insertPaneRow(AppState.peerPane, -1, name, type, L"", L"");
+        }
     }
     void doubleClick(const std::wstring &name)
     {
@@ -61,9 +68,9 @@ TEST_F(PeerPaneTest, FolderFileAndDriveRecordsBecomeRows)
     EXPECT_TRUE(paneRows(AppState.peerPane).empty());
 }
 
-TEST_F(PeerPaneTest, FieldsSplitAtTheFirstThreeCommas)
+TEST_F(PeerPaneTest, FieldsSplitAtTheLastThreeCommas)
 {
-    // A comma in a name shifts every field.
+    // A comma belongs to the name.
     EXPECT_FALSE(add("a,b.txt,2014/03/07 09:05,123K,8", 0));
     // A type that is not a number reads as 0.
     EXPECT_FALSE(add("odd,,,x7", 1));
@@ -72,7 +79,7 @@ TEST_F(PeerPaneTest, FieldsSplitAtTheFirstThreeCommas)
     AppState.lastDirIndex = 2;
     EXPECT_FALSE(addPeerRecord(padded.data(), 7));
     expectRows(AppState.peerPane,
-               {{L"a", L"b.txt", L"2014/03/07 09:05", 123}, {L"odd", L"", L"", 0}, {L"cut", L"", L"", 5}});
+               {{L"a,b.txt", L"2014/03/07 09:05", L"123K", 8}, {L"odd", L"", L"", 0}, {L"cut", L"", L"", 5}});
 }
 
 TEST_F(PeerPaneTest, RecordsWithoutThreeCommasOrWithOversizedFieldsAreRefused)
@@ -143,11 +150,22 @@ TEST_F(PeerPaneTest, IntoFolderAndDriveRowRequestTheNewFolder)
     EXPECT_EQ(receiveMessage(theirs), std::string("DDd:\\"));
 }
 
-TEST_F(PeerPaneTest, FileLikeNameWarnsAndRequestsTheSameFolder)
+TEST_F(PeerPaneTest, FolderRowOpensWhateverItsName)
 {
     openLink();
-    showPeerFolder(L"C:\\work", {L"data.bin"});
-    doubleClick(L"data.bin");
+    showPeerFolder(L"C:\\work", {L".."});
+    insertPaneRow(AppState.peerPane, -1, L"backup.old", 1, L"", L"");
+    doubleClick(L"backup.old");
+    EXPECT_STREQ(AppState.peerFolder, L"C:\\work\\backup.old");
+    EXPECT_EQ(receiveMessage(theirs), std::string("DDC:\\work\\backup.old"));
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(PeerPaneTest, FileRowWarnsAndRequestsTheSameFolder)
+{
+    openLink();
+    showPeerFolder(L"C:\\work", {L"README"});
+    doubleClick(L"README");
     expectOnlyBox(window, L"ファイルでフォルダではありません！", L"フォルダ移行", MB_ICONWARNING | MB_OK);
     ASSERT_FALSE(HasFatalFailure());
     EXPECT_STREQ(AppState.peerFolder, L"C:\\work");
@@ -159,7 +177,6 @@ TEST_F(PeerPaneTest, FileLikeNameWarnsAndRequestsTheSameFolder)
 TEST_F(PeerPaneTest, IgnoredDoubleClicksSendNothing)
 {
     openLink();
-    SetDlgItemTextW(window, 306, L"untouched");
 
     // Empty pane.
     showPeerFolder(L"C:\\work", {});
@@ -173,6 +190,7 @@ TEST_F(PeerPaneTest, IgnoredDoubleClicksSendNothing)
     // A join past 259 characters.
     std::wstring deep = L"C:\\" + std::wstring(250, L'd');
     showPeerFolder(deep.c_str(), {L"longername"});
+    SetDlgItemTextW(window, 306, L"untouched");
     doubleClick(L"longername");
     EXPECT_EQ(std::wstring(AppState.peerFolder), deep);
     EXPECT_EQ(paneRows(AppState.peerPane).size(), 1u);
@@ -180,4 +198,45 @@ TEST_F(PeerPaneTest, IgnoredDoubleClicksSendNothing)
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
     EXPECT_EQ(controlText(window, 306), L"untouched");
     EXPECT_TRUE(silentFor(theirs, 100));
+}
+
+// Records from another thread: stored and answered without waiting for the window, told in one post.
+static DWORD WINAPI addRecords(void *count)
+{
+    for (int i = 0; i < *static_cast<int *>(count); i++) {
+        char record[64];
+        int bytes = snprintf(record, sizeof(record), "f%04d,2024/01/02 03:04,%d,8", i, i);
+        AppState.lastDirIndex = i;
+        if (addPeerRecord(record, bytes))
+            return 1;
+    }
+    return 0;
+}
+
+TEST_F(PeerPaneTest, AFullListingFromTheNetworkThreadFillsThePaneAndSaysItWasCut)
+{
+    wcscpy(AppState.peerFolder, L"C:\\many");
+    int count = DirRows - 1;
+    HANDLE thread = CreateThread(nullptr, 0, addRecords, &count, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    // This thread serves no messages meanwhile: a record that waited for the window would never return.
+    ASSERT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0);
+    DWORD code = 99;
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(paneRowCount(AppState.peerPane), 0);
+
+    int posts = 0;
+    MSG message;
+    while (PeekMessageW(&message, window, WM_PANE_ROWS, WM_PANE_ROWS, PM_REMOVE)) {
+        posts++;
+        DispatchMessageW(&message);
+    }
+    EXPECT_EQ(posts, 1);
+    ASSERT_EQ(paneRowCount(AppState.peerPane), count);
+    EXPECT_EQ(paneCell(AppState.peerPane, 0, 0), L"f0000");
+    EXPECT_EQ(paneCell(AppState.peerPane, count - 1, 0), L"f1022");
+    EXPECT_EQ(paneCell(AppState.peerPane, count - 1, 2), L"1022");
+    EXPECT_EQ(controlText(window, 306), L"C:\\many　（1023件で一覧が打ち切られています）");
 }

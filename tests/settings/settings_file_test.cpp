@@ -144,6 +144,34 @@ TEST_F(SettingsFileTest, HandWrittenAnsiFileIsReadAndStaysReadable)
     EXPECT_NE(bytes.substr(0, 2), std::string("\xFF\xFE", 2)) << "an existing file keeps its encoding";
 }
 
+TEST_F(SettingsFileTest, WindowPlaceNeedsAllFourKeysAsNumbers)
+{
+    // A file from before the place was kept: everything loads, the place is not there.
+    ASSERT_TRUE(writeFileBytes(ini, "[Parcelwight_setting]\r\ncurrentdirectory_r=C:\\old\r\nport_no=2001\r\n"
+                                    "sendreadmonitor_on=1\r\n"));
+    loadSettings();
+    EXPECT_STREQ(AppState.ownFolder, L"C:\\old");
+    EXPECT_EQ(AppState.port, 2001);
+    RECT place = {1, 2, 3, 4};
+    EXPECT_FALSE(loadWindowRect(&place));
+
+    const wchar_t *path = ini.c_str();
+    WritePrivateProfileStringW(L"Parcelwight_setting", L"window_left", L"-30", path);
+    WritePrivateProfileStringW(L"Parcelwight_setting", L"window_top", L"20", path);
+    WritePrivateProfileStringW(L"Parcelwight_setting", L"window_width", L"640", path);
+    EXPECT_FALSE(loadWindowRect(&place));
+    WritePrivateProfileStringW(L"Parcelwight_setting", L"window_height", L"4x0", path);
+    EXPECT_FALSE(loadWindowRect(&place));
+    WritePrivateProfileStringW(L"Parcelwight_setting", L"window_height", L"480", path);
+    ASSERT_TRUE(loadWindowRect(&place));
+    EXPECT_EQ(place.left, -30);
+    EXPECT_EQ(place.top, 20);
+    EXPECT_EQ(place.right, 610);
+    EXPECT_EQ(place.bottom, 500);
+    WritePrivateProfileStringW(L"Parcelwight_setting", L"window_width", L"0", path);
+    EXPECT_FALSE(loadWindowRect(&place));
+}
+
 TEST_F(SettingsFileTest, DriveRootStartFolderGetsItsFileBesideIt)
 {
     // A start folder ending in a backslash still names the same file.

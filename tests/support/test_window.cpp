@@ -1,6 +1,7 @@
 // test_window.cpp: the stand-in main window and the list-view helpers of the window suites.
 #include "tests/support/test_window.h"
 
+#include "panes/folder_navigation.h"
 #include "resources/resource_ids.h"
 #include "tests/support/test_support.h"
 
@@ -10,8 +11,8 @@ static const wchar_t WindowClass[] = L"PwTestMainWindow";
 
 static HWND createPane(HWND parent, int id, int x)
 {
-    HWND pane = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT, x, 60, 440,
-                                300, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+    HWND pane = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_OWNERDATA,
+                                x, 60, 440, 300, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                 GetModuleHandleW(nullptr), nullptr);
     const wchar_t *headers[3] = {L"ファイル名", L"更新日", L"サイズ"};
     const int widths[3] = {200, 120, 80};
@@ -27,6 +28,15 @@ static HWND createPane(HWND parent, int id, int x)
     return pane;
 }
 
+// The panes are virtual list views: their rows come from the panes' tables, as in the real window.
+static LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = 0;
+    if (handlePaneMessage(window, message, wParam, lParam, &result))
+        return result;
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
 HWND createTestMainWindow()
 {
     static bool registered = false;
@@ -34,7 +44,7 @@ HWND createTestMainWindow()
         InitCommonControls();
         WNDCLASSEXW windowClass = {};
         windowClass.cbSize = sizeof(windowClass);
-        windowClass.lpfnWndProc = DefWindowProcW;
+        windowClass.lpfnWndProc = testWindowProc;
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
         windowClass.lpszClassName = WindowClass;
@@ -152,17 +162,7 @@ int paneRowOf(HWND pane, const std::wstring &name)
 
 void addPaneRow(HWND pane, const std::wstring &name, const std::wstring &size, int index)
 {
-    LVITEMW item = {};
-    item.mask = LVIF_TEXT | LVIF_IMAGE;
-    item.iItem = index >= 0 ? index : static_cast<int>(SendMessageW(pane, LVM_GETITEMCOUNT, 0, 0));
-    item.pszText = const_cast<wchar_t *>(name.c_str());
-    int row = static_cast<int>(SendMessageW(pane, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-    if (size.empty())
-        return;
-    LVITEMW sub = {};
-    sub.iSubItem = 2;
-    sub.pszText = const_cast<wchar_t *>(size.c_str());
-    SendMessageW(pane, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&sub));
+    insertPaneRow(pane, index, name.c_str(), 0, L"", size.c_str());
 }
 
 void selectRows(HWND pane, const std::vector<int> &rows)

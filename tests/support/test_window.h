@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-// Parent with list views 301/302 (report view, three columns: name, date, size) and labels 303..306; sets
-// AppState.instance, mainWindow, ownPane, peerPane and the label handles.
+// Parent with virtual list views 301/302 over the panes' row tables (report view, three columns: name, date,
+// size) and labels 303..306; sets AppState.instance, mainWindow, ownPane, peerPane and the label handles.
 HWND createTestMainWindow();
 void destroyTestMainWindow(HWND window);
 
