@@ -77,3 +77,12 @@
 // Posted to the main window: a received file has arrived (wParam unused), reports wait to be shown.
 #define WM_FILE_ARRIVED (WM_APP + 2)
 #define WM_SHOW_REPORTS (WM_APP + 3)
+
+// The served-folder dialog (command 121, template 8) and its notice to the main window.
+#define IDM_SERVED_FOLDER 121
+#define IDD_SERVED_FOLDER 8
+#define IDC_SERVED_FOLDER_EDIT 241
+#define IDC_SERVED_READONLY_CHECK 242
+#define IDC_SERVED_ADDRESS_EDIT 243
+// Posted to the main window: the peer refused a listing this side asked for (wParam, lParam unused).
+#define WM_PEER_LISTING_REFUSED (WM_APP + 20)
