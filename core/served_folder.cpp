@@ -212,6 +212,9 @@ bool resolvePeerPathW(const wchar_t *path, PeerAccess access, wchar_t *out, int 
         if (!normalisePath(AppState.servedFolder, served, COUNTOF(served)) || !insideFolder(normal, served))
             return false;
     }
+    // A pull of a missing file creates it empty, which read-only does not allow.
+    if (AppState.servedReadOnly && access == PeerAccess::Read && GetFileAttributesW(normal) == INVALID_FILE_ATTRIBUTES)
+        return false;
     int chars = static_cast<int>(wcslen(normal));
     if (chars >= outChars)
         return false;
