@@ -169,8 +169,9 @@ TEST_F(EngineTest, FolderRequestCreatesTheFolderAndIsAlwaysAcknowledged)
     EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::FolderFrom, TransferState::Waiting}));
     deliver(requestMessage("CD", created));
     expectFromUs("ACK");
+    // Long enough to be read, but a name without its drive would be made in this program's own folder.
     deliver("CDx");
-    expectFromUs("ACK");
+    expectFromUs("NAK");
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
 }
 
