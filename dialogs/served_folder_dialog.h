@@ -1,4 +1,4 @@
-// served_folder_dialog.h: the served-folder dialog (command 121) and what the main window shows when the peer
+// served_folder_dialog.h: the served-folder dialog (command 131) and what the main window shows when the peer
 // refuses a listing.
 #pragma once
 

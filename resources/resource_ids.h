@@ -78,8 +78,8 @@
 #define WM_FILE_ARRIVED (WM_APP + 2)
 #define WM_SHOW_REPORTS (WM_APP + 3)
 
-// The served-folder dialog (command 121, template 8) and its notice to the main window.
-#define IDM_SERVED_FOLDER 121
+// The served-folder dialog (command 131, template 8) and its notice to the main window.
+#define IDM_SERVED_FOLDER 131
 #define IDD_SERVED_FOLDER 8
 #define IDC_SERVED_FOLDER_EDIT 241
 #define IDC_SERVED_READONLY_CHECK 242

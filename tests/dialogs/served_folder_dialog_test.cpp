@@ -3,6 +3,7 @@
 #include "tests/dialogs/dialog_test_support.h"
 #include "tests/support/test_support.h"
 
+#include "app/status_bar.h"
 #include "core/ui_ops.h"
 #include "dialogs/served_folder_dialog.h"
 #include "resources/resource_ids.h"
@@ -65,6 +66,9 @@ TEST_F(ServedFolderDialog, OkChecksThenWritesBackAndSavesCancelChangesNothing)
     GetPrivateProfileStringW(L"Parcelwight_setting", L"serve_readonly_on", L"", saved, 8,
                              (start + L"\\Parcelwight.ini").c_str());
     EXPECT_STREQ(saved, L"1");
+    wchar_t status[128] = {};
+    statusPartText(4, status, COUNTOF(status));
+    EXPECT_NE(std::wstring(status).find(L"読取のみ"), std::wstring::npos) << "the status bar shows the limit";
 
     AppStateRecord before = AppState;
     driveWhile(
