@@ -24,18 +24,6 @@ std::wstring resolved(const std::string &pathA, PeerAccess access = PeerAccess::
     return out;
 }
 
-struct Case {
-    const char *path;
-    const wchar_t *want;
-};
-
-void expectCases(const Case *cases, size_t count, const char *file, int line)
-{
-    SCOPED_TRACE(testing::Message() << "called from " << file << ":" << line);
-    for (size_t i = 0; i < count; i++)
-        EXPECT_EQ(narrow(resolved(cases[i].path)), narrow(cases[i].want)) << "path " << cases[i].path;
-}
-
 class ResolveTest : public ::testing::Test {
 protected:
     void SetUp() override { resetAppState(); }
@@ -43,63 +31,37 @@ protected:
 
 TEST_F(ResolveTest, WholeMachineNormalisesPlainPathsAndRefusesEveryUnsafeForm)
 {
-    static const Case cases[] = {
+    const std::pair<const char *, const wchar_t *> normalised[] = {
         {"C:\\", L"C:\\"},
         {"c:\\Data\\a.txt", L"c:\\Data\\a.txt"},
         {"C:\\a\\b\\..\\c", L"C:\\a\\c"},
         {"C:\\a\\.\\b\\", L"C:\\a\\b"},
         {"C:/a/b\\c", L"C:\\a\\b\\c"},
         {"C:\\\\a\\\\b", L"C:\\a\\b"},
-        {"C:\\a\\CONSOLE", L"C:\\a\\CONSOLE"},
-        {"C:\\a\\COM10", L"C:\\a\\COM10"},
-        {"C:\\a\\icon.d\\x", L"C:\\a\\icon.d\\x"},
-        {"C:\\a\\.hidden", L"C:\\a\\.hidden"},
-        // Above the root, trailing dots and spaces.
-        {"C:\\..", L"refused"},
-        {"C:\\a\\..\\..\\Windows", L"refused"},
-        {"C:\\a\\file.txt.", L"refused"},
-        {"C:\\a\\file.txt ", L"refused"},
-        {"C:\\a\\dir.\\x", L"refused"},
-        {"C:\\a\\...\\x", L"refused"},
-        // Devices, with or without an extension.
-        {"C:\\a\\CON", L"refused"},
-        {"C:\\a\\con.d\\x", L"refused"},
-        {"C:\\a\\nul.txt", L"refused"},
-        {"C:\\a\\Aux", L"refused"},
-        {"C:\\a\\PRN.log", L"refused"},
-        {"C:\\a\\com1", L"refused"},
-        {"C:\\a\\LPT9.txt\\x", L"refused"},
-        {"C:\\a\\CON .txt", L"refused"},
-        {"C:\\CONIN$", L"refused"},
-        // Streams.
-        {"C:\\a\\file.txt:secret", L"refused"},
-        {"C:\\a\\file.txt::$DATA", L"refused"},
-        {"C:\\a:b\\c", L"refused"},
-        // Prefixes, shares and paths that are not absolute.
-        {"\\\\?\\C:\\a", L"refused"},
-        {"\\\\.\\C:\\a", L"refused"},
-        {"//?/C:/a", L"refused"},
-        {"\\\\?\\UNC\\host\\share", L"refused"},
-        {"\\\\.\\PhysicalDrive0", L"refused"},
-        {"\\??\\C:\\a", L"refused"},
-        {"\\\\host\\share\\a", L"refused"},
-        {"//host/share/a", L"refused"},
-        {"C:foo", L"refused"},
-        {"C:..\\x", L"refused"},
-        {"C:", L"refused"},
-        {"\\Windows", L"refused"},
-        {"relative\\x", L"refused"},
-        {"1:\\a", L"refused"},
-        // Wildcards and control characters.
-        {"C:\\a\\*", L"refused"},
-        {"C:\\a\\b?", L"refused"},
-        {"C:\\a\\<b>", L"refused"},
-        {"C:\\a\\b|c", L"refused"},
-        {"C:\\a\\b\tc", L"refused"},
+        {"C:\\a\\CONSOLE\\COM10\\icon.d\\.hidden", L"C:\\a\\CONSOLE\\COM10\\icon.d\\.hidden"},
     };
-    expectCases(cases, COUNTOF(cases), __FILE__, __LINE__);
-    EXPECT_EQ(resolved(std::string("C:\\a\0b", 6)), L"refused");
-    EXPECT_EQ(resolved("C:\\" + std::string(300, 'a')), L"refused");
+    for (const auto &c : normalised)
+        EXPECT_EQ(narrow(resolved(c.first)), narrow(c.second)) << c.first;
+
+    const std::string refused[] = {
+        // Above the root, trailing dots and spaces.
+        "C:\\..", "C:\\a\\..\\..\\Windows", "C:\\a\\file.txt.", "C:\\a\\file.txt ", "C:\\a\\dir.\\x",
+        "C:\\a\\...\\x",
+        // Devices, with or without an extension.
+        "C:\\a\\CON", "C:\\a\\con.d\\x", "C:\\a\\nul.txt", "C:\\a\\Aux", "C:\\a\\PRN.log", "C:\\a\\com1",
+        "C:\\a\\LPT9.txt\\x", "C:\\a\\CON .txt", "C:\\CONIN$", "C:\\a\\COM\xB9",
+        // Streams.
+        "C:\\a\\file.txt:secret", "C:\\a\\file.txt::$DATA", "C:\\a:b\\c",
+        // Prefixes, shares and paths that are not absolute.
+        "\\\\?\\C:\\a", "\\\\.\\C:\\a", "//?/C:/a", "\\\\?\\UNC\\host\\share", "\\\\.\\PhysicalDrive0",
+        "\\??\\C:\\a", "\\\\host\\share\\a", "//host/share/a", "C:foo", "C:..\\x", "C:", "\\Windows",
+        "relative\\x", "1:\\a",
+        // Wildcards, control characters, a NUL inside, too long.
+        "C:\\a\\*", "C:\\a\\b?", "C:\\a\\<b>", "C:\\a\\b|c", "C:\\a\\b\tc", std::string("C:\\a\0b", 6),
+        "C:\\" + std::string(300, 'a'),
+    };
+    for (const std::string &path : refused)
+        EXPECT_EQ(resolved(path), L"refused") << path;
 }
 
 TEST_F(ResolveTest, ServedFolderKeepsThePeerInsideItAndReadOnlyRefusesWrites)
