@@ -6,6 +6,7 @@
 #include "core/app_state.h"
 #include "core/message_box.h"
 #include "core/reports.h"
+#include "dialogs/served_folder_dialog.h"
 #include "net/connection.h"
 #include "net/message_sender.h"
 #include "panes/folder_navigation.h"
@@ -437,6 +438,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_NCDESTROY:
         return onNcDestroy(window, wParam, lParam);
     case WM_QUERYNEWPALETTE:
+        return 0;
+    case WM_PEER_LISTING_REFUSED:
+        showPeerListingRefused(window);
         return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);

@@ -11,6 +11,7 @@
 #include "dialogs/environment_dialog.h"
 #include "dialogs/folder_dialog.h"
 #include "dialogs/monitor_window.h"
+#include "dialogs/served_folder_dialog.h"
 #include "net/connection.h"
 #include "panes/own_pane.h"
 #include "panes/peer_pane.h"
@@ -30,7 +31,8 @@ static const wchar_t RootFolder[] = L"C:\\";
 
 static const int LinkOpenItems[] = {IDM_PEER_RELIST, IDM_PEER_ROOT, IDM_COPY_TO_PEER,
                                     IDM_COPY_FROM_PEER, IDM_NEW_PEER_FOLDER, IDM_CLOSE_LINK};
-static const int LinkClosedItems[] = {IDM_ENVIRONMENT, IDM_CONNECTION_SETTINGS, IDM_OPEN_LINK};
+static const int LinkClosedItems[] = {IDM_ENVIRONMENT, IDM_CONNECTION_SETTINGS, IDM_OPEN_LINK,
+                                      IDM_SERVED_FOLDER};
 static const int MonitorItems[] = {IDM_RECEIVED_MONITOR, IDM_SENT_MONITOR, IDM_DIR_TABLE_MONITOR};
 
 static void enableItems(HMENU menu, const int *ids, int count, bool enabled)
@@ -115,6 +117,11 @@ BOOL runMenuCommand(HWND window, int id)
         runConnectionDialog(window);
         saveSettings();
         showLinkText(false, window);
+        return TRUE;
+    case IDM_SERVED_FOLDER:
+        // Only while the link is closed: the network thread reads these settings for every request.
+        if (!AppState.linkOpen && runServedFolderDialog(window) == IDC_CLOSE)
+            refreshStatus();
         return TRUE;
     case IDM_OPEN_LINK:
         // Rows of an earlier link would stay in front of the new listing.

@@ -2,6 +2,7 @@
 #include "app/status_bar.h"
 
 #include "core/app_state.h"
+#include "core/served_folder.h"
 #include "resources/resource_ids.h"
 
 #include <cstring>
@@ -44,7 +45,7 @@ void statusPartText(int part, wchar_t *out, int outChars)
         _snwprintf(out, outChars - 1, L"%s", transferStateName(AppState.transferState));
         break;
     case PartSpare:
-        _snwprintf(out, outChars - 1, L"%s", L" ");
+        servedLimitText(out, outChars);
         break;
     case PartMaker:
         _snwprintf(out, outChars - 1, L"%s", L"by Brindlewax");
@@ -113,6 +114,10 @@ void exchangeEnded()
     HWND dialog = AppState.copyDialog;
     if (dialog != nullptr)
         PostMessageW(dialog, WM_EXCHANGE_ENDED, static_cast<WPARAM>(AppState.lastOutcome), 0);
+    // A refused listing usually means the peer serves only part of its machine; the main window says so.
+    if (AppState.lastOutcome == TransferOutcome::Refused && AppState.endedState == TransferState::CallDIR &&
+        AppState.mainWindow != nullptr)
+        PostMessageW(AppState.mainWindow, WM_PEER_LISTING_REFUSED, 0, 0);
 }
 
 void fileArrived(const wchar_t *)

@@ -28,6 +28,7 @@ constexpr int FileBufferBytes = 64000;  // file I/O in pieces of 64 blocks; the 
 constexpr int StatusParts = 6;
 constexpr int DefaultPort = 1050;
 constexpr DWORD DefaultLivenessMs = 30000;  // silence that ends an exchange as failed
+constexpr int AddressTextChars = 16;      // "255.255.255.255" and its NUL
 
 enum class ConnectionMode : int32_t { Client = 0, Server = 1 };
 
@@ -89,6 +90,13 @@ struct AppStateRecord {
     wchar_t peerFolder[PathChars];
     wchar_t selectedName[PathChars];
     wchar_t newFolderName[PathChars];
+
+    // What the peer may reach on this machine (see core/served_folder.h). Written by the UI thread (settings,
+    // the served-folder dialog) only while the link is closed; the network thread reads them for every request
+    // and every accepted connection.
+    wchar_t servedFolder[PathChars];                // empty: the whole machine
+    int32_t servedReadOnly;                         // 1: the peer may list and read, not write or create
+    wchar_t allowedPeerAddress[AddressTextChars];   // dotted IPv4 the server accepts alone; empty: any
 
     // Transfer. The UI thread sets the requester's fields and state before its request goes out; from then on
     // the network thread owns them until transferState is back at Waiting.

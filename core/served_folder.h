@@ -2,6 +2,7 @@
 // absolute, normalised and checked here before this side lists, reads, writes or creates anything.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 
 // What a request wants to do with the path it names.
@@ -11,3 +12,23 @@ enum class PeerAccess : int { List = 0, Read = 1, Write = 2, CreateFolder = 3 };
 // outChars - 1 characters and a NUL). False when the request is to be refused: the path cannot be converted
 // or does not fit, or the peer may not reach it for this access.
 bool resolvePeerPath(const char *pathA, int bytes, PeerAccess access, wchar_t *out, int outChars);
+
+// The same check on a wide path. A path is only ever a drive letter, ":\" and plain names; any other form
+// (another drive's current folder, a share, a device, a stream, a name the platform would change) is refused
+// whatever the settings, and so is any path outside AppState.servedFolder when that is set.
+bool resolvePeerPathW(const wchar_t *path, PeerAccess access, wchar_t *out, int outChars);
+
+// The normal form of a served-folder setting into out; false when it is not a plain absolute path.
+bool normalFolderPath(const wchar_t *folder, wchar_t *out, int outChars);
+
+// True when a peer connecting from address may stay: AppState.allowedPeerAddress is empty or names it.
+bool peerAddressAllowed(const sockaddr_in &address);
+
+// True when an allowed-address setting is empty or a dotted IPv4 address.
+bool allowedAddressUsable(const wchar_t *text);
+
+// True when this side serves less than everything: a served folder, read-only, or one allowed address.
+bool servedLimited();
+
+// The status-bar text that says how this side is limited; " " when it is not.
+void servedLimitText(wchar_t *out, int outChars);

@@ -88,3 +88,11 @@
 #define IDC_OVERWRITE_ALL 206
 #define IDC_OVERWRITE_CANCEL 207
 #define WM_COPY_AUTOSTART (WM_APP + 20)
+// The served-folder dialog (command 131, template 9) and its notice to the main window.
+#define IDM_SERVED_FOLDER 131
+#define IDD_SERVED_FOLDER 9
+#define IDC_SERVED_FOLDER_EDIT 241
+#define IDC_SERVED_READONLY_CHECK 242
+#define IDC_SERVED_ADDRESS_EDIT 243
+// Posted to the main window: the peer refused a listing this side asked for (wParam, lParam unused).
+#define WM_PEER_LISTING_REFUSED (WM_APP + 21)

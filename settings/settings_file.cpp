@@ -55,6 +55,33 @@ bool settingsFilePath(wchar_t *path, int pathChars)
     return true;
 }
 
+// What the peer may reach: three keys after all the others. Missing keys serve the whole machine, writable, to
+// any address, as a file from before they existed expects.
+static const wchar_t ServedFolderKey[] = L"serve_directory";
+static const wchar_t ServedReadOnlyKey[] = L"serve_readonly_on";
+static const wchar_t AllowedAddressKey[] = L"serve_allow_ip";
+
+static void loadServedSettings(bool known, const wchar_t *path)
+{
+    memset(AppState.servedFolder, 0, sizeof(AppState.servedFolder));
+    memset(AppState.allowedPeerAddress, 0, sizeof(AppState.allowedPeerAddress));
+    AppState.servedReadOnly = 0;
+    if (!known)
+        return;
+    GetPrivateProfileStringW(SettingsSection, ServedFolderKey, L"", AppState.servedFolder,
+                             COUNTOF(AppState.servedFolder), path);
+    AppState.servedReadOnly = GetPrivateProfileIntW(SettingsSection, ServedReadOnlyKey, 0, path) != 0 ? 1 : 0;
+    GetPrivateProfileStringW(SettingsSection, AllowedAddressKey, L"", AppState.allowedPeerAddress,
+                             COUNTOF(AppState.allowedPeerAddress), path);
+}
+
+static void saveServedSettings(const wchar_t *path)
+{
+    WritePrivateProfileStringW(SettingsSection, ServedFolderKey, AppState.servedFolder, path);
+    writeInteger(ServedReadOnlyKey, AppState.servedReadOnly != 0 ? 1 : 0, path);
+    WritePrivateProfileStringW(SettingsSection, AllowedAddressKey, AppState.allowedPeerAddress, path);
+}
+
 void loadSettings()
 {
     wchar_t path[PathChars];
@@ -76,6 +103,8 @@ void loadSettings()
         *key.field = known ? static_cast<int32_t>(GetPrivateProfileIntW(SettingsSection, key.name, key.defaultValue,
                                                                         path))
                            : key.defaultValue;
+
+    loadServedSettings(known, path);
 }
 
 // The profile functions create a missing file in the ANSI code page, where a folder name outside it turns
@@ -112,6 +141,7 @@ void saveSettings()
         for (int i = 0; i < 4; i++)
             writeInteger(PlacementKeys[i], values[i], path);
     }
+    saveServedSettings(path);
 }
 
 bool savedWindowRect(RECT *place)

@@ -3,12 +3,12 @@
 
 #include <windows.h>
 
-// Reads the own folder, mode, port, address and monitor switch; missing keys get their defaults. The peer
-// folder always starts at C:\.
+// Reads the own folder, mode, port, address, monitor switch and what the peer may reach; missing keys get their
+// defaults. The peer folder always starts at C:\.
 void loadSettings();
 
-// Writes the nine keys in their fixed order, then the main window's place. A new file is created as UTF-16
-// so that folder names outside the ANSI code page survive.
+// Writes the nine keys in their fixed order, then the main window's place, then the three of the served
+// folder. A new file is created as UTF-16 so that folder names outside the ANSI code page survive.
 void saveSettings();
 
 // The main window's place to save (screen coordinates; the restored place when minimised or maximised). False

@@ -173,6 +173,10 @@ TEST_F(EngineTest, FolderRequestIsAcknowledgedWhenTheFolderIsThereAfterwards)
     EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::FolderFrom, TransferState::Waiting}));
     deliver(requestMessage("CD", created));
     expectFromUs("ACK");
+    // Long enough to be read, but a name without its drive would be made in this program's own folder.
+    deliver("CDx");
+    expectFromUs("NAK");
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
     // Nothing can be made over a file or under a missing parent: refused rather than acknowledged.
     std::wstring file = folder + L"\\plain.txt";
     ASSERT_TRUE(writeFileBytes(file, "x"));

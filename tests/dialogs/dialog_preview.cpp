@@ -8,6 +8,7 @@
 #include "dialogs/environment_dialog.h"
 #include "dialogs/folder_dialog.h"
 #include "dialogs/monitor_window.h"
+#include "dialogs/served_folder_dialog.h"
 #include "net/message_sender.h"
 #include "resources/resource_ids.h"
 
@@ -99,5 +100,17 @@ TEST(DialogPreview, FolderAndEnvironmentDialogs)
     wcscpy(AppState.ownFolder, L"C:\\users");
     previewModal(L"フィルダ作成画面", 40, 40, [&] { runNewFolderCommand(window, false); });
     previewModal(L"環境設定", 40, 300, [&] { runEnvironmentDialog(window); });
+    destroyTestMainWindow(window);
+}
+
+TEST(DialogPreview, ServedFolderDialog)
+{
+    resetAppState();
+    recordBoxes();
+    HWND window = createTestMainWindow();
+    wcscpy(AppState.servedFolder, L"C:\\users\\共有");
+    AppState.servedReadOnly = 1;
+    wcscpy(AppState.allowedPeerAddress, L"192.168.1.31");
+    previewModal(L"公開設定", 40, 40, [&] { runServedFolderDialog(window); });
     destroyTestMainWindow(window);
 }

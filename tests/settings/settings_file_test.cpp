@@ -215,4 +215,43 @@ TEST_F(SettingsFileTest, StartFolderTooLongOrUnknownMeansDefaultsAndNoFile)
     EXPECT_EQ(wcslen(path), static_cast<size_t>(PathChars - 1));
 }
 
+TEST_F(SettingsFileTest, OldFileServesTheWholeMachineAndServedKeysComeBackAfterTheOthers)
+{
+    // A file from before the served-folder keys: whatever the record held, the peer reaches everything again.
+    ASSERT_TRUE(writeFileBytes(ini, "[Parcelwight_setting]\r\ncurrentdirectory_r=C:\\old\r\nip_mode=1\r\n"
+                                    "port_no=2000\r\nsendreadmonitor_on=1\r\n"));
+    wcscpy(AppState.servedFolder, L"C:\\stale");
+    wcscpy(AppState.allowedPeerAddress, L"10.0.0.1");
+    AppState.servedReadOnly = 1;
+    loadSettings();
+    EXPECT_STREQ(AppState.ownFolder, L"C:\\old");
+    EXPECT_EQ(AppState.port, 2000);
+    EXPECT_EQ(AppState.monitorOn, 1);
+    EXPECT_STREQ(AppState.servedFolder, L"");
+    EXPECT_EQ(AppState.servedReadOnly, 0);
+    EXPECT_STREQ(AppState.allowedPeerAddress, L"");
+
+    // A new file, so that the Japanese folder survives under either code page.
+    ASSERT_TRUE(DeleteFileW(ini.c_str()));
+    SCOPED_TRACE(testing::Message() << "code page " << GetACP());
+    const wchar_t *served = L"Z:\\共有\\公開";
+    wcscpy(AppState.servedFolder, served);
+    AppState.servedReadOnly = 1;
+    wcscpy(AppState.allowedPeerAddress, L"127.0.0.2");
+    saveAndReload();
+    EXPECT_STREQ(AppState.servedFolder, served);
+    EXPECT_EQ(AppState.servedReadOnly, 1);
+    EXPECT_STREQ(AppState.allowedPeerAddress, L"127.0.0.2");
+    EXPECT_EQ(AppState.port, 2000);
+
+    std::wstring text = readUtf16File(ini);
+    size_t monitor = text.find(L"sendreadmonitor_on=1");
+    size_t first = text.find(L"serve_directory=");
+    ASSERT_NE(monitor, std::wstring::npos) << narrow(text);
+    ASSERT_NE(first, std::wstring::npos) << narrow(text);
+    EXPECT_LT(monitor, first) << "new keys come after the existing ones";
+    EXPECT_LT(first, text.find(L"serve_readonly_on=1"));
+    EXPECT_LT(text.find(L"serve_readonly_on=1"), text.find(L"serve_allow_ip=127.0.0.2"));
+}
+
 }  // namespace

@@ -1,0 +1,108 @@
+// served_folder_dialog.cpp: the served-folder dialog (template 8): the folder the peer may reach, whether it
+// may write there, and the one address a server lets in.
+#include "dialogs/served_folder_dialog.h"
+#include "dialogs/dialog_common.h"
+
+#include "core/app_state.h"
+#include "core/message_box.h"
+#include "core/served_folder.h"
+#include "resources/resource_ids.h"
+#include "settings/settings_file.h"
+
+#include <cstring>
+#include <cwchar>
+
+static const wchar_t ServedCaption[] = L"公開設定";
+
+// WM_INITDIALOG: the controls show AppState.
+static INT_PTR onServedInit(HWND dialog)
+{
+    SendDlgItemMessageW(dialog, IDC_SERVED_FOLDER_EDIT, EM_LIMITTEXT, PathChars - 1, 0);
+    SendDlgItemMessageW(dialog, IDC_SERVED_ADDRESS_EDIT, EM_LIMITTEXT, AddressTextChars - 1, 0);
+    SetDlgItemTextW(dialog, IDC_SERVED_FOLDER_EDIT, AppState.servedFolder);
+    CheckDlgButton(dialog, IDC_SERVED_READONLY_CHECK, AppState.servedReadOnly ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemTextW(dialog, IDC_SERVED_ADDRESS_EDIT, AppState.allowedPeerAddress);
+    return TRUE;
+}
+
+// The folder as typed, in its normal form (empty: the whole machine). False, after saying why, when it is not
+// an existing folder written as a full path.
+static bool readServedFolder(HWND dialog, wchar_t *folder, int folderChars)
+{
+    wchar_t typed[PathChars];
+    memset(typed, 0, sizeof(typed));
+    memset(folder, 0, folderChars * sizeof(wchar_t));
+    GetDlgItemTextW(dialog, IDC_SERVED_FOLDER_EDIT, typed, COUNTOF(typed));
+    if (typed[0] == 0)
+        return true;
+    if (!normalFolderPath(typed, folder, folderChars)) {
+        showMessageBox(dialog, L"公開フォルダは C:\\共有 のように、ドライブから書いて下さい。", ServedCaption,
+                       MB_OK);
+        return false;
+    }
+    DWORD attributes = GetFileAttributesW(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        showMessageBox(dialog, L"公開フォルダが見つかりません。", ServedCaption, MB_OK);
+        return false;
+    }
+    return true;
+}
+
+// OK: every setting is checked before any is taken, so a refused one leaves AppState as it was.
+static void onServedOk(HWND dialog)
+{
+    wchar_t folder[PathChars];
+    if (!readServedFolder(dialog, folder, COUNTOF(folder)))
+        return;
+    wchar_t address[AddressTextChars];
+    memset(address, 0, sizeof(address));
+    GetDlgItemTextW(dialog, IDC_SERVED_ADDRESS_EDIT, address, COUNTOF(address));
+    if (!allowedAddressUsable(address)) {
+        showMessageBox(dialog, L"接続を許すアドレスは 192.168.1.31 のように書いて下さい。", ServedCaption, MB_OK);
+        return;
+    }
+    memcpy(AppState.servedFolder, folder, sizeof(AppState.servedFolder));
+    AppState.servedReadOnly = IsDlgButtonChecked(dialog, IDC_SERVED_READONLY_CHECK) == BST_CHECKED ? 1 : 0;
+    memcpy(AppState.allowedPeerAddress, address, sizeof(AppState.allowedPeerAddress));
+    saveSettings();
+    EndDialog(dialog, IDC_CLOSE);
+}
+
+static INT_PTR onServedCommand(HWND dialog, int id)
+{
+    if (id == IDC_CLOSE)
+        onServedOk(dialog);
+    else if (id == IDC_START || id == IDCANCEL)
+        EndDialog(dialog, IDC_START);
+    return TRUE;
+}
+
+static INT_PTR CALLBACK servedFolderDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return onServedInit(dialog);
+    case WM_COMMAND:
+        return onServedCommand(dialog, LOWORD(wParam));
+    case WM_CLOSE:
+        EndDialog(dialog, IDC_START);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR runServedFolderDialog(HWND window)
+{
+    return DialogBoxParamW(dialogInstance(), MAKEINTRESOURCEW(IDD_SERVED_FOLDER), window, servedFolderDialogProc,
+                           0);
+}
+
+void showPeerListingRefused(HWND window)
+{
+    // The folder and the note together: a path of 259 characters and the note always fit.
+    wchar_t text[PathChars + 64];
+    memset(text, 0, sizeof(text));
+    _snwprintf(text, COUNTOF(text) - 1, L"%.259s　（相手側はマシンの一部だけを公開しています）", AppState.peerFolder);
+    SetDlgItemTextW(window, IDC_PEER_FOLDER_LABEL, text);
+}

@@ -1,0 +1,12 @@
+// served_folder_dialog.h: the served-folder dialog (command 131) and what the main window shows when the peer
+// refuses a listing.
+#pragma once
+
+#include <windows.h>
+
+// Modal; OK checks the three settings, writes them back and saves them; Cancel changes nothing. Returns
+// IDC_CLOSE after OK, IDC_START otherwise.
+INT_PTR runServedFolderDialog(HWND window);
+
+// UI thread, on WM_PEER_LISTING_REFUSED: the peer folder label says the peer serves only part of its machine.
+void showPeerListingRefused(HWND window);
