@@ -315,20 +315,20 @@ static LRESULT onEndSession(WPARAM wParam)
     return 0;
 }
 
-// WM_TIMER: timer 1 closes the link, timer 2 leaves once it is closed.
+// WM_TIMER: the close-link timer closes the link, the leave timer leaves once it is closed.
 static LRESULT onTimer(HWND window, WPARAM id)
 {
-    if (id == TIMER_1) {
+    if (id == IDT_CLOSE_LINK) {
         // Killed first: closeLink serves messages while it waits for the network thread, and a second expiry
         // would close the socket twice.
-        KillTimer(window, TIMER_1);
+        KillTimer(window, IDT_CLOSE_LINK);
         if (AppState.linkOpen)
             closeLink(window);
         showLinkText(false, window);
         refreshStatus();
-    } else if (id == TIMER_2) {
+    } else if (id == IDT_LEAVE) {
         if (AppState.linkOpen)
-            SetTimer(window, TIMER_2, LeavePoll, nullptr);
+            SetTimer(window, IDT_LEAVE, LeavePoll, nullptr);
         else
             DestroyWindow(window);
     }
@@ -338,8 +338,8 @@ static LRESULT onTimer(HWND window, WPARAM id)
 // WM_DESTROY: settings first, then the link, then the message loop.
 static LRESULT onDestroy(HWND window)
 {
-    KillTimer(window, TIMER_1);
-    KillTimer(window, TIMER_2);
+    KillTimer(window, IDT_CLOSE_LINK);
+    KillTimer(window, IDT_LEAVE);
     saveSettings();
     if (AppState.linkOpen)
         closeLink(window);
@@ -371,10 +371,10 @@ bool armLinkClose(HWND window)
     // A connected client is told first, so that it closes its side before the server does.
     if (AppState.mode == ConnectionMode::Server && AppState.peerPresent) {
         sendMessage("CUT", 3);
-        SetTimer(window, TIMER_1, CloseLinkAfterCut, nullptr);
+        SetTimer(window, IDT_CLOSE_LINK, CloseLinkAfterCut, nullptr);
         return true;
     }
-    SetTimer(window, TIMER_1, CloseLinkSoon, nullptr);
+    SetTimer(window, IDT_CLOSE_LINK, CloseLinkSoon, nullptr);
     return false;
 }
 
@@ -393,7 +393,7 @@ void requestClose(HWND window, bool askWhileOpen)
     }
     // The client may have left while the question was open: armLinkClose looks again.
     bool cutSent = armLinkClose(window);
-    SetTimer(window, TIMER_2, cutSent ? LeaveAfterCut : LeaveSoon, nullptr);
+    SetTimer(window, IDT_LEAVE, cutSent ? LeaveAfterCut : LeaveSoon, nullptr);
 }
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

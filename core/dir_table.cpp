@@ -2,6 +2,7 @@
 // own pane shares with it.
 #include "core/app_state.h"
 #include "core/dir_table.h"
+#include "core/paths.h"
 #include "core/wire_message.h"
 #include "core/text_codec.h"
 
@@ -50,26 +51,36 @@ static void storeTerminator()
     }
 }
 
-// One row per listed drive, before the entries of a drive root; the root's own drive is left out.
-static void storeDriveRows(const wchar_t *folder)
+void forEachListedDrive(const wchar_t *folder, DriveVisitor visit, void *context)
 {
     for (wchar_t letter = L'a'; letter <= L'z'; letter++) {
         wchar_t root[4] = {letter, L':', L'\\', 0};
-        if (AppState.dirCount >= DirRows - 1)
-            return;
         int code = driveTypeCode(GetDriveTypeW(root));
         if (code < 0 || towlower(folder[0]) == letter)
             continue;
-        char rootA[8];
-        if (wideToAnsi(root, -1, rootA, COUNTOF(rootA)) <= 0)
-            continue;
-        char record[DirRowBytes];
-        memset(record, 0, sizeof(record));
-        int bytes = snprintf(record, sizeof(record) - 1, "DR%06d%s,,,%d", AppState.dirCount, rootA, code);
-        if (bytes <= 0 || bytes > DirRowBytes - 1)
-            continue;
-        storeRow(record, bytes);
+        visit(root, code, context);
     }
+}
+
+static void storeDriveRow(const wchar_t *root, int code, void *)
+{
+    if (AppState.dirCount >= DirRows - 1)
+        return;
+    char rootA[8];
+    if (wideToAnsi(root, -1, rootA, COUNTOF(rootA)) <= 0)
+        return;
+    char record[DirRowBytes];
+    memset(record, 0, sizeof(record));
+    int bytes = snprintf(record, sizeof(record) - 1, "DR%06d%s,,,%d", AppState.dirCount, rootA, code);
+    if (bytes <= 0 || bytes > DirRowBytes - 1)
+        return;
+    storeRow(record, bytes);
+}
+
+// One row per listed drive, before the entries of a drive root; the root's own drive is left out.
+static void storeDriveRows(const wchar_t *folder)
+{
+    forEachListedDrive(folder, storeDriveRow, nullptr);
 }
 
 // Formats the record of one found entry into record (A text). Returns its byte count, or -1 when the entry
@@ -78,11 +89,9 @@ static int formatEntryRecord(const wchar_t *folder, int folderChars, const WIN32
                              char *record, int recordBytes)
 {
     const wchar_t *name = found.cFileName;
-    if (!isUpFolderName(name)) {
-        int separator = (folderChars > 0 && folder[folderChars - 1] == L'\\') ? 0 : 1;
-        if (folderChars + separator + static_cast<int>(wcsnlen(name, COUNTOF(found.cFileName))) > PathChars - 1)
-            return -1;
-    }
+    wchar_t path[PathChars];
+    if (!isUpFolderName(name) && !joinPathN(folder, folderChars, name, path, COUNTOF(path)))
+        return -1;
     wchar_t date[32];
     wchar_t size[32];
     entryDateText(found.ftLastWriteTime, date, COUNTOF(date));
@@ -209,18 +218,9 @@ void sizeText(unsigned long long size, wchar_t *out, int outChars)
 // fit a path buffer, or the query fails (a file locked or gone since the search).
 static bool compressedSize(const wchar_t *folder, int length, const wchar_t *name, unsigned long long *bytes)
 {
-    int folderChars = usedFolderChars(folder, length);
-    int separator = (folderChars > 0 && folder[folderChars - 1] == L'\\') ? 0 : 1;
-    size_t nameChars = wcslen(name);
-    if (folderChars + separator + nameChars > static_cast<size_t>(PathChars - 1))
-        return false;
-
     wchar_t path[PathChars];
-    memset(path, 0, sizeof(path));
-    wmemcpy(path, folder, static_cast<size_t>(folderChars));
-    if (separator)
-        path[folderChars] = L'\\';
-    wmemcpy(path + folderChars + separator, name, nameChars);
+    if (!joinPathN(folder, usedFolderChars(folder, length), name, path, COUNTOF(path)))
+        return false;
 
     // A file that vanished or is locked between the search and the query shows no size rather than the
     // failure value dressed up as a size.

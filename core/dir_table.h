@@ -17,6 +17,11 @@ constexpr int TypeOther = 8;
 // Refills AppState.dirTable and AppState.dirCount from a folder (wide, NUL-terminated, length characters).
 void buildDirTable(const wchar_t *folder, int length);
 
+// Calls visit with each drive root ("a:\\" form) that a drive root's listing shows, and its type code, from a
+// to z; the drive of folder itself is left out.
+typedef void (*DriveVisitor)(const wchar_t *root, int code, void *context);
+void forEachListedDrive(const wchar_t *folder, DriveVisitor visit, void *context);
+
 // GetDriveTypeW result to type code; -1 for a drive that is not listed (0, 1 and unknown results).
 int driveTypeCode(UINT driveType);
 

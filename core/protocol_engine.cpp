@@ -12,12 +12,12 @@
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
 #include "net/message_sender.h"
+#include "resources/resource_ids.h"
 
 #include <cstring>
 #include <cwchar>
 
 static const int PathBufferBytes = 1024;
-static const UINT_PTR DisconnectTimer = 1;
 static const UINT DisconnectDelayMs = 100;
 static const DWORD OwnRequestDelayMs = 500;
 
@@ -83,9 +83,7 @@ static void finishServedListing()
     endExchange(TransferOutcome::Done);
     if (AppState.mode == ConnectionMode::Server && !AppState.serverAskedPeerDir) {
         Sleep(OwnRequestDelayMs);
-        requestPeerDir();
-        AppState.transferState = TransferState::CallDIR;
-        refreshStatus();
+        startPeerListing();
         AppState.serverAskedPeerDir = 1;
     }
 }
@@ -149,7 +147,7 @@ static void handleWaiting(const char *message, int count)
         createRequestedFolder(message, textLen);
     else if (isCut(message, count) && AppState.mode == ConnectionMode::Client)
         // The main window's timer closes the link; this thread must not wait for that itself.
-        SetTimer(AppState.timerWindow, DisconnectTimer, DisconnectDelayMs, nullptr);
+        SetTimer(AppState.timerWindow, IDT_CLOSE_LINK, DisconnectDelayMs, nullptr);
     else
         refuseMessage();
 }
@@ -202,9 +200,7 @@ static void handleFolderTo(const char *message, int count)
     endExchange(TransferOutcome::Done);
     if (AppState.copyDialog != nullptr)
         return;
-    AppState.transferState = TransferState::CallDIR;
-    refreshStatus();
-    requestPeerDir();
+    startPeerListing();
 }
 
 void handleMessage()
@@ -253,6 +249,13 @@ void handleMessage()
         refuseMessage();
         break;
     }
+}
+
+void startPeerListing()
+{
+    AppState.transferState = TransferState::CallDIR;
+    refreshStatus();
+    requestPeerDir();
 }
 
 void requestPeerDir()

@@ -10,6 +10,9 @@ void handleMessage();
 // Sends "DD" + AppState.peerFolder. Does not change the transfer state; callers set CallDIR.
 void requestPeerDir();
 
+// Network thread: enters CallDIR, refreshes the status and asks for AppState.peerFolder.
+void startPeerListing();
+
 // Ends the running exchange on this side: the transfer file closed (a temporary file deleted), a pending stop
 // forgotten, back to Waiting and the status refreshed. When this side had asked, the outcome is recorded and
 // exchangeEnded is called.

@@ -4,6 +4,7 @@
 #include "dialogs/dialog_common.h"
 
 #include "core/app_state.h"
+#include "core/paths.h"
 #include "core/dir_table.h"
 #include "core/message_box.h"
 #include "core/protocol_engine.h"
@@ -12,6 +13,7 @@
 #include "core/wire_message.h"
 #include "net/message_sender.h"
 #include "panes/own_pane.h"
+#include "panes/peer_pane.h"
 #include "resources/resource_ids.h"
 
 #include <cstdio>
@@ -19,24 +21,6 @@
 #include <cwchar>
 
 static const wchar_t CopyCaption[] = L"複写操作";
-
-bool joinFolderName(const wchar_t *folder, const wchar_t *name, wchar_t *out, int outChars)
-{
-    if (out == nullptr || outChars <= 0)
-        return false;
-    memset(out, 0, sizeof(wchar_t) * static_cast<size_t>(outChars));
-    size_t folderChars = wcslen(folder);
-    size_t nameChars = wcslen(name);
-    bool needsSeparator = folderChars == 0 || folder[folderChars - 1] != L'\\';
-    size_t total = folderChars + (needsSeparator ? 1 : 0) + nameChars;
-    if (total > static_cast<size_t>(outChars - 1))
-        return false;
-    wmemcpy(out, folder, folderChars);
-    if (needsSeparator)
-        out[folderChars] = L'\\';
-    wmemcpy(out + folderChars + (needsSeparator ? 1 : 0), name, nameChars);
-    return true;
-}
 
 // Leading digits and the unit of the last character; the number stops counting once it alone is past the
 // limit, so no product can overflow.
@@ -529,11 +513,7 @@ static void refreshDestination(HWND window, bool fromPeer)
     // A link lost during the copy has nobody to list the peer folder.
     if (!AppState.linkOpen)
         return;
-    clearPeerPane();
-    SetDlgItemTextW(window, IDC_PEER_FOLDER_LABEL, AppState.peerFolder);
-    AppState.transferState = TransferState::CallDIR;
-    refreshStatus();
-    requestPeerDir();
+    requestPeerFolder(window);
 }
 
 // Whether a single file lands on one that exists: a push asks when the peer pane lists the name, a pull when

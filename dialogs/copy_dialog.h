@@ -1,6 +1,7 @@
 // copy_dialog.h: commands 105 and 106, one copy dialog per selected item, the folder-tree copier, the overwrite
 // question and the summary of one copy command.
 #pragma once
+#include "core/paths.h"
 
 #include "core/app_state.h"
 
@@ -29,9 +30,6 @@ bool sizeTextBytes(const wchar_t *sizeText, int64_t *bytes);
 // True for a drive row's name ("c:\").
 bool isDriveName(const wchar_t *name);
 
-// folder + "\" (unless the folder already ends with one) + name into out. False, and out empty, when the result
-// would not fit outChars - 1 characters.
-bool joinFolderName(const wchar_t *folder, const wchar_t *name, wchar_t *out, int outChars);
 
 // The progress line under the step counter: done of total bytes, percent, speed and time left. A total of -1
 // is unknown; approximate marks a total read from a size text with a unit.

@@ -5,6 +5,7 @@
 #include "dialogs/dialog_common.h"
 
 #include "core/app_state.h"
+#include "core/paths.h"
 #include "core/message_box.h"
 #include "core/text_codec.h"
 #include "core/ui_ops.h"
@@ -27,26 +28,13 @@ static const wchar_t BadNameText[] = L"入力文字にエラー！";
 // Which side the dialog now open names a folder for; the peer's path has its own length to fit.
 static bool folderForPeer;
 
-// folder + "\" + name, the backslash always appended, into out (zero-filled). False when it would not fit.
-static bool folderPath(const wchar_t *folder, const wchar_t *name, wchar_t *out, int outChars)
-{
-    memset(out, 0, sizeof(wchar_t) * static_cast<size_t>(outChars));
-    size_t folderChars = wcslen(folder);
-    size_t nameChars = wcslen(name);
-    if (folderChars + 1 + nameChars > static_cast<size_t>(outChars - 1))
-        return false;
-    wmemcpy(out, folder, folderChars);
-    out[folderChars] = L'\\';
-    wmemcpy(out + folderChars + 1, name, nameChars);
-    return true;
-}
 
 int buildFolderRequest(const wchar_t *name, char *out, int outBytes)
 {
     memset(out, 0, static_cast<size_t>(outBytes));
     wchar_t path[PathChars];
     char pathA[FolderRequestBytes];
-    if (!folderPath(AppState.peerFolder, name, path, PathChars) ||
+    if (!joinFolderName(AppState.peerFolder, name, path, PathChars) ||
         wideToAnsi(path, -1, pathA, COUNTOF(pathA)) < 0)
         return -1;
     return buildPathRequest(out, outBytes, "CD", pathA);
@@ -111,12 +99,12 @@ static INT_PTR CALLBACK folderDialogProc(HWND dialog, UINT message, WPARAM wPara
 static void createOwnFolder(HWND window)
 {
     wchar_t path[PathChars];
-    if (folderPath(AppState.ownFolder, AppState.newFolderName, path, PathChars))
+    if (joinFolderName(AppState.ownFolder, AppState.newFolderName, path, PathChars))
         CreateDirectoryW(path, nullptr);
     listOwnFolder(window);
 }
 
-static void requestPeerFolder(HWND window)
+static void requestNewPeerFolder(HWND window)
 {
     if (AppState.transferState != TransferState::Waiting) {
         showMessageBox(window, L"他の動作中は出来ません", FolderCaption, MB_OK);
@@ -149,7 +137,7 @@ void runNewFolderCommand(HWND window, bool onPeer)
     if (AppState.newFolderName[0] == 0)
         return;
     if (onPeer)
-        requestPeerFolder(window);
+        requestNewPeerFolder(window);
     else
         createOwnFolder(window);
 }

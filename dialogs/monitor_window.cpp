@@ -105,11 +105,11 @@ static INT_PTR monitorProc(MonitorView view, HWND window, UINT message, WPARAM w
     switch (message) {
     case WM_INITDIALOG:
         SetWindowTextW(window, monitorTitle(view));
-        SetTimer(window, TIMER_1, 3000, nullptr);
+        SetTimer(window, IDT_MONITOR_REDRAW, 3000, nullptr);
         return TRUE;
     case WM_TIMER:
         // Erased first, so no text drawn earlier shows where the new text is shorter.
-        if (wParam == TIMER_1) {
+        if (wParam == IDT_MONITOR_REDRAW) {
             InvalidateRect(window, nullptr, TRUE);
             UpdateWindow(window);
         }
@@ -122,7 +122,7 @@ static INT_PTR monitorProc(MonitorView view, HWND window, UINT message, WPARAM w
         DestroyWindow(window);
         return TRUE;
     case WM_DESTROY:
-        KillTimer(window, TIMER_1);
+        KillTimer(window, IDT_MONITOR_REDRAW);
         return TRUE;
     default:
         return FALSE;

@@ -60,7 +60,7 @@ DWORD WINAPI ClientThread(LPVOID)
         // closes the link, as after a "CUT".
         if (AppState.linkOpen && !linkIsClosing()) {
             abandonExchange();
-            SetTimer(AppState.timerWindow, TIMER_1, DisconnectDelayMs, nullptr);
+            SetTimer(AppState.timerWindow, IDT_CLOSE_LINK, DisconnectDelayMs, nullptr);
         }
         break;
     }

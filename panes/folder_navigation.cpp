@@ -1,8 +1,10 @@
 // folder_navigation.cpp: the rule both panes follow when a row is opened, to move between drives and folders.
 #include "panes/folder_navigation.h"
 
+#include "core/app_state.h"
 #include "core/dir_table.h"
 #include "core/message_box.h"
+#include "core/paths.h"
 
 #include <cwchar>
 
@@ -30,20 +32,15 @@ static void goUp(wchar_t *folder, int folderChars)
 
 static FolderStep joinName(wchar_t *folder, int folderChars, const wchar_t *name)
 {
-    size_t length = wcsnlen(folder, folderChars - 1);
-    // A three-character folder is a drive root and already ends with its separator; a lone letter is a drive
-    // without its ":\".
-    const wchar_t *separator = L"";
-    if (length > 3 || length == 2)
-        separator = L"\\";
-    else if (length == 1)
-        separator = L":\\";
-    size_t total = length + wcslen(separator) + wcslen(name);
-    if (total > static_cast<size_t>(folderChars - 1))
+    int length = static_cast<int>(wcsnlen(folder, folderChars - 1));
+    // A lone letter is a drive without its ":\".
+    wchar_t base[4] = {folder[0], L':', L'\\', 0};
+    wchar_t joined[PathChars];
+    bool fits = length == 1 ? joinPathN(base, 3, name, joined, COUNTOF(joined))
+                            : joinPathN(folder, length, name, joined, COUNTOF(joined));
+    if (!fits || wcslen(joined) > static_cast<size_t>(folderChars - 1))
         return FolderStep::Refused;
-    folder[length] = 0;
-    wcscat(folder, separator);
-    wcscat(folder, name);
+    wcscpy(folder, joined);
     return FolderStep::Moved;
 }
 

@@ -11,15 +11,14 @@
 #include <cwchar>
 
 // The other drives of this machine, so the user can move between them from a drive root.
+static void addDriveRow(const wchar_t *root, int code, void *pane)
+{
+    storePaneEntry(static_cast<HWND>(pane), -1, root, code, L"", L"", FILE_ATTRIBUTE_DIRECTORY, 0);
+}
+
 static void addDriveRows(HWND pane)
 {
-    for (wchar_t letter = L'a'; letter <= L'z'; letter++) {
-        wchar_t root[4] = {letter, L':', L'\\', 0};
-        int code = driveTypeCode(GetDriveTypeW(root));
-        if (code < 0 || _wcsicmp(root, AppState.ownFolder) == 0)
-            continue;
-        storePaneEntry(pane, -1, root, code, L"", L"", FILE_ATTRIBUTE_DIRECTORY, 0);
-    }
+    forEachListedDrive(AppState.ownFolder, addDriveRow, pane);
 }
 
 static void addEntryRows(HWND pane)

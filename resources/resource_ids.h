@@ -69,8 +69,11 @@
 #define IDB_ABOUT 401
 
 // Timers of a window.
-#define TIMER_1 1
-#define TIMER_2 2
+// Timers, named by what they do in their own window. The main window's close-link timer is also armed by the
+// network thread (through AppState.timerWindow) when the peer has gone.
+#define IDT_CLOSE_LINK 1    // main window: close the link
+#define IDT_LEAVE 2         // main window: leave once the link is closed
+#define IDT_MONITOR_REDRAW 1  // traffic monitor windows: redraw what was sent and received
 
 // Posted to the copy dialog when the exchange it started has ended.
 #define WM_EXCHANGE_ENDED (WM_APP + 1)

@@ -164,11 +164,11 @@ TEST_F(FolderDialog, PeerFolderRequestGoesOutInFolderToState)
     EXPECT_EQ(windowText(AppState.peerFolderLabel), L"C:\\peer");
     EXPECT_TRUE(boxTexts().empty());
 
-    // A drive root keeps the doubled backslash.
+    // Under a drive root the name follows its separator, as in every other joined path.
     AppState.transferState = TransferState::Waiting;
     wcscpy(AppState.peerFolder, L"C:\\");
     typeNames(true, {L"x"}, true);
-    EXPECT_EQ(receiveMessage(theirs), "CDC:\\\\x");
+    EXPECT_EQ(receiveMessage(theirs), "CDC:\\x");
 }
 
 TEST_F(FolderDialog, PeerFolderRequestIsRefusedWhileAnotherExchangeRuns)

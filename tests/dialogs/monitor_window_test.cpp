@@ -205,7 +205,7 @@ TEST_F(MonitorWindows, WindowsOpenCascadedAndEraseBeforeTheyRepaint)
     erasedWindows.clear();
     HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, recordErase, nullptr, GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
-    SendMessageW(opened[0], WM_TIMER, TIMER_1, 0);
+    SendMessageW(opened[0], WM_TIMER, IDT_MONITOR_REDRAW, 0);
     UnhookWindowsHookEx(hook);
     EXPECT_NE(std::find(erasedWindows.begin(), erasedWindows.end(), opened[0]), erasedWindows.end());
     for (HWND monitor : opened)

@@ -1,0 +1,10 @@
+// paths.h: the one way a folder and a name are joined into a path, everywhere in the program.
+#pragma once
+
+// folder (its first folderChars characters) + "\" (unless the folder is empty or already ends with one)
+// + name into out, zero-filled first. False, and out empty, when the result would not fit outChars - 1
+// characters.
+bool joinPathN(const wchar_t *folder, int folderChars, const wchar_t *name, wchar_t *out, int outChars);
+
+// The same for a NUL-terminated folder.
+bool joinFolderName(const wchar_t *folder, const wchar_t *name, wchar_t *out, int outChars);
