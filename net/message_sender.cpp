@@ -18,7 +18,10 @@ static const int ShownMessageBytes = 400;
 
 SOCKET linkSocket()
 {
-    return AppState.mode == ConnectionMode::Server ? AppState.clientSlots[0] : AppState.mainSocket;
+    if (AppState.mode != ConnectionMode::Server)
+        return AppState.mainSocket;
+    int slot = AppState.exchangeSlot;
+    return slot >= 0 && slot < ClientSlotCount ? AppState.clientSlots[slot] : INVALID_SOCKET;
 }
 
 bool sendWhole(SOCKET s, const char *data, int length)
