@@ -74,7 +74,7 @@ static bool endsInRecordTail(const char *body, int end)
     return dateStart > 0 && body[dateStart - 1] == ',';
 }
 
-// "DR": the terminator, or a record that ends where its tail is whole.
+// "DR": the terminator, or a record that ends where its tail is first whole.
 static FrameCut cutDirRow(const char *data, int count, int *length)
 {
     int header = count < BlockHeaderBytes ? count : BlockHeaderBytes;
@@ -95,7 +95,8 @@ static FrameCut cutDirRow(const char *data, int count, int *length)
             return FrameCut::Complete;
         }
     }
-    return count > ReceiveMaxBytes ? FrameCut::Garbage : FrameCut::OpenEnded;
+    // Every record this program sends has its tail within a row; one without can only be waited for.
+    return count >= DirRowBytes - 1 ? FrameCut::Garbage : FrameCut::NeedMore;
 }
 
 // "FR"/"FB": the stop tag, the trailer, a full block, or a block that only the quiet stream closes.

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <cstdint>
 
-// A message whose end its structure does not fix (a request, a last short block, anything unrecognised) is
+// A message whose end its structure does not fix (a request "DD", "FD", "FC", "CD", or a last short block) is
 // taken as whole once the stream has been quiet this long. In the lock-step the peer then waits for our
 // answer, so nothing more can belong to it. Each request and each file's last short block pays this once.
 constexpr DWORD QuietWindowMs = 30;
