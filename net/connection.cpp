@@ -199,7 +199,6 @@ static bool waitForNetThread()
 // A server that closes takes its clients with it, so none of them stays connected to nothing.
 static void closeClientSlots()
 {
-    bool any = false;
     for (int slot = 0; slot < ClientSlotCount; slot++) {
         SOCKET client = AppState.clientSlots[slot];
         if (client == INVALID_SOCKET || client == 0)
@@ -207,12 +206,10 @@ static void closeClientSlots()
         shutdown(client, SD_BOTH);
         closesocket(client);
         AppState.clientSlots[slot] = INVALID_SOCKET;
-        any = true;
     }
-    if (any) {
-        AppState.peerPresent = 0;
-        AppState.serverAskedPeerDir = 0;
-    }
+    // Also when a network thread that had to be released closed them first.
+    AppState.peerPresent = 0;
+    AppState.serverAskedPeerDir = 0;
 }
 
 void closeLink(HWND window)
