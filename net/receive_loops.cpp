@@ -121,9 +121,9 @@ static void watchExchange()
     }
 }
 
-// How long the next select may sleep: until the first quiet window closes, and never long while an exchange
-// runs (its stop and silence are looked at).
-static timeval passWait(const MessageFramer *framers, int count)
+// How long the next wait may sleep: until the first quiet window closes, and never long while an exchange runs
+// (its stop and silence are looked at).
+static DWORD passWaitMs(const MessageFramer *framers, int count)
 {
     DWORD now = GetTickCount();
     DWORD wait = exchangeRunning() ? ExchangePollMs : IdlePollMs;
@@ -132,10 +132,7 @@ static timeval passWait(const MessageFramer *framers, int count)
         if (due < wait)
             wait = due;
     }
-    timeval out;
-    out.tv_sec = static_cast<long>(wait / 1000);
-    out.tv_usec = static_cast<long>((wait % 1000) * 1000);
-    return out;
+    return wait;
 }
 
 // Receives what the connection holds into its framer. False when the peer has closed or reset it.
@@ -186,10 +183,64 @@ static void clientLinkLost()
     SetTimer(AppState.timerWindow, TIMER_1, DisconnectDelayMs, nullptr);
 }
 
+// Client mode keeps one overlapped receive pending on mainSocket and waits for it with a timeout: a select
+// before every receive costs a round trip of its own under some socket layers. The receive is never cancelled,
+// only waited for again, so no byte can be lost to a timeout; closing the socket ends it.
+static WSAEVENT clientEvent = WSA_INVALID_EVENT;
+static WSAOVERLAPPED clientReceive;
+static char clientChunk[ReceiveMaxBytes];
+static bool clientPending = false;
+
+enum class ReceiveStep { Got, Quiet, Lost };
+
+static ReceiveStep takeClientBytes(DWORD got)
+{
+    if (got == 0)
+        return ReceiveStep::Lost;
+    int room = 0;
+    char *space = framerSpace(&clientFramer, &room);
+    if (room < static_cast<int>(got)) {
+        resetFramer(&clientFramer);
+        space = framerSpace(&clientFramer, &room);
+    }
+    memcpy(space, clientChunk, got);
+    framerReceived(&clientFramer, static_cast<int>(got), GetTickCount());
+    return ReceiveStep::Got;
+}
+
+// Bytes from the server within waitMs, nothing, or the end of the connection.
+static ReceiveStep receiveClientBytes(DWORD waitMs)
+{
+    DWORD got = 0;
+    DWORD flags = 0;
+    if (!clientPending) {
+        WSAResetEvent(clientEvent);
+        memset(&clientReceive, 0, sizeof(clientReceive));
+        clientReceive.hEvent = clientEvent;
+        WSABUF buffer;
+        buffer.len = sizeof(clientChunk);
+        buffer.buf = clientChunk;
+        if (WSARecv(AppState.mainSocket, &buffer, 1, &got, &flags, &clientReceive, nullptr) == 0)
+            return takeClientBytes(got);
+        if (WSAGetLastError() != WSA_IO_PENDING)
+            return ReceiveStep::Lost;
+        clientPending = true;
+    }
+    if (WaitForSingleObject(clientEvent, waitMs) == WAIT_TIMEOUT)
+        return ReceiveStep::Quiet;
+    clientPending = false;
+    if (!WSAGetOverlappedResult(AppState.mainSocket, &clientReceive, &got, FALSE, &flags))
+        return ReceiveStep::Lost;
+    return takeClientBytes(got);
+}
+
 DWORD WINAPI ClientThread(LPVOID)
 {
     resetFramer(&clientFramer);
     watchingExchange = false;
+    clientPending = false;
+    if (clientEvent == WSA_INVALID_EVENT)
+        clientEvent = WSACreateEvent();
     requestPeerDir();
     AppState.transferState = TransferState::CallDIR;
     refreshStatus();
@@ -198,16 +249,12 @@ DWORD WINAPI ClientThread(LPVOID)
             showMessageBox(nullptr, L"ClientThreadでSreverModeで実行された", L"Read1Thread", MB_OK);
             continue;
         }
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(AppState.mainSocket, &readable);
-        timeval wait = passWait(&clientFramer, 1);
-        int ready = select(0, &readable, nullptr, nullptr, &wait);
-        if (ready == SOCKET_ERROR || (ready > 0 && !receiveInto(AppState.mainSocket, &clientFramer))) {
+        ReceiveStep step = receiveClientBytes(passWaitMs(&clientFramer, 1));
+        if (step == ReceiveStep::Lost) {
             clientLinkLost();
             break;
         }
-        if (ready > 0)
+        if (step == ReceiveStep::Got)
             lastHeard = GetTickCount();
         serveClientMessages();
         watchExchange();
@@ -398,7 +445,10 @@ DWORD WINAPI ServerThread(LPVOID parameter)
             if (AppState.clientSlots[slot] != INVALID_SOCKET)
                 FD_SET(AppState.clientSlots[slot], &readable);
         }
-        timeval wait = passWait(slotFramers, ClientSlotCount);
+        DWORD waitMs = passWaitMs(slotFramers, ClientSlotCount);
+        timeval wait;
+        wait.tv_sec = static_cast<long>(waitMs / 1000);
+        wait.tv_usec = static_cast<long>((waitMs % 1000) * 1000);
         int ready = select(0, &readable, nullptr, nullptr, &wait);
         if (ready == SOCKET_ERROR) {
             // Closing the listening socket makes select fail; that is the link closing, not a fault.
