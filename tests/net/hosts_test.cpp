@@ -275,6 +275,7 @@ TEST_P(RelayHostsTest, ListingsAndCopiesArriveWhole)
     }
     ASSERT_TRUE(relay.start(port, mode, 1234u));
     clientPort = relay.port;
+    // Joined, the client gets the terminator of its first listing together with the server's own "DD".
     ASSERT_NO_FATAL_FAILURE(connectHosts());
 
     for (const std::wstring &file : clientFiles) {

@@ -306,22 +306,6 @@ TEST_F(ClientLinkTest, ServerResetMidPullLeavesNoTemporaryFileAndTargetUnchanged
     EXPECT_TRUE(recordedBoxes().empty());
 }
 
-TEST_F(ClientLinkTest, GluedTerminatorAndRequestAreBothServed)
-{
-    ASSERT_TRUE(writeFileBytes(folder + L"\\one.txt", "1"));
-    std::string first;
-    connectClient(&first);
-    ASSERT_EQ(0u, first.rfind("DD", 0));
-    ASSERT_TRUE(sendText(server, "DR999999DD" + folderA));
-    std::vector<std::string> rows;
-    std::string why;
-    ASSERT_TRUE(peerReadListing(server, &rows, &why)) << why;
-    EXPECT_EQ(3u, rows.size());
-    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
-    closeLink(window);
-    EXPECT_TRUE(recordedBoxes().empty());
-}
-
 TEST_F(ClientLinkTest, StopEndsAtOnceWhenThePeerIsSilentAndItsLateBlockIsRefused)
 {
     std::string first;
@@ -581,31 +565,6 @@ TEST_F(LinkTest, ServerClosedMidPushLeavesNoTemporaryFile)
 }
 
 // ---- One conversation per connection, liveness, garbage ------------------------------------------------------
-
-TEST_F(LinkTest, GluedTrailerAndRequestAreBothServed)
-{
-    openAsServer();
-    SOCKET client;
-    ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
-    std::string bytes = randomBytes(1500, 5);
-    ASSERT_TRUE(sendText(client, "FD" + folderA + "\\glued.bin"));
-    ASSERT_EQ("ACK", receiveMessage(client, 3000));
-    ASSERT_TRUE(sendText(client, "FR000000" + bytes.substr(0, 1000)));
-    ASSERT_EQ("ACK", receiveMessage(client, 3000));
-    ASSERT_TRUE(sendText(client, "FR000001" + bytes.substr(1000)));
-    ASSERT_EQ("ACK", receiveMessage(client, 3000));
-    FILETIME written = utcFileTime(2022, 2, 3, 4, 5);
-    ASSERT_TRUE(sendText(client, trailerBytes("FR999999", written) + "DD" + folderA));
-    std::vector<std::string> rows;
-    std::string why;
-    ASSERT_TRUE(peerReadListing(client, &rows, &why)) << why;
-    EXPECT_EQ(3u, rows.size());
-    expectFileBytes(folder + L"\\glued.bin", bytes);
-    FILETIME got = {};
-    ASSERT_TRUE(lastWriteTime(folder + L"\\glued.bin", &got));
-    EXPECT_EQ(written.dwLowDateTime, got.dwLowDateTime);
-    closesocket(client);
-}
 
 TEST_F(LinkTest, SecondConnectionNeverReachesTheFirstOnesFile)
 {

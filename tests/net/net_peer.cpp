@@ -128,14 +128,9 @@ static bool fail(std::string *why, const std::string &reason)
 
 bool peerListing(SOCKET s, const std::string &folderA, std::vector<std::string> *rows, std::string *why)
 {
+    rows->clear();
     if (!sendText(s, "DD" + folderA))
         return fail(why, "send DD");
-    return peerReadListing(s, rows, why);
-}
-
-bool peerReadListing(SOCKET s, std::vector<std::string> *rows, std::string *why)
-{
-    rows->clear();
     for (int n = 0; n < 2000; n++) {
         std::string row = receiveMessage(s, 3000);
         if (row.compare(0, 8, "DR999999") == 0)
