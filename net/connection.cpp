@@ -146,20 +146,49 @@ bool openServer(HWND window)
     return startNetThread(window, ServerThread, reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(AppState.mainSocket)));
 }
 
+// A network thread still running this long after the close is blocked somewhere a closed socket does not
+// reach (file I/O, a send to a client that reads nothing): it is released. After the second bound the window
+// goes on without it.
+static const DWORD NetThreadReleaseMs = 1000;
+static const DWORD NetThreadGiveUpMs = 5000;
+
+// Cancels the thread's blocking file I/O and closes the client connections it may be blocked on.
+static void releaseNetThread()
+{
+    CancelSynchronousIo(AppState.netThread);
+    for (int slot = 0; AppState.mode == ConnectionMode::Server && slot < ClientSlotCount; slot++) {
+        SOCKET client = AppState.clientSlots[slot];
+        if (client != INVALID_SOCKET && client != 0) {
+            AppState.clientSlots[slot] = INVALID_SOCKET;
+            closesocket(client);
+        }
+    }
+}
+
 // Waits for the network thread to end while serving the window messages it sends to this thread: its pane,
-// label and status updates wait for this thread, so a wait that served nothing would hold both threads.
-static void waitForNetThread()
+// label and status updates wait for this thread, so a wait that served nothing would hold both threads. The
+// wait is bounded, so the window can always close. False when the thread did not end.
+static bool waitForNetThread()
 {
     if (AppState.netThread == nullptr)
-        return;
+        return true;
+    DWORD start = GetTickCount();
+    bool released = false;
     for (;;) {
         DWORD code = 0;
         if (!GetExitCodeThread(AppState.netThread, &code))
-            return;
+            return true;
         AppState.netThreadId = code;
         if (code != STILL_ACTIVE)
-            return;
-        DWORD woke = MsgWaitForMultipleObjects(1, &AppState.netThread, FALSE, 500, QS_SENDMESSAGE);
+            return true;
+        DWORD waited = GetTickCount() - start;
+        if (waited >= NetThreadGiveUpMs)
+            return false;
+        if (!released && waited >= NetThreadReleaseMs) {
+            released = true;
+            releaseNetThread();
+        }
+        DWORD woke = MsgWaitForMultipleObjects(1, &AppState.netThread, FALSE, 100, QS_SENDMESSAGE);
         if (woke == WAIT_OBJECT_0 + 1) {
             MSG message;
             PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
@@ -170,7 +199,6 @@ static void waitForNetThread()
 // A server that closes takes its clients with it, so none of them stays connected to nothing.
 static void closeClientSlots()
 {
-    bool any = false;
     for (int slot = 0; slot < ClientSlotCount; slot++) {
         SOCKET client = AppState.clientSlots[slot];
         if (client == INVALID_SOCKET || client == 0)
@@ -178,12 +206,10 @@ static void closeClientSlots()
         shutdown(client, SD_BOTH);
         closesocket(client);
         AppState.clientSlots[slot] = INVALID_SOCKET;
-        any = true;
     }
-    if (any) {
-        AppState.peerPresent = 0;
-        AppState.serverAskedPeerDir = 0;
-    }
+    // Also when a network thread that had to be released closed them first.
+    AppState.peerPresent = 0;
+    AppState.serverAskedPeerDir = 0;
 }
 
 void closeLink(HWND window)
@@ -197,15 +223,17 @@ void closeLink(HWND window)
         return;
     }
     AppState.linkOpen = 0;
-    waitForNetThread();
+    bool ended = waitForNetThread();
+    if (!ended)
+        AppState.netThreadId = 0;
     if (AppState.netThread != nullptr) {
         CloseHandle(AppState.netThread);
         AppState.netThread = nullptr;
     }
     if (AppState.mode == ConnectionMode::Server)
         closeClientSlots();
-    // The peer is gone: a transfer it was part of cannot finish.
-    if (AppState.transferState != TransferState::Waiting || AppState.fileState == FileIoState::Open)
+    // The peer is gone: a transfer it was part of cannot finish. A thread that never ended may still hold it.
+    if (ended && (AppState.transferState != TransferState::Waiting || AppState.fileState == FileIoState::Open))
         abandonExchange();
     int cleaned = WSACleanup();
     if (cleaned != 0)

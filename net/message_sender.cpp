@@ -10,7 +10,10 @@ const char ReceivedRingMarker[] = "***** READ-END *****";
 
 SOCKET linkSocket()
 {
-    return AppState.mode == ConnectionMode::Server ? AppState.clientSlots[0] : AppState.mainSocket;
+    if (AppState.mode != ConnectionMode::Server)
+        return AppState.mainSocket;
+    int slot = AppState.exchangeSlot;
+    return slot >= 0 && slot < ClientSlotCount ? AppState.clientSlots[slot] : INVALID_SOCKET;
 }
 
 bool sendWhole(SOCKET s, const char *data, int length)

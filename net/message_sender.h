@@ -17,7 +17,8 @@ void logReceived();
 // Sends every byte of a message, going on after a short send. Returns false on a socket error.
 bool sendWhole(SOCKET s, const char *data, int length);
 
-// The socket every message of this side goes to: clientSlots[0] in Server mode, mainSocket in Client mode.
+// The socket every message of this side goes to: in Server mode the exchange's connection (exchangeSlot),
+// in Client mode mainSocket.
 SOCKET linkSocket();
 
 // Appends a message line to a ring and moves the marker after it.

@@ -1,29 +1,58 @@
-// receive_loops.cpp: ClientThread and ServerThread: receive, hand each receive to the engine, accept and drop
-// clients.
+// receive_loops.cpp: ClientThread and ServerThread: receive each connection's stream, cut it into messages and
+// hand them to the engine one at a time; refuse other connections while an exchange runs; end an exchange
+// whose peer fell silent or went away; accept and drop clients.
 #include "net/receive_loops.h"
 
 #include "core/app_state.h"
 #include "core/file_receiver.h"
-#include "core/message_box.h"
 #include "core/protocol_engine.h"
+#include "core/reports.h"
+#include "core/served_folder.h"
 #include "core/text_codec.h"
 #include "core/ui_ops.h"
+#include "core/wire_message.h"
 #include "net/connection.h"
+#include "net/message_framer.h"
+#include "net/message_sender.h"
 #include "resources/resource_ids.h"
 
 #include <cstdio>
 #include <cstring>
 
 static const UINT DisconnectDelayMs = 100;
+// How long a thread with nothing due sleeps before it looks at linkOpen again.
+static const DWORD IdlePollMs = 500;
+// While an exchange runs, how often its stop and its silence are looked at.
+static const DWORD ExchangePollMs = 50;
+
+static const wchar_t SilentPeerText[] = L"相手からの応答が途絶えました\r\n処理を中止します";
+static const wchar_t SilentPeerCaption[] = L"応答なし";
+static const wchar_t LinkLostText[] = L"相手との接続が切れました\r\n処理を中止します";
+static const wchar_t LinkLostCaption[] = L"切断";
 
 // Each slot's client address as accepted: a connection that was reset no longer answers getpeername.
 static sockaddr_in slotAddresses[ClientSlotCount];
+// Each connection's unfinished bytes. Network thread only.
+static MessageFramer slotFramers[ClientSlotCount];
+static MessageFramer clientFramer;
+
+// The running exchange as this thread last saw it, and when its connection last brought bytes.
+static bool watchingExchange = false;
+static DWORD lastHeard = 0;
+
+static bool exchangeRunning()
+{
+    return AppState.transferState != TransferState::Waiting;
+}
 
 void abandonExchange()
 {
+    if (exchangeRunning()) {
+        endExchange(TransferOutcome::LinkLost);
+        return;
+    }
     abandonTransferFile();
     AppState.stopRequest = StopRequest::None;
-    AppState.transferState = TransferState::Waiting;
 }
 
 int32_t countClients()
@@ -38,33 +67,205 @@ int32_t countClients()
     return count;
 }
 
+// "NAK" straight to one connection, not through the link's own socket: a refusal of bytes that were no
+// message, or of another connection's message while an exchange runs.
+static void answerNak(SOCKET s)
+{
+    sendWhole(s, NakMessage, 3);
+    if (AppState.monitorOn)
+        ringAppend(AppState.sentRing, &AppState.sentRingPos, NakMessage, 3, SentRingMarker);
+}
+
+// One cut message into the zero-filled receive buffer, handled by the engine.
+static void handOver(const char *message, int length)
+{
+    memset(AppState.receiveBuffer, 0, sizeof(AppState.receiveBuffer));
+    memcpy(AppState.receiveBuffer, message, static_cast<size_t>(length));
+    AppState.receivedLength = length;
+    handleMessage();
+}
+
+// Bytes that can be no message on the exchange's own connection: the peer is told once, and whatever ran
+// cannot go on, because the peer stops at a "NAK".
+static void refuseGarbage(SOCKET s)
+{
+    answerNak(s);
+    if (exchangeRunning())
+        endExchange(TransferOutcome::Failed);
+}
+
+// The running exchange's silence and stop; called after every pass's input has been handled.
+static void watchExchange()
+{
+    if (!exchangeRunning()) {
+        watchingExchange = false;
+        return;
+    }
+    DWORD now = GetTickCount();
+    if (!watchingExchange) {
+        watchingExchange = true;
+        lastHeard = now;
+        return;
+    }
+    DWORD silent = now - lastHeard;
+    if (AppState.stopRequest != StopRequest::None && silent >= StopSilenceMs) {
+        watchingExchange = false;
+        endExchange(TransferOutcome::Stopped);
+        return;
+    }
+    if (silent >= AppState.livenessMs) {
+        watchingExchange = false;
+        endExchange(TransferOutcome::Failed);
+        postReport(SilentPeerText, SilentPeerCaption);
+    }
+}
+
+// How long the next wait may sleep: until the first quiet window closes, and never long while an exchange runs
+// (its stop and silence are looked at).
+static DWORD passWaitMs(const MessageFramer *framers, int count)
+{
+    DWORD now = GetTickCount();
+    DWORD wait = exchangeRunning() ? ExchangePollMs : IdlePollMs;
+    for (int i = 0; i < count; i++) {
+        DWORD due = framerQuietDue(&framers[i], now);
+        if (due < wait)
+            wait = due;
+    }
+    return wait;
+}
+
+// Receives what the connection holds into its framer. False when the peer has closed or reset it.
+static bool receiveInto(SOCKET s, MessageFramer *framer)
+{
+    int room = 0;
+    char *space = framerSpace(framer, &room);
+    if (room <= 0) {
+        resetFramer(framer);
+        space = framerSpace(framer, &room);
+    }
+    int count = recv(s, space, room, 0);
+    if (count <= 0)
+        return false;
+    framerReceived(framer, count, GetTickCount());
+    return true;
+}
+
+// ---- Client mode ----------------------------------------------------------------------------------------------
+
+static void serveClientMessages()
+{
+    char message[ReceiveMaxBytes];
+    for (;;) {
+        int length = 0;
+        FramerEvent event = nextMessage(&clientFramer, GetTickCount(), message, sizeof(message), &length);
+        if (event == FramerEvent::None)
+            return;
+        if (event == FramerEvent::Garbage)
+            refuseGarbage(AppState.mainSocket);
+        else
+            handOver(message, length);
+    }
+}
+
+// The server closed or reset the connection. A failure that closeLink caused needs nothing more; otherwise a
+// running exchange ends, the user is told, and the main window's timer closes the link, as after a "CUT".
+static void clientLinkLost()
+{
+    if (!AppState.linkOpen || linkIsClosing())
+        return;
+    if (exchangeRunning()) {
+        endExchange(TransferOutcome::LinkLost);
+        postReport(LinkLostText, LinkLostCaption);
+    } else {
+        abandonExchange();
+    }
+    SetTimer(AppState.timerWindow, IDT_CLOSE_LINK, DisconnectDelayMs, nullptr);
+}
+
+// Client mode keeps one overlapped receive pending on mainSocket and waits for it with a timeout: a select
+// before every receive costs a round trip of its own under some socket layers. The receive is never cancelled,
+// only waited for again, so no byte can be lost to a timeout; closing the socket ends it.
+static WSAEVENT clientEvent = WSA_INVALID_EVENT;
+static WSAOVERLAPPED clientReceive;
+static char clientChunk[ReceiveMaxBytes];
+static bool clientPending = false;
+
+enum class ReceiveStep { Got, Quiet, Lost };
+
+static ReceiveStep takeClientBytes(DWORD got)
+{
+    if (got == 0)
+        return ReceiveStep::Lost;
+    int room = 0;
+    char *space = framerSpace(&clientFramer, &room);
+    if (room < static_cast<int>(got)) {
+        resetFramer(&clientFramer);
+        space = framerSpace(&clientFramer, &room);
+    }
+    memcpy(space, clientChunk, got);
+    framerReceived(&clientFramer, static_cast<int>(got), GetTickCount());
+    return ReceiveStep::Got;
+}
+
+// Bytes from the server within waitMs, nothing, or the end of the connection.
+static ReceiveStep receiveClientBytes(DWORD waitMs)
+{
+    DWORD got = 0;
+    DWORD flags = 0;
+    if (!clientPending) {
+        WSAResetEvent(clientEvent);
+        memset(&clientReceive, 0, sizeof(clientReceive));
+        clientReceive.hEvent = clientEvent;
+        WSABUF buffer;
+        buffer.len = sizeof(clientChunk);
+        buffer.buf = clientChunk;
+        if (WSARecv(AppState.mainSocket, &buffer, 1, &got, &flags, &clientReceive, nullptr) == 0)
+            return takeClientBytes(got);
+        if (WSAGetLastError() != WSA_IO_PENDING)
+            return ReceiveStep::Lost;
+        clientPending = true;
+    }
+    if (WaitForSingleObject(clientEvent, waitMs) == WAIT_TIMEOUT)
+        return ReceiveStep::Quiet;
+    clientPending = false;
+    if (!WSAGetOverlappedResult(AppState.mainSocket, &clientReceive, &got, FALSE, &flags))
+        return ReceiveStep::Lost;
+    return takeClientBytes(got);
+}
+
 DWORD WINAPI ClientThread(LPVOID)
 {
-    requestPeerDir();
-    AppState.transferState = TransferState::CallDIR;
-    refreshStatus();
+    resetFramer(&clientFramer);
+    watchingExchange = false;
+    clientPending = false;
+    if (clientEvent == WSA_INVALID_EVENT)
+        clientEvent = WSACreateEvent();
+    startPeerListing();
     while (AppState.linkOpen) {
-        memset(AppState.receiveBuffer, 0, sizeof(AppState.receiveBuffer));
         if (AppState.mode != ConnectionMode::Client) {
-            showMessageBox(nullptr, L"ClientThreadでSreverModeで実行された", L"Read1Thread", MB_OK);
-            continue;
+            // Never waits on a box here; a thread of the wrong mode has nothing to receive.
+            postReport(L"ClientThreadでSreverModeで実行された", L"Read1Thread");
+            break;
         }
-        int count = recv(AppState.mainSocket, AppState.receiveBuffer, ReceiveMaxBytes, 0);
-        if (count > 0) {
-            AppState.receivedLength = count;
-            handleMessage();
-            continue;
+        ReceiveStep step = receiveClientBytes(passWaitMs(&clientFramer, 1));
+        if (step == ReceiveStep::Lost) {
+            clientLinkLost();
+            break;
         }
-        // Closed by the server, or reset: either way the connection is over and receiving again would only
-        // fail again. A failure that closeLink caused needs nothing more. Otherwise the main window's timer
-        // closes the link, as after a "CUT".
-        if (AppState.linkOpen && !linkIsClosing()) {
-            abandonExchange();
-            SetTimer(AppState.timerWindow, IDT_CLOSE_LINK, DisconnectDelayMs, nullptr);
-        }
-        break;
+        if (step == ReceiveStep::Got)
+            lastHeard = GetTickCount();
+        serveClientMessages();
+        watchExchange();
     }
     return 0;
+}
+
+// ---- Server mode ----------------------------------------------------------------------------------------------
+
+static bool slotOccupied(int slot)
+{
+    return slot >= 0 && slot < ClientSlotCount && AppState.clientSlots[slot] != INVALID_SOCKET &&
+           AppState.clientSlots[slot] != 0;
 }
 
 // "[a,b,c,d]" of the slot's client into peerHostNameA, and its wide form.
@@ -81,12 +282,24 @@ static void peerAddressText(int slot, wchar_t *wide, int wideChars)
     ansiToWide(AppState.peerHostNameA, -1, wide, wideChars);
 }
 
-static void showPeerLabel(const wchar_t *format, const wchar_t *address)
+static void showPeerLabel(const wchar_t *format, int slot)
 {
+    wchar_t address[32];
+    memset(address, 0, sizeof(address));
+    peerAddressText(slot, address, COUNTOF(address));
     wchar_t label[80];
     memset(label, 0, sizeof(label));
     _snwprintf(label, COUNTOF(label) - 1, format, address);
     setLinkLabel(label);
+}
+
+// The slot becomes the shown connection: the label names it and the server's own requests go to it.
+static void showConnection(int slot)
+{
+    AppState.exchangeSlot = slot;
+    showPeerLabel(L"Server:Conection:%ls", slot);
+    AppState.peerPresent = 1;
+    refreshStatus();
 }
 
 static void acceptClient(SOCKET listener)
@@ -98,72 +311,129 @@ static void acceptClient(SOCKET listener)
             break;
         }
     }
-    if (slot < 0) {
-        SOCKET extra = accept(listener, nullptr, nullptr);
-        if (extra != INVALID_SOCKET)
-            closesocket(extra);
+    sockaddr_in address;
+    int addressLength = sizeof(address);
+    memset(&address, 0, sizeof(address));
+    SOCKET client = accept(listener, reinterpret_cast<sockaddr *>(&address), &addressLength);
+    if (client == INVALID_SOCKET)
+        return;
+    if (slot < 0 || !peerAddressAllowed(address)) {
+        closesocket(client);
         return;
     }
     AppState.currentSlot = slot;
-    AppState.peerAddressLength = sizeof(sockaddr_in);
-    SOCKET client = accept(listener, reinterpret_cast<sockaddr *>(&AppState.peerAddress), &AppState.peerAddressLength);
     AppState.clientSlots[slot] = client;
-    if (client == INVALID_SOCKET)
-        return;
-    slotAddresses[slot] = AppState.peerAddress;
-    if (countClients() != 0) {
-        wchar_t address[32];
-        memset(address, 0, sizeof(address));
-        peerAddressText(slot, address, COUNTOF(address));
-        showPeerLabel(L"Server:Conection:%ls", address);
-        AppState.peerPresent = 1;
-        refreshStatus();
-    }
+    slotAddresses[slot] = address;
+    resetFramer(&slotFramers[slot]);
+    if (!slotOccupied(AppState.exchangeSlot) || AppState.exchangeSlot == slot)
+        showConnection(slot);
 }
 
-// The slot's client has closed or reset its connection.
+// The slot's client has closed or reset its connection. Only the shown connection's departure shows.
 static void dropClient(int slot)
 {
+    bool shown = slot == AppState.exchangeSlot;
     wchar_t address[32];
     memset(address, 0, sizeof(address));
-    peerAddressText(slot, address, COUNTOF(address));
-    clearPeerPane();
-    AppState.serverAskedPeerDir = 0;
-    showPeerLabel(L"Server:CutOFF:%ls", address);
-    AppState.peerPresent = 0;
-
+    if (shown)
+        peerAddressText(slot, address, COUNTOF(address));
     SOCKET client = AppState.clientSlots[slot];
     shutdown(client, SD_BOTH);
     closesocket(client);
     AppState.clientSlots[slot] = INVALID_SOCKET;
+    resetFramer(&slotFramers[slot]);
+    if (!shown)
+        return;
 
-    // Answers go to slot 0: with that client gone, or no client left, nobody can finish the exchange.
-    if (slot == 0 || countClients() == 0)
+    if (exchangeRunning()) {
+        endExchange(TransferOutcome::LinkLost);
+        postReport(LinkLostText, LinkLostCaption);
+    } else {
         abandonExchange();
+    }
+    clearPeerPane();
+    AppState.serverAskedPeerDir = 0;
+    wchar_t label[80];
+    memset(label, 0, sizeof(label));
+    _snwprintf(label, COUNTOF(label) - 1, L"Server:CutOFF:%ls", address);
+    setLinkLabel(label);
+    AppState.peerPresent = 0;
+    for (int other = 0; other < ClientSlotCount; other++) {
+        if (slotOccupied(other)) {
+            showConnection(other);
+            return;
+        }
+    }
     refreshStatus();
+}
+
+static bool isRequest(const char *message, int length)
+{
+    if (length < 2)
+        return false;
+    return memcmp(message, "DD", 2) == 0 || memcmp(message, "FD", 2) == 0 || memcmp(message, "FC", 2) == 0 ||
+           memcmp(message, "CD", 2) == 0;
+}
+
+// One whole message of the slot's connection. Another connection than the exchange's is refused while an
+// exchange runs; while none runs, its request makes it the shown connection and is served.
+static void dispatchFromSlot(int slot, const char *message, int length)
+{
+    if (slot != AppState.exchangeSlot) {
+        if (isNak(message, length))
+            return;
+        if (exchangeRunning() || !isRequest(message, length)) {
+            answerNak(AppState.clientSlots[slot]);
+            return;
+        }
+        clearPeerPane();
+        AppState.serverAskedPeerDir = 0;
+        showConnection(slot);
+    }
+    AppState.serverSlotNumber = slot + 1;
+    handOver(message, length);
+}
+
+static void serveSlotMessages(int slot)
+{
+    char message[ReceiveMaxBytes];
+    while (slotOccupied(slot)) {
+        int length = 0;
+        FramerEvent event = nextMessage(&slotFramers[slot], GetTickCount(), message, sizeof(message), &length);
+        if (event == FramerEvent::None)
+            return;
+        if (event == FramerEvent::Message) {
+            dispatchFromSlot(slot, message, length);
+            continue;
+        }
+        if (slot == AppState.exchangeSlot)
+            refuseGarbage(AppState.clientSlots[slot]);
+        else
+            answerNak(AppState.clientSlots[slot]);
+    }
 }
 
 static void receiveFromSlot(int slot)
 {
     AppState.currentSlot = slot;
-    AppState.serverSlotNumber = slot + 1;
-    memset(AppState.receiveBuffer, 0, sizeof(AppState.receiveBuffer));
-    int count = recv(AppState.clientSlots[slot], AppState.receiveBuffer, ReceiveMaxBytes, 0);
-    AppState.receivedLength = count;
-    if (count > 0) {
-        handleMessage();
-        return;
-    }
     // A reset or aborted connection is as gone as a closed one; left in its slot it would be readable, and
     // fail, at every pass.
-    dropClient(slot);
+    if (!receiveInto(AppState.clientSlots[slot], &slotFramers[slot])) {
+        dropClient(slot);
+        return;
+    }
+    if (slot == AppState.exchangeSlot)
+        lastHeard = GetTickCount();
 }
 
 DWORD WINAPI ServerThread(LPVOID parameter)
 {
     SOCKET listener = static_cast<SOCKET>(reinterpret_cast<UINT_PTR>(parameter));
-    for (int slot = 0; slot < ClientSlotCount; slot++)
+    for (int slot = 0; slot < ClientSlotCount; slot++) {
         AppState.clientSlots[slot] = INVALID_SOCKET;
+        resetFramer(&slotFramers[slot]);
+    }
+    watchingExchange = false;
 
     while (AppState.linkOpen) {
         fd_set readable;
@@ -173,29 +443,30 @@ DWORD WINAPI ServerThread(LPVOID parameter)
             if (AppState.clientSlots[slot] != INVALID_SOCKET)
                 FD_SET(AppState.clientSlots[slot], &readable);
         }
-        timeval wait = {0, 500000};
+        DWORD waitMs = passWaitMs(slotFramers, ClientSlotCount);
+        timeval wait;
+        wait.tv_sec = static_cast<long>(waitMs / 1000);
+        wait.tv_usec = static_cast<long>((waitMs % 1000) * 1000);
         int ready = select(0, &readable, nullptr, nullptr, &wait);
         if (ready == SOCKET_ERROR) {
             // Closing the listening socket makes select fail; that is the link closing, not a fault.
             if (AppState.linkOpen && !linkIsClosing())
-                showMessageBox(nullptr, L"Failed in execution of select.", L"select_Error", MB_OK);
+                postReport(L"Failed in execution of select.", L"select_Error");
             break;
         }
-        if (ready == 0)
-            continue;
-        if (FD_ISSET(listener, &readable)) {
+        if (ready > 0 && FD_ISSET(listener, &readable)) {
             if (!AppState.linkOpen || linkIsClosing())
                 break;
             acceptClient(listener);
-            continue;
         }
-        for (int slot = 0; slot < ClientSlotCount; slot++) {
+        for (int slot = 0; ready > 0 && slot < ClientSlotCount; slot++) {
             SOCKET client = AppState.clientSlots[slot];
-            if (client != INVALID_SOCKET && FD_ISSET(client, &readable)) {
+            if (client != INVALID_SOCKET && FD_ISSET(client, &readable))
                 receiveFromSlot(slot);
-                break;
-            }
         }
+        for (int slot = 0; slot < ClientSlotCount; slot++)
+            serveSlotMessages(slot);
+        watchExchange();
     }
     return 0;
 }

@@ -1,12 +1,14 @@
 // hosts_test.cpp: two console hosts, a server and a client, each a process of its own running the program's core
 // and network code, list, push and pull real files over loopback.
 #include "tests/net/net_peer.h"
+#include "tests/net/relay.h"
 #include "tests/support/host_process.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 namespace {
 
@@ -69,7 +71,7 @@ protected:
     {
         std::string why;
         ASSERT_TRUE(startServerHost(&server, port, serverFolder, &why)) << why;
-        ASSERT_TRUE(startClientHost(&client, port, clientFolder, &why)) << why;
+        ASSERT_TRUE(startClientHost(&client, clientPort != 0 ? clientPort : port, clientFolder, &why)) << why;
         ASSERT_TRUE(sawSequence(&server, "server",
                                 {"LINK Server:Conection:[127,0,0,1]", "STATE RequestDIR", "STATE Waiting",
                                  "STATE CallDIR", "STATE Waiting"}));
@@ -103,6 +105,7 @@ protected:
 
     std::wstring serverFolder, clientFolder;
     int port = 0;
+    int clientPort = 0;  // where the client connects, when not straight to the server
     HostProcess server, client;
 };
 
@@ -215,5 +218,105 @@ TEST_F(HostsTest, ServerGoneMidPullLeavesClientClean)
     expectFileBytes(target, "keep me");
     EXPECT_FALSE(fileExists(clientFolder + L"\\big.$TEMP"));
 }
+
+}  // namespace
+
+namespace {
+
+// The names of the files in a folder.
+std::set<std::wstring> fileNames(const std::wstring &folder)
+{
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.insert(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+// The two hosts talk through a relay that delivers their bytes in other pieces than they were sent in.
+class RelayHostsTest : public HostsTest, public ::testing::WithParamInterface<RelayMode> {
+protected:
+    void TearDown() override
+    {
+        HostsTest::TearDown();
+        relay.stop();
+    }
+
+    Relay relay;
+};
+
+TEST_P(RelayHostsTest, ListingsAndCopiesArriveWhole)
+{
+    RelayMode mode = GetParam();
+    // Sizes spread over the modes, so that the slow ones move few bytes.
+    std::vector<size_t> sizes;
+    switch (mode) {
+    case RelayMode::Trickle: sizes = {0, 1, 999}; break;
+    case RelayMode::Split: sizes = {1000, 1001, 4096, 65536}; break;
+    case RelayMode::Cut536: sizes = {999, 1000000}; break;
+    case RelayMode::Join: sizes = {0, 1001}; break;
+    }
+    std::vector<std::wstring> serverFiles, clientFiles;
+    std::set<std::wstring> expected;
+    for (size_t i = 0; i < sizes.size(); i++) {
+        std::wstring size = std::to_wstring(sizes[i]);
+        serverFiles.push_back(makeFile(serverFolder, L"s" + size + L".bin", sizes[i], static_cast<unsigned>(i + 1)));
+        clientFiles.push_back(makeFile(clientFolder, L"c" + size + L".bin", sizes[i], static_cast<unsigned>(i + 31)));
+        expected.insert(L"s" + size + L".bin");
+        expected.insert(L"c" + size + L".bin");
+        // The puller's own file of that name is replaced only by the real file.
+        ASSERT_TRUE(writeFileBytes(clientFolder + L"\\s" + size + L".bin", "keep me"));
+    }
+    ASSERT_TRUE(relay.start(port, mode, 1234u));
+    clientPort = relay.port;
+    // Joined, the client gets the terminator of its first listing together with the server's own "DD".
+    ASSERT_NO_FATAL_FAILURE(connectHosts());
+
+    for (const std::wstring &file : clientFiles) {
+        std::wstring copy = serverFolder + file.substr(clientFolder.size());
+        if (mode != RelayMode::Join) {
+            ASSERT_NO_FATAL_FAILURE(copyWith(true, "push", file, serverFolder));
+            expectSameFile(file, copy);
+            continue;
+        }
+        // The trailer is held back and reaches the server together with the listing request that follows it.
+        ASSERT_TRUE(client.send("push " + quotedPath(file) + " " + quotedPath(serverFolder)));
+        ASSERT_TRUE(sawSequence(&client, "client", {"STATE CallCopyTO", "STATE Waiting"}));
+        ASSERT_TRUE(client.send("dir " + quotedPath(serverFolder)));
+        ASSERT_TRUE(sawSequence(&client, "client", {"STATE CallDIR", "STATE Waiting"}));
+        ASSERT_TRUE(sawSequence(&server, "server",
+                                {"STATE RequestCopyTO", "STATE Waiting", "STATE RequestDIR", "STATE Waiting"}));
+        expectSameFile(file, copy);
+    }
+    for (const std::wstring &file : serverFiles) {
+        ASSERT_NO_FATAL_FAILURE(copyWith(true, "pull", file, clientFolder));
+        expectSameFile(file, clientFolder + file.substr(serverFolder.size()));
+    }
+    // The server asks too; its answers come back on the same connection.
+    ASSERT_NO_FATAL_FAILURE(copyWith(false, "pull", clientFiles.back(), serverFolder));
+    expectSameFile(clientFiles.back(), serverFolder + clientFiles.back().substr(clientFolder.size()));
+
+    // No file under a cut name, no temporary file.
+    EXPECT_TRUE(fileNames(serverFolder) == expected) << fileNames(serverFolder).size() << " files";
+    if (mode == RelayMode::Join) {
+        EXPECT_GE(relay.joined.load(), 2);
+    }
+    for (HostProcess *host : {&server, &client}) {
+        for (const std::string &line : host->history())
+            EXPECT_NE(0u, line.rfind("BOX ", 0)) << line;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Relay, RelayHostsTest,
+                         ::testing::Values(RelayMode::Split, RelayMode::Trickle, RelayMode::Cut536, RelayMode::Join),
+                         [](const ::testing::TestParamInfo<RelayMode> &info) {
+                             return std::string(relayModeName(info.param));
+                         });
 
 }  // namespace

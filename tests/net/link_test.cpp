@@ -4,6 +4,7 @@
 #include "net/message_sender.h"
 #include "net/receive_loops.h"
 #include "core/message_box.h"
+#include "core/reports.h"
 #include "tests/net/net_peer.h"
 #include "tests/net/net_ui.h"
 #include "tests/support/test_support.h"
@@ -296,6 +297,8 @@ TEST_F(ClientLinkTest, ServerResetMidPullLeavesNoTemporaryFileAndTargetUnchanged
     server = INVALID_SOCKET;
     ASSERT_TRUE(pumpUntil([] { return timerOneCount() > 0; }, 3000));
     EXPECT_EQ(TransferState::Waiting, AppState.transferState);
+    ASSERT_FALSE(netUiSnapshot().outcomes.empty());
+    EXPECT_EQ(TransferOutcome::LinkLost, netUiSnapshot().outcomes.back());
     EXPECT_NE(FileIoState::Open, AppState.fileState);
     EXPECT_FALSE(fileExists(temporary));
     expectFileBytes(target, "old content");
@@ -305,34 +308,54 @@ TEST_F(ClientLinkTest, ServerResetMidPullLeavesNoTemporaryFileAndTargetUnchanged
     EXPECT_TRUE(recordedBoxes().empty());
 }
 
-std::atomic<int> wrongModeBoxes(0);
+TEST_F(ClientLinkTest, StopEndsAtOnceWhenThePeerIsSilentAndItsLateBlockIsRefused)
+{
+    std::string first;
+    connectClient(&first);
+    ASSERT_TRUE(sendText(server, "DR999999"));
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    std::wstring target = folder + L"\\kept.bin";
+    ASSERT_TRUE(writeFileBytes(target, "kept"));
+    strcpy(AppState.pullTargetA, ansiPath(target).c_str());
+    AppState.transferState = TransferState::CallCopyFrom;
+    ASSERT_EQ(0, sendMessage("FCC:\\far\\kept.bin", 17));
+    ASSERT_EQ("FCC:\\far\\kept.bin", receiveMessage(server, 3000));
+    ASSERT_TRUE(sendText(server, "FB000000" + randomBytes(1000, 9)));
+    ASSERT_EQ("ACK", receiveMessage(server, 3000));
 
-TEST_F(ClientLinkTest, WrongModeShowsItsBoxAtEveryPassWithoutOwner)
+    // The server says nothing more; the user's stop ends the pull without waiting for it.
+    AppState.stopRequest = StopRequest::Requested;
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting, 2000));
+    ASSERT_FALSE(netUiSnapshot().outcomes.empty());
+    EXPECT_EQ(TransferOutcome::Stopped, netUiSnapshot().outcomes.back());
+    EXPECT_EQ(StopRequest::None, AppState.stopRequest);
+    EXPECT_FALSE(fileExists(folder + L"\\kept.$TEMP"));
+    expectFileBytes(target, "kept");
+
+    ASSERT_TRUE(sendText(server, "FB000001" + randomBytes(10, 9)));
+    EXPECT_EQ("NAK", receiveMessage(server, 3000));
+    expectFileBytes(target, "kept");
+    closeLink(window);
+}
+
+// A receive thread in the wrong mode reports it once, never with a box on its own thread, and ends.
+TEST_F(ClientLinkTest, WrongModeIsReportedOnceAndEndsTheThread)
 {
     std::string first;
     connectClient(&first);
     ASSERT_TRUE(stateBecomes(TransferState::CallDIR));
-    wrongModeBoxes = 0;
     // The mode changes under the running thread; its next pass finds it wrong.
     AppState.mode = ConnectionMode::Server;
-    // The third box stands for the user's close, which ends the thread.
-    messageBoxFunction = [](HWND owner, const wchar_t *text, const wchar_t *caption, UINT flags) -> int {
-        if (wcscmp(caption, L"Read1Thread") == 0) {
-            EXPECT_EQ(nullptr, owner);
-            EXPECT_STREQ(L"ClientThreadでSreverModeで実行された", text);
-            EXPECT_EQ(static_cast<UINT>(MB_OK), flags & MB_TYPEMASK);
-            if (++wrongModeBoxes == 3)
-                AppState.linkOpen = 0;
-        }
-        return IDOK;
-    };
     ASSERT_TRUE(sendText(server, "DR999999"));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(AppState.netThread, 5000));
-    recordBoxes();
-    EXPECT_EQ(3, wrongModeBoxes.load());
+    EXPECT_TRUE(recordedBoxes().empty());
+    showPendingReports(nullptr);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(L"ClientThreadでSreverModeで実行された", boxes[0].text);
+    EXPECT_EQ(L"Read1Thread", boxes[0].caption);
     AppState.mode = ConnectionMode::Client;
     closeLink(window);
-    EXPECT_TRUE(recordedBoxes().empty());
 }
 
 // ---- Server -------------------------------------------------------------------------------------------------
@@ -380,8 +403,9 @@ TEST_F(LinkTest, EleventhClientIsClosedAtOnceAndCloseDisconnectsTheTen)
     EXPECT_TRUE(seesClosed(eleventh, 3000));
     closesocket(eleventh);
     EXPECT_EQ(10, countClients());
-    EXPECT_EQ(10, labelCount(L"Server:Conection:[127,0,0,1]"));
-    EXPECT_EQ(10u, netUiSnapshot().linkLabels.size());
+    // Only the shown connection, the first, is named in the label.
+    EXPECT_EQ(1, labelCount(L"Server:Conection:[127,0,0,1]"));
+    EXPECT_EQ(1u, netUiSnapshot().linkLabels.size());
     for (SOCKET client : clients)
         EXPECT_TRUE(silentFor(client, 20));
 
@@ -531,6 +555,154 @@ TEST_F(LinkTest, ServerClosedMidPushLeavesNoTemporaryFile)
     EXPECT_NE(FileIoState::Open, AppState.fileState);
     EXPECT_FALSE(fileExists(folder + L"\\half.$TEMP"));
     EXPECT_FALSE(fileExists(folder + L"\\half.bin"));
+}
+
+// ---- One conversation per connection, liveness, garbage ------------------------------------------------------
+
+TEST_F(LinkTest, SecondConnectionNeverReachesTheFirstOnesFile)
+{
+    openAsServer();
+    SOCKET first, second;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&first));
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&second, 2));
+    std::string a = randomBytes(2000, 1);
+    ASSERT_TRUE(sendText(first, "FD" + folderA + "\\first.bin"));
+    ASSERT_EQ("ACK", receiveMessage(first, 3000));
+    ASSERT_TRUE(sendText(first, "FR000000" + a.substr(0, 1000)));
+    ASSERT_EQ("ACK", receiveMessage(first, 3000));
+
+    // The other connection's block and request are refused on its own socket; the first hears nothing of it.
+    ASSERT_TRUE(sendText(second, "FR000001" + randomBytes(1000, 2)));
+    EXPECT_EQ("NAK", receiveMessage(second, 3000));
+    ASSERT_TRUE(sendText(second, "DD" + folderA));
+    EXPECT_EQ("NAK", receiveMessage(second, 3000));
+    EXPECT_TRUE(silentFor(first, 50));
+    EXPECT_EQ(TransferState::RequestCopyTO, AppState.transferState);
+
+    ASSERT_TRUE(sendText(first, "FR000001" + a.substr(1000)));
+    ASSERT_EQ("ACK", receiveMessage(first, 3000));
+    ASSERT_TRUE(sendText(first, trailerBytes("FR999999", utcFileTime(2020, 1, 1, 0, 0))));
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    ASSERT_TRUE(pumpUntil([&] { return fileExists(folder + L"\\first.bin"); }, 3000));
+    expectFileBytes(folder + L"\\first.bin", a);
+
+    // Nothing runs now: the second connection's request is served, and it becomes the shown one.
+    std::vector<std::string> rows;
+    std::string why;
+    ASSERT_TRUE(peerListing(second, folderA, &rows, &why)) << why;
+    EXPECT_EQ(1, AppState.exchangeSlot);
+    closesocket(first);
+    closesocket(second);
+}
+
+TEST_F(LinkTest, IdleConnectionBlocksNoOneAndAReconnectIsServed)
+{
+    ASSERT_TRUE(writeFileBytes(folder + L"\\source.bin", "source"));
+    openAsServer();
+    // An idle connection, as an old one whose end has not been seen, holds the lowest slot.
+    SOCKET idle, fresh;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&idle));
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&fresh, 2));
+    std::vector<std::string> rows;
+    std::string why;
+    ASSERT_TRUE(peerListing(fresh, folderA, &rows, &why)) << why;
+    ASSERT_TRUE(answerServerListing(fresh, &why)) << why;
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    std::string pulled;
+    FILETIME written = {};
+    ASSERT_TRUE(peerPull(fresh, folderA + "\\source.bin", &pulled, &written, &why)) << why;
+    EXPECT_EQ("source", pulled);
+    EXPECT_TRUE(silentFor(idle, 20));
+
+    // The idle one leaves: nothing shown changes, the fresh connection stays served.
+    int labels = static_cast<int>(netUiSnapshot().linkLabels.size());
+    closesocket(idle);
+    ASSERT_TRUE(clientsBecome(1));
+    EXPECT_EQ(labels, static_cast<int>(netUiSnapshot().linkLabels.size()));
+    EXPECT_EQ(1, AppState.peerPresent);
+    ASSERT_TRUE(peerListing(fresh, folderA, &rows, &why)) << why;
+    closesocket(fresh);
+}
+
+TEST_F(LinkTest, SilentPeersExchangeEndsAfterTheLivenessTimeAndItsLateBlockIsRefused)
+{
+    AppState.livenessMs = 300;
+    openAsServer();
+    SOCKET client;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
+    ASSERT_NO_FATAL_FAILURE(pushFirstBlock(client, folderA + "\\silent.bin", 6));
+    ASSERT_TRUE(fileExists(folder + L"\\silent.$TEMP"));
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting, 3000));
+    EXPECT_NE(FileIoState::Open, AppState.fileState);
+    EXPECT_FALSE(fileExists(folder + L"\\silent.$TEMP"));
+    ASSERT_TRUE(sendText(client, "FR000001" + randomBytes(10, 6)));
+    EXPECT_EQ("NAK", receiveMessage(client, 3000));
+    EXPECT_FALSE(fileExists(folder + L"\\silent.bin"));
+    closesocket(client);
+}
+
+TEST_F(LinkTest, GarbageBurstGetsOneNakAndTheNextRequestIsServed)
+{
+    openAsServer();
+    SOCKET client;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
+    // Each piece goes out at once, not held back by the sender until the previous one is acknowledged.
+    BOOL noDelay = TRUE;
+    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&noDelay), sizeof(noDelay));
+    // Answering each piece would give six "NAK"s. A busy machine may deliver a piece after the quiet window,
+    // which makes two bursts of one: some attempt must bring exactly one.
+    int fewest = 100;
+    for (int attempt = 0; attempt < 5 && fewest > 1; attempt++) {
+        for (const char *piece : {"xyz", "garbage", "N", "AK", "ACK", "\x01\x02"})
+            ASSERT_TRUE(sendText(client, piece));
+        std::string answers;
+        while (!silentFor(client, 300))
+            answers += receiveMessage(client, 100);
+        int naks = 0;
+        for (size_t at = answers.find("NAK"); at != std::string::npos; at = answers.find("NAK", at + 3))
+            naks++;
+        EXPECT_EQ(answers.size(), 3u * naks) << "only NAKs answer garbage";
+        fewest = std::min(fewest, naks);
+    }
+    EXPECT_EQ(1, fewest);
+    std::vector<std::string> rows;
+    std::string why;
+    ASSERT_TRUE(peerListing(client, folderA, &rows, &why)) << why;
+    closesocket(client);
+}
+
+TEST_F(LinkTest, CloseIsBoundedWhenTheNetworkThreadIsStuck)
+{
+    // The network thread's label update waits for a window whose thread serves nothing until released.
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<HWND> stuck(nullptr);
+    std::thread owner([&] {
+        stuck = createTestWindow();
+        WaitForSingleObject(release, 20000);
+        pumpFor(200);
+        DestroyWindow(stuck);
+    });
+    ASSERT_TRUE(pumpUntil([&] { return stuck.load() != nullptr; }, 3000));
+    openAsServer();
+    setNetUiWindow(stuck);
+    SOCKET client = connectTo(AppState.port);
+    ASSERT_NE(INVALID_SOCKET, client);
+    ASSERT_TRUE(pumpUntil([] { return netUiSendsStarted() > 0; }, 3000));
+    HANDLE thread = nullptr;
+    DuplicateHandle(GetCurrentProcess(), AppState.netThread, GetCurrentProcess(), &thread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    DWORD start = GetTickCount();
+    closeLink(window);
+    EXPECT_LT(GetTickCount() - start, 8000u);
+    EXPECT_EQ(0, AppState.linkOpen);
+    EXPECT_EQ(nullptr, AppState.netThread);
+    SetEvent(release);
+    owner.join();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000)) << "the thread ends once its update returns";
+    CloseHandle(thread);
+    setNetUiWindow(nullptr);
+    CloseHandle(release);
+    closesocket(client);
 }
 
 // ---- Stress -------------------------------------------------------------------------------------------------

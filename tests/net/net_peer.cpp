@@ -144,7 +144,7 @@ bool peerListing(SOCKET s, const std::string &folderA, std::vector<std::string> 
     return fail(why, "listing without end");
 }
 
-static std::string trailerBytes(const char *tag, const FILETIME &written)
+std::string trailerBytes(const char *tag, const FILETIME &written)
 {
     std::string out(tag, 8);
     FILETIME times[3] = {written, written, written};

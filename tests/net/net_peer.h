@@ -29,6 +29,8 @@ bool sendText(SOCKET s, const std::string &message);
 // As requester, over s: a listing of folderA (rows without the terminator), a push of bytes to targetA with the
 // given last-write time, a pull of sourceA. False (with the reason in *why) when the peer does not follow.
 bool peerListing(SOCKET s, const std::string &folderA, std::vector<std::string> *rows, std::string *why);
+// "FR999999"/"FB999999" with written as all three times.
+std::string trailerBytes(const char *tag, const FILETIME &written);
 bool peerPush(SOCKET s, const std::string &targetA, const std::string &bytes, const FILETIME &written,
               std::string *why);
 bool peerPull(SOCKET s, const std::string &sourceA, std::string *bytes, FILETIME *written, std::string *why);

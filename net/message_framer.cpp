@@ -1,0 +1,245 @@
+// message_framer.cpp: the cut rules of the wire messages and the stream buffer of one connection.
+#include "net/message_framer.h"
+
+#include "core/app_state.h"
+#include "core/wire_message.h"
+
+#include <cstring>
+
+static const int TrailerMessageBytes = 32;
+static const int FullBlockBytes = BlockHeaderBytes + BlockDataBytes;
+// "DR" + six digits + three commas + a one-digit type.
+static const int SmallestRecordBytes = 12;
+
+static bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// True when the first count bytes (at most the word's length) agree with word.
+static bool startsLike(const char *data, int count, const char *word)
+{
+    int length = static_cast<int>(strlen(word));
+    int compared = count < length ? count : length;
+    return memcmp(data, word, static_cast<size_t>(compared)) == 0;
+}
+
+// The digits that end body[0..end), read backwards: the index where they start.
+static int digitsBefore(const char *body, int end)
+{
+    while (end > 0 && isDigit(body[end - 1]))
+        end--;
+    return end;
+}
+
+// "yyyy/mm/dd hh:mm" (the year two digits or more) ending at body[end]: where it starts, or -1.
+static int dateBefore(const char *body, int end)
+{
+    static const char shape[] = "/dd/dd dd:dd";
+    const int shapeBytes = static_cast<int>(sizeof(shape)) - 1;
+    if (end < shapeBytes + 2)
+        return -1;
+    const char *tail = body + end - shapeBytes;
+    for (int i = 0; i < shapeBytes; i++) {
+        if (shape[i] == 'd' ? !isDigit(tail[i]) : tail[i] != shape[i])
+            return -1;
+    }
+    int yearEnd = end - shapeBytes;
+    int yearStart = digitsBefore(body, yearEnd);
+    return yearEnd - yearStart >= 2 ? yearStart : -1;
+}
+
+// True when body[0..end) ends in a whole ",date,size,type" tail: date empty or a date; size empty or digits
+// with an optional K, M, G or T; type one or more digits.
+static bool endsInRecordTail(const char *body, int end)
+{
+    int typeStart = digitsBefore(body, end);
+    if (typeStart == end || typeStart == 0 || body[typeStart - 1] != ',')
+        return false;
+    int sizeEnd = typeStart - 1;
+    int sizeStart = sizeEnd;
+    if (sizeStart > 0 && strchr("KMGT", body[sizeStart - 1]) != nullptr && body[sizeStart - 1] != 0) {
+        sizeStart = digitsBefore(body, sizeStart - 1);
+        if (sizeStart == sizeEnd - 1)
+            return false;
+    } else {
+        sizeStart = digitsBefore(body, sizeStart);
+    }
+    if (sizeStart == 0 || body[sizeStart - 1] != ',')
+        return false;
+    int dateEnd = sizeStart - 1;
+    if (dateEnd > 0 && body[dateEnd - 1] == ',')
+        return true;
+    int dateStart = dateBefore(body, dateEnd);
+    return dateStart > 0 && body[dateStart - 1] == ',';
+}
+
+// "DR": the terminator, or a record that ends where its tail is first whole.
+static FrameCut cutDirRow(const char *data, int count, int *length)
+{
+    int header = count < BlockHeaderBytes ? count : BlockHeaderBytes;
+    for (int i = 2; i < header; i++) {
+        if (!isDigit(data[i]))
+            return FrameCut::Garbage;
+    }
+    if (count < BlockHeaderBytes)
+        return FrameCut::NeedMore;
+    if (memcmp(data, DirEndMessage, BlockHeaderBytes) == 0) {
+        *length = BlockHeaderBytes;
+        return FrameCut::Complete;
+    }
+    int last = count < DirRowBytes - 1 ? count : DirRowBytes - 1;
+    for (int end = SmallestRecordBytes; end <= last; end++) {
+        if (endsInRecordTail(data + BlockHeaderBytes, end - BlockHeaderBytes)) {
+            *length = end;
+            return FrameCut::Complete;
+        }
+    }
+    // Every record this program sends has its tail within a row; one without can only be waited for.
+    return count >= DirRowBytes - 1 ? FrameCut::Garbage : FrameCut::NeedMore;
+}
+
+// "FR"/"FB": the stop tag, the trailer, a full block, or a block that only the quiet stream closes.
+static FrameCut cutBlock(const char *data, int count, int *length)
+{
+    int header = count < BlockHeaderBytes ? count : BlockHeaderBytes;
+    bool digits = true;
+    for (int i = 2; i < header; i++)
+        digits = digits && isDigit(data[i]);
+    if (!digits && !startsLike(data + 2, header - 2, "DTSTOP"))
+        return FrameCut::Garbage;
+    if (count < BlockHeaderBytes)
+        return FrameCut::NeedMore;
+    if (!digits) {
+        *length = BlockHeaderBytes;
+        return FrameCut::Complete;
+    }
+    if (memcmp(data + 2, "999999", 6) == 0) {
+        if (count < TrailerMessageBytes)
+            return FrameCut::NeedMore;
+        *length = TrailerMessageBytes;
+        return FrameCut::Complete;
+    }
+    if (count >= FullBlockBytes) {
+        *length = FullBlockBytes;
+        return FrameCut::Complete;
+    }
+    return FrameCut::OpenEnded;
+}
+
+FrameCut cutMessage(const char *data, int count, int *length)
+{
+    *length = 0;
+    if (data == nullptr || count <= 0)
+        return FrameCut::NeedMore;
+    static const char *const words[] = {"ACK", "NAK", "CUT"};
+    for (const char *word : words) {
+        if (startsLike(data, count, word)) {
+            if (count < 3)
+                return FrameCut::NeedMore;
+            *length = 3;
+            return FrameCut::Complete;
+        }
+    }
+    if (count < 2)
+        return data[0] == 'D' || data[0] == 'F' ? FrameCut::NeedMore : FrameCut::Garbage;
+    char first = data[0];
+    char second = data[1];
+    bool request = (first == 'D' && second == 'D') || (first == 'F' && second == 'D') ||
+                   (first == 'F' && second == 'C') || (first == 'C' && second == 'D');
+    if (request)
+        return count > ReceiveMaxBytes ? FrameCut::Garbage : FrameCut::OpenEnded;
+    if (first == 'D' && second == 'R')
+        return cutDirRow(data, count, length);
+    if (first == 'F' && (second == 'R' || second == 'B'))
+        return cutBlock(data, count, length);
+    return FrameCut::Garbage;
+}
+
+void resetFramer(MessageFramer *framer)
+{
+    memset(framer, 0, sizeof(*framer));
+}
+
+char *framerSpace(MessageFramer *framer, int *room)
+{
+    *room = FramerBufferBytes - framer->count;
+    return framer->bytes + framer->count;
+}
+
+void framerReceived(MessageFramer *framer, int bytes, DWORD now)
+{
+    framer->lastArrival = now;
+    if (bytes <= 0)
+        return;
+    if (framer->discarding) {
+        framer->count = 0;
+        return;
+    }
+    framer->count += bytes;
+    if (framer->count > FramerBufferBytes)
+        framer->count = FramerBufferBytes;
+}
+
+static bool quietSince(const MessageFramer *framer, DWORD now)
+{
+    return now - framer->lastArrival >= QuietWindowMs;
+}
+
+FramerEvent nextMessage(MessageFramer *framer, DWORD now, char *out, int outBytes, int *length)
+{
+    *length = 0;
+    if (framer->discarding) {
+        if (!quietSince(framer, now))
+            return FramerEvent::None;
+        framer->discarding = 0;
+        framer->count = 0;
+    }
+    if (framer->count <= 0)
+        return FramerEvent::None;
+    int cut = 0;
+    switch (cutMessage(framer->bytes, framer->count, &cut)) {
+    case FrameCut::Complete:
+        break;
+    case FrameCut::OpenEnded:
+        if (!quietSince(framer, now))
+            return FramerEvent::None;
+        cut = framer->count;
+        break;
+    case FrameCut::NeedMore:
+        return FramerEvent::None;
+    case FrameCut::Garbage:
+    default:
+        framer->count = 0;
+        framer->discarding = 1;
+        return FramerEvent::Garbage;
+    }
+    if (cut > outBytes || cut > ReceiveMaxBytes) {
+        framer->count = 0;
+        framer->discarding = 1;
+        return FramerEvent::Garbage;
+    }
+    memcpy(out, framer->bytes, static_cast<size_t>(cut));
+    framer->count -= cut;
+    memmove(framer->bytes, framer->bytes + cut, static_cast<size_t>(framer->count));
+    *length = cut;
+    return FramerEvent::Message;
+}
+
+DWORD framerQuietDue(const MessageFramer *framer, DWORD now)
+{
+    bool waiting = framer->discarding != 0;
+    if (!waiting && framer->count > 0) {
+        int cut = 0;
+        waiting = cutMessage(framer->bytes, framer->count, &cut) == FrameCut::OpenEnded;
+    }
+    if (!waiting)
+        return INFINITE;
+    DWORD quiet = now - framer->lastArrival;
+    return quiet >= QuietWindowMs ? 0 : QuietWindowMs - quiet;
+}
+
+bool framerHolding(const MessageFramer *framer)
+{
+    return framer->count > 0;
+}

@@ -1,0 +1,56 @@
+// message_framer.h: cuts one connection's byte stream into protocol messages by their structure, whatever
+// pieces TCP delivers them in. Pure: no sockets, no clock of its own (the caller passes the tick count).
+#pragma once
+
+#include <windows.h>
+#include <cstdint>
+
+// A message whose end its structure does not fix (a request "DD", "FD", "FC", "CD", or a last short block) is
+// taken as whole once the stream has been quiet this long. In the lock-step the peer then waits for our
+// answer, so nothing more can belong to it. Each request and each file's last short block pays this once.
+constexpr DWORD QuietWindowMs = 30;
+
+// Holds one whole message (at most ReceiveMaxBytes) and room for a full receive after it.
+constexpr int FramerBufferBytes = 2048;
+
+// What the bytes at the front of a stream are.
+enum class FrameCut : int32_t {
+    Complete = 0,   // a whole message of *length bytes
+    NeedMore = 1,   // the start of a message whose structure says more bytes are coming
+    OpenEnded = 2,  // may already be whole; only a quiet stream closes it
+    Garbage = 3,    // can be no message
+};
+
+// Cuts the first count bytes of data: the rule set, with no state.
+FrameCut cutMessage(const char *data, int count, int *length);
+
+struct MessageFramer {
+    char bytes[FramerBufferBytes];
+    int32_t count;        // bytes waiting to be cut
+    int32_t discarding;   // after garbage: every byte is dropped until the stream is quiet
+    DWORD lastArrival;    // tick of the last bytes received
+};
+
+enum class FramerEvent : int32_t {
+    None = 0,     // nothing to hand on now
+    Message = 1,  // a whole message was copied out
+    Garbage = 2,  // bytes that can be no message arrived: answer them once; the rest is dropped until quiet
+};
+
+void resetFramer(MessageFramer *framer);
+
+// Where the next receive goes and how many bytes it may bring.
+char *framerSpace(MessageFramer *framer, int *room);
+
+// The receive put bytes into framerSpace at tick now.
+void framerReceived(MessageFramer *framer, int bytes, DWORD now);
+
+// Takes the next message out into out (outBytes must hold ReceiveMaxBytes), its length in *length. Call until
+// it returns None; call again when framerQuietDue has passed.
+FramerEvent nextMessage(MessageFramer *framer, DWORD now, char *out, int outBytes, int *length);
+
+// Milliseconds from now until the quiet window closes what waits on it; INFINITE when nothing does.
+DWORD framerQuietDue(const MessageFramer *framer, DWORD now);
+
+// True while bytes of an unfinished message are held.
+bool framerHolding(const MessageFramer *framer);

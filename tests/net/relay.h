@@ -1,0 +1,49 @@
+// relay.h: a TCP relay between two real endpoints over loopback that hands the bytes on in other pieces than
+// they were sent in, as real networks do.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+enum class RelayMode {
+    Split,    // each chunk cut at a random point, the second piece 1 to 5 ms later
+    Trickle,  // one byte at a time
+    Cut536,   // pieces of at most 536 bytes, as over a path of that segment size
+    Join,     // a listing's terminator or a file's trailer held back and sent with the next chunk
+};
+
+const char *relayModeName(RelayMode mode);
+
+struct Relay {
+    Relay() = default;
+    Relay(const Relay &) = delete;
+    Relay &operator=(const Relay &) = delete;
+    ~Relay();
+
+    // Listens on 127.0.0.1 (its port in port) and links every connection it accepts to targetPort.
+    bool start(int targetPort, RelayMode mode, unsigned seed);
+    void stop();
+
+    int port = 0;
+    std::atomic<int> joined{0};  // chunks sent together with the one held before them
+
+private:
+    void acceptLoop();
+    void pump(SOCKET from, SOCKET to, unsigned seed);
+    bool forward(SOCKET to, const char *data, int length, unsigned *state);
+
+    RelayMode mode = RelayMode::Split;
+    int target = 0;
+    unsigned seed = 0;
+    SOCKET listener = INVALID_SOCKET;
+    std::atomic<bool> stopping{false};
+    std::mutex lock;
+    std::vector<SOCKET> sockets;
+    std::vector<std::thread> threads;
+};
