@@ -53,7 +53,6 @@ protected:
         clientFolder = makeTempFolder(L"pwcli");
         ASSERT_FALSE(serverFolder.empty());
         ASSERT_FALSE(clientFolder.empty());
-        port = freeTcpPort();
     }
 
     void TearDown() override
@@ -68,7 +67,8 @@ protected:
     void connectHosts()
     {
         std::string why;
-        ASSERT_TRUE(startServerHost(&server, port, serverFolder, &why)) << why;
+        port = 0;
+        ASSERT_TRUE(startServerHost(&server, &port, serverFolder, &why)) << why;
         ASSERT_TRUE(startClientHost(&client, port, clientFolder, &why)) << why;
         ASSERT_TRUE(sawSequence(&server, "server",
                                 {"LINK Server:Conection:[127,0,0,1]", "STATE RequestDIR", "STATE Waiting",

@@ -100,8 +100,12 @@ bool writeSettings(const std::wstring &folder, int mode, const std::wstring &own
                           std::string(reinterpret_cast<const char *>(text.data()), text.size() * sizeof(wchar_t)));
 }
 
-bool start(Instance *instance, const std::wstring &program, const std::wstring &folder)
+// Starts the program in folder and waits for its window and an own pane of ownRows rows (any, when 0); *ms is
+// the time from the process start to that.
+bool start(Instance *instance, const std::wstring &program, const std::wstring &folder, int ownRows = 0,
+           double *ms = nullptr)
 {
+    Clock::time_point begin = Clock::now();
     std::wstring command = L"\"" + program + L"\"";
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(0);
@@ -123,9 +127,16 @@ bool start(Instance *instance, const std::wstring &program, const std::wstring &
                        instance->own = GetDlgItem(instance->main, IDC_OWN_PANE);
                        instance->peer = GetDlgItem(instance->main, IDC_PEER_PANE);
                        instance->bar = GetDlgItem(instance->main, IDC_STATUS_BAR);
-                       return instance->own && instance->peer && instance->bar && paneRows(instance->own) > 0;
+                       if (!instance->own || !instance->peer || !instance->bar)
+                           return false;
+                       int rows = paneRows(instance->own);
+                       if (rows <= 0 || (ownRows > 0 && rows < ownRows))
+                           return false;
+                       if (ms != nullptr)
+                           *ms = msSince(begin);
+                       return true;
                    },
-                   60000, 50);
+                   300000, 20);
 }
 
 void stop(Instance *instance)
@@ -325,8 +336,15 @@ bool measure(const std::wstring &program, long long bytes)
         fail("the server did not listen");
         return false;
     }
-    if (!writeSettings(startClient, 0, clientFolder, port) || !start(&client, program, startClient))
+    // The client starts in the folder of 10,000 entries; the copies run from its parent.
+    double startMs = 0;
+    if (!writeSettings(startClient, 0, ownBig, port) ||
+        !start(&client, program, startClient, OwnEntries + 2, &startMs))
         return false;
+    char line[256];
+    snprintf(line, sizeof(line), "own folder of %d entries: %.0f ms from the process start to its rows", OwnEntries,
+             startMs);
+    printMs(line, startMs);
     PostMessageW(client.main, WM_COMMAND, IDM_OPEN_LINK, 0);
     // The two first listings cross: the client lists the server's C:\, then the server the client's.
     if (!waitFor("the first listings",
@@ -336,7 +354,8 @@ bool measure(const std::wstring &program, long long bytes)
         return false;
 
     // Listing: C:\pwbench holds start, server, client and list besides "." and "..".
-    if (!openFolder(client, client.peer, L"pwbench", 6))
+    if (!openFolder(client, client.own, L"..", SmallFiles + 4, nullptr, 20) ||
+        !openFolder(client, client.peer, L"pwbench", 6))
         return false;
     double total = 0, best = 0;
     for (int round = 0; round < ListRounds; round++) {
@@ -348,7 +367,6 @@ bool measure(const std::wstring &program, long long bytes)
         best = round == 0 || ms < best ? ms : best;
     }
     double rows = ListEntries + 2;
-    char line[256];
     snprintf(line, sizeof(line), "peer pane listing %d rows: %.0f ms (%.0f rows/s; best %.0f ms, %d listings)",
              ListEntries + 2, total / ListRounds, rows * 1000 * ListRounds / total, best, ListRounds);
     printRate(line, rows * 1000 * ListRounds / total);
