@@ -207,7 +207,7 @@ bool selectPaneRow(HWND pane, int row, bool selected)
            done != 0;
 }
 
-bool doubleClickPaneRow(HWND pane, int row, int timeoutMs)
+bool doubleClickPaneRow(HWND pane, int row)
 {
     RECT bounds = {};
     bounds.left = LVIR_LABEL;
@@ -220,8 +220,8 @@ bool doubleClickPaneRow(HWND pane, int row, int timeoutMs)
         !found || !remote.read(0, &bounds, sizeof(bounds)))
         return false;
     LPARAM point = MAKELPARAM((bounds.left + bounds.right) / 2, (bounds.top + bounds.bottom) / 2);
-    return sendWithin(pane, WM_LBUTTONDBLCLK, MK_LBUTTON, point, nullptr, timeoutMs) &&
-           sendWithin(pane, WM_LBUTTONUP, 0, point, nullptr, timeoutMs);
+    // Posted, as a real click arrives: the pane's thread then works in its own loop, not inside our call.
+    return PostMessageW(pane, WM_LBUTTONDBLCLK, MK_LBUTTON, point) && PostMessageW(pane, WM_LBUTTONUP, 0, point);
 }
 
 std::wstring controlText(HWND window, int id)

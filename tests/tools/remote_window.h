@@ -21,8 +21,8 @@ int paneRows(HWND pane);  // -1 when the window does not answer
 bool paneText(HWND pane, int row, int column, std::wstring *text);
 int findPaneRow(HWND pane, const wchar_t *name);  // the row whose first column is name, or -1
 bool selectPaneRow(HWND pane, int row, bool selected);  // row -1: every row
-// Double-clicks the row's first column and returns once the pane's owner has handled it (or timeoutMs ran out).
-bool doubleClickPaneRow(HWND pane, int row, int timeoutMs);
+// Double-clicks the row's first column (posted: returns before the pane's owner has handled it).
+bool doubleClickPaneRow(HWND pane, int row);
 
 std::wstring controlText(HWND window, int id);
 // The status bar's parts joined by '|'.
