@@ -9,7 +9,7 @@
 // Exit code 0 on success, 1 on a bad call, 2 when a wait ran out.
 #include "tests/tools/remote_window.h"
 
-#include <commctrl.h>
+#include "resources/resource_ids.h"
 
 #include <cstdio>
 #include <cwchar>
@@ -50,7 +50,7 @@ static int waitForRows(HWND window, int id, int minimum, int timeoutMs)
 // The server's settings say port 0: the system chooses the port, read back from the new listener.
 static int openServer(HWND window, int timeoutMs)
 {
-    int port = openServerLink(window, 110, 111, timeoutMs);
+    int port = openServerLink(window, IDM_OPEN_LINK, IDM_CLOSE_LINK, timeoutMs);
     if (port == 0)
         return 2;
     printf("%d\n", port);
