@@ -23,8 +23,8 @@ cd "$build" || exit 1
 echo "bench: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 status=0
 echo "bench: the program (two instances, code page 932)"
-LC_ALL=ja_JP.UTF-8 "$WINE64" "$build/tests/tools/pw_app_bench.exe" "$(printf 'Z:%s' "$build/parcelwight.exe" | tr '/' '\\')" \
-  "${1:-4}" | tr -d '\r' || status=1
+program=$(printf 'Z:%s' "$build/parcelwight.exe" | tr '/' '\\')
+LC_ALL=ja_JP.UTF-8 "$WINE64" "$build/tests/tools/pw_app_bench.exe" "$program" "${1:-4}" | tr -d '\r' || status=1
 echo "bench: the console hosts"
 LC_ALL=C.UTF-8 "$WINE64" "$build/tests/host/pw_bench.exe" "$@" | tr -d '\r' || status=1
 exit $status

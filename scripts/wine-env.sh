@@ -1,5 +1,5 @@
-# Sourced by test.sh, run.sh and bench.sh: a private Wine prefix with a persistent wineserver, and an Xvfb display when
-# asked for one. Stops only what it started (wine_env_stop, also from a trap).
+# Sourced by test.sh, run.sh and bench.sh: a private Wine prefix with a persistent wineserver, and an Xvfb display
+# when asked for one. Stops only what it started (wine_env_stop, also from a trap).
 
 wine_env_find() {
   WINE64=""
@@ -30,8 +30,8 @@ wine_env_start() {
     PW_XVFB_PID=$!
     local i=0 n=""
     while [ $i -lt 200 ] && kill -0 "$PW_XVFB_PID" 2>/dev/null; do
-      n=$(tr -dc '0-9' <"$numberFile")
-      [ -n "$n" ] && break
+      # The number is complete with its newline.
+      if [ "$(wc -l <"$numberFile")" -ge 1 ]; then n=$(head -n 1 "$numberFile" | tr -dc '0-9'); break; fi
       sleep 0.05
       i=$((i + 1))
     done

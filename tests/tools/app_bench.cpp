@@ -404,7 +404,8 @@ bool measure(const std::wstring &program, long long bytes)
     }
     // push.bin, pull.bin, the small files, tenk, "." and "..".
     measurePingPong();
-    if (!settled(client, client.own, SmallFiles + 5) || !selectOnly(client.own, names) || !timeCopy(IDM_COPY_TO_PEER, targets, SmallBytes, &ms))
+    if (!settled(client, client.own, SmallFiles + 5) || !selectOnly(client.own, names) ||
+        !timeCopy(IDM_COPY_TO_PEER, targets, SmallBytes, &ms))
         return false;
     snprintf(line, sizeof(line), "%d files of %d bytes in one copy: %.0f ms per file", SmallFiles, SmallBytes,
              ms / SmallFiles);
