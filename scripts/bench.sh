@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Sets up, builds the console host and the benchmark, and runs the benchmark under Wine: two hosts over loopback
-# push and pull a file of random bytes and list a folder; prints one line per figure.
-#   scripts/bench.sh [MEGABYTES] [ENTRIES] [LISTINGS]     (defaults 4, 200, 20)
-# PW_BUILD_DIR chooses the build folder (default build/). Exits non-zero when a transfer fails or the bytes differ.
+# Sets up, builds and runs the benchmarks under Wine on a private Xvfb display, printing one line per figure:
+#  - the real program: two parcelwight.exe instances, a server and a client over loopback, driven from outside
+#    (tests/tools/app_bench.cpp): peer listing, push, pull, small files in one copy, an own folder of 10,000
+#    entries;
+#  - the console hosts (tests/host/bench.cpp): push, pull and listings between two pw_host processes.
+# Each figure is printed beside a bare ping-pong (1008 bytes answered by 3) measured in the same run.
+#   scripts/bench.sh [MEGABYTES] [ENTRIES] [LISTINGS]     (defaults 4, 200, 20; ENTRIES and LISTINGS: console)
+# PW_BUILD_DIR chooses the build folder (default build/). Exits non-zero when a step fails or the bytes differ.
 set -uo pipefail
 # shellcheck source=build.sh
 . "$(dirname "$0")/build.sh"
 
-pw_build pw_host pw_bench || exit 1
+pw_build parcelwight pw_host pw_bench pw_app_bench || exit 1
 
 # shellcheck source=wine-env.sh
 . "$root/scripts/wine-env.sh"
@@ -17,4 +21,10 @@ wine_env_start "$build/wineprefix" xvfb || exit 1
 
 cd "$build" || exit 1
 echo "bench: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
-LC_ALL=C.UTF-8 "$WINE64" "$build/tests/host/pw_bench.exe" "$@"
+status=0
+echo "bench: the program (two instances, code page 932)"
+program=$(printf 'Z:%s' "$build/parcelwight.exe" | tr '/' '\\')
+LC_ALL=ja_JP.UTF-8 "$WINE64" "$build/tests/tools/pw_app_bench.exe" "$program" "${1:-4}" | tr -d '\r' || status=1
+echo "bench: the console hosts"
+LC_ALL=C.UTF-8 "$WINE64" "$build/tests/host/pw_bench.exe" "$@" | tr -d '\r' || status=1
+exit $status

@@ -50,17 +50,10 @@ write_settings() {
   } >"$file"
 }
 
-# A port on which nothing listens yet.
-port=""
-for _ in $(seq 1 50); do
-  candidate=$((20000 + RANDOM % 30000))
-  if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then port=$candidate; break; fi
-done
-[ -n "$port" ] || { echo "run: no free port found" >&2; exit 1; }
-
+# The server listens on port 0, so the system picks a free port; the client's settings get it once it listens.
 mkdir -p "$run/server" "$run/client"
+port=0
 write_settings "$run/server/Parcelwight.ini" 1 "$(dos_path "$root")"
-write_settings "$run/client/Parcelwight.ini" 0 'C:\users'
 
 # Without a window manager Wine's own desktop window draws the title bars.
 start_instance() {
@@ -71,12 +64,14 @@ start_instance() {
   fi
 }
 
-echo "run: server on port $port in $run/server"
+echo "run: server in $run/server"
 start_instance "$run/server"
 server=$(drive wait 1 60000 | head -n 1)
 [ -n "$server" ] || { echo "run: the server window did not appear" >&2; exit 1; }
 drive place "$server" 0 0 955 740
-drive command "$server" 110   # open the link: listen
+port=$(drive listen "$server" 20000)   # open the link: listen
+[ -n "$port" ] || { echo "run: the server did not listen" >&2; exit 1; }
+write_settings "$run/client/Parcelwight.ini" 0 'C:\users'
 
 echo "run: client connecting to 127.0.0.1:$port from $run/client"
 start_instance "$run/client"

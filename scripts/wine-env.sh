@@ -1,5 +1,5 @@
-# Sourced by test.sh and run.sh: a private Wine prefix with a persistent wineserver, and an Xvfb display when
-# asked for one. Stops only what it started (wine_env_stop, also from a trap).
+# Sourced by test.sh, run.sh and bench.sh: a private Wine prefix with a persistent wineserver, and an Xvfb display
+# when asked for one. Stops only what it started (wine_env_stop, also from a trap).
 
 wine_env_find() {
   WINE64=""
@@ -23,13 +23,24 @@ wine_env_start() {
   mkdir -p "$WINEPREFIX"
   PW_XVFB_PID=""
   if [ "${2:-}" = xvfb ]; then
-    local n=90
-    while [ -e "/tmp/.X${n}-lock" ] || [ -e "/tmp/.X11-unix/X${n}" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+    # Xvfb picks a free display itself and writes its number once it accepts connections.
+    local numberFile
+    numberFile=$(mktemp) || return 1
+    Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$numberFile" >/dev/null 2>&1 &
     PW_XVFB_PID=$!
+    local i=0 n=""
+    while [ $i -lt 200 ] && kill -0 "$PW_XVFB_PID" 2>/dev/null; do
+      # The number is complete with its newline.
+      if [ "$(wc -l <"$numberFile")" -ge 1 ]; then n=$(head -n 1 "$numberFile" | tr -dc '0-9'); break; fi
+      sleep 0.05
+      i=$((i + 1))
+    done
+    rm -f "$numberFile"
+    if [ -z "$n" ] || ! kill -0 "$PW_XVFB_PID" 2>/dev/null || ! xdpyinfo -display ":$n" >/dev/null 2>&1; then
+      echo "Xvfb did not start" >&2
+      return 1
+    fi
     export DISPLAY=":$n"
-    local i=0
-    while [ ! -e "/tmp/.X11-unix/X${n}" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
   fi
   # Wine's background services inherit stdout: start them once, silenced, before anything reads a test's output.
   "$WINESERVER" -p >/dev/null 2>&1 </dev/null

@@ -5,44 +5,15 @@
 //   pw_drive close HWND                   posts WM_CLOSE
 //   pw_drive text HWND CONTROL            prints a child control's text (UTF-8)
 //   pw_drive rows HWND CONTROL MIN TIMEOUT_MS  waits until a list view has MIN rows, prints the count
+//   pw_drive listen HWND TIMEOUT_MS       opens a server's link (menu command 110), prints the port it listens on
 // Exit code 0 on success, 1 on a bad call, 2 when a wait ran out.
-#include <windows.h>
-#include <commctrl.h>
+#include "tests/tools/remote_window.h"
+
+#include "resources/resource_ids.h"
 
 #include <cstdio>
 #include <cwchar>
 #include <vector>
-
-static BOOL CALLBACK collectWindow(HWND window, LPARAM parameter)
-{
-    wchar_t title[64] = {};
-    wchar_t className[64] = {};
-    GetWindowTextW(window, title, 63);
-    GetClassNameW(window, className, 63);
-    if (wcscmp(title, L"Parcelwight Ver1.01") == 0 && wcscmp(className, L"Main Window") == 0)
-        reinterpret_cast<std::vector<HWND> *>(parameter)->push_back(window);
-    return TRUE;
-}
-
-// The windows may live on a desktop of their own (Wine's explorer /desktop=...): look on every desktop.
-static BOOL CALLBACK searchDesktop(LPWSTR name, LPARAM parameter)
-{
-    HDESK desktop = OpenDesktopW(name, 0, FALSE, DESKTOP_READOBJECTS | DESKTOP_ENUMERATE);
-    if (desktop != nullptr) {
-        EnumDesktopWindows(desktop, collectWindow, parameter);
-        CloseDesktop(desktop);
-    }
-    return TRUE;
-}
-
-static std::vector<HWND> findWindows()
-{
-    std::vector<HWND> windows;
-    EnumDesktopsW(GetProcessWindowStation(), searchDesktop, reinterpret_cast<LPARAM>(&windows));
-    if (windows.empty())
-        EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&windows));
-    return windows;
-}
 
 static HWND handleArgument(const wchar_t *text)
 {
@@ -51,47 +22,39 @@ static HWND handleArgument(const wchar_t *text)
 
 static int waitForWindows(int count, int timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        std::vector<HWND> windows = findWindows();
-        if (static_cast<int>(windows.size()) >= count) {
-            for (HWND window : windows)
-                printf("%llu\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
-            return 0;
-        }
-        if (static_cast<int>(GetTickCount() - start) >= timeoutMs)
-            return 2;
-        Sleep(100);
-    }
+    std::vector<HWND> windows;
+    if (!pollUntil([&] { return static_cast<int>((windows = findMainWindows()).size()) >= count; }, timeoutMs, 50))
+        return 2;
+    for (HWND window : windows)
+        printf("%llu\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
+    return 0;
 }
 
 static int printText(HWND window, int id)
 {
-    wchar_t text[1024] = {};
-    DWORD_PTR ignored = 0;
-    if (!SendMessageTimeoutW(GetDlgItem(window, id), WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text),
-                             SMTO_ABORTIFHUNG, 5000, &ignored))
+    if (GetDlgItem(window, id) == nullptr)
         return 1;
-    char utf8[4096] = {};
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof(utf8) - 1, nullptr, nullptr);
-    printf("%s\n", utf8);
+    printf("%s\n", utf8(controlText(window, id)).c_str());
     return 0;
 }
 
 static int waitForRows(HWND window, int id, int minimum, int timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        DWORD_PTR rows = 0;
-        SendMessageTimeoutW(GetDlgItem(window, id), LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &rows);
-        if (static_cast<int>(rows) >= minimum) {
-            printf("%d\n", static_cast<int>(rows));
-            return 0;
-        }
-        if (static_cast<int>(GetTickCount() - start) >= timeoutMs)
-            return 2;
-        Sleep(100);
-    }
+    int rows = 0;
+    if (!pollUntil([&] { return (rows = paneRows(GetDlgItem(window, id))) >= minimum; }, timeoutMs, 50))
+        return 2;
+    printf("%d\n", rows);
+    return 0;
+}
+
+// The server's settings say port 0: the system chooses the port, read back from the new listener.
+static int openServer(HWND window, int timeoutMs)
+{
+    int port = openServerLink(window, IDM_OPEN_LINK, IDM_CLOSE_LINK, timeoutMs);
+    if (port == 0)
+        return 2;
+    printf("%d\n", port);
+    return 0;
 }
 
 int wmain(int argc, wchar_t **argv)
@@ -119,5 +82,7 @@ int wmain(int argc, wchar_t **argv)
         return printText(window, _wtoi(argv[3]));
     if (wcscmp(verb, L"rows") == 0 && argc == 6)
         return waitForRows(window, _wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]));
+    if (wcscmp(verb, L"listen") == 0 && argc == 4)
+        return openServer(window, _wtoi(argv[3]));
     return 1;
 }

@@ -81,9 +81,10 @@ protected:
     void openAsServerWithClient()
     {
         AppState.mode = ConnectionMode::Server;
-        AppState.port = freeTcpPort();
+        AppState.port = 0;
         SendMessageW(window, WM_COMMAND, IDM_OPEN_LINK, 0);
         ASSERT_EQ(AppState.linkOpen, 1);
+        AppState.port = boundPort(AppState.mainSocket);
         EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:OPEN");
         EXPECT_EQ(statusPart(1), L"Server");
         EXPECT_EQ(statusPart(2), L"Openting");

@@ -155,9 +155,10 @@ TEST_F(ProgramTest, ClientProgramClosesItsSideOnCut)
     window = startMainWindow(folder);
     ASSERT_NE(window, nullptr);
     AppState.mode = ConnectionMode::Server;
-    AppState.port = freeTcpPort();
+    AppState.port = 0;
     SendMessageW(window, WM_COMMAND, IDM_OPEN_LINK, 0);
     ASSERT_EQ(AppState.linkOpen, 1);
+    AppState.port = boundPort(AppState.mainSocket);
 
     std::wstring clientFolder = folder + L"\\client";
     ASSERT_TRUE(CreateDirectoryW(clientFolder.c_str(), nullptr));

@@ -130,10 +130,26 @@ std::wstring makeShortFolder()
     }
 }
 
-bool timeZoneIsUtc()
+// The same three instants as texts in the users' zone (nine hours ahead, no summer time) and in UTC.
+struct ZoneTexts {
+    const char *zone;
+    long bias;
+    const wchar_t *texts[3];
+};
+const ZoneTexts KnownZones[] = {
+    {"Asia/Tokyo", -540, {L"2024/03/07 18:05", L"1601/01/01 09:00", L"2100/01/01 08:59"}},
+    {"UTC", 0, {L"2024/03/07 09:05", L"1601/01/01 00:00", L"2099/12/31 23:59"}},
+};
+
+// The zone the suite runs in (TZ), when its texts are known.
+const ZoneTexts *knownZone()
 {
     const char *tz = getenv("TZ");
-    return tz != nullptr && strcmp(tz, "UTC") == 0;
+    for (const ZoneTexts &zone : KnownZones) {
+        if (tz != nullptr && strcmp(tz, zone.zone) == 0)
+            return &zone;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -196,22 +212,23 @@ TEST(DirTableRulesTest, TypeCodes)
     EXPECT_FALSE(isDriveRoot(L"abc"));
 }
 
-// Run with TZ=UTC so that local time is UTC.
+// Run under TZ=Asia/Tokyo, and once under TZ=UTC.
 TEST(DirTableRulesTest, DateTextInLocalTime)
 {
-    if (!timeZoneIsUtc())
-        GTEST_SKIP() << "needs TZ=UTC";
+    const ZoneTexts *expected = knownZone();
+    if (expected == nullptr)
+        GTEST_SKIP() << "needs TZ=Asia/Tokyo or TZ=UTC";
     TIME_ZONE_INFORMATION zone;
     GetTimeZoneInformation(&zone);
-    ASSERT_EQ(zone.Bias, 0) << "the time zone of the environment was not taken";
+    ASSERT_EQ(zone.Bias, expected->bias) << "the time zone of the environment was not taken";
 
     wchar_t out[32];
     entryDateText(utcFileTime(2024, 3, 7, 9, 5, 59), out, COUNTOF(out));
-    EXPECT_STREQ(out, L"2024/03/07 09:05");
+    EXPECT_STREQ(out, expected->texts[0]);
     entryDateText(utcFileTime(1601, 1, 1, 0, 0, 0), out, COUNTOF(out));
-    EXPECT_STREQ(out, L"1601/01/01 00:00");
+    EXPECT_STREQ(out, expected->texts[1]);
     entryDateText(utcFileTime(2099, 12, 31, 23, 59, 0), out, COUNTOF(out));
-    EXPECT_STREQ(out, L"2099/12/31 23:59");
+    EXPECT_STREQ(out, expected->texts[2]);
 
     wchar_t small[8];
     wmemset(small, L'#', COUNTOF(small));
@@ -319,9 +336,10 @@ TEST(DirTableTest, ListsEveryKindOfEntry)
     EXPECT_EQ(up.substr(17), ",,0");
     EXPECT_EQ(fieldsAfter(dot, ".").substr(17), ",,0");
 
-    if (timeZoneIsUtc()) {
-        EXPECT_EQ(fieldsAfter(file, "a,b.txt"), ",2024/03/07 09:05,5,8");
-        EXPECT_EQ(fieldsAfter(plain, "plain"), ",2024/03/07 09:05,,1");
+    if (const ZoneTexts *zone = knownZone()) {
+        std::string date = narrow(zone->texts[0]);
+        EXPECT_EQ(fieldsAfter(file, "a,b.txt"), "," + date + ",5,8");
+        EXPECT_EQ(fieldsAfter(plain, "plain"), "," + date + ",,1");
     } else {
         EXPECT_EQ(fieldsAfter(file, "a,b.txt").substr(17), ",5,8");
         EXPECT_EQ(fieldsAfter(plain, "plain").substr(17), ",,1");

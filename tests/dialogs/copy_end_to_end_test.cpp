@@ -150,9 +150,9 @@ protected:
         remote = makeTempFolder(L"pwremote");
         ASSERT_FALSE(local.empty());
         ASSERT_FALSE(remote.empty());
-        int port = freeTcpPort();
+        int port = 0;
         std::string why;
-        ASSERT_TRUE(startServerHost(&host, port, remote, &why)) << why;
+        ASSERT_TRUE(startServerHost(&host, &port, remote, &why)) << why;
 
         AppState.mode = ConnectionMode::Client;
         const int32_t loopback[4] = {127, 0, 0, 1};

@@ -1,10 +1,12 @@
 // bench.cpp: throughput of the link between two console hosts: a push and a pull of one file of random bytes,
-// and repeated listings of a folder, each timed from the command to the requester's return to Waiting.
+// and repeated listings of a folder, each timed from the command to the requester's return to Waiting and set
+// beside a bare ping-pong measured first.
 //
 // Command line: pw_bench [MEGABYTES] [ENTRIES] [LISTINGS]   (defaults 4, 200, 20; a megabyte is 1,000,000 bytes)
 // Prints one line per figure; exits 1 when a transfer fails or the bytes differ, 2 when the hosts do not start.
 #include "tests/support/host_process.h"
 #include "tests/support/test_support.h"
+#include "tests/tools/ping_pong.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,6 +17,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+double pingPong = 0;  // round trips per second
 
 double secondsSince(Clock::time_point start)
 {
@@ -71,8 +75,9 @@ bool timeCopy(HostProcess *client, HostProcess *server, const char *label, const
         return false;
     double megabytes = static_cast<double>(bytes) / 1e6;
     size_t blocks = (bytes + 999) / 1000 + 1;  // the data blocks and the trailer
-    printf("%s %.2f MB in %.2f s = %.2f MB/s (%zu blocks, %.0f blocks/s)\n", label, megabytes, seconds,
-           megabytes / seconds, blocks, static_cast<double>(blocks) / seconds);
+    printf("%s %.2f MB in %.2f s = %.2f MB/s (%zu blocks, %.0f blocks/s, %.2fx the ping-pong)\n", label, megabytes,
+           seconds, megabytes / seconds, blocks, static_cast<double>(blocks) / seconds,
+           static_cast<double>(blocks) / seconds / pingPong);
     fflush(stdout);
     return true;
 }
@@ -106,8 +111,11 @@ bool timeListings(HostProcess *client, const std::wstring &folder, int entries, 
     for (double one : ms)
         total += one;
     std::sort(ms.begin(), ms.end());
-    printf("listing %d rows: %.0f ms per listing (%d listings, min %.0f ms, max %.0f ms)\n", entries + 2,
-           total / rounds, rounds, ms.front(), ms.back());
+    // Each row is one record answered by "ACK".
+    double rowsPerSecond = (entries + 2) * 1000.0 * rounds / total;
+    printf("listing %d rows: %.0f ms per listing (%d listings, min %.0f ms, max %.0f ms; %.0f rows/s, %.2fx the "
+           "ping-pong)\n",
+           entries + 2, total / rounds, rounds, ms.front(), ms.back(), rowsPerSecond, rowsPerSecond / pingPong);
     fflush(stdout);
     return true;
 }
@@ -147,8 +155,8 @@ int run(double megabytes, int entries, int rounds)
     {
         HostProcess server, client;
         std::string why;
-        int port = freeTcpPort();
-        if (!startServerHost(&server, port, serverFolder, &why) || !startClientHost(&client, port, clientFolder, &why)) {
+        int port = 0;
+        if (!startServerHost(&server, &port, serverFolder, &why) || !startClientHost(&client, port, clientFolder, &why)) {
             fprintf(stderr, "%s\n", why.c_str());
             result = 2;
         } else if (!sawSequence(&server, "server", {"STATE RequestDIR", "STATE Waiting", "STATE CallDIR", "STATE Waiting"},
@@ -193,5 +201,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: pw_bench [MEGABYTES (0-999.997)] [ENTRIES (0-1000)] [LISTINGS (1+)]\n");
         return 2;
     }
+    pingPong = pingPongRate();
+    printf("ping-pong (1008 bytes answered by 3): %.0f round trips/s\n", pingPong);
+    fflush(stdout);
     return run(megabytes, entries, rounds);
 }

@@ -1,9 +1,10 @@
 // pw_host.cpp: a console host that runs one side of the link with the program's own core and network code; the
 // user interface is replaced by lines on stdout and commands read from stdin, so tests can drive a real peer.
 //
-// Command line: --server PORT | --client ADDRESS PORT, [--folder PATH], [--monitor]
+// Command line: --server PORT | --client ADDRESS PORT, [--folder PATH], [--monitor]   (a server on port 0 listens
+// on a port the system picks)
 // Output lines (UTF-8, one per event, flushed):
-//   READY | FAILED            link open / open failed (after its BOX line; the process then exits with 2)
+//   READY <port> | FAILED     link open on that port / open failed (after its BOX line; the process exits with 2)
 //   STATE <name>              the transfer state changed
 //   ROW <index>|<name>|<date>|<size>|<type>   a record added to the peer pane
 //   CLEAR                     the peer pane was emptied
@@ -509,7 +510,14 @@ int wmain(int argc, wchar_t **argv)
         emit("FAILED");
         return 2;
     }
-    emit("READY");
+    // A server asked for port 0 listens where the system put it: the listener tells.
+    int port = AppState.port;
+    sockaddr_in bound;
+    int boundLength = sizeof(bound);
+    if (AppState.mode == ConnectionMode::Server &&
+        getsockname(AppState.mainSocket, reinterpret_cast<sockaddr *>(&bound), &boundLength) == 0)
+        port = ntohs(bound.sin_port);
+    emit("READY " + std::to_string(port));
     SetTimer(hostWindow, StateTimer, 20, nullptr);
     HANDLE reader = CreateThread(nullptr, 0, readerThread, nullptr, 0, nullptr);
     if (reader != nullptr)

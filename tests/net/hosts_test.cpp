@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <functional>
 #include <set>
 
 namespace {
@@ -55,7 +56,6 @@ protected:
         clientFolder = makeTempFolder(L"pwcli");
         ASSERT_FALSE(serverFolder.empty());
         ASSERT_FALSE(clientFolder.empty());
-        port = freeTcpPort();
     }
 
     void TearDown() override
@@ -70,8 +70,11 @@ protected:
     void connectHosts()
     {
         std::string why;
-        ASSERT_TRUE(startServerHost(&server, port, serverFolder, &why)) << why;
-        ASSERT_TRUE(startClientHost(&client, clientPort != 0 ? clientPort : port, clientFolder, &why)) << why;
+        port = 0;
+        ASSERT_TRUE(startServerHost(&server, &port, serverFolder, &why)) << why;
+        int connectTo = clientPortFor ? clientPortFor(port) : port;
+        ASSERT_NE(connectTo, 0);
+        ASSERT_TRUE(startClientHost(&client, connectTo, clientFolder, &why)) << why;
         ASSERT_TRUE(sawSequence(&server, "server",
                                 {"LINK Server:Conection:[127,0,0,1]", "STATE RequestDIR", "STATE Waiting",
                                  "STATE CallDIR", "STATE Waiting"}));
@@ -105,7 +108,8 @@ protected:
 
     std::wstring serverFolder, clientFolder;
     int port = 0;
-    int clientPort = 0;  // where the client connects, when not straight to the server
+    // Where the client connects, given the server's port, when not straight to the server.
+    std::function<int(int)> clientPortFor;
     HostProcess server, client;
 };
 
@@ -273,8 +277,7 @@ TEST_P(RelayHostsTest, ListingsAndCopiesArriveWhole)
         // The puller's own file of that name is replaced only by the real file.
         ASSERT_TRUE(writeFileBytes(clientFolder + L"\\s" + size + L".bin", "keep me"));
     }
-    ASSERT_TRUE(relay.start(port, mode, 1234u));
-    clientPort = relay.port;
+    clientPortFor = [&](int serverPort) { return relay.start(serverPort, mode, 1234u) ? relay.port : 0; };
     // Joined, the client gets the terminator of its first listing together with the server's own "DD".
     ASSERT_NO_FATAL_FAILURE(connectHosts());
 

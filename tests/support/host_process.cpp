@@ -4,6 +4,7 @@
 #include "tests/support/test_support.h"
 
 #include <chrono>
+#include <cstdlib>
 
 std::wstring hostExecutablePath()
 {
@@ -243,7 +244,9 @@ std::string quotedPath(const std::wstring &path)
     return "\"" + narrow(path) + "\"";
 }
 
-static bool startHostSide(HostProcess *host, const std::vector<std::wstring> &arguments, std::string *why)
+// Starts the host and reads up to its "READY <port>"; *port (when given) receives the port.
+static bool startHostSide(HostProcess *host, const std::vector<std::wstring> &arguments, int *port,
+                          std::string *why)
 {
     if (!host->start(arguments)) {
         if (why)
@@ -257,8 +260,11 @@ static bool startHostSide(HostProcess *host, const std::vector<std::wstring> &ar
                 *why = "no READY from pw_host";
             return false;
         }
-        if (line == "READY")
+        if (line == "READY" || line.rfind("READY ", 0) == 0) {
+            if (port != nullptr && line.size() > 6)
+                *port = atoi(line.c_str() + 6);
             return true;
+        }
         if (line == "FAILED") {
             if (why)
                 *why = "pw_host could not open the link";
@@ -267,14 +273,14 @@ static bool startHostSide(HostProcess *host, const std::vector<std::wstring> &ar
     }
 }
 
-bool startServerHost(HostProcess *host, int port, const std::wstring &folder, std::string *why)
+bool startServerHost(HostProcess *host, int *port, const std::wstring &folder, std::string *why)
 {
-    std::vector<std::wstring> arguments = {L"--server", std::to_wstring(port)};
+    std::vector<std::wstring> arguments = {L"--server", std::to_wstring(*port)};
     if (!folder.empty()) {
         arguments.push_back(L"--folder");
         arguments.push_back(folder);
     }
-    return startHostSide(host, arguments, why);
+    return startHostSide(host, arguments, port, why);
 }
 
 bool startClientHost(HostProcess *host, int port, const std::wstring &folder, std::string *why)
@@ -284,5 +290,5 @@ bool startClientHost(HostProcess *host, int port, const std::wstring &folder, st
         arguments.push_back(L"--folder");
         arguments.push_back(folder);
     }
-    return startHostSide(host, arguments, why);
+    return startHostSide(host, arguments, nullptr, why);
 }

@@ -65,6 +65,7 @@ bool waitForSequence(HostProcess *host, const std::vector<std::string> &prefixes
 // A path as one argument of a host command: UTF-8 in double quotes.
 std::string quotedPath(const std::wstring &path);
 
-// Starts a server host on port and waits for READY. SCOPED_TRACE-friendly: false with the reason in *why.
-bool startServerHost(HostProcess *host, int port, const std::wstring &folder, std::string *why = nullptr);
+// Starts a server host on *port and waits for its READY; with *port 0 the system picks the port, which is
+// written back. SCOPED_TRACE-friendly: false with the reason in *why.
+bool startServerHost(HostProcess *host, int *port, const std::wstring &folder, std::string *why = nullptr);
 bool startClientHost(HostProcess *host, int port, const std::wstring &folder, std::string *why = nullptr);

@@ -271,13 +271,12 @@ FILETIME utcFileTime(int year, int month, int day, int hour, int minute, int sec
     return out;
 }
 
-int freeTcpPort()
+int boundPort(SOCKET s)
 {
-    sockaddr_in address;
-    SOCKET s = boundLoopbackSocket(&address);
-    if (s == INVALID_SOCKET)
+    sockaddr_in address = {};
+    int length = sizeof(address);
+    if (s == INVALID_SOCKET || getsockname(s, reinterpret_cast<sockaddr *>(&address), &length) != 0)
         return 0;
-    closesocket(s);
     return ntohs(address.sin_port);
 }
 

@@ -55,8 +55,8 @@ bool fileExists(const std::wstring &path);
 // A UTC date and time as a FILETIME.
 FILETIME utcFileTime(int year, int month, int day, int hour, int minute, int second = 0);
 
-// A free TCP port on 127.0.0.1.
-int freeTcpPort();
+// The port a bound socket has (a link opened on port 0 listens where the system put it), or 0.
+int boundPort(SOCKET s);
 
 // The thread's ANSI code page form of a wide path, as the wire carries it.
 std::string ansiPath(const std::wstring &path);

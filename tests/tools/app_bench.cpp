@@ -1,0 +1,461 @@
+// app_bench.cpp: pw_app_bench, figures of the real program: two parcelwight.exe instances, a server and a client,
+// each started in its own folder with its own settings file, driven from outside with window messages. Every
+// figure is printed beside a bare ping-pong measured in the same run; nothing is asserted.
+//
+// Command line: pw_app_bench PROGRAM [MEGABYTES]   (default 4; a megabyte is 1,000,000 bytes)
+// Works under C:\pwbench, removed at the end. Exits 1 when a step fails or a copy differs, 2 on a bad call.
+#include "tests/support/test_support.h"
+#include "tests/tools/ping_pong.h"
+#include "tests/tools/remote_window.h"
+
+#include "resources/resource_ids.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const wchar_t Root[] = L"C:\\pwbench";
+const wchar_t CopyDialogCaption[] = L"コピー設定画面";
+const int ListEntries = 1000;
+const int OwnEntries = 10000;
+const int SmallFiles = 20;
+const int SmallBytes = 1000;
+const int ListRounds = 3;
+
+double msSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+struct Instance {
+    const char *who = "";
+    PROCESS_INFORMATION process = {};
+    HWND main = nullptr;
+    HWND own = nullptr;
+    HWND peer = nullptr;
+    HWND bar = nullptr;
+};
+
+Instance server, client;
+double pingPong = 0;  // round trips per second
+
+void fail(const char *what)
+{
+    fprintf(stderr, "app bench: %s\n", what);
+}
+
+// A message box in either instance means the step went wrong: show it and stop waiting.
+bool boxShown()
+{
+    for (Instance *instance : {&server, &client}) {
+        std::wstring text;
+        if (instance->process.dwProcessId != 0 && findMessageBox(instance->process.dwProcessId, &text)) {
+            fprintf(stderr, "app bench: the %s shows a box: %s\n", instance->who, utf8(text).c_str());
+            return true;
+        }
+    }
+    return false;
+}
+
+bool waitFor(const char *what, const std::function<bool()> &done, int timeoutMs, int pollMs = 2)
+{
+    bool boxed = false;
+    DWORD lastLook = GetTickCount();
+    bool ok = pollUntil(
+        [&] {
+            if (done())
+                return true;
+            // Looking for boxes walks every window: not on every poll.
+            if (GetTickCount() - lastLook > 250) {
+                lastLook = GetTickCount();
+                boxed = boxShown();
+            }
+            return boxed;
+        },
+        timeoutMs, pollMs);
+    if (!ok || boxed) {
+        fprintf(stderr, "app bench: gave up waiting for %s\n", what);
+        return false;
+    }
+    return true;
+}
+
+bool waiting(const Instance &instance)
+{
+    std::wstring status = statusText(instance.bar);
+    return (L"|" + status + L"|").find(L"|Waiting|") != std::wstring::npos;
+}
+
+bool writeSettings(const std::wstring &folder, int mode, const std::wstring &own, int port)
+{
+    std::wstring text = L"\xFEFF[Parcelwight_setting]\r\ncurrentdirectory_r=" + own + L"\r\nip_mode=" +
+                        std::to_wstring(mode) + L"\r\nport_no=" + std::to_wstring(port) +
+                        L"\r\nip_no1=127\r\nip_no2=0\r\nip_no3=0\r\nip_no4=1\r\nsendreadmonitor_on=0\r\n";
+    return writeFileBytes(folder + L"\\Parcelwight.ini",
+                          std::string(reinterpret_cast<const char *>(text.data()), text.size() * sizeof(wchar_t)));
+}
+
+// Starts the program in folder and waits for its window and an own pane of ownRows rows (any, when 0); *ms is
+// the time from the process start to that.
+bool start(Instance *instance, const std::wstring &program, const std::wstring &folder, int ownRows = 0,
+           double *ms = nullptr)
+{
+    Clock::time_point begin = Clock::now();
+    std::wstring command = L"\"" + program + L"\"";
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                        &instance->process)) {
+        fail("cannot start the program");
+        return false;
+    }
+    DWORD id = instance->process.dwProcessId;
+    // The window is found by its title while it is still making its children: wait for them too.
+    return waitFor("the main window",
+                   [&] {
+                       std::vector<HWND> windows = findMainWindows(id);
+                       if (windows.empty())
+                           return false;
+                       instance->main = windows[0];
+                       instance->own = GetDlgItem(instance->main, IDC_OWN_PANE);
+                       instance->peer = GetDlgItem(instance->main, IDC_PEER_PANE);
+                       instance->bar = GetDlgItem(instance->main, IDC_STATUS_BAR);
+                       if (!instance->own || !instance->peer || !instance->bar)
+                           return false;
+                       int rows = paneRows(instance->own);
+                       if (rows <= 0 || (ownRows > 0 && rows < ownRows))
+                           return false;
+                       if (ms != nullptr)
+                           *ms = msSince(begin);
+                       return true;
+                   },
+                   300000, 20);
+}
+
+void stop(Instance *instance)
+{
+    if (instance->process.hProcess == nullptr)
+        return;
+    PostMessageW(instance->main, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(instance->process.hProcess, 10000) != WAIT_OBJECT_0) {
+        fprintf(stderr, "app bench: the %s did not close; ended\n", instance->who);
+        TerminateProcess(instance->process.hProcess, 1);
+        WaitForSingleObject(instance->process.hProcess, 5000);
+    }
+    CloseHandle(instance->process.hProcess);
+    CloseHandle(instance->process.hThread);
+    instance->process = {};
+}
+
+// Selects exactly these rows of the pane by their names.
+bool selectOnly(HWND pane, const std::vector<std::wstring> &names)
+{
+    if (!selectPaneRow(pane, -1, false))
+        return false;
+    for (const std::wstring &name : names) {
+        int row = findPaneRow(pane, name.c_str());
+        if (row < 0 || !selectPaneRow(pane, row, true)) {
+            fprintf(stderr, "app bench: no row %s\n", utf8(name).c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Double-clicks a folder of the pane; *ms is the time until the pane holds rows rows.
+// Each look at the pane is a message its thread must serve: looking too often would slow what is measured.
+bool openFolder(const Instance &instance, HWND pane, const wchar_t *name, int rows, double *ms = nullptr,
+                int pollMs = 10)
+{
+    if (!waitFor("Waiting before a double-click", [&] { return waiting(instance); }, 60000) ||
+        !selectOnly(pane, {name}))
+        return false;
+    int row = findPaneRow(pane, name);
+    Clock::time_point begin = Clock::now();
+    if (!doubleClickPaneRow(pane, row)) {
+        fail("the double-click was not taken");
+        return false;
+    }
+    // The old rows may stay until the new ones come: wait for the exact count, which no two folders here share.
+    if (!waitFor("the folder's rows", [&] { return paneRows(pane) == rows; }, 300000, pollMs)) {
+        fprintf(stderr, "app bench: %d rows, expected %d\n", paneRows(pane), rows);
+        return false;
+    }
+    if (ms != nullptr)
+        *ms = msSince(begin);
+    return waitFor("Waiting after a listing", [&] { return waiting(instance); }, 60000);
+}
+
+// The pane holds rows rows and the instance is back to Waiting (a copy loop lists its destination again).
+bool settled(const Instance &instance, HWND pane, int rows)
+{
+    return waitFor("the pane listed again", [&] { return paneRows(pane) == rows && waiting(instance); }, 60000, 5);
+}
+
+long long fileSize(const std::wstring &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return -1;
+    return static_cast<long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+}
+
+// Runs copy command 105 or 106 on the selection, presses Start in the first dialog and waits until every target
+// holds its bytes; *ms runs from Start to the last arrival. Then waits for the loop's end.
+bool timeCopy(int command, const std::vector<std::wstring> &targets, long long bytes, double *ms)
+{
+    PostMessageW(client.main, WM_COMMAND, static_cast<WPARAM>(command), 0);
+    HWND dialog = nullptr;
+    if (!waitFor("the copy dialog",
+                 [&] { return (dialog = findProcessDialog(client.process.dwProcessId, CopyDialogCaption)) != nullptr; },
+                 20000))
+        return false;
+    HWND startButton = GetDlgItem(dialog, IDC_START);
+    if (!waitFor("Start enabled", [&] { return IsWindowEnabled(startButton) != FALSE; }, 20000))
+        return false;
+    Clock::time_point begin = Clock::now();
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_START, BN_CLICKED), reinterpret_cast<LPARAM>(startButton));
+    int timeoutMs = 60000 + static_cast<int>(targets.size()) * 10000 + static_cast<int>(bytes / 1000) * 5;
+    auto arrived = [&] {
+        for (const std::wstring &target : targets) {
+            if (fileSize(target) != bytes)
+                return false;
+        }
+        return true;
+    };
+    if (!waitFor("the copies", arrived, timeoutMs, 1))
+        return false;
+    *ms = msSince(begin);
+    return waitFor("the end of the copy loop",
+                   [&] {
+                       return findProcessDialog(client.process.dwProcessId, CopyDialogCaption) == nullptr &&
+                              waiting(client);
+                   },
+                   60000, 20);
+}
+
+bool sameBytes(const std::wstring &a, const std::wstring &b)
+{
+    std::string one, two;
+    if (!readFileBytes(a, &one) || !readFileBytes(b, &two) || one != two) {
+        fprintf(stderr, "app bench: %s differs from %s\n", utf8(b).c_str(), utf8(a).c_str());
+        return false;
+    }
+    return true;
+}
+
+// The machine is shared and its load changes: each figure gets a ping-pong taken just before it.
+void measurePingPong()
+{
+    pingPong = pingPongRate(0.5);
+}
+
+void printRate(const char *what, double perSecond)
+{
+    printf("%s: %.2fx the ping-pong (%.0f round trips/s)\n", what, perSecond / pingPong, pingPong);
+    fflush(stdout);
+}
+
+void printMs(const char *what, double ms)
+{
+    printf("%s: %.0f ping-pong round trips (%.0f round trips/s)\n", what, ms * pingPong / 1000, pingPong);
+    fflush(stdout);
+}
+
+std::string randomBytes(size_t bytes, unsigned seed)
+{
+    std::string data(bytes, '\0');
+    std::mt19937 random(seed);
+    for (char &c : data)
+        c = static_cast<char>(random() & 0xff);
+    return data;
+}
+
+bool makeFiles(const std::wstring &folder, const wchar_t *format, int count, const std::string &bytes)
+{
+    for (int i = 0; i < count; i++) {
+        wchar_t name[32] = {};
+        _snwprintf(name, 31, format, i);
+        if (!writeFileBytes(folder + L"\\" + name, bytes))
+            return false;
+    }
+    return true;
+}
+
+std::wstring smallName(int i)
+{
+    wchar_t name[32] = {};
+    _snwprintf(name, 31, L"small%02d.txt", i);
+    return name;
+}
+
+uint64_t cpu100ns(HANDLE process)
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return 0;
+    return (static_cast<uint64_t>(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
+           (static_cast<uint64_t>(user.dwHighDateTime) << 32 | user.dwLowDateTime);
+}
+
+bool measure(const std::wstring &program, long long bytes)
+{
+    std::wstring startServer = std::wstring(Root) + L"\\start\\server";
+    std::wstring startClient = std::wstring(Root) + L"\\start\\client";
+    std::wstring serverFolder = std::wstring(Root) + L"\\server";
+    std::wstring clientFolder = std::wstring(Root) + L"\\client";
+    std::wstring listFolder = std::wstring(Root) + L"\\list";
+    std::wstring ownBig = clientFolder + L"\\tenk";
+    for (const std::wstring &folder :
+         {std::wstring(Root), std::wstring(Root) + L"\\start", startServer, startClient, serverFolder, clientFolder,
+          listFolder, ownBig}) {
+        if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+            fail("cannot make the folders");
+            return false;
+        }
+    }
+    std::string data = randomBytes(static_cast<size_t>(bytes), 20240611u);
+    if (!writeFileBytes(clientFolder + L"\\push.bin", data) ||
+        !writeFileBytes(serverFolder + L"\\pull.bin", randomBytes(static_cast<size_t>(bytes), 7u)) ||
+        !makeFiles(listFolder, L"entry%04d.txt", ListEntries, "x") ||
+        !makeFiles(clientFolder, L"small%02d.txt", SmallFiles, randomBytes(SmallBytes, 3u)) ||
+        !makeFiles(ownBig, L"f%05d.txt", OwnEntries, std::string())) {
+        fail("cannot write the files");
+        return false;
+    }
+
+    // The server listens on port 0: the system picks a free port, read back from the listener.
+    server.who = "server";
+    client.who = "client";
+    if (!writeSettings(startServer, 1, serverFolder, 0) || !start(&server, program, startServer))
+        return false;
+    int port = openServerLink(server.main, IDM_OPEN_LINK, IDM_CLOSE_LINK, 20000);
+    if (port == 0) {
+        fail("the server did not listen");
+        return false;
+    }
+    // The client starts in the folder of 10,000 entries; the copies run from its parent.
+    double startMs = 0;
+    if (!writeSettings(startClient, 0, ownBig, port) ||
+        !start(&client, program, startClient, OwnEntries + 2, &startMs))
+        return false;
+    char line[256];
+    snprintf(line, sizeof(line), "own folder of %d entries: %.0f ms from the process start to its rows", OwnEntries,
+             startMs);
+    printMs(line, startMs);
+    PostMessageW(client.main, WM_COMMAND, IDM_OPEN_LINK, 0);
+    // The two first listings cross: the client lists the server's C:\, then the server the client's.
+    if (!waitFor("the first listings",
+                 [&] { return paneRows(client.peer) > 0 && paneRows(server.peer) > 0 && waiting(client) &&
+                              waiting(server); },
+                 60000, 20))
+        return false;
+
+    // Listing: C:\pwbench holds start, server, client and list besides "." and "..".
+    if (!openFolder(client, client.own, L"..", SmallFiles + 4, nullptr, 20) ||
+        !openFolder(client, client.peer, L"pwbench", 6))
+        return false;
+    double total = 0, best = 0;
+    measurePingPong();
+    for (int round = 0; round < ListRounds; round++) {
+        double ms = 0;
+        if (!openFolder(client, client.peer, L"list", ListEntries + 2, &ms) ||
+            !openFolder(client, client.peer, L"..", 6))
+            return false;
+        total += ms;
+        best = round == 0 || ms < best ? ms : best;
+    }
+    double rows = ListEntries + 2;
+    snprintf(line, sizeof(line), "peer pane listing %d rows: %.0f ms (%.0f rows/s; best %.0f ms, %d listings)",
+             ListEntries + 2, total / ListRounds, rows * 1000 * ListRounds / total, best, ListRounds);
+    printRate(line, rows * 1000 * ListRounds / total);
+
+    // Push and pull one file; a copy is its blocks and the trailer, each answered by "ACK".
+    if (!openFolder(client, client.peer, L"server", 3) || !selectOnly(client.own, {L"push.bin"}))
+        return false;
+    double blocks = static_cast<double>((bytes + 999) / 1000 + 1);
+    double ms = 0;
+    measurePingPong();
+    if (!timeCopy(IDM_COPY_TO_PEER, {serverFolder + L"\\push.bin"}, bytes, &ms) ||
+        !sameBytes(clientFolder + L"\\push.bin", serverFolder + L"\\push.bin"))
+        return false;
+    snprintf(line, sizeof(line), "push %.2f MB: %.0f ms (%.0f blocks/s)", bytes / 1e6, ms, blocks * 1000 / ms);
+    printRate(line, blocks * 1000 / ms);
+    measurePingPong();
+    if (!settled(client, client.peer, 4) || !selectOnly(client.peer, {L"pull.bin"}) ||
+        !timeCopy(IDM_COPY_FROM_PEER, {clientFolder + L"\\pull.bin"}, bytes, &ms) ||
+        !sameBytes(serverFolder + L"\\pull.bin", clientFolder + L"\\pull.bin"))
+        return false;
+    snprintf(line, sizeof(line), "pull %.2f MB: %.0f ms (%.0f blocks/s)", bytes / 1e6, ms, blocks * 1000 / ms);
+    printRate(line, blocks * 1000 / ms);
+
+    // Small files: one multi-select, Start pressed in the first dialog only.
+    std::vector<std::wstring> names, targets;
+    for (int i = 0; i < SmallFiles; i++) {
+        names.push_back(smallName(i));
+        targets.push_back(serverFolder + L"\\" + smallName(i));
+    }
+    // push.bin, pull.bin, the small files, tenk, "." and "..".
+    measurePingPong();
+    if (!settled(client, client.own, SmallFiles + 5) || !selectOnly(client.own, names) ||
+        !timeCopy(IDM_COPY_TO_PEER, targets, SmallBytes, &ms))
+        return false;
+    snprintf(line, sizeof(line), "%d files of %d bytes in one copy: %.0f ms per file", SmallFiles, SmallBytes,
+             ms / SmallFiles);
+    printMs(line, ms / SmallFiles);
+
+    // Own folder of 10,000 entries: entering it, then listing it again (command 101).
+    measurePingPong();
+    if (!settled(client, client.peer, SmallFiles + 4) ||
+        !openFolder(client, client.own, L"tenk", OwnEntries + 2, &ms, 20))
+        return false;
+    snprintf(line, sizeof(line), "own folder of %d entries: %.0f ms to enter", OwnEntries, ms);
+    printMs(line, ms);
+    measurePingPong();
+    Clock::time_point begin = Clock::now();
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(client.main, WM_COMMAND, IDM_OWN_RELIST, 0, SMTO_ABORTIFHUNG, 300000, &ignored);
+    if (!waitFor("the own folder's rows", [&] { return paneRows(client.own) == OwnEntries + 2; }, 300000, 20))
+        return false;
+    ms = msSince(begin);
+    snprintf(line, sizeof(line), "own folder of %d entries: %.0f ms to list again (101)", OwnEntries, ms);
+    printMs(line, ms);
+
+    // Idle: neither side should spend CPU time with nothing to do.
+    uint64_t serverBefore = cpu100ns(server.process.hProcess), clientBefore = cpu100ns(client.process.hProcess);
+    Sleep(2000);
+    printf("idle CPU over 2 s: server %.0f ms, client %.0f ms\n",
+           (cpu100ns(server.process.hProcess) - serverBefore) / 1e4,
+           (cpu100ns(client.process.hProcess) - clientBefore) / 1e4);
+    fflush(stdout);
+    return true;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t **argv)
+{
+    double megabytes = argc > 2 ? _wtof(argv[2]) : 4.0;
+    if (argc < 2 || argc > 3 || megabytes <= 0 || megabytes > 999.997) {
+        fprintf(stderr, "usage: pw_app_bench PROGRAM [MEGABYTES (0-999.997)]\n");
+        return 2;
+    }
+    removeTree(Root);
+    pingPong = pingPongRate();
+    printf("ping-pong (1008 bytes answered by 3, over loopback): %.0f round trips/s\n", pingPong);
+    fflush(stdout);
+    bool ok = measure(argv[1], static_cast<long long>(megabytes * 1e6));
+    // The client first: a server that still has a client would ask before closing.
+    stop(&client);
+    stop(&server);
+    printf("ping-pong again at the end: %.0f round trips/s\n", pingPongRate());
+    removeTree(Root);
+    return ok ? 0 : 1;
+}

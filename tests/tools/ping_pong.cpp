@@ -1,0 +1,52 @@
+// ping_pong.cpp: a bare lock-step ping-pong between two threads of this process over 127.0.0.1.
+#include "tests/tools/ping_pong.h"
+
+#include "tests/support/test_support.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+// Receives exactly bytes (a message may come in pieces); false when the peer closed or failed.
+bool receiveAll(SOCKET s, char *buffer, int bytes)
+{
+    for (int got = 0; got < bytes;) {
+        int n = recv(s, buffer + got, bytes - got, 0);
+        if (n <= 0)
+            return false;
+        got += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+double pingPongRate(double seconds)
+{
+    SOCKET ours = INVALID_SOCKET, theirs = INVALID_SOCKET;
+    if (!loopbackPair(&ours, &theirs))
+        return 0;
+    // The answering side: every 1008 bytes get a 3-byte reply, each in one send.
+    std::thread answerer([theirs] {
+        char message[1008];
+        while (receiveAll(theirs, message, sizeof(message)) && send(theirs, "ACK", 3, 0) == 3) {
+        }
+    });
+    char message[1008] = {'F', 'R'};
+    char answer[3];
+    long trips = 0;
+    auto start = std::chrono::steady_clock::now();
+    double elapsed = 0;
+    bool ok = true;
+    while (ok && (elapsed < seconds || trips < 200)) {
+        ok = send(ours, message, sizeof(message), 0) == static_cast<int>(sizeof(message)) &&
+             receiveAll(ours, answer, sizeof(answer));
+        trips++;
+        elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    closesocket(ours);
+    answerer.join();
+    closesocket(theirs);
+    return ok && elapsed > 0 ? trips / elapsed : 0;
+}

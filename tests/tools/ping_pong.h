@@ -1,0 +1,6 @@
+// ping_pong.h: the bound every lock-step exchange of the link is measured against: one 1008-byte message
+// answered by 3 bytes, back and forth over a loopback connection, as fast as the sockets allow.
+#pragma once
+
+// Round trips per second over `seconds` (at least 200 round trips); 0 when the sockets fail.
+double pingPongRate(double seconds = 1.0);
