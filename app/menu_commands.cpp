@@ -1,4 +1,4 @@
-// menu_commands.cpp: the enable rule of menu 100 and what commands 101 to 120 do.
+// menu_commands.cpp: the enable rule of menu 100 and what its commands (101 to 120, 131, 132) do.
 #include "app/menu_commands.h"
 
 #include "app/main_window.h"
@@ -11,6 +11,7 @@
 #include "dialogs/environment_dialog.h"
 #include "dialogs/folder_dialog.h"
 #include "dialogs/monitor_window.h"
+#include "dialogs/peer_folder_dialog.h"
 #include "dialogs/served_folder_dialog.h"
 #include "net/connection.h"
 #include "panes/own_pane.h"
@@ -29,7 +30,7 @@ static const wchar_t HelpPagePath[] = L"/brindlewax/Parcelwight/Parcelwight-h00.
 static const wchar_t HomePagePath[] = L"/brindlewax/brindlewax_menu.htm";
 static const wchar_t RootFolder[] = L"C:\\";
 
-static const int LinkOpenItems[] = {IDM_PEER_RELIST, IDM_PEER_ROOT, IDM_COPY_TO_PEER,
+static const int LinkOpenItems[] = {IDM_PEER_RELIST,    IDM_PEER_ROOT,       IDM_PEER_FOLDER, IDM_COPY_TO_PEER,
                                     IDM_COPY_FROM_PEER, IDM_NEW_PEER_FOLDER, IDM_CLOSE_LINK};
 static const int LinkClosedItems[] = {IDM_ENVIRONMENT, IDM_CONNECTION_SETTINGS, IDM_OPEN_LINK,
                                       IDM_SERVED_FOLDER};
@@ -99,6 +100,9 @@ BOOL runMenuCommand(HWND window, int id)
             setRootFolder(AppState.peerFolder, sizeof(AppState.peerFolder));
             requestPeerFolder(window);
         }
+        return TRUE;
+    case IDM_PEER_FOLDER:
+        runPeerFolderCommand(window);
         return TRUE;
     case IDM_COPY_TO_PEER:
         runCopyCommand(window, false);

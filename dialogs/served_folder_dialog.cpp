@@ -1,4 +1,4 @@
-// served_folder_dialog.cpp: the served-folder dialog (template 8): the folder the peer may reach, whether it
+// served_folder_dialog.cpp: the served-folder dialog (template 9): the folder the peer may reach, whether it
 // may write there, and the one address a server lets in.
 #include "dialogs/served_folder_dialog.h"
 #include "dialogs/dialog_common.h"
@@ -13,6 +13,8 @@
 #include <cwchar>
 
 static const wchar_t ServedCaption[] = L"公開設定";
+static const wchar_t PartServedNote[] =
+    L"相手側はマシンの一部だけを公開しています。「ファイル→相手側：フォルダ入力」で開いて下さい";
 
 // WM_INITDIALOG: the controls show AppState.
 static INT_PTR onServedInit(HWND dialog)
@@ -100,9 +102,10 @@ INT_PTR runServedFolderDialog(HWND window)
 
 void showPeerListingRefused(HWND window)
 {
-    // The folder and the note together: a path of 259 characters and the note always fit.
+    // The folder and the note together: a path of 259 characters and the note always fit. The note names the
+    // command that reaches a served folder, since rows cannot lead there from a refused listing.
     wchar_t text[PathChars + 64];
     memset(text, 0, sizeof(text));
-    _snwprintf(text, COUNTOF(text) - 1, L"%.259s　（相手側はマシンの一部だけを公開しています）", AppState.peerFolder);
+    _snwprintf(text, COUNTOF(text) - 1, L"%.259s　（%s）", AppState.peerFolder, PartServedNote);
     SetDlgItemTextW(window, IDC_PEER_FOLDER_LABEL, text);
 }

@@ -99,3 +99,7 @@
 #define IDC_SERVED_ADDRESS_EDIT 243
 // Posted to the main window: the peer refused a listing this side asked for (wParam, lParam unused).
 #define WM_PEER_LISTING_REFUSED (WM_APP + 21)
+// The peer-folder dialog (command 132, template 10): a folder of the peer typed by the user.
+#define IDM_PEER_FOLDER 132
+#define IDD_PEER_FOLDER 10
+#define IDC_PEER_FOLDER_EDIT 251

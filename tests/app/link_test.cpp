@@ -1,6 +1,7 @@
 // link_test.cpp: the main window with an open link, the test acting as the peer over loopback.
 #include "resources/resource_ids.h"
 #include "tests/app/main_window_harness.h"
+#include "tests/dialogs/dialog_test_support.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -150,6 +151,32 @@ TEST_F(LinkTest, ClientFillsPeerPaneAndEveryNavigationAsksAgain)
     SendMessageW(window, WM_COMMAND, IDM_PEER_RELIST, 0);
     EXPECT_TRUE(silentFor(peer, 200));
     exchange("DR999999", "");
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(LinkTest, RefusedFirstListingPointsToTheTypedFolderCommandWhichListsIt)
+{
+    openAsClient();
+    exchange("NAK", "");
+    std::wstring note = L"「ファイル→相手側：フォルダ入力」で開いて下さい";
+    EXPECT_TRUE(pumpUntil([&] { return controlText(window, IDC_PEER_FOLDER_LABEL).find(note) != std::wstring::npos; },
+                          4000))
+        << narrow(controlText(window, IDC_PEER_FOLDER_LABEL));
+
+    driveWhile(
+        [](DWORD ui) {
+            HWND dialog = waitForDialog(ui, L"相手側フォルダ入力", 5000);
+            ASSERT_NE(dialog, nullptr);
+            setControlText(dialog, IDC_PEER_FOLDER_EDIT, L"C:\\shared");
+            clickButton(dialog, IDC_CLOSE);
+            EXPECT_TRUE(waitGone(dialog, 3000));
+        },
+        [&] { SendMessageW(window, WM_COMMAND, IDM_PEER_FOLDER, 0); });
+    EXPECT_EQ(receivePumping(peer), "DDC:\\shared");
+    EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\shared");
+    exchange("DR000000..,2024/03/05 14:07,,0", "ACK");
+    exchange("DR999999", "");
+    EXPECT_EQ(paneNames(AppState.peerPane), std::vector<std::wstring>{L".."});
     EXPECT_TRUE(recordedBoxes().empty());
 }
 

@@ -243,7 +243,8 @@ TEST_F(MainWindowTest, MenuTextsInTheirDropDowns)
     EXPECT_EQ(GetMenuItemID(bar, 4), static_cast<UINT>(IDM_EXIT));
     const std::vector<std::vector<MenuEntry>> dropDowns = {
         {{101, L"自分側：再フォルダ指定(&D)"}, {102, L"自分側：ルートフォルダ指定(&C)"},
-         {103, L"相手側：再フォルダ指定(&R)"}, {104, L"相手側：ルートフォルダ指定(&L)"}},
+         {103, L"相手側：再フォルダ指定(&R)"}, {104, L"相手側：ルートフォルダ指定(&L)"},
+         {132, L"相手側：フォルダ入力(&I)"}},
         {{105, L"複写→相手側へ(&S)"}, {106, L"複写←相手側から(&R)"}, {107, L"自分フォルダ作成(&F)"},
          {108, L"相手フォルダ作成(&T)"}},
         {{109, L"接続設定(&K)"}, {110, L"接続開始(&S)"}, {111, L"接続終了(&P)"}, {112, L"HostName(&H)"},
@@ -273,7 +274,7 @@ TEST_F(MainWindowTest, MenuEnableRuleForLinkAndMonitors)
 {
     start();
     HMENU bar = GetMenu(window);
-    const int linkOpenItems[] = {103, 104, 105, 106, 108, 111};
+    const int linkOpenItems[] = {103, 104, 105, 106, 108, 111, 132};
     const int linkClosedItems[] = {109, 110, 116, 131};
     const int monitorItems[] = {113, 114, 115};
     const int fixedItems[] = {101, 102, 107, 112, 117, 118, 119, 120};
