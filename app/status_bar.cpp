@@ -3,6 +3,7 @@
 
 #include "core/app_state.h"
 #include "core/served_folder.h"
+#include "panes/folder_navigation.h"
 #include "resources/resource_ids.h"
 
 #include <cstring>
@@ -114,6 +115,9 @@ void exchangeEnded()
     HWND dialog = AppState.copyDialog;
     if (dialog != nullptr)
         PostMessageW(dialog, WM_EXCHANGE_ENDED, static_cast<WPARAM>(AppState.lastOutcome), 0);
+    // The last rows of a listing are shown now, not at the pane's next look a moment later.
+    if (AppState.endedState == TransferState::CallDIR && AppState.mainWindow != nullptr)
+        PostMessageW(AppState.mainWindow, WM_PANE_ROWS, 0, reinterpret_cast<LPARAM>(AppState.peerPane));
     // A refused listing usually means the peer serves only part of its machine; the main window says so.
     if (AppState.lastOutcome == TransferOutcome::Refused && AppState.endedState == TransferState::CallDIR &&
         AppState.mainWindow != nullptr)

@@ -414,13 +414,52 @@ void sortPane(HWND pane, int column)
         HeapFree(GetProcessHeap(), 0, selected);
 }
 
+// Rows that the network thread adds while a listing streams in are shown a few times a second: one redraw per
+// row would cost the listing more than its round trips. Until the timer has looked, no new notice is posted.
+static const UINT PaneRowsMs = 100;
+static const UINT_PTR PaneRowsTimerBase = 0x5000;  // + the pane's control id, on the pane's parent
+
+static void holdRowNotices(HWND pane);
+
+static void CALLBACK paneRowsTimer(HWND parent, UINT, UINT_PTR id, DWORD)
+{
+    KillTimer(parent, id);
+    HWND pane = GetDlgItem(parent, static_cast<int>(id - PaneRowsTimerBase));
+    PaneTable *table = tableOf(pane);
+    if (table == nullptr)
+        return;
+    lockTable(table);
+    bool changed = table->count != table->shown;
+    if (!changed)
+        table->notifyPending = false;
+    unlockTable(table);
+    if (changed) {
+        showPaneRows(pane);
+        holdRowNotices(pane);
+    }
+}
+
+static void holdRowNotices(HWND pane)
+{
+    PaneTable *table = tableOf(pane);
+    HWND parent = GetParent(pane);
+    if (table == nullptr || parent == nullptr)
+        return;
+    lockTable(table);
+    table->notifyPending = true;
+    unlockTable(table);
+    SetTimer(parent, PaneRowsTimerBase + static_cast<UINT_PTR>(GetDlgCtrlID(pane)), PaneRowsMs, paneRowsTimer);
+}
+
 bool handlePaneMessage(HWND, UINT message, WPARAM, LPARAM lParam, LRESULT *result)
 {
     *result = 0;
     if (message == WM_PANE_ROWS) {
         HWND pane = reinterpret_cast<HWND>(lParam);
-        if (tableOf(pane) != nullptr)
+        if (tableOf(pane) != nullptr) {
             showPaneRows(pane);
+            holdRowNotices(pane);
+        }
         return true;
     }
     if (message != WM_NOTIFY)

@@ -120,6 +120,7 @@ TEST_F(LinkTest, ClientFillsPeerPaneAndEveryNavigationAsksAgain)
     exchange("DR999999", "");
     expectStatus(3, L"Waiting");
     std::vector<std::wstring> expected = {L"..", L"work", L"notes.txt"};
+    EXPECT_TRUE(pumpUntil([&] { return paneNames(AppState.peerPane) == expected; }, 2000));
     EXPECT_EQ(paneNames(AppState.peerPane), expected);
 
     // Into a folder: the pane empties, the label and the status follow, and the peer is asked.
