@@ -8,6 +8,8 @@
 #include <commctrl.h>
 #include <cstdint>
 
+#include "net/message_framer.h"
+
 #define COUNTOF(a) (sizeof(a) / sizeof((a)[0]))
 
 // Sizes the wire protocol, the peer and the dialogs rely on.
@@ -58,6 +60,13 @@ typedef char DirTable[DirRows][DirRowBytes];
 typedef char MonitorRing[RingLines][RingLineBytes];
 typedef SOCKET ClientSlots[ClientSlotCount];
 typedef char ReceiveBuffer[ReceiveBufferBytes];
+
+// One row of a peer folder listed for a folder copy.
+struct TreeRow {
+    char name[PathChars];  // as the peer sent it, in the ANSI code page
+    char size[64];
+    int32_t type;
+};
 
 struct AppStateRecord {
     // Link configuration and state. Written by the UI thread (settings, open, close); the network thread reads
@@ -156,6 +165,23 @@ struct AppStateRecord {
     HBITMAP aboutBitmap;
     HINSTANCE instance;
     int32_t statusEdges[StatusParts];
+
+    // The receive loops' own state. Network thread only, except linkClosing, which closeLink raises on the UI
+    // thread before it closes the socket so that the network thread takes the failures the close causes for
+    // what they are; the next open clears it.
+    sockaddr_in slotAddresses[ClientSlotCount];   // each slot's client as accepted (a reset one no longer tells)
+    MessageFramer slotFramers[ClientSlotCount];   // each connection's unfinished bytes
+    MessageFramer clientFramer;
+    int32_t exchangeWatched;                      // the running exchange as the loop last saw it
+    DWORD lastHeard;                              // when the exchange's connection last brought bytes
+    int32_t clientReceivePending;                 // Client mode: an overlapped receive into clientChunk is out
+    char clientChunk[ReceiveMaxBytes];
+    volatile LONG linkClosing;
+
+    // A folder copy's listing of one peer folder: filled by the network thread while treeListing is set, read
+    // by the UI thread once the listing has ended.
+    TreeRow treeRows[DirRows];
+    int32_t treeRowsUsed;
 };
 
 extern AppStateRecord AppState;

@@ -6,36 +6,34 @@
 #include <cstdlib>
 #include <cstring>
 
-static TreeRow treeRows[DirRows];
-static int32_t treeRowsUsed;
 
 void clearTreeListing()
 {
-    treeRowsUsed = 0;
+    AppState.treeRowsUsed = 0;
 }
 
 bool addTreeRecord(const char *text, int length)
 {
     DirRecordFields fields;
-    if (!splitDirRecord(text, length, &fields) || treeRowsUsed >= DirRows)
+    if (!splitDirRecord(text, length, &fields) || AppState.treeRowsUsed >= DirRows)
         return true;
-    TreeRow *row = &treeRows[treeRowsUsed];
+    TreeRow *row = &AppState.treeRows[AppState.treeRowsUsed];
     memset(row, 0, sizeof(*row));
     memcpy(row->name, fields.name, sizeof(row->name) - 1);
     memcpy(row->size, fields.size, sizeof(row->size) - 1);
     row->type = atoi(fields.type);
-    treeRowsUsed++;
+    AppState.treeRowsUsed++;
     return false;
 }
 
 int treeRowCount()
 {
-    return treeRowsUsed;
+    return AppState.treeRowsUsed;
 }
 
 const TreeRow *treeRow(int index)
 {
-    if (index < 0 || index >= treeRowsUsed)
+    if (index < 0 || index >= AppState.treeRowsUsed)
         return nullptr;
-    return &treeRows[index];
+    return &AppState.treeRows[index];
 }

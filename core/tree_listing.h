@@ -4,12 +4,6 @@
 
 #include "core/app_state.h"
 
-struct TreeRow {
-    char name[PathChars];  // as the peer sent it, in the ANSI code page
-    char size[64];
-    int32_t type;
-};
-
 // Empties the table (UI thread, before the listing is asked for).
 void clearTreeListing();
 

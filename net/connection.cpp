@@ -16,13 +16,10 @@ static const wchar_t UnknownText[] = L"不明";
 // One start-up serves an open and the close that ends it.
 static WSADATA linkStartup;
 
-// Set by closeLink before it closes the socket, so the network thread takes the failures that the close
-// causes for what they are; cleared by the next open.
-static volatile LONG closing = 0;
 
 bool linkIsClosing()
 {
-    return closing != 0;
+    return AppState.linkClosing != 0;
 }
 
 static void showNumberBox(HWND owner, const wchar_t *format, int number, const wchar_t *caption)
@@ -99,7 +96,7 @@ static bool startNetThread(HWND window, LPTHREAD_START_ROUTINE entry, LPVOID par
 bool openClient(HWND window)
 {
     AppState.timerWindow = window;
-    closing = 0;
+    AppState.linkClosing = 0;
     if (!startLinkSocket(window))
         return false;
     fillLinkAddress(ConnectionMode::Client);
@@ -128,7 +125,7 @@ bool openClient(HWND window)
 bool openServer(HWND window)
 {
     AppState.timerWindow = window;
-    closing = 0;
+    AppState.linkClosing = 0;
     if (!startLinkSocket(window))
         return false;
     fillLinkAddress(ConnectionMode::Server);
@@ -214,11 +211,11 @@ static void closeClientSlots()
 
 void closeLink(HWND window)
 {
-    InterlockedExchange(&closing, 1);
+    InterlockedExchange(&AppState.linkClosing, 1);
     shutdown(AppState.mainSocket, SD_BOTH);
     int closed = closesocket(AppState.mainSocket);
     if (closed != 0) {
-        InterlockedExchange(&closing, 0);
+        InterlockedExchange(&AppState.linkClosing, 0);
         showNumberBox(window, L"%d", closed, L"closesocket_Error");
         return;
     }

@@ -30,15 +30,6 @@ static const wchar_t SilentPeerCaption[] = L"応答なし";
 static const wchar_t LinkLostText[] = L"相手との接続が切れました\r\n処理を中止します";
 static const wchar_t LinkLostCaption[] = L"切断";
 
-// Each slot's client address as accepted: a connection that was reset no longer answers getpeername.
-static sockaddr_in slotAddresses[ClientSlotCount];
-// Each connection's unfinished bytes. Network thread only.
-static MessageFramer slotFramers[ClientSlotCount];
-static MessageFramer clientFramer;
-
-// The running exchange as this thread last saw it, and when its connection last brought bytes.
-static bool watchingExchange = false;
-static DWORD lastHeard = 0;
 
 static bool exchangeRunning()
 {
@@ -98,23 +89,23 @@ static void refuseGarbage(SOCKET s)
 static void watchExchange()
 {
     if (!exchangeRunning()) {
-        watchingExchange = false;
+        AppState.exchangeWatched = false;
         return;
     }
     DWORD now = GetTickCount();
-    if (!watchingExchange) {
-        watchingExchange = true;
-        lastHeard = now;
+    if (!AppState.exchangeWatched) {
+        AppState.exchangeWatched = true;
+        AppState.lastHeard = now;
         return;
     }
-    DWORD silent = now - lastHeard;
+    DWORD silent = now - AppState.lastHeard;
     if (AppState.stopRequest != StopRequest::None && silent >= StopSilenceMs) {
-        watchingExchange = false;
+        AppState.exchangeWatched = false;
         endExchange(TransferOutcome::Stopped);
         return;
     }
     if (silent >= AppState.livenessMs) {
-        watchingExchange = false;
+        AppState.exchangeWatched = false;
         endExchange(TransferOutcome::Failed);
         postReport(SilentPeerText, SilentPeerCaption);
     }
@@ -157,7 +148,7 @@ static void serveClientMessages()
     char message[ReceiveMaxBytes];
     for (;;) {
         int length = 0;
-        FramerEvent event = nextMessage(&clientFramer, GetTickCount(), message, sizeof(message), &length);
+        FramerEvent event = nextMessage(&AppState.clientFramer, GetTickCount(), message, sizeof(message), &length);
         if (event == FramerEvent::None)
             return;
         if (event == FramerEvent::Garbage)
@@ -187,8 +178,6 @@ static void clientLinkLost()
 // only waited for again, so no byte can be lost to a timeout; closing the socket ends it.
 static WSAEVENT clientEvent = WSA_INVALID_EVENT;
 static WSAOVERLAPPED clientReceive;
-static char clientChunk[ReceiveMaxBytes];
-static bool clientPending = false;
 
 enum class ReceiveStep { Got, Quiet, Lost };
 
@@ -197,13 +186,13 @@ static ReceiveStep takeClientBytes(DWORD got)
     if (got == 0)
         return ReceiveStep::Lost;
     int room = 0;
-    char *space = framerSpace(&clientFramer, &room);
+    char *space = framerSpace(&AppState.clientFramer, &room);
     if (room < static_cast<int>(got)) {
-        resetFramer(&clientFramer);
-        space = framerSpace(&clientFramer, &room);
+        resetFramer(&AppState.clientFramer);
+        space = framerSpace(&AppState.clientFramer, &room);
     }
-    memcpy(space, clientChunk, got);
-    framerReceived(&clientFramer, static_cast<int>(got), GetTickCount());
+    memcpy(space, AppState.clientChunk, got);
+    framerReceived(&AppState.clientFramer, static_cast<int>(got), GetTickCount());
     return ReceiveStep::Got;
 }
 
@@ -212,22 +201,22 @@ static ReceiveStep receiveClientBytes(DWORD waitMs)
 {
     DWORD got = 0;
     DWORD flags = 0;
-    if (!clientPending) {
+    if (!AppState.clientReceivePending) {
         WSAResetEvent(clientEvent);
         memset(&clientReceive, 0, sizeof(clientReceive));
         clientReceive.hEvent = clientEvent;
         WSABUF buffer;
-        buffer.len = sizeof(clientChunk);
-        buffer.buf = clientChunk;
+        buffer.len = sizeof(AppState.clientChunk);
+        buffer.buf = AppState.clientChunk;
         if (WSARecv(AppState.mainSocket, &buffer, 1, &got, &flags, &clientReceive, nullptr) == 0)
             return takeClientBytes(got);
         if (WSAGetLastError() != WSA_IO_PENDING)
             return ReceiveStep::Lost;
-        clientPending = true;
+        AppState.clientReceivePending = true;
     }
     if (WaitForSingleObject(clientEvent, waitMs) == WAIT_TIMEOUT)
         return ReceiveStep::Quiet;
-    clientPending = false;
+    AppState.clientReceivePending = false;
     if (!WSAGetOverlappedResult(AppState.mainSocket, &clientReceive, &got, FALSE, &flags))
         return ReceiveStep::Lost;
     return takeClientBytes(got);
@@ -235,9 +224,9 @@ static ReceiveStep receiveClientBytes(DWORD waitMs)
 
 DWORD WINAPI ClientThread(LPVOID)
 {
-    resetFramer(&clientFramer);
-    watchingExchange = false;
-    clientPending = false;
+    resetFramer(&AppState.clientFramer);
+    AppState.exchangeWatched = false;
+    AppState.clientReceivePending = false;
     if (clientEvent == WSA_INVALID_EVENT)
         clientEvent = WSACreateEvent();
     startPeerListing();
@@ -247,13 +236,13 @@ DWORD WINAPI ClientThread(LPVOID)
             postReport(L"ClientThreadでSreverModeで実行された", L"Read1Thread");
             break;
         }
-        ReceiveStep step = receiveClientBytes(passWaitMs(&clientFramer, 1));
+        ReceiveStep step = receiveClientBytes(passWaitMs(&AppState.clientFramer, 1));
         if (step == ReceiveStep::Lost) {
             clientLinkLost();
             break;
         }
         if (step == ReceiveStep::Got)
-            lastHeard = GetTickCount();
+            AppState.lastHeard = GetTickCount();
         serveClientMessages();
         watchExchange();
     }
@@ -274,7 +263,7 @@ static void peerAddressText(int slot, wchar_t *wide, int wideChars)
     AppState.peerAddressLength = sizeof(sockaddr_in);
     if (getpeername(AppState.clientSlots[slot], reinterpret_cast<sockaddr *>(&AppState.peerAddress),
                     &AppState.peerAddressLength) != 0)
-        AppState.peerAddress = slotAddresses[slot];
+        AppState.peerAddress = AppState.slotAddresses[slot];
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(&AppState.peerAddress.sin_addr);
     memset(AppState.peerHostNameA, 0, sizeof(AppState.peerHostNameA));
     snprintf(AppState.peerHostNameA, sizeof(AppState.peerHostNameA) - 1, "[%d,%d,%d,%d]", bytes[0], bytes[1],
@@ -323,8 +312,8 @@ static void acceptClient(SOCKET listener)
     }
     AppState.currentSlot = slot;
     AppState.clientSlots[slot] = client;
-    slotAddresses[slot] = address;
-    resetFramer(&slotFramers[slot]);
+    AppState.slotAddresses[slot] = address;
+    resetFramer(&AppState.slotFramers[slot]);
     if (!slotOccupied(AppState.exchangeSlot) || AppState.exchangeSlot == slot)
         showConnection(slot);
 }
@@ -341,7 +330,7 @@ static void dropClient(int slot)
     shutdown(client, SD_BOTH);
     closesocket(client);
     AppState.clientSlots[slot] = INVALID_SOCKET;
-    resetFramer(&slotFramers[slot]);
+    resetFramer(&AppState.slotFramers[slot]);
     if (!shown)
         return;
 
@@ -399,7 +388,7 @@ static void serveSlotMessages(int slot)
     char message[ReceiveMaxBytes];
     while (slotOccupied(slot)) {
         int length = 0;
-        FramerEvent event = nextMessage(&slotFramers[slot], GetTickCount(), message, sizeof(message), &length);
+        FramerEvent event = nextMessage(&AppState.slotFramers[slot], GetTickCount(), message, sizeof(message), &length);
         if (event == FramerEvent::None)
             return;
         if (event == FramerEvent::Message) {
@@ -418,12 +407,12 @@ static void receiveFromSlot(int slot)
     AppState.currentSlot = slot;
     // A reset or aborted connection is as gone as a closed one; left in its slot it would be readable, and
     // fail, at every pass.
-    if (!receiveInto(AppState.clientSlots[slot], &slotFramers[slot])) {
+    if (!receiveInto(AppState.clientSlots[slot], &AppState.slotFramers[slot])) {
         dropClient(slot);
         return;
     }
     if (slot == AppState.exchangeSlot)
-        lastHeard = GetTickCount();
+        AppState.lastHeard = GetTickCount();
 }
 
 DWORD WINAPI ServerThread(LPVOID parameter)
@@ -431,9 +420,9 @@ DWORD WINAPI ServerThread(LPVOID parameter)
     SOCKET listener = static_cast<SOCKET>(reinterpret_cast<UINT_PTR>(parameter));
     for (int slot = 0; slot < ClientSlotCount; slot++) {
         AppState.clientSlots[slot] = INVALID_SOCKET;
-        resetFramer(&slotFramers[slot]);
+        resetFramer(&AppState.slotFramers[slot]);
     }
-    watchingExchange = false;
+    AppState.exchangeWatched = false;
 
     while (AppState.linkOpen) {
         fd_set readable;
@@ -443,7 +432,7 @@ DWORD WINAPI ServerThread(LPVOID parameter)
             if (AppState.clientSlots[slot] != INVALID_SOCKET)
                 FD_SET(AppState.clientSlots[slot], &readable);
         }
-        DWORD waitMs = passWaitMs(slotFramers, ClientSlotCount);
+        DWORD waitMs = passWaitMs(AppState.slotFramers, ClientSlotCount);
         timeval wait;
         wait.tv_sec = static_cast<long>(waitMs / 1000);
         wait.tv_usec = static_cast<long>((waitMs % 1000) * 1000);
