@@ -442,6 +442,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_PEER_LISTING_REFUSED:
         showPeerListingRefused(window);
         return 0;
+    case WM_EXCHANGE_ENDED:
+        peerListingEnded(window, static_cast<TransferOutcome>(wParam));
+        return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);
     }

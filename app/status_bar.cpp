@@ -116,8 +116,10 @@ void exchangeEnded()
     if (dialog != nullptr)
         PostMessageW(dialog, WM_EXCHANGE_ENDED, static_cast<WPARAM>(AppState.lastOutcome), 0);
     // The last rows of a listing are shown now, not at the pane's next look a moment later.
-    if (AppState.endedState == TransferState::CallDIR && AppState.mainWindow != nullptr)
+    if (AppState.endedState == TransferState::CallDIR && AppState.mainWindow != nullptr) {
         PostMessageW(AppState.mainWindow, WM_PANE_ROWS, 0, reinterpret_cast<LPARAM>(AppState.peerPane));
+        PostMessageW(AppState.mainWindow, WM_EXCHANGE_ENDED, static_cast<WPARAM>(AppState.lastOutcome), 0);
+    }
     // A refused listing usually means the peer serves only part of its machine; the main window says so.
     if (AppState.lastOutcome == TransferOutcome::Refused && AppState.endedState == TransferState::CallDIR &&
         AppState.mainWindow != nullptr)

@@ -99,6 +99,10 @@ struct AppStateRecord {
     wchar_t peerFolder[PathChars];
     wchar_t selectedName[PathChars];
     wchar_t newFolderName[PathChars];
+    // A peer row of type 8 may be a folder with more than the folder attribute (hidden, read-only), which the
+    // listing rule gives the file code: it is entered on trial, and left again when its listing is empty.
+    int32_t peerEntryOnTrial;
+    wchar_t peerFolderBeforeTrial[PathChars];
 
     // What the peer may reach on this machine (see core/served_folder.h). Written by the UI thread (settings,
     // the served-folder dialog) only while the link is closed; the network thread reads them for every request

@@ -58,6 +58,7 @@ void writePeerFolderLabel(HWND window)
 
 void requestPeerFolder(HWND window)
 {
+    AppState.peerEntryOnTrial = 0;
     clearPeerPane();
     writePeerFolderLabel(window);
     AppState.transferState = TransferState::CallDIR;
@@ -75,12 +76,33 @@ void navigatePeerPane(HWND window)
     // Nothing selected, or a joined path too long to hold: the double-click is ignored and nothing is sent.
     if (!readSelectedName(pane, name, COUNTOF(name), &type))
         return;
-    FolderStep step = stepFolder(AppState.peerFolder, COUNTOF(AppState.peerFolder), name, isFolderType(type));
+    wchar_t before[PathChars];
+    wcscpy(before, AppState.peerFolder);
+    bool onTrial = type == TypeOther;
+    FolderStep step =
+        stepFolder(AppState.peerFolder, COUNTOF(AppState.peerFolder), name, onTrial || isFolderType(type));
     if (step == FolderStep::Refused)
         return;
     // A file row still asks for the same folder again.
     if (step == FolderStep::NotAFolder)
         showNotAFolder(window);
+    requestPeerFolder(window);
+    if (onTrial) {
+        AppState.peerEntryOnTrial = 1;
+        wcscpy(AppState.peerFolderBeforeTrial, before);
+    }
+}
+
+void peerListingEnded(HWND window, TransferOutcome outcome)
+{
+    if (!AppState.peerEntryOnTrial)
+        return;
+    AppState.peerEntryOnTrial = 0;
+    // Every folder lists at least "." and ".."; nothing at all means the row was a file after all.
+    if (outcome == TransferOutcome::Done && paneRowCount(AppState.peerPane) > 0)
+        return;
+    wcscpy(AppState.peerFolder, AppState.peerFolderBeforeTrial);
+    showNotAFolder(window);
     requestPeerFolder(window);
 }
 

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 // addPeerRecord and clearPeerPane are declared in core/ui_ops.h.
+#include "core/app_state.h"
 #include "core/ui_ops.h"
 
 // Opening the selected row of the peer pane (double-click, Enter): moves AppState.peerFolder by it, empties
@@ -12,6 +13,11 @@ void navigatePeerPane(HWND window);
 
 // Empties the pane and asks the peer for AppState.peerFolder; CallDIR is set before the request goes out.
 void requestPeerFolder(HWND window);
+
+// UI thread: a listing of the peer folder has ended with outcome. A row entered on trial (type 8, possibly a
+// folder with extra attributes) whose listing came back empty or refused was a file: the pane goes back to the
+// folder it came from, with the "not a folder" message.
+void peerListingEnded(HWND window, TransferOutcome outcome);
 
 // Backspace in the peer pane: asks the peer for the parent folder. Only while Waiting.
 void peerPaneUp(HWND window);

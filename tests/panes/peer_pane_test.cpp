@@ -161,11 +161,24 @@ TEST_F(PeerPaneTest, FolderRowOpensWhateverItsName)
     EXPECT_TRUE(recordedBoxes().empty());
 }
 
-TEST_F(PeerPaneTest, FileRowWarnsAndRequestsTheSameFolder)
+// A row of the file code is entered on trial: a folder with extra attributes (hidden, read-only) lists its
+// rows and stays open; a file lists nothing, and the pane goes back with the "not a folder" message.
+TEST_F(PeerPaneTest, FileCodeRowIsTriedAndAFileWarnsAndGoesBack)
 {
     openLink();
-    showPeerFolder(L"C:\\work", {L"README"});
+    showPeerFolder(L"C:\\work", {L"Hidden.dir", L"README"});
+    doubleClick(L"Hidden.dir");
+    EXPECT_EQ(receiveMessage(theirs), std::string("DDC:\\work\\Hidden.dir"));
+    add(".,2024/01/02 03:04,,0", 0);
+    peerListingEnded(window, TransferOutcome::Done);
+    EXPECT_STREQ(AppState.peerFolder, L"C:\\work\\Hidden.dir");
+    EXPECT_TRUE(recordedBoxes().empty());
+
+    AppState.transferState = TransferState::Waiting;
+    showPeerFolder(L"C:\\work", {L"Hidden.dir", L"README"});
     doubleClick(L"README");
+    EXPECT_EQ(receiveMessage(theirs), std::string("DDC:\\work\\README"));
+    peerListingEnded(window, TransferOutcome::Done);
     expectOnlyBox(window, L"ファイルでフォルダではありません！", L"フォルダ移行", MB_ICONWARNING | MB_OK);
     ASSERT_FALSE(HasFatalFailure());
     EXPECT_STREQ(AppState.peerFolder, L"C:\\work");
