@@ -140,6 +140,7 @@ void startNextDialog(DWORD ui, int goneMs)
     ASSERT_TRUE(waitGone(dialog, goneMs));
 }
 
+#define settle() settleAt(HERE)
 class CopyEndToEnd : public TestWindowFixture {
 protected:
     void SetUp() override
@@ -211,9 +212,9 @@ protected:
     }
 
     // Both sides back in Waiting.
-    void settle()
+    void settleAt(Caller at)
     {
-        SCOPED_TRACE("settle");
+        TRACE_CALLER(at);
         for (int round = 0; round < 100; ++round) {
             if (!waitUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000))
                 break;

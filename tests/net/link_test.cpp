@@ -97,9 +97,10 @@ protected:
     }
 
     // The client starts a push to targetA and has its block 0 acknowledged.
-    void pushFirstBlock(SOCKET client, const std::string &targetA, unsigned seed)
+#define pushFirstBlock(...) pushFirstBlockAt(HERE, __VA_ARGS__)
+    void pushFirstBlockAt(Caller at, SOCKET client, const std::string &targetA, unsigned seed)
     {
-        SCOPED_TRACE("pushFirstBlock");
+        TRACE_CALLER(at);
         ASSERT_TRUE(sendText(client, "FD" + targetA));
         ASSERT_EQ("ACK", receiveMessage(client, 3000));
         ASSERT_TRUE(sendText(client, "FR000000" + randomBytes(1000, seed)));

@@ -47,8 +47,9 @@ int boxesCaptioned(const std::wstring &caption)
     return count;
 }
 
-void expectOnlyBox(HWND owner, const std::wstring &text, const std::wstring &caption, UINT flags)
+void expectOnlyBoxAt(Caller at, HWND owner, const std::wstring &text, const std::wstring &caption, UINT flags)
 {
+    TRACE_CALLER(at);
     SCOPED_TRACE(narrow(text));
     std::vector<RecordedBox> all = recordedBoxes();
     ASSERT_EQ(all.size(), 1u);
@@ -244,8 +245,9 @@ std::wstring readUtf16File(const std::wstring &path)
     return text;
 }
 
-void expectFileBytes(const std::wstring &path, const std::string &want)
+void expectFileBytesAt(Caller at, const std::wstring &path, const std::string &want)
 {
+    TRACE_CALLER(at);
     SCOPED_TRACE(narrow(path));
     std::string bytes = "<sentinel>";
     ASSERT_TRUE(readFileBytes(path, &bytes));

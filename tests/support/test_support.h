@@ -3,8 +3,19 @@
 
 #include "core/app_state.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
+
+// A helper's failures name its caller's line: the helper takes a Caller first and opens with TRACE_CALLER(at);
+// a macro of the helper's own name passes HERE.
+struct Caller {
+    const char *file;
+    int line;
+};
+#define HERE (Caller{__FILE__, __LINE__})
+#define TRACE_CALLER(at) ::testing::ScopedTrace callerTrace((at).file, (at).line, "called from here")
 
 // Message boxes: every box the code under test shows is recorded and answered with boxAnswer.
 struct RecordedBox {
@@ -20,7 +31,8 @@ void clearRecordedBoxes();
 // How many recorded boxes carry this caption.
 int boxesCaptioned(const std::wstring &caption);
 // Checks that exactly one box was recorded, with this owner, text, caption and flags.
-void expectOnlyBox(HWND owner, const std::wstring &text, const std::wstring &caption, UINT flags);
+void expectOnlyBoxAt(Caller at, HWND owner, const std::wstring &text, const std::wstring &caption, UINT flags);
+#define expectOnlyBox(...) expectOnlyBoxAt(HERE, __VA_ARGS__)
 
 // Winsock started once for the process.
 void startWinsock();
@@ -49,7 +61,8 @@ bool readFileBytes(const std::wstring &path, std::string *bytes);
 std::wstring readUtf16File(const std::wstring &path);
 extern const wchar_t NoByteOrderMark[];
 // Checks that path can be read and holds exactly want.
-void expectFileBytes(const std::wstring &path, const std::string &want);
+void expectFileBytesAt(Caller at, const std::wstring &path, const std::string &want);
+#define expectFileBytes(...) expectFileBytesAt(HERE, __VA_ARGS__)
 bool fileExists(const std::wstring &path);
 
 // A UTC date and time as a FILETIME.

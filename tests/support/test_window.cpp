@@ -128,8 +128,9 @@ const PaneRow *findRow(const std::vector<PaneRow> &rows, const std::wstring &nam
     return nullptr;
 }
 
-void expectRows(HWND pane, const std::vector<PaneRow> &want)
+void expectRowsAt(Caller at, HWND pane, const std::vector<PaneRow> &want)
 {
+    TRACE_CALLER(at);
     std::vector<PaneRow> rows = paneRows(pane);
     ASSERT_EQ(rows.size(), want.size());
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -172,8 +173,9 @@ void selectRows(HWND pane, const std::vector<int> &rows)
         ListView_SetItemState(pane, row, LVIS_SELECTED, LVIS_SELECTED);
 }
 
-void selectNamedRows(HWND pane, const std::vector<std::wstring> &names)
+void selectNamedRowsAt(Caller at, HWND pane, const std::vector<std::wstring> &names)
 {
+    TRACE_CALLER(at);
     std::vector<int> rows;
     for (const std::wstring &name : names) {
         int row = paneRowOf(pane, name);

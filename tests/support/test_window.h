@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/app_state.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +34,8 @@ struct PaneRow {
 std::vector<PaneRow> paneRows(HWND pane);
 const PaneRow *findRow(const std::vector<PaneRow> &rows, const std::wstring &name);
 // Checks the pane holds exactly the rows of want, in order, every field.
-void expectRows(HWND pane, const std::vector<PaneRow> &want);
+void expectRowsAt(Caller at, HWND pane, const std::vector<PaneRow> &want);
+#define expectRows(...) expectRowsAt(HERE, __VA_ARGS__)
 std::wstring paneCell(HWND pane, int row, int column);
 std::vector<std::wstring> paneNames(HWND pane);
 // Index of the first row named name, or -1.
@@ -44,7 +46,8 @@ void addPaneRow(HWND pane, const std::wstring &name, const std::wstring &size = 
 // Selects exactly the given rows (none when empty).
 void selectRows(HWND pane, const std::vector<int> &rows);
 // Selects exactly the rows with these names; a fatal failure when one is missing.
-void selectNamedRows(HWND pane, const std::vector<std::wstring> &names);
+void selectNamedRowsAt(Caller at, HWND pane, const std::vector<std::wstring> &names);
+#define selectNamedRows(...) selectNamedRowsAt(HERE, __VA_ARGS__)
 std::vector<int> selectedRows(HWND pane);
 
 std::wstring windowText(HWND window);
