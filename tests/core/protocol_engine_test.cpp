@@ -4,7 +4,9 @@
 #include "core/reports.h"
 
 #include "tests/core/peer_harness.h"
+#include "resources/resource_ids.h"
 #include "tests/support/fake_ui.h"
+#include "tests/support/test_window.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -99,46 +101,35 @@ TEST_F(EngineTest, NakIsNeverAnsweredInAnyState)
     EXPECT_EQ(std::string(AppState.receivedRing[1], 3), "NAK");
 }
 
-// A hidden window on this thread stands for the main window that closes the link.
-class TimerWindow {
-public:
-    TimerWindow() { window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr); }
-    ~TimerWindow()
+// A window of this thread stands for the main window that closes the link.
+class TimerTest : public EngineTest {
+protected:
+    void SetUp() override
     {
-        KillTimer(window, 1);
+        EngineTest::SetUp();
+        window = createTestWindow();
+        ASSERT_NE(window, nullptr);
+        AppState.timerWindow = window;
+    }
+    void TearDown() override
+    {
         DestroyWindow(window);
+        EngineTest::TearDown();
     }
-    // The id of the first WM_TIMER within ms, or 0.
-    UINT_PTR waitForTimer(int ms)
-    {
-        DWORD start = GetTickCount();
-        MSG msg;
-        while (GetTickCount() - start < static_cast<DWORD>(ms)) {
-            if (PeekMessageW(&msg, window, WM_TIMER, WM_TIMER, PM_REMOVE))
-                return msg.wParam;
-            Sleep(5);
-        }
-        return 0;
-    }
-    HWND window;
+    HWND window = nullptr;
 };
 
-TEST_F(EngineTest, CutOnAClientArmsTheDisconnectTimer)
+TEST_F(TimerTest, CutOnAClientArmsTheDisconnectTimer)
 {
-    TimerWindow timer;
-    ASSERT_NE(timer.window, nullptr);
-    AppState.timerWindow = timer.window;
     deliver("CUT");
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
-    EXPECT_EQ(timer.waitForTimer(3000), 1u);
+    EXPECT_TRUE(pumpUntil([] { return timersFired(IDT_CLOSE_LINK) == 1; }, 3000));
     expectSilence();
     EXPECT_TRUE(recordedBoxes().empty());
 }
 
-TEST_F(EngineTest, CutIsRefusedByAServerAndByABusyClient)
+TEST_F(TimerTest, CutIsRefusedByAServerAndByABusyClient)
 {
-    TimerWindow timer;
-    AppState.timerWindow = timer.window;
     AppState.transferState = TransferState::CallDIR;
     deliver("CUT");
     expectFromUs("NAK");
@@ -149,10 +140,11 @@ TEST_F(EngineTest, CutIsRefusedByAServerAndByABusyClient)
     EXPECT_EQ(AppState.transferState, TransferState::FolderTO);
 
     reopenAs(ConnectionMode::Server);
-    AppState.timerWindow = timer.window;
+    AppState.timerWindow = window;
     deliver("CUT");
     expectFromUs("NAK");
-    EXPECT_EQ(timer.waitForTimer(300), 0u);
+    pumpFor(300);
+    EXPECT_EQ(timersFired(IDT_CLOSE_LINK), 0);
 }
 
 TEST_F(EngineTest, FolderToWaitsForAckThenListsThePeerFolderAgain)

@@ -124,7 +124,7 @@ LRESULT CALLBACK countCopyDialogs(int code, WPARAM wParam, LPARAM lParam)
 void awaitSelfStartingDialogs(DWORD, int count, int goneMs, int *seen)
 {
     int before = copyDialogsCreated;
-    bool all = waitUntil([&] { return copyDialogsCreated >= before + count && AppState.copyDialog == nullptr; },
+    bool all = pumpUntil([&] { return copyDialogsCreated >= before + count && AppState.copyDialog == nullptr; },
                          goneMs * count);
     if (seen != nullptr)
         *seen += copyDialogsCreated - before;
@@ -177,7 +177,7 @@ protected:
         closeDialogsOf(GetCurrentThreadId());
         if (linked)
             closeLink(window);
-        pumpMessages(50);
+        pumpFor(50);
         host.end(5000);
         TestWindowFixture::TearDown();
         removeTree(local);
@@ -196,7 +196,7 @@ protected:
     // starting with prefix.
     bool waitHost(const std::string &prefix, int timeoutMs, std::string *found = nullptr)
     {
-        return waitUntil(
+        return pumpUntil(
             [&] {
                 for (const std::string &line : host.drain()) {
                     hostLines.push_back(line);
@@ -216,14 +216,14 @@ protected:
     {
         TRACE_CALLER(at);
         for (int round = 0; round < 100; ++round) {
-            if (!waitUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000))
+            if (!pumpUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000))
                 break;
             host.send("status");
             std::string status;
             if (waitHost("STATUS ", 3000, &status) && status.compare(0, 15, "STATUS Waiting|") == 0 &&
                 AppState.transferState == TransferState::Waiting)
                 return;
-            pumpMessages(50);
+            pumpFor(50);
         }
         ADD_FAILURE() << "the two sides never came back to Waiting";
     }
@@ -246,7 +246,7 @@ protected:
     // The peer pane lists the peer folder again after a push; wait until it shows every name.
     bool peerPaneShows(const std::vector<std::wstring> &names, int timeoutMs = 8000)
     {
-        return waitUntil(
+        return pumpUntil(
             [&] {
                 if (AppState.transferState != TransferState::Waiting)
                     return false;
@@ -793,7 +793,7 @@ protected:
         ASSERT_NE(theirs, INVALID_SOCKET);
         connection = theirs;
         peer.start(theirs);
-        ASSERT_TRUE(waitUntil([] { return paneRowOf(AppState.peerPane, L"big.bin") != -1 &&
+        ASSERT_TRUE(pumpUntil([] { return paneRowOf(AppState.peerPane, L"big.bin") != -1 &&
                                           AppState.transferState == TransferState::Waiting; },
                               5000));
     }
@@ -827,7 +827,7 @@ TEST_F(CopyWithAPlainPeer, AFolderGoesBothWaysWithNothingButTheMessages)
     peer.listings["C:\\peer\\top"].push_back(longRow);
     selectNamedRows(AppState.peerPane, {L"top"});
     driveWhile([&](DWORD ui) { startNextDialog(ui, 30000); }, [&] { runCopyCommand(window, true); });
-    ASSERT_TRUE(waitUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000));
+    ASSERT_TRUE(pumpUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000));
     std::string bytes;
     ASSERT_TRUE(readFileBytes(local + L"\\top\\x.txt", &bytes));
     EXPECT_EQ(bytes, "hello");
@@ -846,7 +846,7 @@ TEST_F(CopyWithAPlainPeer, AFolderGoesBothWaysWithNothingButTheMessages)
     listOwnFolder(window);
     selectNamedRows(AppState.ownPane, {L"up"});
     driveWhile([&](DWORD ui) { startNextDialog(ui, 30000); }, [&] { runCopyCommand(window, false); });
-    ASSERT_TRUE(waitUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000));
+    ASSERT_TRUE(pumpUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000));
     peer.end();
     EXPECT_EQ(peer.made, (std::vector<std::string>{"C:\\peer\\up", "C:\\peer\\up\\inner"}));
     EXPECT_EQ(peer.received["C:\\peer\\up\\x.txt"], "hello");
@@ -864,12 +864,12 @@ TEST_F(CopyWithAPlainPeer, StopOnAPullRefusesTheNextBlockAndLeavesNothing)
             HWND dialog = waitForDialog(ui, CopyTitle, 5000);
             ASSERT_NE(dialog, nullptr);
             clickButton(dialog, IDC_START);
-            ASSERT_TRUE(waitUntil([&] { return peer.blocksServed >= 1; }, 5000));
+            ASSERT_TRUE(pumpUntil([&] { return peer.blocksServed >= 1; }, 5000));
             clickButton(dialog, IDC_STOP);
             ASSERT_TRUE(waitGone(dialog, 8000));
         },
         [&] { runCopyCommand(window, true); });
-    EXPECT_TRUE(waitUntil([&] { return peer.nakAfterStop.load(); }, 5000));
+    EXPECT_TRUE(pumpUntil([&] { return peer.nakAfterStop.load(); }, 5000));
     // The block refused is whichever came after the stop: the first may still have been on its way.
     EXPECT_LE(peer.blocksServed, 2);
     EXPECT_FALSE(fileExists(local + L"\\big.bin"));

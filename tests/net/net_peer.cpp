@@ -1,78 +1,11 @@
-// net_peer.cpp: the far side of the link as a test drives it, and the test thread's stand-in main window.
+// net_peer.cpp: the far side of the link as a test drives it.
 #include "tests/net/net_peer.h"
 
-#include "tests/net/net_ui.h"
 #include "tests/support/test_support.h"
 
 #include <cstdio>
 #include <cstring>
 #include <random>
-
-static volatile LONG timerOnes;
-static volatile LONG syncServed;
-
-static LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_TIMER && wParam == 1) {
-        KillTimer(window, 1);
-        InterlockedIncrement(&timerOnes);
-        return 0;
-    }
-    if (message == NetUiSyncMessage) {
-        InterlockedIncrement(&syncServed);
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-HWND createTestWindow()
-{
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = testWindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"PwNetTestWindow";
-        RegisterClassW(&windowClass);
-        registered = true;
-    }
-    InterlockedExchange(&timerOnes, 0);
-    InterlockedExchange(&syncServed, 0);
-    return CreateWindowW(L"PwNetTestWindow", L"net test", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                         GetModuleHandleW(nullptr), nullptr);
-}
-
-long timerOneCount()
-{
-    return timerOnes;
-}
-
-long syncMessagesServed()
-{
-    return syncServed;
-}
-
-bool pumpUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (done())
-            return true;
-        if (static_cast<int>(GetTickCount() - start) > timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-}
-
-void pumpFor(int ms)
-{
-    pumpUntil([] { return false; }, ms);
-}
 
 SOCKET connectTo(int port)
 {

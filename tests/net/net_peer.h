@@ -1,21 +1,13 @@
-// net_peer.h: the test acting as the other side of a link over loopback sockets, and a window of the test
-// thread that stands in for the main window (timer 1, synchronous updates).
+// net_peer.h: the test acting as the other side of a link over loopback sockets.
 #pragma once
 
 #include "core/app_state.h"
+#include "tests/support/test_support.h"
+#include "tests/support/test_window.h"
 
 #include <functional>
 #include <string>
 #include <vector>
-
-// A window of the calling thread: counts WM_TIMER 1 (and kills it) and the synchronous update messages.
-HWND createTestWindow();
-long timerOneCount();
-long syncMessagesServed();
-
-// Serves this thread's messages until done() or timeoutMs; true when done() became true.
-bool pumpUntil(const std::function<bool()> &done, int timeoutMs);
-void pumpFor(int ms);
 
 // A socket connected to 127.0.0.1:port, or INVALID_SOCKET.
 SOCKET connectTo(int port);

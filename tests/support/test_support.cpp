@@ -59,6 +59,40 @@ void expectOnlyBoxAt(Caller at, HWND owner, const std::wstring &text, const std:
     EXPECT_EQ(all[0].flags, flags);
 }
 
+void serveMessages()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT)
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+void pumpFor(int ms)
+{
+    DWORD start = GetTickCount();
+    while (static_cast<int>(GetTickCount() - start) < ms) {
+        serveMessages();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    serveMessages();
+}
+
+bool pumpUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        serveMessages();
+        if (done())
+            return true;
+        if (static_cast<int>(GetTickCount() - start) >= timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
 void startWinsock()
 {
     static bool started = false;

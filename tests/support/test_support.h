@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,12 @@ struct Caller {
 };
 #define HERE (Caller{__FILE__, __LINE__})
 #define TRACE_CALLER(at) ::testing::ScopedTrace callerTrace((at).file, (at).line, "called from here")
+
+// Serving this thread's messages (a WM_QUIT is dropped): what is queued now; for ms milliseconds; or until done()
+// holds, within timeoutMs (returns done()).
+void serveMessages();
+void pumpFor(int ms);
+bool pumpUntil(const std::function<bool()> &done, int timeoutMs);
 
 // Message boxes: every box the code under test shows is recorded and answered with boxAnswer.
 struct RecordedBox {

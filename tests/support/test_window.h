@@ -1,5 +1,5 @@
-// test_window.h: the stand-in main window of the window suites (list views 301/302, labels 303..306) and the
-// list-view readers and drivers they share.
+// test_window.h: the stand-in main window of the suites, bare (test_window.cpp) or with the panes and labels of
+// the window suites (test_panes.cpp), and the list-view readers and drivers they share.
 #pragma once
 
 #include "core/app_state.h"
@@ -10,7 +10,13 @@
 #include <string>
 #include <vector>
 
-// Parent with virtual list views 301/302 over the panes' row tables (report view, three columns: name, date,
+// A stand-in main window of the calling thread (message-only unless visible): counts each timer that fires on it
+// (one-shot: killed when it fires) and the recorder's synchronous messages, from zero at each creation.
+HWND createTestWindow(bool visible = false);
+long timersFired(UINT_PTR id);
+long syncMessagesServed();
+
+// The visible stand-in with virtual list views 301/302 over the panes' row tables (report view, three columns: name, date,
 // size) and labels 303..306; sets AppState.instance, mainWindow, ownPane, peerPane and the label handles.
 HWND createTestMainWindow();
 void destroyTestMainWindow(HWND window);
