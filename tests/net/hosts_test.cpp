@@ -214,8 +214,9 @@ TEST_F(HostsTest, ServerGoneMidPullLeavesClientClean)
     ASSERT_TRUE(client.send("pull " + quotedPath(big) + " " + quotedPath(clientFolder)));
     ASSERT_TRUE(sawSequence(&client, "client", {"STATE CallCopyFrom"}));
     ASSERT_TRUE(sawSequence(&server, "server", {"STATE RequestCopyFrom"}));
-    // Gone in the middle, as a crashed server is: no "CUT", no orderly close of anything.
-    Sleep(100);
+    // Gone in the middle, once the client writes its temporary file, as a crashed server is: no "CUT", no orderly
+    // close of anything.
+    ASSERT_TRUE(pumpUntil([&] { return fileExists(clientFolder + L"\\big.$TEMP"); }, 10000));
     ASSERT_TRUE(server.send("vanish"));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(server.process, 10000));
     ASSERT_TRUE(sawSequence(&client, "client", {"STATE Waiting", "CLOSED"}, 15000));

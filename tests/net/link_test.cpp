@@ -443,7 +443,6 @@ TEST_F(LinkTest, CloseServesTheNetworkThreadsSynchronousUpdates)
     while (fakeUiSendsStarted() == 0 && GetTickCount() - start < 3000)
         Sleep(10);
     ASSERT_GT(fakeUiSendsStarted(), 0);
-    Sleep(100);
     EXPECT_EQ(0, syncMessagesServed());
 
     HANDLE thread = nullptr;
