@@ -8,14 +8,19 @@
 
 namespace {
 
+#define expectStatus(...) expectStatusAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 // The network thread's status updates wait for this thread: serve them until the part reads text.
-void expectStatus(int part, const std::wstring &text)
+void expectStatusAt(Caller at, int part, const std::wstring &text)
 {
+    TRACE_CALLER(at);
     SCOPED_TRACE(testing::Message() << "status part " << part);
     pumpUntil([part, &text] { return statusPart(part) == text; }, 4000);
     EXPECT_EQ(statusPart(part), text);
 }
 
+#define exchange(...) exchangeAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+#define openAsClient(...) openAsClientAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+#define openAsServerWithClient(...) openAsServerWithClientAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 class LinkTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -55,8 +60,9 @@ protected:
     }
 
     // Client mode against our listener: open, accept, and take the first "DD".
-    void openAsClient()
+    void openAsClientAt(Caller at)
     {
+        TRACE_CALLER(at);
         int port = 0;
         listener = listenLoopback(&port);
         ASSERT_NE(listener, INVALID_SOCKET);
@@ -68,8 +74,9 @@ protected:
     }
 
     // Sends a record and expects the answer (empty: none).
-    void exchange(const std::string &message, const std::string &answer)
+    void exchangeAt(Caller at, const std::string &message, const std::string &answer)
     {
+        TRACE_CALLER(at);
         SCOPED_TRACE(message);
         ASSERT_EQ(send(peer, message.data(), static_cast<int>(message.size()), 0), static_cast<int>(message.size()));
         if (answer.empty())
@@ -79,8 +86,9 @@ protected:
     }
 
     // Server mode: listen, connect as a client.
-    void openAsServerWithClient()
+    void openAsServerWithClientAt(Caller at)
     {
+        TRACE_CALLER(at);
         AppState.mode = ConnectionMode::Server;
         AppState.port = 0;
         SendMessageW(window, WM_COMMAND, IDM_OPEN_LINK, 0);

@@ -20,10 +20,13 @@
 
 namespace {
 
+#define askForFile(...) askForFileAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+#define reopenAs(...) reopenAsAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 class EngineTest : public PeerTest {
 protected:
-    void reopenAs(ConnectionMode mode)
+    void reopenAsAt(Caller at, ConnectionMode mode)
     {
+        TRACE_CALLER(at);
         closePeer(&peer);
         ASSERT_TRUE(openPeer(&peer, mode));
     }
@@ -47,8 +50,9 @@ protected:
         EXPECT_EQ(trailer.size(), 32u);
     }
     // The peer asks for asked.bin, written into the test folder with data; returns its path.
-    std::wstring askForFile(const std::string &data)
+    std::wstring askForFileAt(Caller at, const std::string &data)
     {
+        TRACE_CALLER(at);
         std::wstring source = folder + L"\\asked.bin";
         EXPECT_TRUE(writeFileBytes(source, data));
         deliver(requestMessage("FC", source));
@@ -336,11 +340,13 @@ TEST_F(EngineTest, CallDirRefusesShortAndRefusedRecords)
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
 }
 
+#define startPush(...) startPushAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 // Requester of a push: this side sends the file one block per "ACK".
 class PushTest : public EngineTest {
 protected:
-    std::wstring startPush(const std::string &bytes)
+    std::wstring startPushAt(Caller at, const std::string &bytes)
     {
+        TRACE_CALLER(at);
         std::wstring source = folder + L"\\source.dat";
         EXPECT_TRUE(writeFileBytes(source, bytes));
         wcscpy(AppState.sendSourcePath, source.c_str());
@@ -480,6 +486,7 @@ TEST_F(PushTest, UnexpectedAnswerIsRefusedAndReleasesTheSource)
     EXPECT_TRUE(openableExclusively(source));
 }
 
+#define startServed(...) startServedAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 // Server of a push: this side writes what the peer sends.
 class ServedPushTest : public EngineTest {
 protected:
@@ -489,8 +496,9 @@ protected:
         target = folder + L"\\report.txt";
         temporary = folder + L"\\report.$TEMP";
     }
-    void startServed()
+    void startServedAt(Caller at)
     {
+        TRACE_CALLER(at);
         deliver(requestMessage("FD", target));
         expectFromUs("ACK");
         EXPECT_EQ(AppState.transferState, TransferState::RequestCopyTO);

@@ -247,9 +247,11 @@ TEST_F(CopyCommand, TooLongPathsAreRefusedBeforeAnythingIsSent)
 
 const wchar_t OverwriteTitle[] = L"上書き確認";
 
+#define endPush(...) endPushAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 // Plays the peer's side of one push: the request arrives, then the engine ends the exchange with outcome.
-void endPush(SOCKET theirs, const std::string &request, TransferOutcome outcome)
+void endPushAt(Caller at, SOCKET theirs, const std::string &request, TransferOutcome outcome)
 {
+    TRACE_CALLER(at);
     SCOPED_TRACE(request);
     EXPECT_EQ(receiveMessage(theirs), request);
     EXPECT_EQ(AppState.transferState, TransferState::CallCopyTO);

@@ -119,10 +119,12 @@ LRESULT CALLBACK countCopyDialogs(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+#define awaitSelfStartingDialogs(...) awaitSelfStartingDialogsAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 // Waits until count more copy dialogs have started by themselves and the last is gone within goneMs; counts
 // them in *seen if given.
-void awaitSelfStartingDialogs(DWORD, int count, int goneMs, int *seen)
+void awaitSelfStartingDialogsAt(Caller at, DWORD, int count, int goneMs, int *seen)
 {
+    TRACE_CALLER(at);
     int before = copyDialogsCreated;
     bool all = pumpUntil([&] { return copyDialogsCreated >= before + count && AppState.copyDialog == nullptr; },
                          goneMs * count);
@@ -131,9 +133,11 @@ void awaitSelfStartingDialogs(DWORD, int count, int goneMs, int *seen)
     ASSERT_TRUE(all) << "dialogs seen: " << copyDialogsCreated - before;
 }
 
+#define startNextDialog(...) startNextDialogAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 // Presses Start in the next copy dialog and waits for it to go within goneMs.
-void startNextDialog(DWORD ui, int goneMs)
+void startNextDialogAt(Caller at, DWORD ui, int goneMs)
 {
+    TRACE_CALLER(at);
     HWND dialog = waitForDialog(ui, CopyTitle, 5000);
     ASSERT_NE(dialog, nullptr);
     clickButton(dialog, IDC_START);
@@ -141,6 +145,8 @@ void startNextDialog(DWORD ui, int goneMs)
 }
 
 #define settle() settleAt(HERE)
+#define expectNoTemporaryFiles(...) expectNoTemporaryFilesAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+#define expectSameFile(...) expectSameFileAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 class CopyEndToEnd : public TestWindowFixture {
 protected:
     void SetUp() override
@@ -259,8 +265,9 @@ protected:
             timeoutMs);
     }
 
-    void expectSameFile(const std::wstring &source, const std::wstring &target)
+    void expectSameFileAt(Caller at, const std::wstring &source, const std::wstring &target)
     {
+        TRACE_CALLER(at);
         SCOPED_TRACE(narrow(target));
         std::string want, got;
         ASSERT_TRUE(readFileBytes(source, &want));
@@ -270,8 +277,9 @@ protected:
         EXPECT_EQ(lastWriteOf(target), asNumber(knownTime(1)));
     }
 
-    void expectNoTemporaryFiles(const std::wstring &folder)
+    void expectNoTemporaryFilesAt(Caller at, const std::wstring &folder)
     {
+        TRACE_CALLER(at);
         for (const std::wstring &name : folderNames(folder))
             EXPECT_EQ(name.find(L".$TEMP"), std::wstring::npos) << narrow(name);
     }

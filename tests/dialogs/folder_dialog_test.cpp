@@ -12,6 +12,8 @@ namespace {
 
 const wchar_t FolderTitle[] = L"フィルダ作成画面";
 
+#define connectFakePeer(...) connectFakePeerAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+#define typeNames(...) typeNamesAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 class FolderDialog : public TestWindowFixture {
 protected:
     void SetUp() override
@@ -31,16 +33,18 @@ protected:
         TestWindowFixture::TearDown();
         removeTree(folder);
     }
-    void connectFakePeer()
+    void connectFakePeerAt(Caller at)
     {
+        TRACE_CALLER(at);
         ASSERT_TRUE(loopbackPair(&ours, &theirs));
         AppState.mode = ConnectionMode::Client;
         AppState.mainSocket = ours;
         AppState.linkOpen = 1;
     }
     // Types each name in turn and presses 作成; the dialog must stay open for all but the last.
-    void typeNames(bool onPeer, const std::vector<std::wstring> &names, bool lastAccepted)
+    void typeNamesAt(Caller at, bool onPeer, const std::vector<std::wstring> &names, bool lastAccepted)
     {
+        TRACE_CALLER(at);
         driveWhile(
             [&](DWORD ui) {
                 HWND dialog = waitForDialog(ui, FolderTitle, 5000);

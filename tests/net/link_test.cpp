@@ -44,6 +44,8 @@ SOCKET listenOnLinkPort()
     return listener;
 }
 
+#define connectPeer(...) connectPeerAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+#define openAsServer(...) openAsServerAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 class LinkTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -71,8 +73,9 @@ protected:
         removeTree(folder);
     }
 
-    void openAsServer()
+    void openAsServerAt(Caller at)
     {
+        TRACE_CALLER(at);
         AppState.mode = ConnectionMode::Server;
         ASSERT_TRUE(openServer(window));
         ASSERT_EQ(1, AppState.linkOpen);
@@ -90,8 +93,9 @@ protected:
     }
 
     // A client connects to the open server, which then counts clientsAfter clients.
-    void connectPeer(SOCKET *client, int clientsAfter = 1)
+    void connectPeerAt(Caller at, SOCKET *client, int clientsAfter = 1)
     {
+        TRACE_CALLER(at);
         *client = connectTo(AppState.port);
         ASSERT_NE(INVALID_SOCKET, *client);
         ASSERT_TRUE(clientsBecome(clientsAfter));
@@ -207,6 +211,7 @@ TEST(LookupOwnHost, FillsBothTextsOrLeavesThemUndetermined)
 
 // ---- Client -------------------------------------------------------------------------------------------------
 
+#define connectClient(...) connectClientAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 class ClientLinkTest : public LinkTest {
 protected:
     void SetUp() override
@@ -228,8 +233,9 @@ protected:
     }
 
     // Opens the client and accepts it; the client's first message is its directory request.
-    void connectClient(std::string *first)
+    void connectClientAt(Caller at, std::string *first)
     {
+        TRACE_CALLER(at);
         ASSERT_TRUE(openClient(window));
         server = accept(listener, nullptr, nullptr);
         ASSERT_NE(INVALID_SOCKET, server);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#define setOwnFolder(...) setOwnFolderAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 class OwnPaneTest : public TestWindowFixture {
 protected:
     void SetUp() override
@@ -21,8 +22,9 @@ protected:
         TestWindowFixture::TearDown();
         removeTree(folder);
     }
-    void setOwnFolder(const std::wstring &text)
+    void setOwnFolderAt(Caller at, const std::wstring &text)
     {
+        TRACE_CALLER(at);
         ASSERT_LT(text.size(), COUNTOF(AppState.ownFolder));
         wcscpy(AppState.ownFolder, text.c_str());
     }
