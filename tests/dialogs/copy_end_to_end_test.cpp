@@ -770,13 +770,11 @@ private:
     int blockNumber = 0;
 };
 
-class CopyWithAPlainPeer : public TestWindowFixture {
+class CopyWithAPlainPeer : public FolderWindowFixture {
 protected:
     void SetUp() override
     {
-        TestWindowFixture::SetUp();
-        local = makeTempFolder(L"pwplain");
-        ASSERT_FALSE(local.empty());
+        FolderWindowFixture::SetUp();
         int port = 0;
         listener = listenLoopback(&port);
         ASSERT_NE(listener, INVALID_SOCKET);
@@ -793,7 +791,7 @@ protected:
         const int32_t loopback[4] = {127, 0, 0, 1};
         memcpy(AppState.ip, loopback, sizeof(loopback));
         AppState.port = port;
-        wcscpy(AppState.ownFolder, local.c_str());
+        wcscpy(AppState.ownFolder, folder.c_str());
         wcscpy(AppState.peerFolder, L"C:\\peer");
         ASSERT_TRUE(openClient(window));
         linked = true;
@@ -814,11 +812,9 @@ protected:
         peer.end();
         closesocket(connection);
         closesocket(listener);
-        TestWindowFixture::TearDown();
-        removeTree(local);
+        FolderWindowFixture::TearDown();
     }
 
-    std::wstring local;
     SOCKET listener = INVALID_SOCKET;
     SOCKET connection = INVALID_SOCKET;
     bool linked = false;
@@ -828,7 +824,7 @@ protected:
 TEST_F(CopyWithAPlainPeer, AFolderGoesBothWaysWithNothingButTheMessages)
 {
     // A name that makes the local path one character too long is refused and named in the summary.
-    size_t longChars = PathChars - (local.size() + 5);
+    size_t longChars = PathChars - (folder.size() + 5);
     std::string longRow = std::string(longChars, 'n') + ",2020/01/03 03:04,1,8";
     ASSERT_LE(8 + longRow.size(), 255u) << "a DR record holds at most 255 bytes";
     std::string longName(longChars, 'n');
@@ -837,10 +833,10 @@ TEST_F(CopyWithAPlainPeer, AFolderGoesBothWaysWithNothingButTheMessages)
     driveWhile([&](DWORD ui) { startNextDialog(ui, 30000); }, [&] { runCopyCommand(window, true); });
     ASSERT_TRUE(pumpUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000));
     std::string bytes;
-    ASSERT_TRUE(readFileBytes(local + L"\\top\\x.txt", &bytes));
+    ASSERT_TRUE(readFileBytes(folder + L"\\top\\x.txt", &bytes));
     EXPECT_EQ(bytes, "hello");
-    EXPECT_EQ(lastWriteOf(local + L"\\top\\x.txt"), asNumber(knownTime(1)));
-    ASSERT_TRUE(readFileBytes(local + L"\\top\\inner\\y.bin", &bytes));
+    EXPECT_EQ(lastWriteOf(folder + L"\\top\\x.txt"), asNumber(knownTime(1)));
+    ASSERT_TRUE(readFileBytes(folder + L"\\top\\inner\\y.bin", &bytes));
     EXPECT_TRUE(bytes == peer.served["C:\\peer\\top\\inner\\y.bin"]);
     std::vector<RecordedBox> boxes = recordedBoxes();
     ASSERT_EQ(boxes.size(), 1u);
@@ -850,7 +846,7 @@ TEST_F(CopyWithAPlainPeer, AFolderGoesBothWaysWithNothingButTheMessages)
     clearRecordedBoxes();
 
     // And back under another name.
-    ASSERT_TRUE(MoveFileW((local + L"\\top").c_str(), (local + L"\\up").c_str()));
+    ASSERT_TRUE(MoveFileW((folder + L"\\top").c_str(), (folder + L"\\up").c_str()));
     listOwnFolder(window);
     selectNamedRows(AppState.ownPane, {L"up"});
     driveWhile([&](DWORD ui) { startNextDialog(ui, 30000); }, [&] { runCopyCommand(window, false); });
@@ -880,8 +876,8 @@ TEST_F(CopyWithAPlainPeer, StopOnAPullRefusesTheNextBlockAndLeavesNothing)
     EXPECT_TRUE(pumpUntil([&] { return peer.nakAfterStop.load(); }, 5000));
     // The block refused is whichever came after the stop: the first may still have been on its way.
     EXPECT_LE(peer.blocksServed, 2);
-    EXPECT_FALSE(fileExists(local + L"\\big.bin"));
-    EXPECT_TRUE(folderNames(local).empty());
+    EXPECT_FALSE(fileExists(folder + L"\\big.bin"));
+    EXPECT_TRUE(folderNames(folder).empty());
     EXPECT_EQ(AppState.stopRequest, StopRequest::None);
     // A stop the user asked for is no failure to be told about.
     EXPECT_TRUE(boxTexts().empty()) << narrow(boxTexts()[0]);

@@ -14,13 +14,11 @@ const wchar_t FolderTitle[] = L"フィルダ作成画面";
 
 #define connectFakePeer(...) connectFakePeerAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 #define typeNames(...) typeNamesAt(HERE __VA_OPT__(, ) __VA_ARGS__)
-class FolderDialog : public TestWindowFixture {
+class FolderDialog : public FolderWindowFixture {
 protected:
     void SetUp() override
     {
-        TestWindowFixture::SetUp();
-        folder = makeTempFolder(L"pwfd");
-        ASSERT_FALSE(folder.empty());
+        FolderWindowFixture::SetUp();
         wcscpy(AppState.ownFolder, folder.c_str());
         wcscpy(AppState.peerFolder, L"C:\\peer");
     }
@@ -30,8 +28,7 @@ protected:
             closesocket(ours);
         if (theirs != INVALID_SOCKET)
             closesocket(theirs);
-        TestWindowFixture::TearDown();
-        removeTree(folder);
+        FolderWindowFixture::TearDown();
     }
     void connectFakePeerAt(Caller at)
     {
@@ -61,7 +58,6 @@ protected:
             },
             [&] { runNewFolderCommand(window, onPeer); });
     }
-    std::wstring folder;
     SOCKET ours = INVALID_SOCKET;
     SOCKET theirs = INVALID_SOCKET;
 };

@@ -9,19 +9,8 @@
 #include <gtest/gtest.h>
 
 #define setOwnFolder(...) setOwnFolderAt(HERE __VA_OPT__(, ) __VA_ARGS__)
-class OwnPaneTest : public TestWindowFixture {
+class OwnPaneTest : public FolderWindowFixture {
 protected:
-    void SetUp() override
-    {
-        TestWindowFixture::SetUp();
-        folder = makeTempFolder(L"pwown");
-        ASSERT_FALSE(folder.empty());
-    }
-    void TearDown() override
-    {
-        TestWindowFixture::TearDown();
-        removeTree(folder);
-    }
     void setOwnFolderAt(Caller at, const std::wstring &text)
     {
         TRACE_CALLER(at);
@@ -40,7 +29,6 @@ protected:
         return name.size() == 3 && name[1] == L':' && name[2] == L'\\';
     }
 
-    std::wstring folder;
 };
 
 // Sets the last-write time of a file from local calendar values.

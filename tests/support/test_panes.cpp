@@ -73,6 +73,19 @@ void TestWindowFixture::TearDown()
     destroyTestMainWindow(window);
 }
 
+void FolderWindowFixture::SetUp()
+{
+    TestWindowFixture::SetUp();
+    folder = makeTempFolder(L"pwwin");
+    ASSERT_FALSE(folder.empty());
+}
+
+void FolderWindowFixture::TearDown()
+{
+    TestWindowFixture::TearDown();
+    removeTree(folder);
+}
+
 std::wstring paneCell(HWND pane, int row, int column)
 {
     wchar_t text[600];

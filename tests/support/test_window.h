@@ -29,6 +29,14 @@ protected:
     HWND window = nullptr;
 };
 
+// The same with a fresh temporary folder, removed with everything in it after the window.
+class FolderWindowFixture : public TestWindowFixture {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::wstring folder;
+};
+
 struct PaneRow {
     std::wstring name;
     std::wstring date;
