@@ -97,12 +97,8 @@ protected:
         EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:OPEN");
         EXPECT_EQ(statusPart(1), L"Server");
         EXPECT_EQ(statusPart(2), L"Openting");
-        peer = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<u_short>(AppState.port));
-        ASSERT_EQ(connect(peer, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
+        peer = connectTo(AppState.port);
+        ASSERT_NE(peer, INVALID_SOCKET);
         ASSERT_TRUE(pumpUntil([] { return AppState.peerPresent == 1; }, 5000));
         EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:Conection:[127,0,0,1]");
         expectStatus(2, L"Connecting:0");

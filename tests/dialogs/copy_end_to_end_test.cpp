@@ -65,15 +65,6 @@ uint64_t asNumber(const FILETIME &time)
     return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-std::string randomBytes(size_t count, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string bytes(count, '\0');
-    for (char &byte : bytes)
-        byte = static_cast<char>(generator() & 0xFF);
-    return bytes;
-}
-
 // Names in a folder, without "." and "..".
 std::vector<std::wstring> folderNames(const std::wstring &folder)
 {

@@ -5,52 +5,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <random>
-
-SOCKET connectTo(int port)
-{
-    startWinsock();
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(s, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
-        closesocket(s);
-        return INVALID_SOCKET;
-    }
-    return s;
-}
-
-void resetSocket(SOCKET s)
-{
-    linger hard = {1, 0};
-    setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard), sizeof(hard));
-    closesocket(s);
-}
-
-bool seesClosed(SOCKET s, int ms)
-{
-    char buffer[2048];
-    DWORD start = GetTickCount();
-    while (static_cast<int>(GetTickCount() - start) < ms) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(s, &readable);
-        timeval wait = {0, 100000};
-        int ready = select(0, &readable, nullptr, nullptr, &wait);
-        if (ready < 0)
-            return true;
-        if (ready == 1 && recv(s, buffer, sizeof(buffer), 0) <= 0)
-            return true;
-    }
-    return false;
-}
-
-bool sendText(SOCKET s, const std::string &message)
-{
-    return send(s, message.data(), static_cast<int>(message.size()), 0) == static_cast<int>(message.size());
-}
 
 static bool fail(std::string *why, const std::string &reason)
 {
@@ -145,24 +99,4 @@ bool answerServerListing(SOCKET s, std::string *why)
     if (request.compare(0, 2, "DD") != 0)
         return fail(why, "expected the server's DD, got " + request.substr(0, 20));
     return sendText(s, "DR999999") || fail(why, "send terminator");
-}
-
-std::string randomBytes(size_t count, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string out(count, '\0');
-    for (size_t i = 0; i < count; i++)
-        out[i] = static_cast<char>(generator() & 0xFF);
-    return out;
-}
-
-bool lastWriteTime(const std::wstring &path, FILETIME *written)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    BOOL ok = GetFileTime(file, nullptr, nullptr, written);
-    CloseHandle(file);
-    return ok != 0;
 }

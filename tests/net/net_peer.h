@@ -9,15 +9,6 @@
 #include <string>
 #include <vector>
 
-// A socket connected to 127.0.0.1:port, or INVALID_SOCKET.
-SOCKET connectTo(int port);
-// Closes with SO_LINGER 0: the peer sees a reset, not an orderly close.
-void resetSocket(SOCKET s);
-// True when the peer closes or resets the connection within ms.
-bool seesClosed(SOCKET s, int ms);
-
-bool sendText(SOCKET s, const std::string &message);
-
 // As requester, over s: a listing of folderA (rows without the terminator), a push of bytes to targetA with the
 // given last-write time, a pull of sourceA. False (with the reason in *why) when the peer does not follow.
 bool peerListing(SOCKET s, const std::string &folderA, std::vector<std::string> *rows, std::string *why);
@@ -29,6 +20,3 @@ bool peerPull(SOCKET s, const std::string &sourceA, std::string *bytes, FILETIME
 
 // Answers the server's own "DD" (sent 500 ms after the first listing it serves) with the terminator alone.
 bool answerServerListing(SOCKET s, std::string *why);
-
-std::string randomBytes(size_t count, unsigned seed);
-bool lastWriteTime(const std::wstring &path, FILETIME *written);

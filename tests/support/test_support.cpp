@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <random>
 
 static std::mutex boxLock;
 static std::vector<RecordedBox> boxes;
@@ -198,6 +199,51 @@ bool silentFor(SOCKET s, int ms)
     return readableWithin(s, ms) == 0;
 }
 
+SOCKET connectTo(int port)
+{
+    startWinsock();
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+void resetSocket(SOCKET s)
+{
+    linger hard = {1, 0};
+    setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard), sizeof(hard));
+    closesocket(s);
+}
+
+bool seesClosed(SOCKET s, int ms)
+{
+    char buffer[2048];
+    DWORD start = GetTickCount();
+    while (static_cast<int>(GetTickCount() - start) < ms) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(s, &readable);
+        timeval wait = {0, 100000};
+        int ready = select(0, &readable, nullptr, nullptr, &wait);
+        if (ready < 0)
+            return true;
+        if (ready == 1 && recv(s, buffer, sizeof(buffer), 0) <= 0)
+            return true;
+    }
+    return false;
+}
+
+bool sendText(SOCKET s, const std::string &message)
+{
+    return send(s, message.data(), static_cast<int>(message.size()), 0) == static_cast<int>(message.size());
+}
+
 std::wstring makeTempFolder(const wchar_t *prefix)
 {
     wchar_t base[MAX_PATH] = {};
@@ -291,6 +337,26 @@ void expectFileBytesAt(Caller at, const std::wstring &path, const std::string &w
 bool fileExists(const std::wstring &path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string randomBytes(size_t count, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::string out(count, '\0');
+    for (size_t i = 0; i < count; i++)
+        out[i] = static_cast<char>(generator() & 0xFF);
+    return out;
+}
+
+bool lastWriteTime(const std::wstring &path, FILETIME *written)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BOOL ok = GetFileTime(file, nullptr, nullptr, written);
+    CloseHandle(file);
+    return ok != 0;
 }
 
 FILETIME utcFileTime(int year, int month, int day, int hour, int minute, int second)

@@ -58,6 +58,15 @@ std::string receiveMessage(SOCKET s, int timeoutMs = 2000);  // one recv; empty 
 // True when nothing arrives on s within ms.
 bool silentFor(SOCKET s, int ms);
 
+// A socket connected to 127.0.0.1:port, or INVALID_SOCKET.
+SOCKET connectTo(int port);
+// Closes with SO_LINGER 0: the peer sees a reset, not an orderly close.
+void resetSocket(SOCKET s);
+// True when the peer closes or resets the connection within ms.
+bool seesClosed(SOCKET s, int ms);
+
+bool sendText(SOCKET s, const std::string &message);
+
 // A fresh empty folder under the temporary folder; removed with everything in it by removeTree.
 std::wstring makeTempFolder(const wchar_t *prefix = L"pw");
 void removeTree(const std::wstring &folder);
@@ -71,6 +80,10 @@ extern const wchar_t NoByteOrderMark[];
 void expectFileBytesAt(Caller at, const std::wstring &path, const std::string &want);
 #define expectFileBytes(...) expectFileBytesAt(HERE, __VA_ARGS__)
 bool fileExists(const std::wstring &path);
+// count bytes of a seeded generator, the same for the same seed.
+std::string randomBytes(size_t count, unsigned seed);
+// The last write time of path; false when it cannot be opened.
+bool lastWriteTime(const std::wstring &path, FILETIME *written);
 
 // A UTC date and time as a FILETIME.
 FILETIME utcFileTime(int year, int month, int day, int hour, int minute, int second = 0);
