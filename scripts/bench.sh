@@ -3,7 +3,7 @@
 #  - the real program: two parcelwight.exe instances, a server and a client over loopback, driven from outside
 #    (tests/tools/app_bench.cpp): peer listing, push, pull, small files in one copy, an own folder of 10,000
 #    entries;
-#  - the console hosts (tests/host/bench.cpp): push, pull and listings between two pw_host processes.
+#  - the console hosts (tests/tools/bench.cpp): push, pull and listings between two pw_host processes.
 # Each figure is printed beside a bare ping-pong (1008 bytes answered by 3) measured in the same run.
 #   scripts/bench.sh [MEGABYTES] [ENTRIES] [LISTINGS]     (defaults 4, 200, 20; ENTRIES and LISTINGS: console)
 # PW_BUILD_DIR chooses the build folder (default build/). Exits non-zero when a step fails or the bytes differ.
@@ -26,5 +26,5 @@ echo "bench: the program (two instances, code page 932)"
 program=$(printf 'Z:%s' "$build/parcelwight.exe" | tr '/' '\\')
 LC_ALL=ja_JP.UTF-8 "$WINE64" "$build/tests/tools/pw_app_bench.exe" "$program" "${1:-4}" | tr -d '\r' || status=1
 echo "bench: the console hosts"
-LC_ALL=C.UTF-8 "$WINE64" "$build/tests/host/pw_bench.exe" "$@" | tr -d '\r' || status=1
+LC_ALL=C.UTF-8 "$WINE64" "$build/tests/tools/pw_bench.exe" "$@" | tr -d '\r' || status=1
 exit $status

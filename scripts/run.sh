@@ -14,7 +14,7 @@ shot="${PW_SCREENSHOT:-$run/screenshot.png}"
 
 pw_build parcelwight pw_drive || exit 1
 exe="$build/parcelwight.exe"
-drive_exe="$build/tests/app/pw_drive.exe"
+drive_exe="$build/tests/tools/pw_drive.exe"
 
 # shellcheck source=wine-env.sh
 . "$root/scripts/wine-env.sh"

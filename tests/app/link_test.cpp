@@ -8,14 +8,19 @@
 
 namespace {
 
+#define expectStatus(...) expectStatusAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 // The network thread's status updates wait for this thread: serve them until the part reads text.
-void expectStatus(int part, const std::wstring &text)
+void expectStatusAt(Caller at, int part, const std::wstring &text)
 {
+    TRACE_CALLER(at);
     SCOPED_TRACE(testing::Message() << "status part " << part);
     pumpUntil([part, &text] { return statusPart(part) == text; }, 4000);
     EXPECT_EQ(statusPart(part), text);
 }
 
+#define exchange(...) exchangeAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+#define openAsClient(...) openAsClientAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+#define openAsServerWithClient(...) openAsServerWithClientAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 class LinkTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -55,8 +60,9 @@ protected:
     }
 
     // Client mode against our listener: open, accept, and take the first "DD".
-    void openAsClient()
+    void openAsClientAt(Caller at)
     {
+        TRACE_CALLER(at);
         int port = 0;
         listener = listenLoopback(&port);
         ASSERT_NE(listener, INVALID_SOCKET);
@@ -68,8 +74,9 @@ protected:
     }
 
     // Sends a record and expects the answer (empty: none).
-    void exchange(const std::string &message, const std::string &answer)
+    void exchangeAt(Caller at, const std::string &message, const std::string &answer)
     {
+        TRACE_CALLER(at);
         SCOPED_TRACE(message);
         ASSERT_EQ(send(peer, message.data(), static_cast<int>(message.size()), 0), static_cast<int>(message.size()));
         if (answer.empty())
@@ -79,8 +86,9 @@ protected:
     }
 
     // Server mode: listen, connect as a client.
-    void openAsServerWithClient()
+    void openAsServerWithClientAt(Caller at)
     {
+        TRACE_CALLER(at);
         AppState.mode = ConnectionMode::Server;
         AppState.port = 0;
         SendMessageW(window, WM_COMMAND, IDM_OPEN_LINK, 0);
@@ -89,12 +97,8 @@ protected:
         EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:OPEN");
         EXPECT_EQ(statusPart(1), L"Server");
         EXPECT_EQ(statusPart(2), L"Openting");
-        peer = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<u_short>(AppState.port));
-        ASSERT_EQ(connect(peer, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
+        peer = connectTo(AppState.port);
+        ASSERT_NE(peer, INVALID_SOCKET);
         ASSERT_TRUE(pumpUntil([] { return AppState.peerPresent == 1; }, 5000));
         EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:Conection:[127,0,0,1]");
         expectStatus(2, L"Connecting:0");

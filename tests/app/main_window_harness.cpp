@@ -7,40 +7,6 @@
 
 #include <gtest/gtest.h>
 
-static void serveMessages()
-{
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT)
-            continue;
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
-
-void pumpFor(int ms)
-{
-    DWORD start = GetTickCount();
-    while (static_cast<int>(GetTickCount() - start) < ms) {
-        serveMessages();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    serveMessages();
-}
-
-bool pumpUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        serveMessages();
-        if (done())
-            return true;
-        if (static_cast<int>(GetTickCount() - start) >= timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-}
-
 HWND startMainWindow(const std::wstring &startFolder, bool show)
 {
     resetAppState();

@@ -2,17 +2,12 @@
 #pragma once
 
 #include "core/app_state.h"
+#include "tests/support/test_support.h"
 #include "tests/support/test_window.h"
 
 #include <functional>
 #include <string>
 #include <vector>
-
-// Serves this thread's messages for ms milliseconds (a WM_QUIT from the window's destruction is dropped).
-void pumpFor(int ms);
-
-// Serves messages until done() holds or timeoutMs passes; returns done().
-bool pumpUntil(const std::function<bool()> &done, int timeoutMs);
 
 // Creates the main window with the product's code, with startFolder as the current directory. Resets
 // AppState first. Shown only when asked; a hidden window gets its first paint by hand.

@@ -45,8 +45,10 @@ RECT childRect(HWND window, int id)
     return r;
 }
 
-void expectRect(HWND window, int id, int x, int y, int width, int height)
+#define expectRect(...) expectRectAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+void expectRectAt(Caller at, HWND window, int id, int x, int y, int width, int height)
 {
+    TRACE_CALLER(at);
     SCOPED_TRACE(testing::Message() << "control " << id);
     RECT r = childRect(window, id);
     EXPECT_EQ(r.left, x);

@@ -42,9 +42,10 @@ BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
     return TRUE;
 }
 
-bool startProgram(const std::wstring &folder, Program *program)
+#define startProgram(...) startProgramAt(HERE, __VA_ARGS__)
+bool startProgramAt(Caller at, const std::wstring &folder, Program *program)
 {
-    SCOPED_TRACE("start parcelwight.exe");
+    TRACE_CALLER(at);
     std::wstring exe = programPath();
     if (!fileExists(exe)) {
         ADD_FAILURE() << "missing " << narrow(exe);
@@ -87,9 +88,10 @@ void endProgram(Program *program)
 }
 
 // Closes its window as a user would and checks that it ends by itself with exit code 0.
-void closeProgramCleanly(Program *program)
+#define closeProgramCleanly(...) closeProgramCleanlyAt(HERE, __VA_ARGS__)
+void closeProgramCleanlyAt(Caller at, Program *program)
 {
-    SCOPED_TRACE("close parcelwight.exe");
+    TRACE_CALLER(at);
     PostMessageW(program->window, WM_CLOSE, 0, 0);
     ASSERT_EQ(WaitForSingleObject(program->process.hProcess, 20000), WAIT_OBJECT_0);
     DWORD exitCode = 99;

@@ -39,9 +39,10 @@ bool rowIsSentinel(int index)
 
 // Every used row is one record of at most 255 bytes, zeros after it, numbered with its own index (the
 // terminator last); every row after the table still holds the sentinel.
-void checkTableShape()
+#define checkTableShape() checkTableShapeAt(HERE)
+void checkTableShapeAt(Caller at)
 {
-    SCOPED_TRACE("table shape");
+    TRACE_CALLER(at);
     ASSERT_GE(AppState.dirCount, 1);
     ASSERT_LE(AppState.dirCount, DirRows);
     for (int i = 0; i < AppState.dirCount; i++) {

@@ -26,9 +26,10 @@ bool receiveBufferIsZero()
 class FileSenderTest : public PeerTest {
 protected:
     // Sends the whole of path and returns what went on the wire, one message per entry; results in *results.
-    std::vector<std::string> sendAll(const std::wstring &path, BlockKind kind, std::vector<int> *results)
+#define sendAll(...) sendAllAt(HERE, __VA_ARGS__)
+    std::vector<std::string> sendAllAt(Caller at, const std::wstring &path, BlockKind kind, std::vector<int> *results)
     {
-        SCOPED_TRACE("sendAll");
+        TRACE_CALLER(at);
         std::vector<std::string> wire;
         wcscpy(AppState.sendSourcePath, path.c_str());
         for (int number = 0; number < 100; number++) {

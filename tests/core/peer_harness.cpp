@@ -147,9 +147,9 @@ std::string senderTrailer(const char *tag)
     return trailerMessage(tag, fileTimeOf(NewYear2024), fileTimeOf(Later1), fileTimeOf(Later2));
 }
 
-void expectSenderTimes(const std::wstring &path)
+void expectSenderTimesAt(Caller at, const std::wstring &path)
 {
-    SCOPED_TRACE("sender times");
+    TRACE_CALLER(at);
     FILETIME created, accessed, written;
     ASSERT_TRUE(getFileTimes(path, &created, &accessed, &written));
     EXPECT_EQ(fileTimeValue(written), Later2);

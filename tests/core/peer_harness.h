@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/app_state.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -61,7 +62,8 @@ bool getFileTimes(const std::wstring &path, FILETIME *created, FILETIME *accesse
 std::string senderTrailer(const char *tag);
 // Checks that path carries the times of senderTrailer. Check it before anything reads the file, which could
 // move its access time; where the file system keeps no creation time it reports the last write time instead.
-void expectSenderTimes(const std::wstring &path);
+void expectSenderTimesAt(Caller at, const std::wstring &path);
+#define expectSenderTimes(...) expectSenderTimesAt(HERE, __VA_ARGS__)
 
 // A file of the given logical size without writing its bytes.
 bool makeSparseFile(const std::wstring &path, unsigned long long size);

@@ -171,6 +171,7 @@ TEST(PeerAddressTest, EmptyLetsAnyoneInOtherwiseOnlyTheNamedAddress)
     closesocket(listener);
 }
 
+#define expectRefused(...) expectRefusedAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 // The peer, played by the test, asks this side (a client, or a server) for what lies outside what it serves.
 class ServedExchangeTest : public PeerTest, public ::testing::WithParamInterface<ConnectionMode> {
 protected:
@@ -184,8 +185,9 @@ protected:
         ASSERT_TRUE(writeFileBytes(folder + L"\\secret.txt", "password"));
         wcscpy(AppState.servedFolder, served.c_str());
     }
-    void expectRefused(const char *tag, const std::wstring &path)
+    void expectRefusedAt(Caller at, const char *tag, const std::wstring &path)
     {
+        TRACE_CALLER(at);
         SCOPED_TRACE(std::string(tag) + " " + narrow(path));
         deliver(requestMessage(tag, path));
         EXPECT_EQ(fromUs(&peer), "NAK");

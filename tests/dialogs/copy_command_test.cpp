@@ -112,7 +112,7 @@ TEST_F(CopyCommand, FirstDialogWaitsForStartAndShowsSourceAndDestination)
             EXPECT_TRUE(IsWindowVisible(dialog));
 
             AppState.blockCount = 3;
-            EXPECT_TRUE(waitUntil([&] { return controlText(dialog, IDC_STEP_COUNTER) == L"Step:000003"; }, 2000));
+            EXPECT_TRUE(pumpUntil([&] { return controlText(dialog, IDC_STEP_COUNTER) == L"Step:000003"; }, 2000));
             finishTransfer();
             EXPECT_TRUE(waitGone(dialog, 2500));
         },
@@ -143,7 +143,7 @@ TEST_F(CopyCommand, PullSendsTheSourceAndKeepsTheLocalTarget)
             // Stop on a pull is for the engine to act on; it must not linger after the dialog.
             clickButton(dialog, IDC_STOP);
             EXPECT_EQ(AppState.stopRequest, StopRequest::Requested);
-            EXPECT_TRUE(waitUntil([&] { return !controlText(dialog, IDC_COPY_PROGRESS).empty(); }, 2000));
+            EXPECT_TRUE(pumpUntil([&] { return !controlText(dialog, IDC_COPY_PROGRESS).empty(); }, 2000));
             EXPECT_EQ(controlText(dialog, IDC_STEP_COUNTER), L"Step:000000");
             finishTransfer();
             EXPECT_TRUE(waitGone(dialog, 2500));
@@ -247,9 +247,11 @@ TEST_F(CopyCommand, TooLongPathsAreRefusedBeforeAnythingIsSent)
 
 const wchar_t OverwriteTitle[] = L"上書き確認";
 
+#define endPush(...) endPushAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 // Plays the peer's side of one push: the request arrives, then the engine ends the exchange with outcome.
-void endPush(SOCKET theirs, const std::string &request, TransferOutcome outcome)
+void endPushAt(Caller at, SOCKET theirs, const std::string &request, TransferOutcome outcome)
 {
+    TRACE_CALLER(at);
     SCOPED_TRACE(request);
     EXPECT_EQ(receiveMessage(theirs), request);
     EXPECT_EQ(AppState.transferState, TransferState::CallCopyTO);
@@ -341,7 +343,7 @@ TEST_F(CopyCommand, ProgressShowsBytesOfTheLocalSizeOrOfTheApproximatePeerSize)
             ASSERT_NE(dialog, nullptr);
             clickButton(dialog, IDC_START);
             AppState.bytesDone = 2000;
-            EXPECT_TRUE(waitUntil([&] { return controlText(dialog, IDC_COPY_PROGRESS).find(L"2.0 KB / 3.9 KB  50%") == 0; },
+            EXPECT_TRUE(pumpUntil([&] { return controlText(dialog, IDC_COPY_PROGRESS).find(L"2.0 KB / 3.9 KB  50%") == 0; },
                                   2000))
                 << narrow(controlText(dialog, IDC_COPY_PROGRESS));
             endPush(theirs, "FD" + narrow(AppState.peerFolder) + "\\half.bin", TransferOutcome::Done);
@@ -358,7 +360,7 @@ TEST_F(CopyCommand, ProgressShowsBytesOfTheLocalSizeOrOfTheApproximatePeerSize)
             ASSERT_NE(dialog, nullptr);
             clickButton(dialog, IDC_START);
             AppState.bytesDone = 3072;
-            EXPECT_TRUE(waitUntil([&] { return controlText(dialog, IDC_COPY_PROGRESS).find(L"3.0 KB / 約12.0 KB  25%") == 0; },
+            EXPECT_TRUE(pumpUntil([&] { return controlText(dialog, IDC_COPY_PROGRESS).find(L"3.0 KB / 約12.0 KB  25%") == 0; },
                                   2000))
                 << narrow(controlText(dialog, IDC_COPY_PROGRESS));
             endExchange(TransferOutcome::Done);
@@ -384,7 +386,7 @@ TEST_F(CopyCommand, NoCommandNestsInsideARunningCopy)
         [&](DWORD ui) {
             HWND dialog = nextDialog(ui);
             ASSERT_NE(dialog, nullptr);
-            EXPECT_TRUE(waitUntil([] { return recordedBoxes().size() == 2; }, 3000));
+            EXPECT_TRUE(pumpUntil([] { return recordedBoxes().size() == 2; }, 3000));
             clickButton(dialog, IDC_CLOSE);
         },
         [&] {

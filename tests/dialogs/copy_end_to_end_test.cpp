@@ -65,15 +65,6 @@ uint64_t asNumber(const FILETIME &time)
     return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-std::string randomBytes(size_t count, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string bytes(count, '\0');
-    for (char &byte : bytes)
-        byte = static_cast<char>(generator() & 0xFF);
-    return bytes;
-}
-
 // Names in a folder, without "." and "..".
 std::vector<std::wstring> folderNames(const std::wstring &folder)
 {
@@ -119,27 +110,34 @@ LRESULT CALLBACK countCopyDialogs(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+#define awaitSelfStartingDialogs(...) awaitSelfStartingDialogsAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 // Waits until count more copy dialogs have started by themselves and the last is gone within goneMs; counts
 // them in *seen if given.
-void awaitSelfStartingDialogs(DWORD, int count, int goneMs, int *seen)
+void awaitSelfStartingDialogsAt(Caller at, DWORD, int count, int goneMs, int *seen)
 {
+    TRACE_CALLER(at);
     int before = copyDialogsCreated;
-    bool all = waitUntil([&] { return copyDialogsCreated >= before + count && AppState.copyDialog == nullptr; },
+    bool all = pumpUntil([&] { return copyDialogsCreated >= before + count && AppState.copyDialog == nullptr; },
                          goneMs * count);
     if (seen != nullptr)
         *seen += copyDialogsCreated - before;
     ASSERT_TRUE(all) << "dialogs seen: " << copyDialogsCreated - before;
 }
 
+#define startNextDialog(...) startNextDialogAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 // Presses Start in the next copy dialog and waits for it to go within goneMs.
-void startNextDialog(DWORD ui, int goneMs)
+void startNextDialogAt(Caller at, DWORD ui, int goneMs)
 {
+    TRACE_CALLER(at);
     HWND dialog = waitForDialog(ui, CopyTitle, 5000);
     ASSERT_NE(dialog, nullptr);
     clickButton(dialog, IDC_START);
     ASSERT_TRUE(waitGone(dialog, goneMs));
 }
 
+#define settle() settleAt(HERE)
+#define expectNoTemporaryFiles(...) expectNoTemporaryFilesAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+#define expectSameFile(...) expectSameFileAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 class CopyEndToEnd : public TestWindowFixture {
 protected:
     void SetUp() override
@@ -176,7 +174,7 @@ protected:
         closeDialogsOf(GetCurrentThreadId());
         if (linked)
             closeLink(window);
-        pumpMessages(50);
+        pumpFor(50);
         host.end(5000);
         TestWindowFixture::TearDown();
         removeTree(local);
@@ -195,7 +193,7 @@ protected:
     // starting with prefix.
     bool waitHost(const std::string &prefix, int timeoutMs, std::string *found = nullptr)
     {
-        return waitUntil(
+        return pumpUntil(
             [&] {
                 for (const std::string &line : host.drain()) {
                     hostLines.push_back(line);
@@ -211,18 +209,18 @@ protected:
     }
 
     // Both sides back in Waiting.
-    void settle()
+    void settleAt(Caller at)
     {
-        SCOPED_TRACE("settle");
+        TRACE_CALLER(at);
         for (int round = 0; round < 100; ++round) {
-            if (!waitUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000))
+            if (!pumpUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000))
                 break;
             host.send("status");
             std::string status;
             if (waitHost("STATUS ", 3000, &status) && status.compare(0, 15, "STATUS Waiting|") == 0 &&
                 AppState.transferState == TransferState::Waiting)
                 return;
-            pumpMessages(50);
+            pumpFor(50);
         }
         ADD_FAILURE() << "the two sides never came back to Waiting";
     }
@@ -245,7 +243,7 @@ protected:
     // The peer pane lists the peer folder again after a push; wait until it shows every name.
     bool peerPaneShows(const std::vector<std::wstring> &names, int timeoutMs = 8000)
     {
-        return waitUntil(
+        return pumpUntil(
             [&] {
                 if (AppState.transferState != TransferState::Waiting)
                     return false;
@@ -258,8 +256,9 @@ protected:
             timeoutMs);
     }
 
-    void expectSameFile(const std::wstring &source, const std::wstring &target)
+    void expectSameFileAt(Caller at, const std::wstring &source, const std::wstring &target)
     {
+        TRACE_CALLER(at);
         SCOPED_TRACE(narrow(target));
         std::string want, got;
         ASSERT_TRUE(readFileBytes(source, &want));
@@ -269,8 +268,9 @@ protected:
         EXPECT_EQ(lastWriteOf(target), asNumber(knownTime(1)));
     }
 
-    void expectNoTemporaryFiles(const std::wstring &folder)
+    void expectNoTemporaryFilesAt(Caller at, const std::wstring &folder)
     {
+        TRACE_CALLER(at);
         for (const std::wstring &name : folderNames(folder))
             EXPECT_EQ(name.find(L".$TEMP"), std::wstring::npos) << narrow(name);
     }
@@ -761,13 +761,11 @@ private:
     int blockNumber = 0;
 };
 
-class CopyWithAPlainPeer : public TestWindowFixture {
+class CopyWithAPlainPeer : public FolderWindowFixture {
 protected:
     void SetUp() override
     {
-        TestWindowFixture::SetUp();
-        local = makeTempFolder(L"pwplain");
-        ASSERT_FALSE(local.empty());
+        FolderWindowFixture::SetUp();
         int port = 0;
         listener = listenLoopback(&port);
         ASSERT_NE(listener, INVALID_SOCKET);
@@ -784,7 +782,7 @@ protected:
         const int32_t loopback[4] = {127, 0, 0, 1};
         memcpy(AppState.ip, loopback, sizeof(loopback));
         AppState.port = port;
-        wcscpy(AppState.ownFolder, local.c_str());
+        wcscpy(AppState.ownFolder, folder.c_str());
         wcscpy(AppState.peerFolder, L"C:\\peer");
         ASSERT_TRUE(openClient(window));
         linked = true;
@@ -792,7 +790,7 @@ protected:
         ASSERT_NE(theirs, INVALID_SOCKET);
         connection = theirs;
         peer.start(theirs);
-        ASSERT_TRUE(waitUntil([] { return paneRowOf(AppState.peerPane, L"big.bin") != -1 &&
+        ASSERT_TRUE(pumpUntil([] { return paneRowOf(AppState.peerPane, L"big.bin") != -1 &&
                                           AppState.transferState == TransferState::Waiting; },
                               5000));
     }
@@ -805,11 +803,9 @@ protected:
         peer.end();
         closesocket(connection);
         closesocket(listener);
-        TestWindowFixture::TearDown();
-        removeTree(local);
+        FolderWindowFixture::TearDown();
     }
 
-    std::wstring local;
     SOCKET listener = INVALID_SOCKET;
     SOCKET connection = INVALID_SOCKET;
     bool linked = false;
@@ -819,19 +815,19 @@ protected:
 TEST_F(CopyWithAPlainPeer, AFolderGoesBothWaysWithNothingButTheMessages)
 {
     // A name that makes the local path one character too long is refused and named in the summary.
-    size_t longChars = PathChars - (local.size() + 5);
+    size_t longChars = PathChars - (folder.size() + 5);
     std::string longRow = std::string(longChars, 'n') + ",2020/01/03 03:04,1,8";
     ASSERT_LE(8 + longRow.size(), 255u) << "a DR record holds at most 255 bytes";
     std::string longName(longChars, 'n');
     peer.listings["C:\\peer\\top"].push_back(longRow);
     selectNamedRows(AppState.peerPane, {L"top"});
     driveWhile([&](DWORD ui) { startNextDialog(ui, 30000); }, [&] { runCopyCommand(window, true); });
-    ASSERT_TRUE(waitUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000));
+    ASSERT_TRUE(pumpUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000));
     std::string bytes;
-    ASSERT_TRUE(readFileBytes(local + L"\\top\\x.txt", &bytes));
+    ASSERT_TRUE(readFileBytes(folder + L"\\top\\x.txt", &bytes));
     EXPECT_EQ(bytes, "hello");
-    EXPECT_EQ(lastWriteOf(local + L"\\top\\x.txt"), asNumber(knownTime(1)));
-    ASSERT_TRUE(readFileBytes(local + L"\\top\\inner\\y.bin", &bytes));
+    EXPECT_EQ(lastWriteOf(folder + L"\\top\\x.txt"), asNumber(knownTime(1)));
+    ASSERT_TRUE(readFileBytes(folder + L"\\top\\inner\\y.bin", &bytes));
     EXPECT_TRUE(bytes == peer.served["C:\\peer\\top\\inner\\y.bin"]);
     std::vector<RecordedBox> boxes = recordedBoxes();
     ASSERT_EQ(boxes.size(), 1u);
@@ -841,11 +837,11 @@ TEST_F(CopyWithAPlainPeer, AFolderGoesBothWaysWithNothingButTheMessages)
     clearRecordedBoxes();
 
     // And back under another name.
-    ASSERT_TRUE(MoveFileW((local + L"\\top").c_str(), (local + L"\\up").c_str()));
+    ASSERT_TRUE(MoveFileW((folder + L"\\top").c_str(), (folder + L"\\up").c_str()));
     listOwnFolder(window);
     selectNamedRows(AppState.ownPane, {L"up"});
     driveWhile([&](DWORD ui) { startNextDialog(ui, 30000); }, [&] { runCopyCommand(window, false); });
-    ASSERT_TRUE(waitUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000));
+    ASSERT_TRUE(pumpUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000));
     peer.end();
     EXPECT_EQ(peer.made, (std::vector<std::string>{"C:\\peer\\up", "C:\\peer\\up\\inner"}));
     EXPECT_EQ(peer.received["C:\\peer\\up\\x.txt"], "hello");
@@ -863,16 +859,16 @@ TEST_F(CopyWithAPlainPeer, StopOnAPullRefusesTheNextBlockAndLeavesNothing)
             HWND dialog = waitForDialog(ui, CopyTitle, 5000);
             ASSERT_NE(dialog, nullptr);
             clickButton(dialog, IDC_START);
-            ASSERT_TRUE(waitUntil([&] { return peer.blocksServed >= 1; }, 5000));
+            ASSERT_TRUE(pumpUntil([&] { return peer.blocksServed >= 1; }, 5000));
             clickButton(dialog, IDC_STOP);
             ASSERT_TRUE(waitGone(dialog, 8000));
         },
         [&] { runCopyCommand(window, true); });
-    EXPECT_TRUE(waitUntil([&] { return peer.nakAfterStop.load(); }, 5000));
+    EXPECT_TRUE(pumpUntil([&] { return peer.nakAfterStop.load(); }, 5000));
     // The block refused is whichever came after the stop: the first may still have been on its way.
     EXPECT_LE(peer.blocksServed, 2);
-    EXPECT_FALSE(fileExists(local + L"\\big.bin"));
-    EXPECT_TRUE(folderNames(local).empty());
+    EXPECT_FALSE(fileExists(folder + L"\\big.bin"));
+    EXPECT_TRUE(folderNames(folder).empty());
     EXPECT_EQ(AppState.stopRequest, StopRequest::None);
     // A stop the user asked for is no failure to be told about.
     EXPECT_TRUE(boxTexts().empty()) << narrow(boxTexts()[0]);

@@ -94,32 +94,8 @@ void driveWhile(const std::function<void(DWORD uiThread)> &script, const std::fu
     // The body may return before the script ends (a dialog refused early); keep pumping so that the script's
     // sent messages are answered while it finishes.
     while (!done)
-        pumpMessages(10);
+        pumpFor(10);
     driver.join();
-}
-
-void pumpMessages(int ms)
-{
-    DWORD start = GetTickCount();
-    do {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    } while (static_cast<int>(GetTickCount() - start) < ms);
-}
-
-bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
-{
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (static_cast<int>(GetTickCount() - start) > timeoutMs)
-            return false;
-        pumpMessages(10);
-    }
-    return true;
 }
 
 std::vector<std::wstring> boxTexts()

@@ -26,12 +26,6 @@ bool controlEnabled(HWND dialog, int id);
 // closes whatever the script left open and joins.
 void driveWhile(const std::function<void(DWORD uiThread)> &script, const std::function<void()> &body);
 
-// Pumps this thread's messages for ms milliseconds.
-void pumpMessages(int ms);
-
-// Polls condition every 10 ms (pumping messages) until it holds or timeoutMs passes.
-bool waitUntil(const std::function<bool()> &condition, int timeoutMs);
-
 // The program's message boxes, recorded.
 std::vector<std::wstring> boxTexts();
 

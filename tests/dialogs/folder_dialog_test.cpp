@@ -12,13 +12,13 @@ namespace {
 
 const wchar_t FolderTitle[] = L"フィルダ作成画面";
 
-class FolderDialog : public TestWindowFixture {
+#define connectFakePeer(...) connectFakePeerAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+#define typeNames(...) typeNamesAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+class FolderDialog : public FolderWindowFixture {
 protected:
     void SetUp() override
     {
-        TestWindowFixture::SetUp();
-        folder = makeTempFolder(L"pwfd");
-        ASSERT_FALSE(folder.empty());
+        FolderWindowFixture::SetUp();
         wcscpy(AppState.ownFolder, folder.c_str());
         wcscpy(AppState.peerFolder, L"C:\\peer");
     }
@@ -28,19 +28,20 @@ protected:
             closesocket(ours);
         if (theirs != INVALID_SOCKET)
             closesocket(theirs);
-        TestWindowFixture::TearDown();
-        removeTree(folder);
+        FolderWindowFixture::TearDown();
     }
-    void connectFakePeer()
+    void connectFakePeerAt(Caller at)
     {
+        TRACE_CALLER(at);
         ASSERT_TRUE(loopbackPair(&ours, &theirs));
         AppState.mode = ConnectionMode::Client;
         AppState.mainSocket = ours;
         AppState.linkOpen = 1;
     }
     // Types each name in turn and presses 作成; the dialog must stay open for all but the last.
-    void typeNames(bool onPeer, const std::vector<std::wstring> &names, bool lastAccepted)
+    void typeNamesAt(Caller at, bool onPeer, const std::vector<std::wstring> &names, bool lastAccepted)
     {
+        TRACE_CALLER(at);
         driveWhile(
             [&](DWORD ui) {
                 HWND dialog = waitForDialog(ui, FolderTitle, 5000);
@@ -57,7 +58,6 @@ protected:
             },
             [&] { runNewFolderCommand(window, onPeer); });
     }
-    std::wstring folder;
     SOCKET ours = INVALID_SOCKET;
     SOCKET theirs = INVALID_SOCKET;
 };

@@ -12,12 +12,15 @@ namespace {
 
 const wchar_t PeerFolderTitle[] = L"相手側フォルダ入力";
 
+#define expectNothingSent(...) expectNothingSentAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+#define typeFolders(...) typeFoldersAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 class PeerFolderDialog : public CopyLinkFixture {
 protected:
     // Opens the command, types each folder in turn and presses OK; all but the last must be refused, the last
     // is accepted when lastAccepted (otherwise the dialog is cancelled).
-    void typeFolders(const std::vector<std::wstring> &folders, bool lastAccepted)
+    void typeFoldersAt(Caller at, const std::vector<std::wstring> &folders, bool lastAccepted)
     {
+        TRACE_CALLER(at);
         driveWhile(
             [&](DWORD ui) {
                 HWND dialog = waitForDialog(ui, PeerFolderTitle, 5000);
@@ -36,8 +39,9 @@ protected:
             [&] { runPeerFolderCommand(window); });
     }
     // Nothing went to the peer and the peer folder is as the fixture set it.
-    void expectNothingSent()
+    void expectNothingSentAt(Caller at)
     {
+        TRACE_CALLER(at);
         EXPECT_TRUE(silentFor(theirs, 300));
         EXPECT_STREQ(AppState.peerFolder, L"C:\\peer");
         EXPECT_EQ(AppState.transferState, TransferState::Waiting);

@@ -14,23 +14,15 @@ namespace {
 
 const wchar_t ServedTitle[] = L"公開設定";
 
-class ServedFolderDialog : public TestWindowFixture {
+class ServedFolderDialog : public FolderWindowFixture {
 protected:
     void SetUp() override
     {
-        TestWindowFixture::SetUp();
-        start = makeTempFolder(L"pwsrvdlg");
-        ASSERT_FALSE(start.empty());
-        wcscpy(AppState.startFolder, start.c_str());
-        wcscpy(AppState.servedFolder, start.c_str());
+        FolderWindowFixture::SetUp();
+        wcscpy(AppState.startFolder, folder.c_str());
+        wcscpy(AppState.servedFolder, folder.c_str());
         wcscpy(AppState.allowedPeerAddress, L"127.0.0.1");
     }
-    void TearDown() override
-    {
-        removeTree(start);
-        TestWindowFixture::TearDown();
-    }
-    std::wstring start;
 };
 
 TEST_F(ServedFolderDialog, OkChecksThenWritesBackAndSavesCancelChangesNothing)
@@ -40,14 +32,14 @@ TEST_F(ServedFolderDialog, OkChecksThenWritesBackAndSavesCancelChangesNothing)
         [&](DWORD ui) {
             HWND dialog = waitForDialog(ui, ServedTitle, 5000);
             ASSERT_NE(dialog, nullptr);
-            EXPECT_EQ(controlText(dialog, IDC_SERVED_FOLDER_EDIT), start);
+            EXPECT_EQ(controlText(dialog, IDC_SERVED_FOLDER_EDIT), folder);
             EXPECT_EQ(controlText(dialog, IDC_SERVED_ADDRESS_EDIT), L"127.0.0.1");
             EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_SERVED_READONLY_CHECK), BST_UNCHECKED);
             setControlText(dialog, IDC_SERVED_FOLDER_EDIT, L"shared");
             clickButton(dialog, IDC_CLOSE);
-            setControlText(dialog, IDC_SERVED_FOLDER_EDIT, start + L"\\missing");
+            setControlText(dialog, IDC_SERVED_FOLDER_EDIT, folder + L"\\missing");
             clickButton(dialog, IDC_CLOSE);
-            setControlText(dialog, IDC_SERVED_FOLDER_EDIT, start + L"/.");
+            setControlText(dialog, IDC_SERVED_FOLDER_EDIT, folder + L"/.");
             setControlText(dialog, IDC_SERVED_ADDRESS_EDIT, L"127.0.0");
             clickButton(dialog, IDC_CLOSE);
             EXPECT_FALSE(waitGone(dialog, 100)) << "a refused setting keeps the dialog open";
@@ -59,12 +51,12 @@ TEST_F(ServedFolderDialog, OkChecksThenWritesBackAndSavesCancelChangesNothing)
         [&] { result = runServedFolderDialog(window); });
     EXPECT_EQ(result, IDC_CLOSE);
     EXPECT_EQ(recordedBoxes().size(), 3u);
-    EXPECT_STREQ(AppState.servedFolder, start.c_str()) << "kept in its normal form";
+    EXPECT_STREQ(AppState.servedFolder, folder.c_str()) << "kept in its normal form";
     EXPECT_EQ(AppState.servedReadOnly, 1);
     EXPECT_STREQ(AppState.allowedPeerAddress, L"");
     wchar_t saved[8] = {};
     GetPrivateProfileStringW(L"Parcelwight_setting", L"serve_readonly_on", L"", saved, 8,
-                             (start + L"\\Parcelwight.ini").c_str());
+                             (folder + L"\\Parcelwight.ini").c_str());
     EXPECT_STREQ(saved, L"1");
     wchar_t status[128] = {};
     statusPartText(4, status, COUNTOF(status));

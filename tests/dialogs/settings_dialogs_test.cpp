@@ -163,7 +163,7 @@ TEST_F(SettingsDialogs, AboutBoxIsModelessShowsItsPictureAndEachUseOpensOneMore)
     EXPECT_TRUE(IsWindowVisible(first));
     EXPECT_EQ(GetWindow(first, GW_OWNER), window);
     EXPECT_TRUE(boxTexts().empty());
-    pumpMessages(200);
+    pumpFor(200);
 
     // The picture's top left corner is drawn at (40, 0) of the client area, in the bitmap's own colour.
     HBITMAP bitmap = static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_ABOUT),
@@ -181,14 +181,14 @@ TEST_F(SettingsDialogs, AboutBoxIsModelessShowsItsPictureAndEachUseOpensOneMore)
 
     // Closing one leaves the other with its picture.
     clickButton(first, IDC_CLOSE);
-    pumpMessages(50);
+    pumpFor(50);
     EXPECT_FALSE(IsWindow(first));
     RedrawWindow(second, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     dc = GetDC(second);
     EXPECT_EQ(GetPixel(dc, 40 + 10, 10), want);
     ReleaseDC(second, dc);
     SendMessageW(second, WM_CLOSE, 0, 0);
-    pumpMessages(50);
+    pumpFor(50);
     EXPECT_FALSE(IsWindow(second));
     EXPECT_TRUE(boxTexts().empty());
 }

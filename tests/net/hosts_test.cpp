@@ -33,8 +33,10 @@ bool setLastWrite(const std::wstring &path, const FILETIME &written)
     return ok != 0;
 }
 
-void expectSameFile(const std::wstring &source, const std::wstring &copy)
+#define expectSameFile(...) expectSameFileAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+void expectSameFileAt(Caller at, const std::wstring &source, const std::wstring &copy)
 {
+    TRACE_CALLER(at);
     SCOPED_TRACE(narrow(copy));
     std::string expected, got;
     ASSERT_TRUE(readFileBytes(source, &expected));
@@ -48,6 +50,8 @@ void expectSameFile(const std::wstring &source, const std::wstring &copy)
     EXPECT_EQ(sourceTime.dwHighDateTime, copyTime.dwHighDateTime);
 }
 
+#define connectHosts(...) connectHostsAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+#define copyWith(...) copyWithAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 class HostsTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -67,8 +71,9 @@ protected:
     }
 
     // Both hosts up, and the opening listings (the client's of the server, then the server's of the client) done.
-    void connectHosts()
+    void connectHostsAt(Caller at)
     {
+        TRACE_CALLER(at);
         std::string why;
         port = 0;
         ASSERT_TRUE(startServerHost(&server, &port, serverFolder, &why)) << why;
@@ -84,8 +89,9 @@ protected:
 
     // One host runs "push|pull file folder"; the asker goes through Call..., the other through Request..., and
     // both back to Waiting.
-    void copyWith(bool clientAsks, const std::string &verb, const std::wstring &file, const std::wstring &into)
+    void copyWithAt(Caller at, bool clientAsks, const std::string &verb, const std::wstring &file, const std::wstring &into)
     {
+        TRACE_CALLER(at);
         SCOPED_TRACE(verb + " " + narrow(file));
         HostProcess &asker = clientAsks ? client : server;
         HostProcess &other = clientAsks ? server : client;
@@ -214,8 +220,9 @@ TEST_F(HostsTest, ServerGoneMidPullLeavesClientClean)
     ASSERT_TRUE(client.send("pull " + quotedPath(big) + " " + quotedPath(clientFolder)));
     ASSERT_TRUE(sawSequence(&client, "client", {"STATE CallCopyFrom"}));
     ASSERT_TRUE(sawSequence(&server, "server", {"STATE RequestCopyFrom"}));
-    // Gone in the middle, as a crashed server is: no "CUT", no orderly close of anything.
-    Sleep(100);
+    // Gone in the middle, once the client writes its temporary file, as a crashed server is: no "CUT", no orderly
+    // close of anything.
+    ASSERT_TRUE(pumpUntil([&] { return fileExists(clientFolder + L"\\big.$TEMP"); }, 10000));
     ASSERT_TRUE(server.send("vanish"));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(server.process, 10000));
     ASSERT_TRUE(sawSequence(&client, "client", {"STATE Waiting", "CLOSED"}, 15000));

@@ -5,8 +5,9 @@
 #include "net/receive_loops.h"
 #include "core/message_box.h"
 #include "core/reports.h"
+#include "resources/resource_ids.h"
 #include "tests/net/net_peer.h"
-#include "tests/net/net_ui.h"
+#include "tests/support/fake_ui.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,7 @@ namespace {
 int labelCount(const std::wstring &text)
 {
     int count = 0;
-    for (const std::wstring &label : netUiSnapshot().linkLabels)
+    for (const std::wstring &label : fakeUiSnapshot().linkLabels)
         count += label == text;
     return count;
 }
@@ -43,13 +44,15 @@ SOCKET listenOnLinkPort()
     return listener;
 }
 
+#define connectPeer(...) connectPeerAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+#define openAsServer(...) openAsServerAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 class LinkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         startWinsock();
         resetAppState();
-        resetNetUi();
+        resetFakeUi();
         recordBoxes();
         window = createTestWindow();
         ASSERT_NE(nullptr, window);
@@ -63,15 +66,16 @@ protected:
 
     void TearDown() override
     {
-        setNetUiWindow(nullptr);
+        setFakeUiWindow(nullptr);
         if (AppState.linkOpen)
             closeLink(window);
         DestroyWindow(window);
         removeTree(folder);
     }
 
-    void openAsServer()
+    void openAsServerAt(Caller at)
     {
+        TRACE_CALLER(at);
         AppState.mode = ConnectionMode::Server;
         ASSERT_TRUE(openServer(window));
         ASSERT_EQ(1, AppState.linkOpen);
@@ -89,17 +93,19 @@ protected:
     }
 
     // A client connects to the open server, which then counts clientsAfter clients.
-    void connectPeer(SOCKET *client, int clientsAfter = 1)
+    void connectPeerAt(Caller at, SOCKET *client, int clientsAfter = 1)
     {
+        TRACE_CALLER(at);
         *client = connectTo(AppState.port);
         ASSERT_NE(INVALID_SOCKET, *client);
         ASSERT_TRUE(clientsBecome(clientsAfter));
     }
 
     // The client starts a push to targetA and has its block 0 acknowledged.
-    void pushFirstBlock(SOCKET client, const std::string &targetA, unsigned seed)
+#define pushFirstBlock(...) pushFirstBlockAt(HERE, __VA_ARGS__)
+    void pushFirstBlockAt(Caller at, SOCKET client, const std::string &targetA, unsigned seed)
     {
-        SCOPED_TRACE("pushFirstBlock");
+        TRACE_CALLER(at);
         ASSERT_TRUE(sendText(client, "FD" + targetA));
         ASSERT_EQ("ACK", receiveMessage(client, 3000));
         ASSERT_TRUE(sendText(client, "FR000000" + randomBytes(1000, seed)));
@@ -205,6 +211,7 @@ TEST(LookupOwnHost, FillsBothTextsOrLeavesThemUndetermined)
 
 // ---- Client -------------------------------------------------------------------------------------------------
 
+#define connectClient(...) connectClientAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 class ClientLinkTest : public LinkTest {
 protected:
     void SetUp() override
@@ -226,8 +233,9 @@ protected:
     }
 
     // Opens the client and accepts it; the client's first message is its directory request.
-    void connectClient(std::string *first)
+    void connectClientAt(Caller at, std::string *first)
     {
+        TRACE_CALLER(at);
         ASSERT_TRUE(openClient(window));
         server = accept(listener, nullptr, nullptr);
         ASSERT_NE(INVALID_SOCKET, server);
@@ -246,13 +254,13 @@ TEST_F(ClientLinkTest, FirstRequestThenServerCloseArmsTimerAndCloses)
     EXPECT_EQ(1, AppState.linkOpen);
     EXPECT_EQ(static_cast<int32_t>(AppState.mainSocket), AppState.clientSocketNumber);
     ASSERT_TRUE(stateBecomes(TransferState::CallDIR));
-    ASSERT_TRUE(pumpUntil([] { return !netUiSnapshot().states.empty(); }, 2000));
-    EXPECT_EQ(TransferState::CallDIR, netUiSnapshot().states[0]);
+    ASSERT_TRUE(pumpUntil([] { return !fakeUiSnapshot().states.empty(); }, 2000));
+    EXPECT_EQ(TransferState::CallDIR, fakeUiSnapshot().states[0]);
 
     // The server goes away: the client's receive sees the close, timer 1 fires on the main window.
     closesocket(server);
     server = INVALID_SOCKET;
-    ASSERT_TRUE(pumpUntil([] { return timerOneCount() > 0; }, 3000));
+    ASSERT_TRUE(pumpUntil([] { return timersFired(IDT_CLOSE_LINK) > 0; }, 3000));
     EXPECT_EQ(TransferState::Waiting, AppState.transferState);
     EXPECT_TRUE(recordedBoxes().empty()) << "no NAK goes out for a closed connection";
 
@@ -270,7 +278,7 @@ TEST_F(ClientLinkTest, ServerResetMidPullLeavesNoTemporaryFileAndTargetUnchanged
     ASSERT_EQ(0u, first.rfind("DD", 0));
     ASSERT_TRUE(sendText(server, "DR999999"));
     ASSERT_TRUE(pumpUntil([] {
-        std::vector<TransferState> states = netUiSnapshot().states;
+        std::vector<TransferState> states = fakeUiSnapshot().states;
         return states.size() >= 2 && states.back() == TransferState::Waiting;
     }, 3000));
 
@@ -288,10 +296,10 @@ TEST_F(ClientLinkTest, ServerResetMidPullLeavesNoTemporaryFileAndTargetUnchanged
 
     resetSocket(server);
     server = INVALID_SOCKET;
-    ASSERT_TRUE(pumpUntil([] { return timerOneCount() > 0; }, 3000));
+    ASSERT_TRUE(pumpUntil([] { return timersFired(IDT_CLOSE_LINK) > 0; }, 3000));
     EXPECT_EQ(TransferState::Waiting, AppState.transferState);
-    ASSERT_FALSE(netUiSnapshot().outcomes.empty());
-    EXPECT_EQ(TransferOutcome::LinkLost, netUiSnapshot().outcomes.back());
+    ASSERT_FALSE(fakeUiSnapshot().outcomes.empty());
+    EXPECT_EQ(TransferOutcome::LinkLost, fakeUiSnapshot().outcomes.back());
     EXPECT_NE(FileIoState::Open, AppState.fileState);
     EXPECT_FALSE(fileExists(temporary));
     expectFileBytes(target, "old content");
@@ -319,8 +327,8 @@ TEST_F(ClientLinkTest, StopEndsAtOnceWhenThePeerIsSilentAndItsLateBlockIsRefused
     // The server says nothing more; the user's stop ends the pull without waiting for it.
     AppState.stopRequest = StopRequest::Requested;
     ASSERT_TRUE(stateBecomes(TransferState::Waiting, 2000));
-    ASSERT_FALSE(netUiSnapshot().outcomes.empty());
-    EXPECT_EQ(TransferOutcome::Stopped, netUiSnapshot().outcomes.back());
+    ASSERT_FALSE(fakeUiSnapshot().outcomes.empty());
+    EXPECT_EQ(TransferOutcome::Stopped, fakeUiSnapshot().outcomes.back());
     EXPECT_EQ(StopRequest::None, AppState.stopRequest);
     EXPECT_FALSE(fileExists(folder + L"\\kept.$TEMP"));
     expectFileBytes(target, "kept");
@@ -377,7 +385,7 @@ TEST_F(LinkTest, ServerShowsArrivalAndDepartureAndSlotFields)
     ASSERT_TRUE(pumpUntil([] { return labelCount(L"Server:CutOFF:[127,0,0,1]") == 1; }, 2000));
     EXPECT_EQ(0, AppState.peerPresent);
     EXPECT_EQ(0, AppState.serverAskedPeerDir);
-    EXPECT_EQ(1, netUiSnapshot().clears);
+    EXPECT_EQ(1, fakeUiSnapshot().clears);
     EXPECT_EQ(INVALID_SOCKET, AppState.clientSlots[0]);
     EXPECT_EQ(0, boxesCaptioned(L"select_Error"));
 }
@@ -398,7 +406,7 @@ TEST_F(LinkTest, EleventhClientIsClosedAtOnceAndCloseDisconnectsTheTen)
     EXPECT_EQ(10, countClients());
     // Only the shown connection, the first, is named in the label.
     EXPECT_EQ(1, labelCount(L"Server:Conection:[127,0,0,1]"));
-    EXPECT_EQ(1u, netUiSnapshot().linkLabels.size());
+    EXPECT_EQ(1u, fakeUiSnapshot().linkLabels.size());
     for (SOCKET client : clients)
         EXPECT_TRUE(silentFor(client, 20));
 
@@ -433,15 +441,14 @@ TEST_F(LinkTest, CloseEndsServerThreadQuicklyWithoutSelectError)
 TEST_F(LinkTest, CloseServesTheNetworkThreadsSynchronousUpdates)
 {
     openAsServer();
-    setNetUiWindow(window);
+    setFakeUiWindow(window);
     SOCKET client = connectTo(AppState.port);
     ASSERT_NE(INVALID_SOCKET, client);
     // The accept's label update now waits for this thread, which serves nothing until closeLink.
     DWORD start = GetTickCount();
-    while (netUiSendsStarted() == 0 && GetTickCount() - start < 3000)
+    while (fakeUiSendsStarted() == 0 && GetTickCount() - start < 3000)
         Sleep(10);
-    ASSERT_GT(netUiSendsStarted(), 0);
-    Sleep(100);
+    ASSERT_GT(fakeUiSendsStarted(), 0);
     EXPECT_EQ(0, syncMessagesServed());
 
     HANDLE thread = nullptr;
@@ -602,10 +609,10 @@ TEST_F(LinkTest, IdleConnectionBlocksNoOneAndAReconnectIsServed)
     EXPECT_TRUE(silentFor(idle, 20));
 
     // The idle one leaves: nothing shown changes, the fresh connection stays served.
-    int labels = static_cast<int>(netUiSnapshot().linkLabels.size());
+    int labels = static_cast<int>(fakeUiSnapshot().linkLabels.size());
     closesocket(idle);
     ASSERT_TRUE(clientsBecome(1));
-    EXPECT_EQ(labels, static_cast<int>(netUiSnapshot().linkLabels.size()));
+    EXPECT_EQ(labels, static_cast<int>(fakeUiSnapshot().linkLabels.size()));
     EXPECT_EQ(1, AppState.peerPresent);
     ASSERT_TRUE(peerListing(fresh, folderA, &rows, &why)) << why;
     closesocket(fresh);
@@ -671,10 +678,10 @@ TEST_F(LinkTest, CloseIsBoundedWhenTheNetworkThreadIsStuck)
     });
     ASSERT_TRUE(pumpUntil([&] { return stuck.load() != nullptr; }, 3000));
     openAsServer();
-    setNetUiWindow(stuck);
+    setFakeUiWindow(stuck);
     SOCKET client = connectTo(AppState.port);
     ASSERT_NE(INVALID_SOCKET, client);
-    ASSERT_TRUE(pumpUntil([] { return netUiSendsStarted() > 0; }, 3000));
+    ASSERT_TRUE(pumpUntil([] { return fakeUiSendsStarted() > 0; }, 3000));
     HANDLE thread = nullptr;
     DuplicateHandle(GetCurrentProcess(), AppState.netThread, GetCurrentProcess(), &thread, 0, FALSE,
                     DUPLICATE_SAME_ACCESS);
@@ -687,7 +694,7 @@ TEST_F(LinkTest, CloseIsBoundedWhenTheNetworkThreadIsStuck)
     owner.join();
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000)) << "the thread ends once its update returns";
     CloseHandle(thread);
-    setNetUiWindow(nullptr);
+    setFakeUiWindow(nullptr);
     CloseHandle(release);
     closesocket(client);
 }

@@ -1,123 +1,10 @@
-// net_peer.cpp: the far side of the link as a test drives it, and the test thread's stand-in main window.
+// net_peer.cpp: the far side of the link as a test drives it.
 #include "tests/net/net_peer.h"
 
-#include "tests/net/net_ui.h"
 #include "tests/support/test_support.h"
 
 #include <cstdio>
 #include <cstring>
-#include <random>
-
-static volatile LONG timerOnes;
-static volatile LONG syncServed;
-
-static LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_TIMER && wParam == 1) {
-        KillTimer(window, 1);
-        InterlockedIncrement(&timerOnes);
-        return 0;
-    }
-    if (message == NetUiSyncMessage) {
-        InterlockedIncrement(&syncServed);
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-HWND createTestWindow()
-{
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = testWindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"PwNetTestWindow";
-        RegisterClassW(&windowClass);
-        registered = true;
-    }
-    InterlockedExchange(&timerOnes, 0);
-    InterlockedExchange(&syncServed, 0);
-    return CreateWindowW(L"PwNetTestWindow", L"net test", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                         GetModuleHandleW(nullptr), nullptr);
-}
-
-long timerOneCount()
-{
-    return timerOnes;
-}
-
-long syncMessagesServed()
-{
-    return syncServed;
-}
-
-bool pumpUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (done())
-            return true;
-        if (static_cast<int>(GetTickCount() - start) > timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-}
-
-void pumpFor(int ms)
-{
-    pumpUntil([] { return false; }, ms);
-}
-
-SOCKET connectTo(int port)
-{
-    startWinsock();
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(s, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
-        closesocket(s);
-        return INVALID_SOCKET;
-    }
-    return s;
-}
-
-void resetSocket(SOCKET s)
-{
-    linger hard = {1, 0};
-    setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard), sizeof(hard));
-    closesocket(s);
-}
-
-bool seesClosed(SOCKET s, int ms)
-{
-    char buffer[2048];
-    DWORD start = GetTickCount();
-    while (static_cast<int>(GetTickCount() - start) < ms) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(s, &readable);
-        timeval wait = {0, 100000};
-        int ready = select(0, &readable, nullptr, nullptr, &wait);
-        if (ready < 0)
-            return true;
-        if (ready == 1 && recv(s, buffer, sizeof(buffer), 0) <= 0)
-            return true;
-    }
-    return false;
-}
-
-bool sendText(SOCKET s, const std::string &message)
-{
-    return send(s, message.data(), static_cast<int>(message.size()), 0) == static_cast<int>(message.size());
-}
 
 static bool fail(std::string *why, const std::string &reason)
 {
@@ -212,24 +99,4 @@ bool answerServerListing(SOCKET s, std::string *why)
     if (request.compare(0, 2, "DD") != 0)
         return fail(why, "expected the server's DD, got " + request.substr(0, 20));
     return sendText(s, "DR999999") || fail(why, "send terminator");
-}
-
-std::string randomBytes(size_t count, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string out(count, '\0');
-    for (size_t i = 0; i < count; i++)
-        out[i] = static_cast<char>(generator() & 0xFF);
-    return out;
-}
-
-bool lastWriteTime(const std::wstring &path, FILETIME *written)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    BOOL ok = GetFileTime(file, nullptr, nullptr, written);
-    CloseHandle(file);
-    return ok != 0;
 }

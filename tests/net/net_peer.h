@@ -1,30 +1,13 @@
-// net_peer.h: the test acting as the other side of a link over loopback sockets, and a window of the test
-// thread that stands in for the main window (timer 1, synchronous updates).
+// net_peer.h: the test acting as the other side of a link over loopback sockets.
 #pragma once
 
 #include "core/app_state.h"
+#include "tests/support/test_support.h"
+#include "tests/support/test_window.h"
 
 #include <functional>
 #include <string>
 #include <vector>
-
-// A window of the calling thread: counts WM_TIMER 1 (and kills it) and the synchronous update messages.
-HWND createTestWindow();
-long timerOneCount();
-long syncMessagesServed();
-
-// Serves this thread's messages until done() or timeoutMs; true when done() became true.
-bool pumpUntil(const std::function<bool()> &done, int timeoutMs);
-void pumpFor(int ms);
-
-// A socket connected to 127.0.0.1:port, or INVALID_SOCKET.
-SOCKET connectTo(int port);
-// Closes with SO_LINGER 0: the peer sees a reset, not an orderly close.
-void resetSocket(SOCKET s);
-// True when the peer closes or resets the connection within ms.
-bool seesClosed(SOCKET s, int ms);
-
-bool sendText(SOCKET s, const std::string &message);
 
 // As requester, over s: a listing of folderA (rows without the terminator), a push of bytes to targetA with the
 // given last-write time, a pull of sourceA. False (with the reason in *why) when the peer does not follow.
@@ -37,6 +20,3 @@ bool peerPull(SOCKET s, const std::string &sourceA, std::string *bytes, FILETIME
 
 // Answers the server's own "DD" (sent 500 ms after the first listing it serves) with the terminator alone.
 bool answerServerListing(SOCKET s, std::string *why);
-
-std::string randomBytes(size_t count, unsigned seed);
-bool lastWriteTime(const std::wstring &path, FILETIME *written);

@@ -14,8 +14,10 @@ struct StepCase {
     bool isFolder = true;
 };
 
-static void expectStep(const StepCase &c)
+#define expectStep(...) expectStepAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+static void expectStepAt(Caller at, const StepCase &c)
 {
+    TRACE_CALLER(at);
     SCOPED_TRACE(narrow(std::wstring(c.folder) + L" + " + c.name));
     wchar_t folder[PathChars];
     wmemset(folder, L'#', COUNTOF(folder));

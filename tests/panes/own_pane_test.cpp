@@ -8,21 +8,12 @@
 
 #include <gtest/gtest.h>
 
-class OwnPaneTest : public TestWindowFixture {
+#define setOwnFolder(...) setOwnFolderAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+class OwnPaneTest : public FolderWindowFixture {
 protected:
-    void SetUp() override
+    void setOwnFolderAt(Caller at, const std::wstring &text)
     {
-        TestWindowFixture::SetUp();
-        folder = makeTempFolder(L"pwown");
-        ASSERT_FALSE(folder.empty());
-    }
-    void TearDown() override
-    {
-        TestWindowFixture::TearDown();
-        removeTree(folder);
-    }
-    void setOwnFolder(const std::wstring &text)
-    {
+        TRACE_CALLER(at);
         ASSERT_LT(text.size(), COUNTOF(AppState.ownFolder));
         wcscpy(AppState.ownFolder, text.c_str());
     }
@@ -38,7 +29,6 @@ protected:
         return name.size() == 3 && name[1] == L':' && name[2] == L'\\';
     }
 
-    std::wstring folder;
 };
 
 // Sets the last-write time of a file from local calendar values.

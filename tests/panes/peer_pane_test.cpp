@@ -10,6 +10,7 @@
 
 #include <cstdio>
 
+#define openLink(...) openLinkAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 class PeerPaneTest : public TestWindowFixture {
 protected:
     void TearDown() override
@@ -26,8 +27,9 @@ protected:
         return addPeerRecord(record.data(), static_cast<int>(record.size()));
     }
     // A Client link whose far end the test reads.
-    void openLink()
+    void openLinkAt(Caller at)
     {
+        TRACE_CALLER(at);
         SOCKET ours = INVALID_SOCKET;
         ASSERT_TRUE(loopbackPair(&ours, &theirs));
         AppState.mode = ConnectionMode::Client;

@@ -9,6 +9,7 @@
 
 namespace {
 
+#define expectDefaults(...) expectDefaultsAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 class SettingsFileTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -22,8 +23,9 @@ protected:
     }
     void TearDown() override { removeTree(folder); }
 
-    void expectDefaults()
+    void expectDefaultsAt(Caller at)
     {
+        TRACE_CALLER(at);
         EXPECT_EQ(AppState.mode, ConnectionMode::Client);
         EXPECT_EQ(AppState.port, 1050);
         EXPECT_EQ(AppState.ip[0], 192);

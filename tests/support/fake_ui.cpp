@@ -1,4 +1,4 @@
-// fake_ui.cpp: records what the core asks of the user interface.
+// fake_ui.cpp: records what the core asks of the user interface, optionally through a window of the test thread.
 #include "tests/support/fake_ui.h"
 
 #include "core/ui_ops.h"
@@ -7,13 +7,14 @@
 
 static std::mutex fakeLock;
 static FakeUi fake;
+static HWND syncWindow;
+static volatile LONG sendsStarted;
 
 void resetFakeUi()
 {
     std::lock_guard<std::mutex> hold(fakeLock);
     fake = FakeUi();
-    fake.clears = 0;
-    fake.refuseRecords = false;
+    syncWindow = nullptr;
 }
 
 FakeUi fakeUiSnapshot()
@@ -28,23 +29,50 @@ void setFakeUiRefuseRecords(bool refuse)
     fake.refuseRecords = refuse;
 }
 
+void setFakeUiWindow(HWND window)
+{
+    syncWindow = window;
+    InterlockedExchange(&sendsStarted, 0);
+}
+
+long fakeUiSendsStarted()
+{
+    return sendsStarted;
+}
+
+static void carryToWindow()
+{
+    HWND window = syncWindow;
+    if (window == nullptr || GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId())
+        return;
+    InterlockedIncrement(&sendsStarted);
+    SendMessageW(window, FakeUiSyncMessage, 0, 0);
+}
+
 void refreshStatus()
 {
+    carryToWindow();
     std::lock_guard<std::mutex> hold(fakeLock);
     fake.states.push_back(AppState.transferState);
 }
 
 bool addPeerRecord(const char *text, int length)
 {
+    carryToWindow();
     std::lock_guard<std::mutex> hold(fakeLock);
-    if (fake.refuseRecords)
+    int commas = 0;
+    for (int i = 0; i < length; i++)
+        commas += text[i] == ',';
+    if (fake.refuseRecords || commas < 3)
         return true;
-    fake.peerRows.push_back(std::to_string(AppState.lastDirIndex) + "|" + std::string(text, length));
+    fake.peerRows.push_back(std::to_string(AppState.lastDirIndex) + "|" +
+                            std::string(text, static_cast<size_t>(length)));
     return false;
 }
 
 void clearPeerPane()
 {
+    carryToWindow();
     std::lock_guard<std::mutex> hold(fakeLock);
     fake.clears++;
     fake.peerRows.clear();
@@ -52,6 +80,7 @@ void clearPeerPane()
 
 void setLinkLabel(const wchar_t *text)
 {
+    carryToWindow();
     std::lock_guard<std::mutex> hold(fakeLock);
     fake.linkLabels.push_back(text ? text : L"");
 }

@@ -11,14 +11,14 @@ std::wstring hostExecutablePath()
     wchar_t own[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, own, MAX_PATH - 1);
     std::wstring path = own;
-    // build/tests/<suite>/x.exe -> build/tests/host/pw_host.exe
+    // build/tests/<suite>/x.exe -> build/tests/tools/pw_host.exe
     for (int up = 0; up < 2; up++) {
         size_t cut = path.find_last_of(L"\\/");
         if (cut == std::wstring::npos)
             return std::wstring();
         path.erase(cut);
     }
-    return path + L"\\host\\pw_host.exe";
+    return path + L"\\tools\\pw_host.exe";
 }
 
 static std::wstring quoted(const std::wstring &argument)

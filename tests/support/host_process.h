@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-// Full path of build/tests/host/pw_host.exe, found from the running test executable's own path.
+// Full path of build/tests/tools/pw_host.exe, found from the running test executable's own path.
 std::wstring hostExecutablePath();
 
 struct HostProcess {

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <random>
 
 static std::mutex boxLock;
 static std::vector<RecordedBox> boxes;
@@ -47,8 +48,9 @@ int boxesCaptioned(const std::wstring &caption)
     return count;
 }
 
-void expectOnlyBox(HWND owner, const std::wstring &text, const std::wstring &caption, UINT flags)
+void expectOnlyBoxAt(Caller at, HWND owner, const std::wstring &text, const std::wstring &caption, UINT flags)
 {
+    TRACE_CALLER(at);
     SCOPED_TRACE(narrow(text));
     std::vector<RecordedBox> all = recordedBoxes();
     ASSERT_EQ(all.size(), 1u);
@@ -56,6 +58,40 @@ void expectOnlyBox(HWND owner, const std::wstring &text, const std::wstring &cap
     EXPECT_EQ(narrow(all[0].text), narrow(text));
     EXPECT_EQ(narrow(all[0].caption), narrow(caption));
     EXPECT_EQ(all[0].flags, flags);
+}
+
+void serveMessages()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT)
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+void pumpFor(int ms)
+{
+    DWORD start = GetTickCount();
+    while (static_cast<int>(GetTickCount() - start) < ms) {
+        serveMessages();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    serveMessages();
+}
+
+bool pumpUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        serveMessages();
+        if (done())
+            return true;
+        if (static_cast<int>(GetTickCount() - start) >= timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
 }
 
 void startWinsock()
@@ -163,6 +199,51 @@ bool silentFor(SOCKET s, int ms)
     return readableWithin(s, ms) == 0;
 }
 
+SOCKET connectTo(int port)
+{
+    startWinsock();
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+void resetSocket(SOCKET s)
+{
+    linger hard = {1, 0};
+    setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard), sizeof(hard));
+    closesocket(s);
+}
+
+bool seesClosed(SOCKET s, int ms)
+{
+    char buffer[2048];
+    DWORD start = GetTickCount();
+    while (static_cast<int>(GetTickCount() - start) < ms) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(s, &readable);
+        timeval wait = {0, 100000};
+        int ready = select(0, &readable, nullptr, nullptr, &wait);
+        if (ready < 0)
+            return true;
+        if (ready == 1 && recv(s, buffer, sizeof(buffer), 0) <= 0)
+            return true;
+    }
+    return false;
+}
+
+bool sendText(SOCKET s, const std::string &message)
+{
+    return send(s, message.data(), static_cast<int>(message.size()), 0) == static_cast<int>(message.size());
+}
+
 std::wstring makeTempFolder(const wchar_t *prefix)
 {
     wchar_t base[MAX_PATH] = {};
@@ -244,8 +325,9 @@ std::wstring readUtf16File(const std::wstring &path)
     return text;
 }
 
-void expectFileBytes(const std::wstring &path, const std::string &want)
+void expectFileBytesAt(Caller at, const std::wstring &path, const std::string &want)
 {
+    TRACE_CALLER(at);
     SCOPED_TRACE(narrow(path));
     std::string bytes = "<sentinel>";
     ASSERT_TRUE(readFileBytes(path, &bytes));
@@ -255,6 +337,26 @@ void expectFileBytes(const std::wstring &path, const std::string &want)
 bool fileExists(const std::wstring &path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string randomBytes(size_t count, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::string out(count, '\0');
+    for (size_t i = 0; i < count; i++)
+        out[i] = static_cast<char>(generator() & 0xFF);
+    return out;
+}
+
+bool lastWriteTime(const std::wstring &path, FILETIME *written)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BOOL ok = GetFileTime(file, nullptr, nullptr, written);
+    CloseHandle(file);
+    return ok != 0;
 }
 
 FILETIME utcFileTime(int year, int month, int day, int hour, int minute, int second)

@@ -3,8 +3,26 @@
 
 #include "core/app_state.h"
 
+#include <gtest/gtest.h>
+
+#include <functional>
 #include <string>
 #include <vector>
+
+// A helper's failures name its caller's line: the helper takes a Caller first and opens with TRACE_CALLER(at);
+// a macro of the helper's own name passes HERE.
+struct Caller {
+    const char *file;
+    int line;
+};
+#define HERE (Caller{__FILE__, __LINE__})
+#define TRACE_CALLER(at) ::testing::ScopedTrace callerTrace((at).file, (at).line, "called from here")
+
+// Serving this thread's messages (a WM_QUIT is dropped): what is queued now; for ms milliseconds; or until done()
+// holds, within timeoutMs (returns done()).
+void serveMessages();
+void pumpFor(int ms);
+bool pumpUntil(const std::function<bool()> &done, int timeoutMs);
 
 // Message boxes: every box the code under test shows is recorded and answered with boxAnswer.
 struct RecordedBox {
@@ -20,7 +38,8 @@ void clearRecordedBoxes();
 // How many recorded boxes carry this caption.
 int boxesCaptioned(const std::wstring &caption);
 // Checks that exactly one box was recorded, with this owner, text, caption and flags.
-void expectOnlyBox(HWND owner, const std::wstring &text, const std::wstring &caption, UINT flags);
+void expectOnlyBoxAt(Caller at, HWND owner, const std::wstring &text, const std::wstring &caption, UINT flags);
+#define expectOnlyBox(...) expectOnlyBoxAt(HERE, __VA_ARGS__)
 
 // Winsock started once for the process.
 void startWinsock();
@@ -39,6 +58,15 @@ std::string receiveMessage(SOCKET s, int timeoutMs = 2000);  // one recv; empty 
 // True when nothing arrives on s within ms.
 bool silentFor(SOCKET s, int ms);
 
+// A socket connected to 127.0.0.1:port, or INVALID_SOCKET.
+SOCKET connectTo(int port);
+// Closes with SO_LINGER 0: the peer sees a reset, not an orderly close.
+void resetSocket(SOCKET s);
+// True when the peer closes or resets the connection within ms.
+bool seesClosed(SOCKET s, int ms);
+
+bool sendText(SOCKET s, const std::string &message);
+
 // A fresh empty folder under the temporary folder; removed with everything in it by removeTree.
 std::wstring makeTempFolder(const wchar_t *prefix = L"pw");
 void removeTree(const std::wstring &folder);
@@ -49,8 +77,13 @@ bool readFileBytes(const std::wstring &path, std::string *bytes);
 std::wstring readUtf16File(const std::wstring &path);
 extern const wchar_t NoByteOrderMark[];
 // Checks that path can be read and holds exactly want.
-void expectFileBytes(const std::wstring &path, const std::string &want);
+void expectFileBytesAt(Caller at, const std::wstring &path, const std::string &want);
+#define expectFileBytes(...) expectFileBytesAt(HERE, __VA_ARGS__)
 bool fileExists(const std::wstring &path);
+// count bytes of a seeded generator, the same for the same seed.
+std::string randomBytes(size_t count, unsigned seed);
+// The last write time of path; false when it cannot be opened.
+bool lastWriteTime(const std::wstring &path, FILETIME *written);
 
 // A UTC date and time as a FILETIME.
 FILETIME utcFileTime(int year, int month, int day, int hour, int minute, int second = 0);
