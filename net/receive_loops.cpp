@@ -158,18 +158,24 @@ static void serveClientMessages()
     }
 }
 
-// The server closed or reset the connection. A failure that closeLink caused needs nothing more; otherwise a
-// running exchange ends, the user is told, and the main window's timer closes the link, as after a "CUT".
-static void clientLinkLost()
+// The peer of the shown connection has gone: a running exchange ends and the user is told once.
+static void endForLostLink()
 {
-    if (!AppState.linkOpen || linkIsClosing())
-        return;
     if (exchangeRunning()) {
         endExchange(TransferOutcome::LinkLost);
         postReport(LinkLostText, LinkLostCaption);
     } else {
         abandonExchange();
     }
+}
+
+// The server closed or reset the connection. A failure that closeLink caused needs nothing more; otherwise a
+// running exchange ends, the user is told, and the main window's timer closes the link, as after a "CUT".
+static void clientLinkLost()
+{
+    if (!AppState.linkOpen || linkIsClosing())
+        return;
+    endForLostLink();
     SetTimer(AppState.timerWindow, IDT_CLOSE_LINK, DisconnectDelayMs, nullptr);
 }
 
@@ -334,12 +340,7 @@ static void dropClient(int slot)
     if (!shown)
         return;
 
-    if (exchangeRunning()) {
-        endExchange(TransferOutcome::LinkLost);
-        postReport(LinkLostText, LinkLostCaption);
-    } else {
-        abandonExchange();
-    }
+    endForLostLink();
     clearPeerPane();
     AppState.serverAskedPeerDir = 0;
     wchar_t label[80];
