@@ -4,6 +4,7 @@
 #include "app/menu_commands.h"
 #include "app/status_bar.h"
 #include "core/app_state.h"
+#include "core/wire_message.h"
 #include "core/message_box.h"
 #include "core/reports.h"
 #include "dialogs/served_folder_dialog.h"
@@ -370,7 +371,7 @@ bool armLinkClose(HWND window)
 {
     // A connected client is told first, so that it closes its side before the server does.
     if (AppState.mode == ConnectionMode::Server && AppState.peerPresent) {
-        sendMessage("CUT", 3);
+        sendMessage(CutMessage, 3);
         SetTimer(window, IDT_CLOSE_LINK, CloseLinkAfterCut, nullptr);
         return true;
     }

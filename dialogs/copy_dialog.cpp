@@ -211,9 +211,9 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
     if (AppState.copyFromPeer) {
         if (wideToAnsi(source, -1, sourceA, PathChars) < 0)
             return RequestStart::TooLong;
-        length = buildPathRequest(message, PathChars, "FC", sourceA);
+        length = buildPathRequest(message, PathChars, PullRequestTag, sourceA);
     } else {
-        length = buildPathRequest(message, PathChars, "FD", destinationA);
+        length = buildPathRequest(message, PathChars, PushRequestTag, destinationA);
     }
     if (length < 0)
         return RequestStart::TooLong;
@@ -248,12 +248,6 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
     refreshStatus();
     showProgress(dialog);
     return RequestStart::Started;
-}
-
-void keepAwaitingStep()
-{
-    job.stepRunning = true;
-    job.waitingTicks = 0;
 }
 
 RequestStart startTreeExchange(const char *message, int length, TransferState state)

@@ -44,10 +44,6 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
 
 // Sends a request of the folder copier ("CD" in FolderTO, "DD" in CallDIR) whose end the dialog then awaits.
 RequestStart startTreeExchange(const char *message, int length, TransferState state);
-// The exchange that just ended goes on under another state (the listing the engine asks for after "CD"): the
-// dialog awaits its end as the same step.
-void keepAwaitingStep();
-
 // copy_tree.cpp
 
 // Starts copying the folder source (full path) into destinationFolder; false when nothing was started and the

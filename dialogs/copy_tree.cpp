@@ -20,7 +20,7 @@ struct TreeFolder {
     int32_t depth;
 };
 
-enum class TreePhase { Idle, CreatePeer, SettlePeer, ListPeer, ListPeerAgain, Files };
+enum class TreePhase { Idle, CreatePeer, ListNewPeer, ListPeer, Files };
 
 static struct {
     bool running;
@@ -35,8 +35,6 @@ static struct {
     HANDLE find;                  // push: the search of the current local folder
     bool findStarted;
     int rowCursor;                // pull: the next row of the tree table
-    bool peerFolderSwapped;
-    wchar_t savedPeerFolder[PathChars];
     wchar_t fileName[PathChars];  // the file now moving, as the summary names it
 } tree;
 
@@ -65,14 +63,10 @@ static void failChild(const wchar_t *name, const wchar_t *reason)
     recordCopyResult(shown, CopyResult::Failed, reason, false);
 }
 
-// Listing records go back to the peer pane, and the pane's folder is the user's again.
+// Listing records go back to the peer pane.
 static void endTreeListing()
 {
     AppState.treeListing = 0;
-    if (tree.peerFolderSwapped) {
-        memcpy(AppState.peerFolder, tree.savedPeerFolder, sizeof(AppState.peerFolder));
-        tree.peerFolderSwapped = false;
-    }
 }
 
 static void closeSearch()
@@ -132,18 +126,6 @@ static RequestStart sendPathRequest(const char *tag, const wchar_t *path, Transf
     return started;
 }
 
-// "CD" for the peer folder. The peer's "ACK" makes the engine list the pane's folder, so for this one step the
-// pane's folder is the new one: its listing comes into the tree table and says the folder is there.
-static RequestStart createPeerFolder(const wchar_t *path)
-{
-    memcpy(tree.savedPeerFolder, AppState.peerFolder, sizeof(tree.savedPeerFolder));
-    memcpy(AppState.peerFolder, path, sizeof(AppState.peerFolder));
-    tree.peerFolderSwapped = true;
-    RequestStart started = sendPathRequest("CD", path, TransferState::FolderTO);
-    if (started != RequestStart::Started)
-        endTreeListing();
-    return started;
-}
 
 static bool isFolder(const wchar_t *path)
 {
@@ -167,10 +149,10 @@ static bool nextFolder()
                 fail(tree.current.source, NoFolderReason);
                 continue;
             }
-            started = sendPathRequest("DD", tree.current.source, TransferState::CallDIR);
+            started = sendPathRequest(DirRequestTag, tree.current.source, TransferState::CallDIR);
             tree.phase = TreePhase::ListPeer;
         } else {
-            started = createPeerFolder(tree.current.destination);
+            started = sendPathRequest(FolderRequestTag, tree.current.destination, TransferState::FolderTO);
             tree.phase = TreePhase::CreatePeer;
         }
         if (started == RequestStart::Started)
@@ -321,16 +303,12 @@ bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool
     return nextFolder();
 }
 
-// Push: the peer folder has been made and listed (or not): its files follow, or it is told as failed.
+// Push: the peer folder has been asked for and listed (or not): its files follow, or it is told as failed. The
+// listing also shows the names the overwrite question looks for. A peer that answers "ACK" to "CD" whatever
+// happened is caught here too: a folder that is not there lists nothing.
 static bool peerFolderListed(HWND dialog, TransferOutcome outcome)
 {
     endTreeListing();
-    // An engine that did not list the new folder is asked once; an empty answer means the folder is not there.
-    if (treeRowCount() == 0 && tree.phase != TreePhase::ListPeerAgain && outcome != TransferOutcome::LinkLost &&
-        sendPathRequest("DD", tree.current.destination, TransferState::CallDIR) == RequestStart::Started) {
-        tree.phase = TreePhase::ListPeerAgain;
-        return true;
-    }
     if (treeRowCount() == 0) {
         fail(tree.current.source, NoFolderReason);
         if (outcome == TransferOutcome::LinkLost)
@@ -345,21 +323,16 @@ bool treeStepEnded(HWND dialog, TransferOutcome outcome)
 {
     switch (tree.phase) {
     case TreePhase::CreatePeer:
-        // The engine lists the new folder after the peer's "ACK"; an engine that tells of the "ACK" first has
-        // that listing still to come, so the step waits for it once more.
+        // The peer's "ACK" ends the step (the engine lists nothing after it while a copy runs); then the new
+        // folder is listed.
+        endTreeListing();
         if (outcome == TransferOutcome::Done &&
-            (treeRowCount() == 0 || AppState.transferState == TransferState::CallDIR)) {
-            tree.phase = TreePhase::SettlePeer;
-            keepAwaitingStep();
+            sendPathRequest(DirRequestTag, tree.current.destination, TransferState::CallDIR) == RequestStart::Started) {
+            tree.phase = TreePhase::ListNewPeer;
             return true;
         }
         return peerFolderListed(dialog, outcome);
-    case TreePhase::SettlePeer:
-    case TreePhase::ListPeerAgain:
-        if (AppState.transferState == TransferState::CallDIR) {
-            keepAwaitingStep();
-            return true;
-        }
+    case TreePhase::ListNewPeer:
         return peerFolderListed(dialog, outcome);
     case TreePhase::ListPeer:
         endTreeListing();

@@ -37,7 +37,7 @@ int buildFolderRequest(const wchar_t *name, char *out, int outBytes)
     if (!joinFolderName(AppState.peerFolder, name, path, PathChars) ||
         wideToAnsi(path, -1, pathA, COUNTOF(pathA)) < 0)
         return -1;
-    return buildPathRequest(out, outBytes, "CD", pathA);
+    return buildPathRequest(out, outBytes, FolderRequestTag, pathA);
 }
 
 const wchar_t *folderNameRefusal(const wchar_t *name, bool onPeer)

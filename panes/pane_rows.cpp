@@ -24,8 +24,7 @@ struct PaneEntry {
 // them in. The network thread writes the peer table; the lock guards every table.
 struct PaneTable {
     HWND pane;                // the list view the table belongs to; a new one starts a fresh table
-    volatile LONG lockState;  // 0 not made, 1 being made, 2 ready
-    CRITICAL_SECTION lock;
+    SRWLOCK lock;             // no region under it sends a message, so it is never taken twice by one thread
     PaneEntry *rows;
     int count;
     int capacity;
@@ -37,26 +36,20 @@ struct PaneTable {
     int leftOut;
 };
 
-static PaneTable OwnTable = {nullptr, 0, {}, nullptr, 0, 0, nullptr, 0, -1, false, false, 0};
-static PaneTable PeerTable = {nullptr, 0, {}, nullptr, 0, 0, nullptr, 0, -1, false, false, 0};
+static PaneTable OwnTable = {nullptr, SRWLOCK_INIT, nullptr, 0, 0, nullptr, 0, -1, false, false, 0};
+static PaneTable PeerTable = {nullptr, SRWLOCK_INIT, nullptr, 0, 0, nullptr, 0, -1, false, false, 0};
 
 // Far more than a folder listing needs; a table never grows past it.
 static const int MaxPaneRows = 1 << 20;
 
 static void lockTable(PaneTable *table)
 {
-    if (InterlockedCompareExchange(&table->lockState, 1, 0) == 0) {
-        InitializeCriticalSection(&table->lock);
-        InterlockedExchange(&table->lockState, 2);
-    }
-    while (table->lockState != 2)
-        Sleep(0);
-    EnterCriticalSection(&table->lock);
+    AcquireSRWLockExclusive(&table->lock);
 }
 
 static void unlockTable(PaneTable *table)
 {
-    LeaveCriticalSection(&table->lock);
+    ReleaseSRWLockExclusive(&table->lock);
 }
 
 static void resetTable(PaneTable *table, HWND pane)
