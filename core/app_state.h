@@ -8,7 +8,7 @@
 #include <commctrl.h>
 #include <cstdint>
 
-#include "net/message_framer.h"
+#include "core/message_framer.h"
 
 #define COUNTOF(a) (sizeof(a) / sizeof((a)[0]))
 
@@ -19,7 +19,6 @@ constexpr int DirRowBytes = 256;          // a DR record of at most 255 bytes an
 constexpr int RingLines = 32;
 constexpr int RingLineBytes = 272;
 constexpr int ClientSlotCount = 10;
-constexpr int ReceiveBufferBytes = 1040;
 constexpr int ReceiveMaxBytes = 1024;     // one receive, one message
 constexpr int BlockDataBytes = 1000;
 constexpr int BlockHeaderBytes = 8;
@@ -59,7 +58,6 @@ enum class TransferOutcome : int32_t { None = 0, Done = 1, Stopped = 2, Refused 
 typedef char DirTable[DirRows][DirRowBytes];
 typedef char MonitorRing[RingLines][RingLineBytes];
 typedef SOCKET ClientSlots[ClientSlotCount];
-typedef char ReceiveBuffer[ReceiveBufferBytes];
 
 // One row of a peer folder listed for a folder copy.
 struct TreeRow {
@@ -122,8 +120,6 @@ struct AppStateRecord {
     int32_t dirCount;
     int32_t dirCursor;
     int32_t lastDirIndex;
-    ReceiveBuffer receiveBuffer;
-    int32_t receivedLength;
     wchar_t sendSourcePath[PathChars];
     char incomingTargetA[PathChars];
     char pullTargetA[PathChars];
@@ -177,6 +173,8 @@ struct AppStateRecord {
     MessageFramer slotFramers[ClientSlotCount];   // each connection's unfinished bytes
     MessageFramer clientFramer;
     int32_t exchangeWatched;                      // the running exchange as the loop last saw it
+    int32_t ownListingPending;                    // Server mode: the new client's folder is to be listed
+    DWORD ownListingDue;                          // at this tick
     DWORD lastHeard;                              // when the exchange's connection last brought bytes
     int32_t clientReceivePending;                 // Client mode: an overlapped receive into clientChunk is out
     char clientChunk[ReceiveMaxBytes];

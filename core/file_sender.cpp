@@ -149,8 +149,6 @@ int sendStep(BlockKind kind, int blockNumber)
         length = buildTrailer(message, kind, created, accessed, written);
     }
 
-    // As every send of this side, it clears the receive buffer: the message it answers has been read by now.
-    memset(AppState.receiveBuffer, 0, sizeof(AppState.receiveBuffer));
     // A failed send means the link is gone: the receive loop sees that and tells the user once.
     if (!sendWhole(linkSocket(), message, length)) {
         closeSource(FileIoState::Failed);

@@ -20,6 +20,7 @@
 static const int PathBufferBytes = 1024;
 static const UINT DisconnectDelayMs = 100;
 static const DWORD OwnRequestDelayMs = 500;
+static const DWORD ExchangePollMs = 50;
 
 void refuseMessage()
 {
@@ -82,10 +83,26 @@ static void finishServedListing()
 {
     endExchange(TransferOutcome::Done);
     if (AppState.mode == ConnectionMode::Server && !AppState.serverAskedPeerDir) {
-        Sleep(OwnRequestDelayMs);
-        startPeerListing();
+        // Not a sleep: the receive loop starts it when due, and a client request that comes first is served.
+        AppState.ownListingDue = GetTickCount() + OwnRequestDelayMs;
+        AppState.ownListingPending = 1;
         AppState.serverAskedPeerDir = 1;
     }
+}
+
+DWORD startDueOwnListing(DWORD now)
+{
+    if (!AppState.ownListingPending)
+        return INFINITE;
+    DWORD left = AppState.ownListingDue - now;
+    if (left <= OwnRequestDelayMs && left != 0)
+        return left;
+    // An exchange that runs at the due time goes first; the listing follows once it has ended.
+    if (AppState.transferState != TransferState::Waiting)
+        return ExchangePollMs;
+    AppState.ownListingPending = 0;
+    startPeerListing();
+    return INFINITE;
 }
 
 // "DD" + folder in Waiting: build the table and send its first row.
@@ -203,11 +220,11 @@ static void handleFolderTo(const char *message, int count)
     startPeerListing();
 }
 
-void handleMessage()
+void handleMessage(const char *message, int count)
 {
-    logReceived();
-    const char *message = AppState.receiveBuffer;
-    int count = AppState.receivedLength;
+    logReceived(message, count);
+    if (message == nullptr)
+        count = 0;
     if (count < 0)
         count = 0;
     if (count > ReceiveMaxBytes)

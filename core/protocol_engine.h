@@ -4,8 +4,12 @@
 
 #include "core/app_state.h"
 
-// Handles the message in AppState.receiveBuffer (AppState.receivedLength bytes).
-void handleMessage();
+// Handles one whole message of count bytes (not NUL-terminated; at most ReceiveMaxBytes are looked at).
+void handleMessage(const char *message, int count);
+
+// Server mode: starts the listing of a new client's folder once it is due and nothing runs. Called by the
+// receive loop on every pass; returns the milliseconds until it should be called again (INFINITE: nothing due).
+DWORD startDueOwnListing(DWORD now);
 
 // Sends "DD" + AppState.peerFolder. Does not change the transfer state; callers set CallDIR.
 void requestPeerDir();

@@ -127,8 +127,12 @@ void handleReceivingState(BlockKind kind, const char *targetPathA, const char *m
         return;
     }
     if (isTrailer(message, count, kind)) {
-        bool placed = writeStep(targetPathA, message + BlockHeaderBytes, TrailerBytes - BlockHeaderBytes,
-                                TrailerNumber) == WriteStepFinished;
+        // Times a short trailer lacks read as zero, which leaves that time alone.
+        char times[TrailerBytes - BlockHeaderBytes];
+        memset(times, 0, sizeof(times));
+        int timeBytes = count - BlockHeaderBytes;
+        memcpy(times, message + BlockHeaderBytes, timeBytes < static_cast<int>(sizeof(times)) ? timeBytes : sizeof(times));
+        bool placed = writeStep(targetPathA, times, sizeof(times), TrailerNumber) == WriteStepFinished;
         if (!placed && kind == BlockKind::FR)
             reportUnplacedFile();
         endExchange(placed ? TransferOutcome::Done : TransferOutcome::Failed);

@@ -1,6 +1,6 @@
-// wire_message.h: building and recognising the messages of the link, byte for byte. One receive is one
-// message; "count" is the receive's byte count and the bytes after it are zero (the ReceiveBuffer is
-// zero-filled before every receive), so a text message can be read up to its first zero byte.
+// wire_message.h: building and recognising the messages of the link, byte for byte. "count" is the byte count
+// of one whole message as the framer cut it; nothing after it is read. A text message ends at its first zero
+// byte or at count, whichever comes first.
 #pragma once
 
 #include <windows.h>

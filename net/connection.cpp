@@ -207,6 +207,7 @@ static void closeClientSlots()
     // Also when a network thread that had to be released closed them first.
     AppState.peerPresent = 0;
     AppState.serverAskedPeerDir = 0;
+    AppState.ownListingPending = 0;
 }
 
 void closeLink(HWND window)

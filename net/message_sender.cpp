@@ -51,18 +51,14 @@ void ringAppend(MonitorRing ring, int32_t *position, const char *data, int lengt
     *position = line;
 }
 
-void logReceived()
+void logReceived(const char *message, int length)
 {
-    if (AppState.monitorOn)
-        ringAppend(AppState.receivedRing, &AppState.receivedRingPos, AppState.receiveBuffer, RingLineBytes,
-                   ReceivedRingMarker);
+    if (AppState.monitorOn && message != nullptr)
+        ringAppend(AppState.receivedRing, &AppState.receivedRingPos, message, length, ReceivedRingMarker);
 }
 
 int sendMessage(const char *data, int length)
 {
-    // The engine has read the message it answers by now; the receive buffer is cleared so that nothing of it can
-    // be taken for part of the next one.
-    memset(AppState.receiveBuffer, 0, sizeof(AppState.receiveBuffer));
     int errorCode = 0;
     if (!sendWhole(linkSocket(), data, length)) {
         errorCode = WSAGetLastError();

@@ -7,12 +7,12 @@
 extern const char SentRingMarker[];      // "***** WRITE-END *****"
 extern const char ReceivedRingMarker[];  // "***** READ-END *****"
 
-// Sends length bytes in one message on the socket the mode selects, and clears AppState.receiveBuffer first.
+// Sends length bytes in one message on the socket the mode selects.
 // Returns 0, or the socket error number. Shows nothing.
 int sendMessage(const char *data, int length);
 
-// Records AppState.receiveBuffer in the received ring when the monitors are on.
-void logReceived();
+// Records a received message in the received ring when the monitors are on.
+void logReceived(const char *message, int length);
 
 // Sends every byte of a message, going on after a short send. Returns false on a socket error.
 bool sendWhole(SOCKET s, const char *data, int length);

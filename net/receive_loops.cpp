@@ -12,7 +12,7 @@
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
 #include "net/connection.h"
-#include "net/message_framer.h"
+#include "core/message_framer.h"
 #include "net/message_sender.h"
 #include "resources/resource_ids.h"
 
@@ -67,15 +67,6 @@ static void answerNak(SOCKET s)
         ringAppend(AppState.sentRing, &AppState.sentRingPos, NakMessage, 3, SentRingMarker);
 }
 
-// One cut message into the zero-filled receive buffer, handled by the engine.
-static void handOver(const char *message, int length)
-{
-    memset(AppState.receiveBuffer, 0, sizeof(AppState.receiveBuffer));
-    memcpy(AppState.receiveBuffer, message, static_cast<size_t>(length));
-    AppState.receivedLength = length;
-    handleMessage();
-}
-
 // Bytes that can be no message on the exchange's own connection: the peer is told once, and whatever ran
 // cannot go on, because the peer stops at a "NAK".
 static void refuseGarbage(SOCKET s)
@@ -111,12 +102,16 @@ static void watchExchange()
     }
 }
 
-// How long the next wait may sleep: until the first quiet window closes, and never long while an exchange runs
+// How long the next wait may sleep (starting the server's own listing when it is due): until the first quiet
+// window closes or that listing is due, and never long while an exchange runs
 // (its stop and silence are looked at).
 static DWORD passWaitMs(const MessageFramer *framers, int count)
 {
     DWORD now = GetTickCount();
     DWORD wait = exchangeRunning() ? ExchangePollMs : IdlePollMs;
+    DWORD listing = startDueOwnListing(now);
+    if (listing < wait)
+        wait = listing;
     for (int i = 0; i < count; i++) {
         DWORD due = framerQuietDue(&framers[i], now);
         if (due < wait)
@@ -145,16 +140,16 @@ static bool receiveInto(SOCKET s, MessageFramer *framer)
 
 static void serveClientMessages()
 {
-    char message[ReceiveMaxBytes];
     for (;;) {
+        const char *message = nullptr;
         int length = 0;
-        FramerEvent event = nextMessage(&AppState.clientFramer, GetTickCount(), message, sizeof(message), &length);
+        FramerEvent event = nextMessage(&AppState.clientFramer, GetTickCount(), &message, &length);
         if (event == FramerEvent::None)
             return;
         if (event == FramerEvent::Garbage)
             refuseGarbage(AppState.mainSocket);
         else
-            handOver(message, length);
+            handleMessage(message, length);
     }
 }
 
@@ -343,6 +338,7 @@ static void dropClient(int slot)
     endForLostLink();
     clearPeerPane();
     AppState.serverAskedPeerDir = 0;
+    AppState.ownListingPending = 0;
     wchar_t label[80];
     memset(label, 0, sizeof(label));
     _snwprintf(label, COUNTOF(label) - 1, L"Server:CutOFF:%ls", address);
@@ -361,8 +357,8 @@ static bool isRequest(const char *message, int length)
 {
     if (length < 2)
         return false;
-    return memcmp(message, "DD", 2) == 0 || memcmp(message, "FD", 2) == 0 || memcmp(message, "FC", 2) == 0 ||
-           memcmp(message, "CD", 2) == 0;
+    return memcmp(message, DirRequestTag, 2) == 0 || memcmp(message, PushRequestTag, 2) == 0 ||
+           memcmp(message, PullRequestTag, 2) == 0 || memcmp(message, FolderRequestTag, 2) == 0;
 }
 
 // One whole message of the slot's connection. Another connection than the exchange's is refused while an
@@ -378,18 +374,19 @@ static void dispatchFromSlot(int slot, const char *message, int length)
         }
         clearPeerPane();
         AppState.serverAskedPeerDir = 0;
+        AppState.ownListingPending = 0;
         showConnection(slot);
     }
     AppState.serverSlotNumber = slot + 1;
-    handOver(message, length);
+    handleMessage(message, length);
 }
 
 static void serveSlotMessages(int slot)
 {
-    char message[ReceiveMaxBytes];
     while (slotOccupied(slot)) {
+        const char *message = nullptr;
         int length = 0;
-        FramerEvent event = nextMessage(&AppState.slotFramers[slot], GetTickCount(), message, sizeof(message), &length);
+        FramerEvent event = nextMessage(&AppState.slotFramers[slot], GetTickCount(), &message, &length);
         if (event == FramerEvent::None)
             return;
         if (event == FramerEvent::Message) {

@@ -14,7 +14,6 @@ TEST(AppStateTest, StartsZeroedButForStatusEdgesAndAddressLength)
         EXPECT_EQ(AppState.statusEdges[i], edges[i]);
     EXPECT_EQ(sizeof(AppState.dirTable), 1024u * 256u);
     EXPECT_EQ(sizeof(AppState.receivedRing), 32u * 272u);
-    EXPECT_EQ(sizeof(AppState.receiveBuffer), 1040u);
     EXPECT_STREQ(transferStateName(TransferState::RequestCopyFrom), L"RequestCopyFrom");
     EXPECT_STREQ(transferStateName(static_cast<TransferState>(11)), L"");
 }

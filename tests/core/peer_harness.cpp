@@ -66,11 +66,9 @@ bool openOtherSlot(PeerHarness *peer, PeerHarness *other, int slot)
 
 void deliver(const std::string &msg)
 {
-    memset(AppState.receiveBuffer, 0, sizeof(AppState.receiveBuffer));
-    size_t n = msg.size() < static_cast<size_t>(ReceiveMaxBytes) ? msg.size() : ReceiveMaxBytes;
-    memcpy(AppState.receiveBuffer, msg.data(), n);
-    AppState.receivedLength = static_cast<int32_t>(n);
-    handleMessage();
+    // Sentinel bytes after the message: the engine must read none of them.
+    std::string held = msg.substr(0, ReceiveMaxBytes) + std::string(64, '\xdd');
+    handleMessage(held.data(), static_cast<int>(msg.size() < static_cast<size_t>(ReceiveMaxBytes) ? msg.size() : ReceiveMaxBytes));
 }
 
 std::string fromUs(PeerHarness *peer, int timeoutMs)

@@ -259,12 +259,20 @@ TEST_F(EngineTest, ServerStreamsAFortyRowListingThenAsksForTheClientsFolderOnce)
         std::thread engine([] { deliver("ACK"); });
         acks++;
         rows.push_back(fromUs(&peer));
+        engine.join();
         if (rows.back() == "DR999999") {
+            // The receive loop's part: it starts the server's own request once due.
             DWORD start = GetTickCount();
+            std::thread loop([start] {
+                while (AppState.transferState == TransferState::Waiting && GetTickCount() - start < 3000) {
+                    startDueOwnListing(GetTickCount());
+                    Sleep(1);
+                }
+            });
             ownRequest = fromUs(&peer, 3000);
             requestAfter = GetTickCount() - start;
+            loop.join();
         }
-        engine.join();
     }
     ASSERT_EQ(rows.size(), 40u);
     EXPECT_EQ(acks, 39);
@@ -286,6 +294,7 @@ TEST_F(EngineTest, ServerStreamsAFortyRowListingThenAsksForTheClientsFolderOnce)
     deliver(requestMessage("DD", folder + L"\\missing"));
     expectFromUs("DR999999");
     EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+    EXPECT_EQ(INFINITE, startDueOwnListing(GetTickCount() + 1000));
     expectSilence(700);
     EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::RequestDIR, TransferState::Waiting}));
 }

@@ -9,17 +9,17 @@
 
 namespace {
 
-// A receive as the receive loop leaves it: the bytes, then zeros up to the buffer's end.
+// A message as the framer hands it out: the bytes, then the stream's next bytes (a sentinel here), never read.
 struct Receive {
-    char bytes[ReceiveBufferBytes];
+    char bytes[ReceiveMaxBytes + 16];
     int count;
 };
 
 Receive received(const std::string &message)
 {
     Receive r;
-    memset(r.bytes, 0, sizeof(r.bytes));
-    memcpy(r.bytes, message.data(), message.size());
+    memset(r.bytes, 0xdd, sizeof(r.bytes));
+    memcpy(r.bytes, message.data(), message.size() < sizeof(r.bytes) ? message.size() : sizeof(r.bytes));
     r.count = static_cast<int>(message.size());
     return r;
 }

@@ -74,8 +74,7 @@ TEST(DialogPreview, ConnectionDialogAndMonitors)
     AppState.port = 1050;
     AppState.monitorOn = 1;
     sendMessage("DDC:\\", 5);
-    memcpy(AppState.receiveBuffer, "DR000000.,2026/12/07 06:50,,0", 29);
-    logReceived();
+    logReceived("DR000000.,2026/12/07 06:50,,0", 29);
     strcpy(AppState.dirTable[0], "DR000000.,2026/12/07 06:50,,0");
     strcpy(AppState.dirTable[1], "DR999999");
     AppState.dirCount = 2;

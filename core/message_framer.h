@@ -26,6 +26,7 @@ FrameCut cutMessage(const char *data, int count, int *length);
 
 struct MessageFramer {
     char bytes[FramerBufferBytes];
+    int32_t start;        // where the bytes waiting to be cut begin; the message handed out last lies before it
     int32_t count;        // bytes waiting to be cut
     int32_t discarding;   // after garbage: every byte is dropped until the stream is quiet
     DWORD lastArrival;    // tick of the last bytes received
@@ -33,8 +34,9 @@ struct MessageFramer {
 
 enum class FramerEvent : int32_t {
     None = 0,     // nothing to hand on now
-    Message = 1,  // a whole message was copied out
-    Garbage = 2,  // bytes that can be no message arrived: answer them once; the rest is dropped until quiet
+    Message = 1,  // a whole message, in place in the framer's buffer
+    Garbage = 2,  // bytes that can be no message arrived (or a start the quiet stream left unfinished): answer
+                  // them once; the rest is dropped until the stream is quiet
 };
 
 void resetFramer(MessageFramer *framer);
@@ -45,11 +47,11 @@ char *framerSpace(MessageFramer *framer, int *room);
 // The receive put bytes into framerSpace at tick now.
 void framerReceived(MessageFramer *framer, int bytes, DWORD now);
 
-// Takes the next message out into out (outBytes must hold ReceiveMaxBytes), its length in *length. Call until
-// it returns None; call again when framerQuietDue has passed.
-FramerEvent nextMessage(MessageFramer *framer, DWORD now, char *out, int outBytes, int *length);
+// The next message, in place: *message points into the framer's buffer and stays valid until the next call
+// or the next receive. Call until it returns None; call again when framerQuietDue has passed.
+FramerEvent nextMessage(MessageFramer *framer, DWORD now, const char **message, int *length);
 
-// Milliseconds from now until the quiet window closes what waits on it; INFINITE when nothing does.
+// Milliseconds from now until the quiet window closes what is held; INFINITE when nothing is.
 DWORD framerQuietDue(const MessageFramer *framer, DWORD now);
 
 // True while bytes of an unfinished message are held.

@@ -1,5 +1,5 @@
 // message_framer.cpp: the cut rules of the wire messages and the stream buffer of one connection.
-#include "net/message_framer.h"
+#include "core/message_framer.h"
 
 #include "core/app_state.h"
 #include "core/wire_message.h"
@@ -161,44 +161,64 @@ void resetFramer(MessageFramer *framer)
     memset(framer, 0, sizeof(*framer));
 }
 
+static bool quietSince(const MessageFramer *framer, DWORD now)
+{
+    return now - framer->lastArrival >= QuietWindowMs;
+}
+
 char *framerSpace(MessageFramer *framer, int *room)
 {
+    // The message handed out last has been handled by now: what waits moves to the front.
+    if (framer->start > 0) {
+        memmove(framer->bytes, framer->bytes + framer->start, static_cast<size_t>(framer->count));
+        framer->start = 0;
+    }
     *room = FramerBufferBytes - framer->count;
     return framer->bytes + framer->count;
 }
 
 void framerReceived(MessageFramer *framer, int bytes, DWORD now)
 {
+    // A quiet stream ends the discarding even when nobody asked for a message in between.
+    if (framer->discarding && quietSince(framer, now))
+        framer->discarding = 0;
     framer->lastArrival = now;
     if (bytes <= 0)
         return;
     if (framer->discarding) {
         framer->count = 0;
+        framer->start = 0;
         return;
     }
     framer->count += bytes;
-    if (framer->count > FramerBufferBytes)
-        framer->count = FramerBufferBytes;
+    if (framer->start + framer->count > FramerBufferBytes)
+        framer->count = FramerBufferBytes - framer->start;
 }
 
-static bool quietSince(const MessageFramer *framer, DWORD now)
+static FramerEvent dropAsGarbage(MessageFramer *framer, bool untilQuiet)
 {
-    return now - framer->lastArrival >= QuietWindowMs;
+    framer->count = 0;
+    framer->start = 0;
+    framer->discarding = untilQuiet ? 1 : 0;
+    return FramerEvent::Garbage;
 }
 
-FramerEvent nextMessage(MessageFramer *framer, DWORD now, char *out, int outBytes, int *length)
+FramerEvent nextMessage(MessageFramer *framer, DWORD now, const char **message, int *length)
 {
     *length = 0;
+    *message = framer->bytes + framer->start;
     if (framer->discarding) {
         if (!quietSince(framer, now))
             return FramerEvent::None;
         framer->discarding = 0;
         framer->count = 0;
+        framer->start = 0;
     }
     if (framer->count <= 0)
         return FramerEvent::None;
+    const char *held = framer->bytes + framer->start;
     int cut = 0;
-    switch (cutMessage(framer->bytes, framer->count, &cut)) {
+    switch (cutMessage(held, framer->count, &cut)) {
     case FrameCut::Complete:
         break;
     case FrameCut::OpenEnded:
@@ -207,34 +227,35 @@ FramerEvent nextMessage(MessageFramer *framer, DWORD now, char *out, int outByte
         cut = framer->count;
         break;
     case FrameCut::NeedMore:
-        return FramerEvent::None;
+        // The peer waits for our answer once it has sent: a start that the quiet stream leaves unfinished
+        // ("D" alone, half a trailer) will never be whole and is answered as garbage.
+        if (!quietSince(framer, now))
+            return FramerEvent::None;
+        return dropAsGarbage(framer, false);
     case FrameCut::Garbage:
     default:
-        framer->count = 0;
-        framer->discarding = 1;
-        return FramerEvent::Garbage;
+        return dropAsGarbage(framer, true);
     }
-    if (cut > outBytes || cut > ReceiveMaxBytes) {
-        framer->count = 0;
-        framer->discarding = 1;
-        return FramerEvent::Garbage;
-    }
-    memcpy(out, framer->bytes, static_cast<size_t>(cut));
-    framer->count -= cut;
-    memmove(framer->bytes, framer->bytes + cut, static_cast<size_t>(framer->count));
+    if (cut > ReceiveMaxBytes)
+        return dropAsGarbage(framer, true);
+    *message = held;
     *length = cut;
+    framer->start += cut;
+    framer->count -= cut;
+    if (framer->count == 0)
+        framer->start = 0;
     return FramerEvent::Message;
 }
 
 DWORD framerQuietDue(const MessageFramer *framer, DWORD now)
 {
-    bool waiting = framer->discarding != 0;
-    if (!waiting && framer->count > 0) {
-        int cut = 0;
-        waiting = cutMessage(framer->bytes, framer->count, &cut) == FrameCut::OpenEnded;
-    }
-    if (!waiting)
+    if (!framer->discarding && framer->count <= 0)
         return INFINITE;
+    if (!framer->discarding) {
+        int cut = 0;
+        if (cutMessage(framer->bytes + framer->start, framer->count, &cut) == FrameCut::Complete)
+            return 0;
+    }
     DWORD quiet = now - framer->lastArrival;
     return quiet >= QuietWindowMs ? 0 : QuietWindowMs - quiet;
 }
