@@ -659,6 +659,12 @@ TEST_F(LinkTest, GarbageBurstGetsOneNakAndTheNextRequestIsServed)
         fewest = std::min(fewest, naks);
     }
     EXPECT_EQ(1, fewest);
+    // A lone start that can never be whole is answered too, and the connection goes on.
+    for (const char *lone : {"D", "F", "Q"}) {
+        ASSERT_TRUE(sendText(client, lone));
+        EXPECT_EQ("NAK", receiveMessage(client, 3000)) << lone;
+        EXPECT_TRUE(silentFor(client, 100)) << lone;
+    }
     std::vector<std::string> rows;
     std::string why;
     ASSERT_TRUE(peerListing(client, folderA, &rows, &why)) << why;
