@@ -88,7 +88,7 @@ struct AppStateRecord {
     wchar_t ownAddressText[64];
     wchar_t ownHostText[64];
     HANDLE netThread;
-    DWORD netThreadId;
+    DWORD netThreadExitCode;  // STILL_ACTIVE while it runs; 0 when closeLink gave up on it
     HWND timerWindow;
 
     // Folders and names. UI thread only.

@@ -89,12 +89,31 @@ static bool startNetThread(HWND window, LPTHREAD_START_ROUTINE entry, LPVOID par
         return false;
     }
     AppState.netThread = thread;
-    AppState.netThreadId = id;
+    AppState.netThreadExitCode = STILL_ACTIVE;
+    return true;
+}
+
+// A network thread that closeLink had to give up on may still run; a second one beside it would share every
+// field of the link with it. Its end is awaited here, never by a new open.
+static bool oldThreadGone(HWND window)
+{
+    if (AppState.netThread == nullptr)
+        return true;
+    DWORD code = 0;
+    if (GetExitCodeThread(AppState.netThread, &code) && code == STILL_ACTIVE) {
+        showMessageBox(window, L"前の接続の処理がまだ終わっていません\r\nしばらくしてからもう一度開いてください",
+                       L"接続", MB_OK | MB_ICONWARNING);
+        return false;
+    }
+    CloseHandle(AppState.netThread);
+    AppState.netThread = nullptr;
     return true;
 }
 
 bool openClient(HWND window)
 {
+    if (!oldThreadGone(window))
+        return false;
     AppState.timerWindow = window;
     AppState.linkClosing = 0;
     if (!startLinkSocket(window))
@@ -124,6 +143,8 @@ bool openClient(HWND window)
 
 bool openServer(HWND window)
 {
+    if (!oldThreadGone(window))
+        return false;
     AppState.timerWindow = window;
     AppState.linkClosing = 0;
     if (!startLinkSocket(window))
@@ -175,7 +196,7 @@ static bool waitForNetThread()
         DWORD code = 0;
         if (!GetExitCodeThread(AppState.netThread, &code))
             return true;
-        AppState.netThreadId = code;
+        AppState.netThreadExitCode = code;
         if (code != STILL_ACTIVE)
             return true;
         DWORD waited = GetTickCount() - start;
@@ -223,8 +244,9 @@ void closeLink(HWND window)
     AppState.linkOpen = 0;
     bool ended = waitForNetThread();
     if (!ended)
-        AppState.netThreadId = 0;
-    if (AppState.netThread != nullptr) {
+        AppState.netThreadExitCode = 0;
+    // A thread that did not end keeps its handle: the next open waits for it (oldThreadGone).
+    if (ended && AppState.netThread != nullptr) {
         CloseHandle(AppState.netThread);
         AppState.netThread = nullptr;
     }

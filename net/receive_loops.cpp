@@ -176,7 +176,8 @@ static void clientLinkLost()
 
 // Client mode keeps one overlapped receive pending on mainSocket and waits for it with a timeout: a select
 // before every receive costs a round trip of its own under some socket layers. The receive is never cancelled,
-// only waited for again, so no byte can be lost to a timeout; closing the socket ends it.
+// only waited for again, so no byte can be lost to a timeout; closing the socket ends it. Both are the client
+// thread's own for its life: made at its start, the event closed at its end.
 static WSAEVENT clientEvent = WSA_INVALID_EVENT;
 static WSAOVERLAPPED clientReceive;
 
@@ -228,8 +229,11 @@ DWORD WINAPI ClientThread(LPVOID)
     resetFramer(&AppState.clientFramer);
     AppState.exchangeWatched = false;
     AppState.clientReceivePending = false;
-    if (clientEvent == WSA_INVALID_EVENT)
-        clientEvent = WSACreateEvent();
+    clientEvent = WSACreateEvent();
+    if (clientEvent == WSA_INVALID_EVENT) {
+        postReport(L"受信の準備ができませんでした\r\n接続を閉じてください", L"WSACreateEvent");
+        return 1;
+    }
     startPeerListing();
     while (AppState.linkOpen) {
         if (AppState.mode != ConnectionMode::Client) {
@@ -247,6 +251,12 @@ DWORD WINAPI ClientThread(LPVOID)
         serveClientMessages();
         watchExchange();
     }
+    // A receive still out ends with the socket, which closeLink has closed by now: let it signal first.
+    if (AppState.clientReceivePending)
+        WaitForSingleObject(clientEvent, IdlePollMs);
+    AppState.clientReceivePending = false;
+    WSACloseEvent(clientEvent);
+    clientEvent = WSA_INVALID_EVENT;
     return 0;
 }
 
