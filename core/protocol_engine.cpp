@@ -98,10 +98,9 @@ DWORD startDueOwnListing(DWORD now)
     if (left <= OwnRequestDelayMs && left != 0)
         return left;
     // An exchange that runs at the due time goes first; the listing follows once it has ended.
-    if (AppState.transferState != TransferState::Waiting)
+    if (!startPeerListing())
         return ExchangePollMs;
     AppState.ownListingPending = 0;
-    startPeerListing();
     return INFINITE;
 }
 
@@ -151,18 +150,41 @@ static void createRequestedFolder(const char *message, int textLen)
     endExchange(TransferOutcome::Done);
 }
 
+bool claimExchange(TransferState next)
+{
+    static_assert(sizeof(TransferState) == sizeof(LONG), "the state is swapped as one LONG");
+    LONG was = InterlockedCompareExchange(reinterpret_cast<volatile LONG *>(&AppState.transferState),
+                                          static_cast<LONG>(next), static_cast<LONG>(TransferState::Waiting));
+    return was == static_cast<LONG>(TransferState::Waiting);
+}
+
+// A request is served only once its state is claimed, before any field of the transfer is touched: this
+// side's user may have started an exchange in the same instant, and its request is on its way. The crossing
+// request is then refused; the peer tells its user, and ours goes on.
+static bool claimToServe(TransferState serving)
+{
+    if (claimExchange(serving))
+        return true;
+    sendMessage(NakMessage, 3);
+    return false;
+}
+
 static void handleWaiting(const char *message, int count)
 {
     int textLen = textLength(message, count);
-    if (isPathRequest(message, count, DirRequestTag))
-        serveDirectory(message, textLen);
-    else if (isPathRequest(message, count, PushRequestTag))
-        startServedPush(message, textLen);
-    else if (isPathRequest(message, count, PullRequestTag))
-        startServedPull(message, textLen);
-    else if (isFolderRequest(message, count))
-        createRequestedFolder(message, textLen);
-    else if (isCut(message, count) && AppState.mode == ConnectionMode::Client)
+    if (isPathRequest(message, count, DirRequestTag)) {
+        if (claimToServe(TransferState::RequestDIR))
+            serveDirectory(message, textLen);
+    } else if (isPathRequest(message, count, PushRequestTag)) {
+        if (claimToServe(TransferState::RequestCopyTO))
+            startServedPush(message, textLen);
+    } else if (isPathRequest(message, count, PullRequestTag)) {
+        if (claimToServe(TransferState::RequestCopyFrom))
+            startServedPull(message, textLen);
+    } else if (isFolderRequest(message, count)) {
+        if (claimToServe(TransferState::FolderFrom))
+            createRequestedFolder(message, textLen);
+    } else if (isCut(message, count) && AppState.mode == ConnectionMode::Client)
         // The main window's timer closes the link; this thread must not wait for that itself.
         SetTimer(AppState.timerWindow, IDT_CLOSE_LINK, DisconnectDelayMs, nullptr);
     else
@@ -268,11 +290,13 @@ void handleMessage(const char *message, int count)
     }
 }
 
-void startPeerListing()
+bool startPeerListing()
 {
-    AppState.transferState = TransferState::CallDIR;
+    if (!claimExchange(TransferState::CallDIR))
+        return false;
     refreshStatus();
     requestPeerDir();
+    return true;
 }
 
 void requestPeerDir()

@@ -14,8 +14,13 @@ DWORD startDueOwnListing(DWORD now);
 // Sends "DD" + AppState.peerFolder. Does not change the transfer state; callers set CallDIR.
 void requestPeerDir();
 
-// Network thread: enters CallDIR, refreshes the status and asks for AppState.peerFolder.
-void startPeerListing();
+// Network thread: enters CallDIR, refreshes the status and asks for AppState.peerFolder. False, with nothing
+// sent, when another exchange runs.
+bool startPeerListing();
+
+// Either thread: enters next from Waiting in one atomic step, before the exchange's fields are written. False
+// when an exchange already runs (it may have started on the other thread a moment ago).
+bool claimExchange(TransferState next);
 
 // Ends the running exchange on this side: the transfer file closed (a temporary file deleted), a pending stop
 // forgotten, back to Waiting and the status refreshed. When this side had asked, the outcome is recorded and

@@ -6,6 +6,7 @@
 
 #include "core/app_state.h"
 #include "core/paths.h"
+#include "core/protocol_engine.h"
 #include "core/message_box.h"
 #include "core/text_codec.h"
 #include "core/ui_ops.h"
@@ -106,10 +107,6 @@ static void createOwnFolder(HWND window)
 
 static void requestNewPeerFolder(HWND window)
 {
-    if (AppState.transferState != TransferState::Waiting) {
-        showMessageBox(window, L"他の動作中は出来ません", FolderCaption, MB_OK);
-        return;
-    }
     char request[FolderRequestBytes];
     int length = buildFolderRequest(AppState.newFolderName, request, COUNTOF(request));
     if (length < 0) {
@@ -117,9 +114,14 @@ static void requestNewPeerFolder(HWND window)
         return;
     }
     // The peer's ACK may come at once; the engine must find FolderTO already set.
-    AppState.transferState = TransferState::FolderTO;
-    if (sendMessage(request, length) != 0)
+    if (!claimExchange(TransferState::FolderTO)) {
+        showMessageBox(window, L"他の動作中は出来ません", FolderCaption, MB_OK);
+        return;
+    }
+    if (sendMessage(request, length) != 0) {
         AppState.transferState = TransferState::Waiting;
+        showMessageBox(window, L"新しいフォルダの依頼を送れませんでした\r\n接続を確かめてください", FolderCaption, MB_OK);
+    }
     refreshStatus();
     clearPeerPane();
     SetDlgItemTextW(window, IDC_PEER_FOLDER_LABEL, AppState.peerFolder);
