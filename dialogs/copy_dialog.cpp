@@ -12,6 +12,7 @@
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
 #include "net/message_sender.h"
+#include "panes/folder_navigation.h"
 #include "panes/own_pane.h"
 #include "panes/peer_pane.h"
 #include "resources/resource_ids.h"
@@ -360,17 +361,6 @@ static void beginTransfer(HWND dialog)
     }
 }
 
-// The row's type code, which is also its image.
-static int rowType(HWND pane, int index)
-{
-    LVITEMW item = {};
-    item.mask = LVIF_IMAGE;
-    item.iItem = index;
-    if (!ListView_GetItem(pane, &item))
-        return -1;
-    return item.iImage;
-}
-
 // WM_INITDIALOG: shows source and destination; a later pass starts by itself at once.
 static INT_PTR onCopyInit(HWND dialog, LPARAM pass)
 {
@@ -549,7 +539,7 @@ static bool copyRow(HWND window, HWND pane, int index, int pass, bool fromPeer)
     }
     if (AppState.copyDialogClosed)
         return true;
-    rowIsFolder = rowType(pane, index) == TypeFolder;
+    rowIsFolder = paneRowType(pane, index) == TypeFolder;
     if (rowIsFolder) {
         noteFolderCopy();
     } else if (targetExists(fromPeer)) {

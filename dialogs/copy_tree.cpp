@@ -40,6 +40,7 @@ static struct {
 
 static const wchar_t TooLongReason[] = L"パスが長すぎます";
 static const wchar_t TooDeepReason[] = L"フォルダが深すぎます";
+static const wchar_t TooManyReason[] = L"フォルダが多すぎます";
 static const wchar_t NoFolderReason[] = L"フォルダを作れません";
 static const wchar_t NoListingReason[] = L"一覧を取れません";
 
@@ -77,7 +78,8 @@ static void closeSearch()
     tree.findStarted = false;
 }
 
-// A folder found inside the current one waits its turn; a path too long or too deep is refused and told.
+// A folder found inside the current one waits its turn; a path too long, too deep or past the full table is
+// refused and told.
 static void queueFolder(const wchar_t *name)
 {
     TreeFolder *next = tree.pending + tree.pendingCount;
@@ -86,8 +88,12 @@ static void queueFolder(const wchar_t *name)
         failChild(name, TooLongReason);
         return;
     }
-    if (tree.current.depth + 1 > MaxTreeDepth || tree.pendingCount >= PendingFolders) {
+    if (tree.current.depth + 1 > MaxTreeDepth) {
         fail(source, TooDeepReason);
+        return;
+    }
+    if (tree.pendingCount >= PendingFolders) {
+        fail(source, TooManyReason);
         return;
     }
     if (!joinFolderName(tree.current.destination, name, next->destination, PathChars)) {

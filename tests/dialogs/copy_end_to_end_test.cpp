@@ -562,35 +562,55 @@ void writeTree(const std::wstring &root, const std::vector<TreeFile> &files)
         ASSERT_TRUE(writeFileWithTimes(root + L"\\" + file.path, file.bytes));
 }
 
-TEST_F(CopyEndToEnd, AFolderIsPushedWithItsFilesAndSubFoldersAndATooDeepOneIsReported)
+TEST_F(CopyEndToEnd, AHiddenFolderIsPushedWithItsFilesAndSubFoldersAndATooDeepOneIsReported)
 {
+    // A leading dot gives the folder the hidden bit: its row is a folder by that bit, not by its type code.
     std::vector<TreeFile> files = sampleTree(20);
-    writeTree(local + L"\\top", files);
+    writeTree(local + L"\\.top", files);
+    ASSERT_TRUE(GetFileAttributesW((local + L"\\.top").c_str()) & FILE_ATTRIBUTE_HIDDEN);
     // One folder deeper than a copy goes: refused and named in the summary, the rest copied.
     std::wstring keptName;
-    std::wstring deepName = L"top";
+    std::wstring deepName = L".top";
     for (int level = 1; level <= 17; ++level) {
         keptName = deepName;
         deepName += L"\\d" + std::to_wstring(level);
         ASSERT_TRUE(CreateDirectoryW((local + L"\\" + deepName).c_str(), nullptr));
     }
     relistOwn();
-    selectOwn({L"top"});
+    selectOwn({L".top"});
     driveWhile([&](DWORD ui) { startNextDialog(ui, 60000); }, [&] { runCopyCommand(window, false); });
-    EXPECT_TRUE(peerPaneShows({L"top"}));
+    EXPECT_TRUE(peerPaneShows({L".top"}));
     settle();
     for (const TreeFile &file : files)
-        expectSameFile(local + L"\\top\\" + file.path, remote + L"\\top\\" + file.path);
-    EXPECT_TRUE(isFolder(remote + L"\\top\\empty"));
+        expectSameFile(local + L"\\.top\\" + file.path, remote + L"\\.top\\" + file.path);
+    EXPECT_TRUE(isFolder(remote + L"\\.top\\empty"));
     EXPECT_TRUE(fileExists(remote + L"\\" + keptName));
     EXPECT_FALSE(fileExists(remote + L"\\" + deepName));
-    expectNoTemporaryFiles(remote + L"\\top");
+    expectNoTemporaryFiles(remote + L"\\.top");
     std::vector<RecordedBox> boxes = recordedBoxes();
     ASSERT_EQ(boxes.size(), 1u) << narrow(joinedBoxes());
     EXPECT_EQ(boxes[0].owner, window);
     EXPECT_NE(boxes[0].text.find(L"完了: 4 件"), std::wstring::npos) << narrow(boxes[0].text);
     EXPECT_NE(boxes[0].text.find(deepName + L"（フォルダが深すぎます）"), std::wstring::npos) << narrow(boxes[0].text);
     EXPECT_FALSE(hostShowedBox());
+}
+
+TEST_F(CopyEndToEnd, MoreSiblingFoldersThanTheCopyHoldsAreReportedAsTooManyNotTooDeep)
+{
+    // The copied folder leaves the waiting table empty: 256 of its 257 folders fit, one is refused.
+    ASSERT_TRUE(CreateDirectoryW((local + L"\\wide").c_str(), nullptr));
+    for (int i = 0; i < 257; ++i)
+        ASSERT_TRUE(CreateDirectoryW((local + L"\\wide\\w" + std::to_wstring(1000 + i)).c_str(), nullptr));
+    relistOwn();
+    selectOwn({L"wide"});
+    driveWhile([&](DWORD ui) { startNextDialog(ui, 120000); }, [&] { runCopyCommand(window, false); });
+    EXPECT_TRUE(peerPaneShows({L"wide"}));
+    settle();
+    EXPECT_EQ(folderNames(remote + L"\\wide").size(), 256u);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u) << narrow(joinedBoxes());
+    EXPECT_NE(boxes[0].text.find(L"（フォルダが多すぎます）"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_EQ(boxes[0].text.find(L"深すぎ"), std::wstring::npos) << narrow(boxes[0].text);
 }
 
 TEST_F(CopyEndToEnd, AFolderIsPulledWithItsFilesAndSubFolders)
