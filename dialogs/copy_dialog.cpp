@@ -90,6 +90,7 @@ static struct {
     bool started;
     bool stepRunning;      // an exchange this dialog asked for has not ended yet
     bool refusedHere;      // the request was refused before it went out (its box is shown)
+    const wchar_t *refusedReason;  // or, with no box, the summary's reason
     int waitingTicks;
     bool stopPressed;
     int64_t total;         // -1 when unknown
@@ -195,12 +196,28 @@ static void showProgress(HWND dialog)
     SetDlgItemTextW(dialog, IDC_COPY_PROGRESS, line);
 }
 
+const wchar_t UnwritableNameReason[] = L"この PC の文字コードで表せない名前です";
+
+bool codePageHolds(const wchar_t *text)
+{
+    BOOL replaced = FALSE;
+    int needed = WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0, nullptr, &replaced);
+    // A UTF-8 code page takes neither flag nor default character, and holds every name.
+    if (needed <= 0 && GetLastError() == ERROR_INVALID_PARAMETER)
+        needed = WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    return needed > 0 && !replaced;
+}
+
 RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t *destination, int64_t total,
                                bool approximate)
 {
     // A peer request may have started since the command checked; one exchange at a time.
     if (AppState.transferState != TransferState::Waiting)
         return RequestStart::Busy;
+    // The peer's path goes through the code page, and so does a pull's local target; a replaced character would
+    // name another file. A push reads its source by its wide name.
+    if (!codePageHolds(destination) || (AppState.copyFromPeer && !codePageHolds(source)))
+        return RequestStart::Unwritable;
     char destinationA[PathChars];
     char sourceA[PathChars];
     char message[PathChars];
@@ -303,7 +320,9 @@ bool startCopyRequest(HWND dialog)
             total = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     }
     RequestStart started = startFileTransfer(dialog, source, destination, total, approximate);
-    if (started == RequestStart::TooLong)
+    if (started == RequestStart::Unwritable)
+        job.refusedReason = UnwritableNameReason;
+    else if (started == RequestStart::TooLong)
         refusePath(dialog);
     else if (started == RequestStart::Busy)
         showMessageBox(boxOwner(dialog), L"他の動作中は出来ません", CopyCaption, MB_OK);
@@ -319,7 +338,7 @@ static void onStepEnded(HWND dialog, TransferOutcome outcome)
     job.waitingTicks = 0;
     if (job.refusedHere) {
         job.refusedHere = false;
-        recordCopyResult(rowName(), CopyResult::Failed, nullptr, true);
+        recordCopyResult(rowName(), CopyResult::Failed, job.refusedReason, job.refusedReason == nullptr);
         EndDialog(dialog, 1);
         return;
     }

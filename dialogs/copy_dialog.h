@@ -35,7 +35,14 @@ bool isDriveName(const wchar_t *name);
 // is unknown; approximate marks a total read from a size text with a unit.
 void formatProgress(int64_t done, int64_t total, bool approximate, DWORD elapsedMs, wchar_t *out, int outChars);
 
-enum class RequestStart { Started, TooLong, Busy, NotSent };
+// Unwritable: a name this side's code page cannot hold, refused before anything is sent.
+enum class RequestStart { Started, TooLong, Busy, NotSent, Unwritable };
+
+// The summary's reason for an Unwritable name.
+extern const wchar_t UnwritableNameReason[];
+
+// True when text goes into this side's code page without a replacement character.
+bool codePageHolds(const wchar_t *text);
 
 // Starts one file transfer: a push of the local source to the peer path destination, or a pull of the peer
 // path source into the local destination. Sets up the progress line for it. Shows no box.

@@ -115,10 +115,22 @@ static void orderFoundFolders()
     }
 }
 
+// The reason of a step refused here that leaves the rest of the tree to go; null for one that ends it.
+static const wchar_t *refusalReason(RequestStart started)
+{
+    if (started == RequestStart::TooLong)
+        return TooLongReason;
+    if (started == RequestStart::Unwritable)
+        return UnwritableNameReason;
+    return nullptr;
+}
+
 static RequestStart sendPathRequest(const char *tag, const wchar_t *path, TransferState state)
 {
     char pathA[PathChars];
     char message[PathChars];
+    if (!codePageHolds(path))
+        return RequestStart::Unwritable;
     if (wideToAnsi(path, -1, pathA, COUNTOF(pathA)) <= 0)
         return RequestStart::TooLong;
     int length = buildPathRequest(message, COUNTOF(message), tag, pathA);
@@ -163,9 +175,9 @@ static bool nextFolder()
         }
         if (started == RequestStart::Started)
             return true;
-        fail(tree.current.source, started == RequestStart::TooLong ? TooLongReason : nullptr);
+        fail(tree.current.source, refusalReason(started));
         // Another exchange, or a link that failed: nothing more of the tree can go now.
-        if (started != RequestStart::TooLong)
+        if (refusalReason(started) == nullptr)
             tree.cancelled = true;
     }
     tree.phase = TreePhase::Idle;
@@ -214,8 +226,8 @@ static bool startFile(HWND dialog, const wchar_t *name, bool exists, int64_t tot
     RequestStart started = startFileTransfer(dialog, source, destination, total, approximate);
     if (started == RequestStart::Started)
         return true;
-    fail(source, started == RequestStart::TooLong ? TooLongReason : nullptr);
-    if (started != RequestStart::TooLong)
+    fail(source, refusalReason(started));
+    if (refusalReason(started) == nullptr)
         tree.cancelled = true;
     return false;
 }

@@ -568,6 +568,8 @@ TEST_F(CopyEndToEnd, AHiddenFolderIsPushedWithItsFilesAndSubFoldersAndATooDeepOn
     std::vector<TreeFile> files = sampleTree(20);
     writeTree(local + L"\\.top", files);
     ASSERT_TRUE(GetFileAttributesW((local + L"\\.top").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    // A name no ANSI code page of these tests holds: refused here and named, never sent as '?'.
+    ASSERT_TRUE(writeFileWithTimes(local + L"\\.top\\sub\\\U0001F600.txt", "emoji"));
     // One folder deeper than a copy goes: refused and named in the summary, the rest copied.
     std::wstring keptName;
     std::wstring deepName = L".top";
@@ -592,6 +594,10 @@ TEST_F(CopyEndToEnd, AHiddenFolderIsPushedWithItsFilesAndSubFoldersAndATooDeepOn
     EXPECT_EQ(boxes[0].owner, window);
     EXPECT_NE(boxes[0].text.find(L"完了: 4 件"), std::wstring::npos) << narrow(boxes[0].text);
     EXPECT_NE(boxes[0].text.find(deepName + L"（フォルダが深すぎます）"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_NE(boxes[0].text.find(L".top\\sub\\\U0001F600.txt（" + std::wstring(UnwritableNameReason) + L"）"),
+              std::wstring::npos)
+        << narrow(boxes[0].text);
+    EXPECT_EQ(folderNames(remote + L"\\.top\\sub").size(), 2u);
     EXPECT_FALSE(hostShowedBox());
 }
 
