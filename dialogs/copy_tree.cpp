@@ -18,6 +18,9 @@ struct TreeFolder {
     wchar_t source[PathChars];
     wchar_t destination[PathChars];
     int32_t depth;
+    bool trial;        // a peer row of type 8 with no size: a folder if it lists, else a file
+    int64_t total;     // the file's size when the trial finds a file
+    bool approximate;
 };
 
 enum class TreePhase { Idle, CreatePeer, ListNewPeer, ListPeer, Files };
@@ -80,29 +83,43 @@ static void closeSearch()
 
 // A folder found inside the current one waits its turn; a path too long, too deep or past the full table is
 // refused and told.
+static bool queueEntry(const wchar_t *name, bool trial);
+
 static void queueFolder(const wchar_t *name)
+{
+    queueEntry(name, false);
+}
+
+// A trial is not told when it cannot wait: it is taken as the file its type code says. False then.
+static bool queueEntry(const wchar_t *name, bool trial)
 {
     TreeFolder *next = tree.pending + tree.pendingCount;
     wchar_t source[PathChars];
     if (!joinFolderName(tree.current.source, name, source, PathChars)) {
-        failChild(name, TooLongReason);
-        return;
+        if (!trial)
+            failChild(name, TooLongReason);
+        return false;
     }
     if (tree.current.depth + 1 > MaxTreeDepth) {
-        fail(source, TooDeepReason);
-        return;
+        if (!trial)
+            fail(source, TooDeepReason);
+        return false;
     }
     if (tree.pendingCount >= PendingFolders) {
-        fail(source, TooManyReason);
-        return;
+        if (!trial)
+            fail(source, TooManyReason);
+        return false;
     }
     if (!joinFolderName(tree.current.destination, name, next->destination, PathChars)) {
-        fail(source, TooLongReason);
-        return;
+        if (!trial)
+            fail(source, TooLongReason);
+        return false;
     }
     memcpy(next->source, source, sizeof(source));
     next->depth = tree.current.depth + 1;
+    next->trial = trial;
     tree.pendingCount++;
+    return true;
 }
 
 // The folders found in one folder are taken in the order they were found.
@@ -163,7 +180,8 @@ static bool nextFolder()
         tree.folderBase = tree.pendingCount;
         RequestStart started;
         if (tree.fromPeer) {
-            if (!CreateDirectoryW(tree.current.destination, nullptr) && !isFolder(tree.current.destination)) {
+            if (!tree.current.trial && !CreateDirectoryW(tree.current.destination, nullptr) &&
+                !isFolder(tree.current.destination)) {
                 fail(tree.current.source, NoFolderReason);
                 continue;
             }
@@ -200,15 +218,9 @@ static bool peerListsName(const wchar_t *name)
 
 // Starts one file of the current folder. True when a transfer runs; false when the file was passed over
 // (refused, skipped) and the walk goes on.
-static bool startFile(HWND dialog, const wchar_t *name, bool exists, int64_t total, bool approximate)
+static bool startFileAt(HWND dialog, const wchar_t *source, const wchar_t *destination, bool exists,
+                        int64_t total, bool approximate)
 {
-    wchar_t source[PathChars];
-    wchar_t destination[PathChars];
-    if (!joinFolderName(tree.current.source, name, source, PathChars) ||
-        !joinFolderName(tree.current.destination, name, destination, PathChars)) {
-        failChild(name, TooLongReason);
-        return false;
-    }
     if (exists) {
         OverwriteAnswer answer = overwriteDecision(shownName(source));
         if (answer == OverwriteAnswer::Cancel) {
@@ -230,6 +242,18 @@ static bool startFile(HWND dialog, const wchar_t *name, bool exists, int64_t tot
     if (refusalReason(started) == nullptr)
         tree.cancelled = true;
     return false;
+}
+
+static bool startFile(HWND dialog, const wchar_t *name, bool exists, int64_t total, bool approximate)
+{
+    wchar_t source[PathChars];
+    wchar_t destination[PathChars];
+    if (!joinFolderName(tree.current.source, name, source, PathChars) ||
+        !joinFolderName(tree.current.destination, name, destination, PathChars)) {
+        failChild(name, TooLongReason);
+        return false;
+    }
+    return startFileAt(dialog, source, destination, exists, total, approximate);
 }
 
 static bool isDots(const wchar_t *name)
@@ -287,6 +311,13 @@ static bool nextPeerRow(HWND dialog)
         ansiToWide(row->size, -1, size, COUNTOF(size));
         int64_t total = -1;
         bool approximate = sizeTextBytes(size, &total);
+        // A folder with more attributes than the directory bit comes as type 8 with no bytes: it is tried.
+        if (total <= 0 && queueEntry(name, true)) {
+            TreeFolder *queued = tree.pending + tree.pendingCount - 1;
+            queued->total = total;
+            queued->approximate = approximate;
+            continue;
+        }
         wchar_t local[PathChars];
         bool exists = joinFolderName(tree.current.destination, name, local, PathChars) &&
                       GetFileAttributesW(local) != INVALID_FILE_ATTRIBUTES;
@@ -354,6 +385,23 @@ bool treeStepEnded(HWND dialog, TransferOutcome outcome)
         return peerFolderListed(dialog, outcome);
     case TreePhase::ListPeer:
         endTreeListing();
+        if (tree.current.trial && outcome != TransferOutcome::LinkLost) {
+            // Nothing listed: a file after all. Listed: a folder, made here before its entries come.
+            bool listed = treeRowCount() > 0 && outcome == TransferOutcome::Done;
+            tree.rowCursor = treeRowCount();
+            tree.phase = TreePhase::Files;
+            if (!listed) {
+                bool exists = GetFileAttributesW(tree.current.destination) != INVALID_FILE_ATTRIBUTES;
+                if (startFileAt(dialog, tree.current.source, tree.current.destination, exists, tree.current.total,
+                                tree.current.approximate))
+                    return true;
+                return nextEntry(dialog);
+            }
+            if (!CreateDirectoryW(tree.current.destination, nullptr) && !isFolder(tree.current.destination)) {
+                fail(tree.current.source, NoFolderReason);
+                return nextFolder();
+            }
+        }
         if (treeRowCount() == 0 || outcome != TransferOutcome::Done) {
             fail(tree.current.source, NoListingReason);
             if (outcome == TransferOutcome::LinkLost)

@@ -545,7 +545,8 @@ std::vector<TreeFile> sampleTree(unsigned seed)
     return {{L"a.txt", "the top file"},
             {L"sub\\b.bin", randomBytes(2500, seed)},
             {L"sub\\deeper\\c.dat", std::string()},
-            {L"sub\\deeper\\d.bin", randomBytes(1000, seed + 1)}};
+            {L"sub\\deeper\\d.bin", randomBytes(1000, seed + 1)},
+            {L".hidden\\e.txt", "in a folder with the hidden bit"}};
 }
 
 bool isFolder(const std::wstring &path)
@@ -556,7 +557,7 @@ bool isFolder(const std::wstring &path)
 
 void writeTree(const std::wstring &root, const std::vector<TreeFile> &files)
 {
-    for (const wchar_t *folder : {L"", L"\\sub", L"\\sub\\deeper", L"\\empty"})
+    for (const wchar_t *folder : {L"", L"\\sub", L"\\sub\\deeper", L"\\empty", L"\\.hidden"})
         CreateDirectoryW((root + folder).c_str(), nullptr);
     for (const TreeFile &file : files)
         ASSERT_TRUE(writeFileWithTimes(root + L"\\" + file.path, file.bytes));
@@ -592,7 +593,7 @@ TEST_F(CopyEndToEnd, AHiddenFolderIsPushedWithItsFilesAndSubFoldersAndATooDeepOn
     std::vector<RecordedBox> boxes = recordedBoxes();
     ASSERT_EQ(boxes.size(), 1u) << narrow(joinedBoxes());
     EXPECT_EQ(boxes[0].owner, window);
-    EXPECT_NE(boxes[0].text.find(L"完了: 4 件"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_NE(boxes[0].text.find(L"完了: 5 件"), std::wstring::npos) << narrow(boxes[0].text);
     EXPECT_NE(boxes[0].text.find(deepName + L"（フォルダが深すぎます）"), std::wstring::npos) << narrow(boxes[0].text);
     EXPECT_NE(boxes[0].text.find(L".top\\sub\\\U0001F600.txt（" + std::wstring(UnwritableNameReason) + L"）"),
               std::wstring::npos)
