@@ -91,6 +91,7 @@ static struct {
     bool stepRunning;      // an exchange this dialog asked for has not ended yet
     bool refusedHere;      // the request was refused before it went out (its box is shown)
     const wchar_t *refusedReason;  // or, with no box, the summary's reason
+    bool onTrial;                  // a folder copy of a row that may be a file
     int waitingTicks;
     bool stopPressed;
     int64_t total;         // -1 when unknown
@@ -102,6 +103,7 @@ static struct {
 
 static bool commandRunning;
 static bool rowIsFolder;          // the row of the dialog about to open is a folder
+static bool rowOnTrial;           // or, a peer row of type 8 with no bytes, may be one
 static wchar_t rowSizeText[64];   // and its size text
 
 bool copyCommandRunning()
@@ -368,7 +370,7 @@ static void beginTransfer(HWND dialog)
         wchar_t source[PathChars];
         memset(source, 0, sizeof(source));
         GetDlgItemTextW(dialog, IDC_EDIT1, source, COUNTOF(source));
-        if (!beginTreeCopy(source, destinationFolder(), AppState.copyFromPeer != 0))
+        if (!beginTreeCopy(source, destinationFolder(), AppState.copyFromPeer != 0, job.onTrial))
             EndDialog(dialog, 1);
         return;
     }
@@ -385,6 +387,7 @@ static INT_PTR onCopyInit(HWND dialog, LPARAM pass)
 {
     memset(&job, 0, sizeof(job));
     job.folder = rowIsFolder;
+    job.onTrial = rowOnTrial;
     job.total = -1;
     AppState.copyDialog = dialog;
     wchar_t source[PathChars * 2 + 1];
@@ -558,7 +561,14 @@ static bool copyRow(HWND window, HWND pane, int index, int pass, bool fromPeer)
     }
     if (AppState.copyDialogClosed)
         return true;
-    rowIsFolder = paneRowType(pane, index) == TypeFolder;
+    // A peer folder with more attributes than the directory bit is type 8 as a file is: the folder copy tries it
+    // and pulls a file if it lists nothing.
+    int type = paneRowType(pane, index);
+    int64_t rowBytes = -1;
+    if (rowSizeText[0] != 0)
+        sizeTextBytes(rowSizeText, &rowBytes);
+    rowOnTrial = fromPeer && type == TypeOther && rowBytes <= 0;
+    rowIsFolder = type == TypeFolder || rowOnTrial;
     if (rowIsFolder) {
         noteFolderCopy();
     } else if (targetExists(fromPeer)) {

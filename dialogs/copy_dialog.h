@@ -55,7 +55,7 @@ RequestStart startTreeExchange(const char *message, int length, TransferState st
 
 // Starts copying the folder source (full path) into destinationFolder; false when nothing was started and the
 // tree is already done.
-bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer);
+bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer, bool onTrial);
 // The step the copier asked for has ended; starts the next. False when the tree is done.
 bool treeStepEnded(HWND dialog, TransferOutcome outcome);
 // Stop: the file now moving is stopped and nothing more of the tree is copied.

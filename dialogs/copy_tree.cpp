@@ -332,7 +332,7 @@ static bool nextEntry(HWND dialog)
     return tree.fromPeer ? nextPeerRow(dialog) : nextLocalEntry(dialog);
 }
 
-bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer)
+bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer, bool onTrial)
 {
     memset(&tree, 0, sizeof(tree));
     tree.find = INVALID_HANDLE_VALUE;
@@ -348,6 +348,8 @@ bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool
         return false;
     }
     wcsncpy(root->source, source, PathChars - 1);
+    root->trial = fromPeer && onTrial;
+    root->total = -1;
     tree.pendingCount = 1;
     return nextFolder();
 }

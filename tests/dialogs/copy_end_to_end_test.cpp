@@ -620,22 +620,23 @@ TEST_F(CopyEndToEnd, MoreSiblingFoldersThanTheCopyHoldsAreReportedAsTooManyNotTo
     EXPECT_EQ(boxes[0].text.find(L"深すぎ"), std::wstring::npos) << narrow(boxes[0].text);
 }
 
-TEST_F(CopyEndToEnd, AFolderIsPulledWithItsFilesAndSubFolders)
+TEST_F(CopyEndToEnd, AHiddenFolderIsPulledWithItsFilesAndSubFolders)
 {
+    // The hidden bit makes the peer list the folder as type 8, as it lists a file.
     std::vector<TreeFile> files = sampleTree(30);
-    writeTree(remote + L"\\pulled", files);
+    writeTree(remote + L"\\.pulled", files);
     clearPeerPane();
     AppState.transferState = TransferState::CallDIR;
     requestPeerDir();
-    ASSERT_TRUE(peerPaneShows({L"pulled"}));
-    selectNamedRows(AppState.peerPane, {L"pulled"});
+    ASSERT_TRUE(peerPaneShows({L".pulled"}));
+    selectNamedRows(AppState.peerPane, {L".pulled"});
     driveWhile([&](DWORD ui) { startNextDialog(ui, 60000); }, [&] { runCopyCommand(window, true); });
     settle();
     for (const TreeFile &file : files)
-        expectSameFile(remote + L"\\pulled\\" + file.path, local + L"\\pulled\\" + file.path);
-    EXPECT_TRUE(isFolder(local + L"\\pulled\\empty"));
-    expectNoTemporaryFiles(local + L"\\pulled");
-    EXPECT_NE(paneRowOf(AppState.ownPane, L"pulled"), -1);
+        expectSameFile(remote + L"\\.pulled\\" + file.path, local + L"\\.pulled\\" + file.path);
+    EXPECT_TRUE(isFolder(local + L"\\.pulled\\empty"));
+    expectNoTemporaryFiles(local + L"\\.pulled");
+    EXPECT_NE(paneRowOf(AppState.ownPane, L".pulled"), -1);
     // The listings of the tree went to the copy, not into the pane.
     EXPECT_EQ(paneRowOf(AppState.peerPane, L"sub"), -1);
     EXPECT_TRUE(boxTexts().empty()) << narrow(joinedBoxes());
