@@ -12,6 +12,7 @@
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
 #include "net/message_sender.h"
+#include "panes/folder_navigation.h"
 #include "panes/own_pane.h"
 #include "panes/peer_pane.h"
 #include "resources/resource_ids.h"
@@ -89,6 +90,8 @@ static struct {
     bool started;
     bool stepRunning;      // an exchange this dialog asked for has not ended yet
     bool refusedHere;      // the request was refused before it went out (its box is shown)
+    const wchar_t *refusedReason;  // or, with no box, the summary's reason
+    bool onTrial;                  // a folder copy of a row that may be a file
     int waitingTicks;
     bool stopPressed;
     int64_t total;         // -1 when unknown
@@ -100,6 +103,7 @@ static struct {
 
 static bool commandRunning;
 static bool rowIsFolder;          // the row of the dialog about to open is a folder
+static bool rowOnTrial;           // or, a peer row of type 8 with no bytes, may be one
 static wchar_t rowSizeText[64];   // and its size text
 
 bool copyCommandRunning()
@@ -194,12 +198,28 @@ static void showProgress(HWND dialog)
     SetDlgItemTextW(dialog, IDC_COPY_PROGRESS, line);
 }
 
+const wchar_t UnwritableNameReason[] = L"この PC の文字コードで表せない名前です";
+
+bool codePageHolds(const wchar_t *text)
+{
+    BOOL replaced = FALSE;
+    int needed = WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0, nullptr, &replaced);
+    // A UTF-8 code page takes neither flag nor default character, and holds every name.
+    if (needed <= 0 && GetLastError() == ERROR_INVALID_PARAMETER)
+        needed = WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    return needed > 0 && !replaced;
+}
+
 RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t *destination, int64_t total,
                                bool approximate)
 {
     // A peer request may have started since the command checked; one exchange at a time.
     if (AppState.transferState != TransferState::Waiting)
         return RequestStart::Busy;
+    // The peer's path goes through the code page, and so does a pull's local target; a replaced character would
+    // name another file. A push reads its source by its wide name.
+    if (!codePageHolds(destination) || (AppState.copyFromPeer && !codePageHolds(source)))
+        return RequestStart::Unwritable;
     char destinationA[PathChars];
     char sourceA[PathChars];
     char message[PathChars];
@@ -302,7 +322,9 @@ bool startCopyRequest(HWND dialog)
             total = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     }
     RequestStart started = startFileTransfer(dialog, source, destination, total, approximate);
-    if (started == RequestStart::TooLong)
+    if (started == RequestStart::Unwritable)
+        job.refusedReason = UnwritableNameReason;
+    else if (started == RequestStart::TooLong)
         refusePath(dialog);
     else if (started == RequestStart::Busy)
         showMessageBox(boxOwner(dialog), L"他の動作中は出来ません", CopyCaption, MB_OK);
@@ -318,7 +340,7 @@ static void onStepEnded(HWND dialog, TransferOutcome outcome)
     job.waitingTicks = 0;
     if (job.refusedHere) {
         job.refusedHere = false;
-        recordCopyResult(rowName(), CopyResult::Failed, nullptr, true);
+        recordCopyResult(rowName(), CopyResult::Failed, job.refusedReason, job.refusedReason == nullptr);
         EndDialog(dialog, 1);
         return;
     }
@@ -348,7 +370,7 @@ static void beginTransfer(HWND dialog)
         wchar_t source[PathChars];
         memset(source, 0, sizeof(source));
         GetDlgItemTextW(dialog, IDC_EDIT1, source, COUNTOF(source));
-        if (!beginTreeCopy(source, destinationFolder(), AppState.copyFromPeer != 0))
+        if (!beginTreeCopy(source, destinationFolder(), AppState.copyFromPeer != 0, job.onTrial))
             EndDialog(dialog, 1);
         return;
     }
@@ -360,22 +382,12 @@ static void beginTransfer(HWND dialog)
     }
 }
 
-// The row's type code, which is also its image.
-static int rowType(HWND pane, int index)
-{
-    LVITEMW item = {};
-    item.mask = LVIF_IMAGE;
-    item.iItem = index;
-    if (!ListView_GetItem(pane, &item))
-        return -1;
-    return item.iImage;
-}
-
 // WM_INITDIALOG: shows source and destination; a later pass starts by itself at once.
 static INT_PTR onCopyInit(HWND dialog, LPARAM pass)
 {
     memset(&job, 0, sizeof(job));
     job.folder = rowIsFolder;
+    job.onTrial = rowOnTrial;
     job.total = -1;
     AppState.copyDialog = dialog;
     wchar_t source[PathChars * 2 + 1];
@@ -549,7 +561,14 @@ static bool copyRow(HWND window, HWND pane, int index, int pass, bool fromPeer)
     }
     if (AppState.copyDialogClosed)
         return true;
-    rowIsFolder = rowType(pane, index) == TypeFolder;
+    // A peer folder with more attributes than the directory bit is type 8 as a file is: the folder copy tries it
+    // and pulls a file if it lists nothing.
+    int type = paneRowType(pane, index);
+    int64_t rowBytes = -1;
+    if (rowSizeText[0] != 0)
+        sizeTextBytes(rowSizeText, &rowBytes);
+    rowOnTrial = fromPeer && type == TypeOther && rowBytes <= 0;
+    rowIsFolder = type == TypeFolder || rowOnTrial;
     if (rowIsFolder) {
         noteFolderCopy();
     } else if (targetExists(fromPeer)) {

@@ -35,7 +35,14 @@ bool isDriveName(const wchar_t *name);
 // is unknown; approximate marks a total read from a size text with a unit.
 void formatProgress(int64_t done, int64_t total, bool approximate, DWORD elapsedMs, wchar_t *out, int outChars);
 
-enum class RequestStart { Started, TooLong, Busy, NotSent };
+// Unwritable: a name this side's code page cannot hold, refused before anything is sent.
+enum class RequestStart { Started, TooLong, Busy, NotSent, Unwritable };
+
+// The summary's reason for an Unwritable name.
+extern const wchar_t UnwritableNameReason[];
+
+// True when text goes into this side's code page without a replacement character.
+bool codePageHolds(const wchar_t *text);
 
 // Starts one file transfer: a push of the local source to the peer path destination, or a pull of the peer
 // path source into the local destination. Sets up the progress line for it. Shows no box.
@@ -48,7 +55,7 @@ RequestStart startTreeExchange(const char *message, int length, TransferState st
 
 // Starts copying the folder source (full path) into destinationFolder; false when nothing was started and the
 // tree is already done.
-bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer);
+bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer, bool onTrial);
 // The step the copier asked for has ended; starts the next. False when the tree is done.
 bool treeStepEnded(HWND dialog, TransferOutcome outcome);
 // Stop: the file now moving is stopped and nothing more of the tree is copied.

@@ -18,6 +18,9 @@ struct TreeFolder {
     wchar_t source[PathChars];
     wchar_t destination[PathChars];
     int32_t depth;
+    bool trial;        // a peer row of type 8 with no size: a folder if it lists, else a file
+    int64_t total;     // the file's size when the trial finds a file
+    bool approximate;
 };
 
 enum class TreePhase { Idle, CreatePeer, ListNewPeer, ListPeer, Files };
@@ -40,6 +43,7 @@ static struct {
 
 static const wchar_t TooLongReason[] = L"パスが長すぎます";
 static const wchar_t TooDeepReason[] = L"フォルダが深すぎます";
+static const wchar_t TooManyReason[] = L"フォルダが多すぎます";
 static const wchar_t NoFolderReason[] = L"フォルダを作れません";
 static const wchar_t NoListingReason[] = L"一覧を取れません";
 
@@ -77,26 +81,45 @@ static void closeSearch()
     tree.findStarted = false;
 }
 
-// A folder found inside the current one waits its turn; a path too long or too deep is refused and told.
+// A folder found inside the current one waits its turn; a path too long, too deep or past the full table is
+// refused and told.
+static bool queueEntry(const wchar_t *name, bool trial);
+
 static void queueFolder(const wchar_t *name)
+{
+    queueEntry(name, false);
+}
+
+// A trial is not told when it cannot wait: it is taken as the file its type code says. False then.
+static bool queueEntry(const wchar_t *name, bool trial)
 {
     TreeFolder *next = tree.pending + tree.pendingCount;
     wchar_t source[PathChars];
     if (!joinFolderName(tree.current.source, name, source, PathChars)) {
-        failChild(name, TooLongReason);
-        return;
+        if (!trial)
+            failChild(name, TooLongReason);
+        return false;
     }
-    if (tree.current.depth + 1 > MaxTreeDepth || tree.pendingCount >= PendingFolders) {
-        fail(source, TooDeepReason);
-        return;
+    if (tree.current.depth + 1 > MaxTreeDepth) {
+        if (!trial)
+            fail(source, TooDeepReason);
+        return false;
+    }
+    if (tree.pendingCount >= PendingFolders) {
+        if (!trial)
+            fail(source, TooManyReason);
+        return false;
     }
     if (!joinFolderName(tree.current.destination, name, next->destination, PathChars)) {
-        fail(source, TooLongReason);
-        return;
+        if (!trial)
+            fail(source, TooLongReason);
+        return false;
     }
     memcpy(next->source, source, sizeof(source));
     next->depth = tree.current.depth + 1;
+    next->trial = trial;
     tree.pendingCount++;
+    return true;
 }
 
 // The folders found in one folder are taken in the order they were found.
@@ -109,10 +132,22 @@ static void orderFoundFolders()
     }
 }
 
+// The reason of a step refused here that leaves the rest of the tree to go; null for one that ends it.
+static const wchar_t *refusalReason(RequestStart started)
+{
+    if (started == RequestStart::TooLong)
+        return TooLongReason;
+    if (started == RequestStart::Unwritable)
+        return UnwritableNameReason;
+    return nullptr;
+}
+
 static RequestStart sendPathRequest(const char *tag, const wchar_t *path, TransferState state)
 {
     char pathA[PathChars];
     char message[PathChars];
+    if (!codePageHolds(path))
+        return RequestStart::Unwritable;
     if (wideToAnsi(path, -1, pathA, COUNTOF(pathA)) <= 0)
         return RequestStart::TooLong;
     int length = buildPathRequest(message, COUNTOF(message), tag, pathA);
@@ -145,7 +180,8 @@ static bool nextFolder()
         tree.folderBase = tree.pendingCount;
         RequestStart started;
         if (tree.fromPeer) {
-            if (!CreateDirectoryW(tree.current.destination, nullptr) && !isFolder(tree.current.destination)) {
+            if (!tree.current.trial && !CreateDirectoryW(tree.current.destination, nullptr) &&
+                !isFolder(tree.current.destination)) {
                 fail(tree.current.source, NoFolderReason);
                 continue;
             }
@@ -157,9 +193,9 @@ static bool nextFolder()
         }
         if (started == RequestStart::Started)
             return true;
-        fail(tree.current.source, started == RequestStart::TooLong ? TooLongReason : nullptr);
+        fail(tree.current.source, refusalReason(started));
         // Another exchange, or a link that failed: nothing more of the tree can go now.
-        if (started != RequestStart::TooLong)
+        if (refusalReason(started) == nullptr)
             tree.cancelled = true;
     }
     tree.phase = TreePhase::Idle;
@@ -182,15 +218,9 @@ static bool peerListsName(const wchar_t *name)
 
 // Starts one file of the current folder. True when a transfer runs; false when the file was passed over
 // (refused, skipped) and the walk goes on.
-static bool startFile(HWND dialog, const wchar_t *name, bool exists, int64_t total, bool approximate)
+static bool startFileAt(HWND dialog, const wchar_t *source, const wchar_t *destination, bool exists,
+                        int64_t total, bool approximate)
 {
-    wchar_t source[PathChars];
-    wchar_t destination[PathChars];
-    if (!joinFolderName(tree.current.source, name, source, PathChars) ||
-        !joinFolderName(tree.current.destination, name, destination, PathChars)) {
-        failChild(name, TooLongReason);
-        return false;
-    }
     if (exists) {
         OverwriteAnswer answer = overwriteDecision(shownName(source));
         if (answer == OverwriteAnswer::Cancel) {
@@ -208,10 +238,22 @@ static bool startFile(HWND dialog, const wchar_t *name, bool exists, int64_t tot
     RequestStart started = startFileTransfer(dialog, source, destination, total, approximate);
     if (started == RequestStart::Started)
         return true;
-    fail(source, started == RequestStart::TooLong ? TooLongReason : nullptr);
-    if (started != RequestStart::TooLong)
+    fail(source, refusalReason(started));
+    if (refusalReason(started) == nullptr)
         tree.cancelled = true;
     return false;
+}
+
+static bool startFile(HWND dialog, const wchar_t *name, bool exists, int64_t total, bool approximate)
+{
+    wchar_t source[PathChars];
+    wchar_t destination[PathChars];
+    if (!joinFolderName(tree.current.source, name, source, PathChars) ||
+        !joinFolderName(tree.current.destination, name, destination, PathChars)) {
+        failChild(name, TooLongReason);
+        return false;
+    }
+    return startFileAt(dialog, source, destination, exists, total, approximate);
 }
 
 static bool isDots(const wchar_t *name)
@@ -269,6 +311,13 @@ static bool nextPeerRow(HWND dialog)
         ansiToWide(row->size, -1, size, COUNTOF(size));
         int64_t total = -1;
         bool approximate = sizeTextBytes(size, &total);
+        // A folder with more attributes than the directory bit comes as type 8 with no bytes: it is tried.
+        if (total <= 0 && queueEntry(name, true)) {
+            TreeFolder *queued = tree.pending + tree.pendingCount - 1;
+            queued->total = total;
+            queued->approximate = approximate;
+            continue;
+        }
         wchar_t local[PathChars];
         bool exists = joinFolderName(tree.current.destination, name, local, PathChars) &&
                       GetFileAttributesW(local) != INVALID_FILE_ATTRIBUTES;
@@ -283,7 +332,7 @@ static bool nextEntry(HWND dialog)
     return tree.fromPeer ? nextPeerRow(dialog) : nextLocalEntry(dialog);
 }
 
-bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer)
+bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer, bool onTrial)
 {
     memset(&tree, 0, sizeof(tree));
     tree.find = INVALID_HANDLE_VALUE;
@@ -299,6 +348,8 @@ bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool
         return false;
     }
     wcsncpy(root->source, source, PathChars - 1);
+    root->trial = fromPeer && onTrial;
+    root->total = -1;
     tree.pendingCount = 1;
     return nextFolder();
 }
@@ -336,6 +387,23 @@ bool treeStepEnded(HWND dialog, TransferOutcome outcome)
         return peerFolderListed(dialog, outcome);
     case TreePhase::ListPeer:
         endTreeListing();
+        if (tree.current.trial && outcome != TransferOutcome::LinkLost) {
+            // Nothing listed: a file after all. Listed: a folder, made here before its entries come.
+            bool listed = treeRowCount() > 0 && outcome == TransferOutcome::Done;
+            tree.rowCursor = treeRowCount();
+            tree.phase = TreePhase::Files;
+            if (!listed) {
+                bool exists = GetFileAttributesW(tree.current.destination) != INVALID_FILE_ATTRIBUTES;
+                if (startFileAt(dialog, tree.current.source, tree.current.destination, exists, tree.current.total,
+                                tree.current.approximate))
+                    return true;
+                return nextEntry(dialog);
+            }
+            if (!CreateDirectoryW(tree.current.destination, nullptr) && !isFolder(tree.current.destination)) {
+                fail(tree.current.source, NoFolderReason);
+                return nextFolder();
+            }
+        }
         if (treeRowCount() == 0 || outcome != TransferOutcome::Done) {
             fail(tree.current.source, NoListingReason);
             if (outcome == TransferOutcome::LinkLost)

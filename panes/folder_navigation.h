@@ -39,6 +39,9 @@ int paneRowCount(HWND pane);
 // code into *type when type is not null. False when no row is selected.
 bool readSelectedName(HWND pane, wchar_t *name, int nameChars, int *type = nullptr);
 
+// The type code of the row at view index, a folder by its attribute bit where this side has it; -1 for none.
+int paneRowType(HWND pane, int item);
+
 // Inserts a row into the pane's table at index (appended when past the end). On the pane's own thread the
 // list view shows it at once; from another thread the parent is told with one coalesced WM_PANE_ROWS.
 // Returns the row's table index, or -1 when the table could not take it.

@@ -303,6 +303,25 @@ static int rowAt(const PaneTable *table, int item)
     return row >= 0 && row < table->count ? row : -1;
 }
 
+// An own folder with more attributes than the directory bit (hidden, read-only, system) is still a folder.
+static int openingType(const PaneEntry &row)
+{
+    bool folder = (row.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return folder && !isFolderType(row.type) ? TypeFolder : row.type;
+}
+
+int paneRowType(HWND pane, int item)
+{
+    PaneTable *table = tableOf(pane);
+    if (table == nullptr)
+        return -1;
+    lockTable(table);
+    int row = rowAt(table, item);
+    int type = row >= 0 ? openingType(table->rows[row]) : -1;
+    unlockTable(table);
+    return type;
+}
+
 bool readSelectedName(HWND pane, wchar_t *name, int nameChars, int *type)
 {
     ZeroMemory(name, nameChars * sizeof(wchar_t));
@@ -317,11 +336,8 @@ bool readSelectedName(HWND pane, wchar_t *name, int nameChars, int *type)
     int row = rowAt(table, item);
     if (row >= 0) {
         lstrcpynW(name, table->rows[row].name, nameChars);
-        if (type != nullptr) {
-            bool folder = (table->rows[row].attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            // An own folder with more attributes than the directory bit still opens.
-            *type = folder && !isFolderType(table->rows[row].type) ? TypeFolder : table->rows[row].type;
-        }
+        if (type != nullptr)
+            *type = openingType(table->rows[row]);
     }
     unlockTable(table);
     return row >= 0;

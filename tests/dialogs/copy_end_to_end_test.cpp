@@ -545,7 +545,8 @@ std::vector<TreeFile> sampleTree(unsigned seed)
     return {{L"a.txt", "the top file"},
             {L"sub\\b.bin", randomBytes(2500, seed)},
             {L"sub\\deeper\\c.dat", std::string()},
-            {L"sub\\deeper\\d.bin", randomBytes(1000, seed + 1)}};
+            {L"sub\\deeper\\d.bin", randomBytes(1000, seed + 1)},
+            {L".hidden\\e.txt", "in a folder with the hidden bit"}};
 }
 
 bool isFolder(const std::wstring &path)
@@ -556,59 +557,86 @@ bool isFolder(const std::wstring &path)
 
 void writeTree(const std::wstring &root, const std::vector<TreeFile> &files)
 {
-    for (const wchar_t *folder : {L"", L"\\sub", L"\\sub\\deeper", L"\\empty"})
+    for (const wchar_t *folder : {L"", L"\\sub", L"\\sub\\deeper", L"\\empty", L"\\.hidden"})
         CreateDirectoryW((root + folder).c_str(), nullptr);
     for (const TreeFile &file : files)
         ASSERT_TRUE(writeFileWithTimes(root + L"\\" + file.path, file.bytes));
 }
 
-TEST_F(CopyEndToEnd, AFolderIsPushedWithItsFilesAndSubFoldersAndATooDeepOneIsReported)
+TEST_F(CopyEndToEnd, AHiddenFolderIsPushedWithItsFilesAndSubFoldersAndATooDeepOneIsReported)
 {
+    // A leading dot gives the folder the hidden bit: its row is a folder by that bit, not by its type code.
     std::vector<TreeFile> files = sampleTree(20);
-    writeTree(local + L"\\top", files);
+    writeTree(local + L"\\.top", files);
+    ASSERT_TRUE(GetFileAttributesW((local + L"\\.top").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    // A name no ANSI code page of these tests holds: refused here and named, never sent as '?'.
+    ASSERT_TRUE(writeFileWithTimes(local + L"\\.top\\sub\\\U0001F600.txt", "emoji"));
     // One folder deeper than a copy goes: refused and named in the summary, the rest copied.
     std::wstring keptName;
-    std::wstring deepName = L"top";
+    std::wstring deepName = L".top";
     for (int level = 1; level <= 17; ++level) {
         keptName = deepName;
         deepName += L"\\d" + std::to_wstring(level);
         ASSERT_TRUE(CreateDirectoryW((local + L"\\" + deepName).c_str(), nullptr));
     }
     relistOwn();
-    selectOwn({L"top"});
+    selectOwn({L".top"});
     driveWhile([&](DWORD ui) { startNextDialog(ui, 60000); }, [&] { runCopyCommand(window, false); });
-    EXPECT_TRUE(peerPaneShows({L"top"}));
+    EXPECT_TRUE(peerPaneShows({L".top"}));
     settle();
     for (const TreeFile &file : files)
-        expectSameFile(local + L"\\top\\" + file.path, remote + L"\\top\\" + file.path);
-    EXPECT_TRUE(isFolder(remote + L"\\top\\empty"));
+        expectSameFile(local + L"\\.top\\" + file.path, remote + L"\\.top\\" + file.path);
+    EXPECT_TRUE(isFolder(remote + L"\\.top\\empty"));
     EXPECT_TRUE(fileExists(remote + L"\\" + keptName));
     EXPECT_FALSE(fileExists(remote + L"\\" + deepName));
-    expectNoTemporaryFiles(remote + L"\\top");
+    expectNoTemporaryFiles(remote + L"\\.top");
     std::vector<RecordedBox> boxes = recordedBoxes();
     ASSERT_EQ(boxes.size(), 1u) << narrow(joinedBoxes());
     EXPECT_EQ(boxes[0].owner, window);
-    EXPECT_NE(boxes[0].text.find(L"完了: 4 件"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_NE(boxes[0].text.find(L"完了: 5 件"), std::wstring::npos) << narrow(boxes[0].text);
     EXPECT_NE(boxes[0].text.find(deepName + L"（フォルダが深すぎます）"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_NE(boxes[0].text.find(L".top\\sub\\\U0001F600.txt（" + std::wstring(UnwritableNameReason) + L"）"),
+              std::wstring::npos)
+        << narrow(boxes[0].text);
+    EXPECT_EQ(folderNames(remote + L"\\.top\\sub").size(), 2u);
     EXPECT_FALSE(hostShowedBox());
 }
 
-TEST_F(CopyEndToEnd, AFolderIsPulledWithItsFilesAndSubFolders)
+TEST_F(CopyEndToEnd, MoreSiblingFoldersThanTheCopyHoldsAreReportedAsTooManyNotTooDeep)
 {
+    // The copied folder leaves the waiting table empty: 256 of its 257 folders fit, one is refused.
+    ASSERT_TRUE(CreateDirectoryW((local + L"\\wide").c_str(), nullptr));
+    for (int i = 0; i < 257; ++i)
+        ASSERT_TRUE(CreateDirectoryW((local + L"\\wide\\w" + std::to_wstring(1000 + i)).c_str(), nullptr));
+    relistOwn();
+    selectOwn({L"wide"});
+    driveWhile([&](DWORD ui) { startNextDialog(ui, 120000); }, [&] { runCopyCommand(window, false); });
+    EXPECT_TRUE(peerPaneShows({L"wide"}));
+    settle();
+    EXPECT_EQ(folderNames(remote + L"\\wide").size(), 256u);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u) << narrow(joinedBoxes());
+    EXPECT_NE(boxes[0].text.find(L"（フォルダが多すぎます）"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_EQ(boxes[0].text.find(L"深すぎ"), std::wstring::npos) << narrow(boxes[0].text);
+}
+
+TEST_F(CopyEndToEnd, AHiddenFolderIsPulledWithItsFilesAndSubFolders)
+{
+    // The hidden bit makes the peer list the folder as type 8, as it lists a file.
     std::vector<TreeFile> files = sampleTree(30);
-    writeTree(remote + L"\\pulled", files);
+    writeTree(remote + L"\\.pulled", files);
     clearPeerPane();
     AppState.transferState = TransferState::CallDIR;
     requestPeerDir();
-    ASSERT_TRUE(peerPaneShows({L"pulled"}));
-    selectNamedRows(AppState.peerPane, {L"pulled"});
+    ASSERT_TRUE(peerPaneShows({L".pulled"}));
+    selectNamedRows(AppState.peerPane, {L".pulled"});
     driveWhile([&](DWORD ui) { startNextDialog(ui, 60000); }, [&] { runCopyCommand(window, true); });
     settle();
     for (const TreeFile &file : files)
-        expectSameFile(remote + L"\\pulled\\" + file.path, local + L"\\pulled\\" + file.path);
-    EXPECT_TRUE(isFolder(local + L"\\pulled\\empty"));
-    expectNoTemporaryFiles(local + L"\\pulled");
-    EXPECT_NE(paneRowOf(AppState.ownPane, L"pulled"), -1);
+        expectSameFile(remote + L"\\.pulled\\" + file.path, local + L"\\.pulled\\" + file.path);
+    EXPECT_TRUE(isFolder(local + L"\\.pulled\\empty"));
+    expectNoTemporaryFiles(local + L"\\.pulled");
+    EXPECT_NE(paneRowOf(AppState.ownPane, L".pulled"), -1);
     // The listings of the tree went to the copy, not into the pane.
     EXPECT_EQ(paneRowOf(AppState.peerPane, L"sub"), -1);
     EXPECT_TRUE(boxTexts().empty()) << narrow(joinedBoxes());
