@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# release_zip_test.sh EXE VERSION WORKDIR: packs EXE twice, then checks the zip from the outside.
+set -euo pipefail
+exe=$1 version=$2 work=$3
+root=$(cd "$(dirname "$0")/../.." && pwd)
+rm -rf "$work"
+SOURCE_DATE_EPOCH=1700000000 "$root/scripts/release.sh" --pack "$exe" "$version" "$work/a" >/dev/null
+sleep 1
+SOURCE_DATE_EPOCH=1700000000 "$root/scripts/release.sh" --pack "$exe" "$version" "$work/b" >/dev/null
+zip="$work/a/Parcelwight-$version-win64.zip"
+cmp "$zip" "$work/b/Parcelwight-$version-win64.zip" || { echo "two packings differ"; exit 1; }
+
+python3 - "$zip" "$version" "$work/unpacked" <<'PY'
+import hashlib, os, re, struct, sys, zipfile
+zip_path, version, out = sys.argv[1:]
+z = zipfile.ZipFile(zip_path)
+names = [i.filename for i in z.infolist()]
+assert names == ["LICENSE", "SHA256SUMS", "parcelwight.exe", "使い方.txt"], names
+assert {i.date_time for i in z.infolist()} == {(2023, 11, 14, 22, 13, 20)}, "dates not fixed"
+z.extractall(out)
+guide = open(os.path.join(out, "使い方.txt"), "rb").read()
+assert guide.startswith(b"\xef\xbb\xbf"), "no byte order mark"
+assert b"\n" not in guide.replace(b"\r\n", b""), "bare LF in the guide"
+guide.decode("utf-8")
+for line in open(os.path.join(out, "SHA256SUMS"), encoding="utf-8"):
+    digest, name = line.rstrip("\n").split("  ", 1)
+    assert hashlib.sha256(open(os.path.join(out, name), "rb").read()).hexdigest() == digest, name
+# The version record's fixed part and the manifest carry the project's version.
+exe = open(os.path.join(out, "parcelwight.exe"), "rb").read()
+at = exe.find(struct.pack("<I", 0xFEEF04BD))
+assert at > 0, "no version record"
+ms, ls = struct.unpack_from("<II", exe, at + 8)
+major, minor, patch = (int(p) for p in version.split("."))
+assert (ms >> 16, ms & 0xFFFF, ls >> 16) == (major, minor, patch), (hex(ms), hex(ls))
+assert "FileVersion\0".encode("utf-16-le") in exe and (version + "\0").encode("utf-16-le") in exe
+assert re.search(rb'name="Brindlewax.Parcelwight" version="%s.0"' % version.encode(), exe), "manifest version"
+assert "Parcelwight Ver1.01".encode("utf-16-le") in exe, "window title"
+PY
+echo "release zip ok"
