@@ -538,7 +538,7 @@ TEST(ProgramResourcesTest, IconsVersionAndManifest)
     std::wstring text(block, SizeofResource(instance, version) / sizeof(wchar_t));
     EXPECT_NE(text.find(L"ProductName"), std::wstring::npos);
     EXPECT_NE(text.find(L"Parcelwight"), std::wstring::npos);
-    EXPECT_NE(text.find(L"1.01"), std::wstring::npos);
+    EXPECT_NE(text.find(L"1.1.0"), std::wstring::npos);
 }
 
 TEST_F(MainWindowTest, CloseWaitsForTheLinkPollingEveryHalfSecond)

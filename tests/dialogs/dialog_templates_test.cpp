@@ -49,7 +49,7 @@ const std::vector<ExpectedTemplate> &templates()
           {L"Button", 202, L"ｷｬﾝｾﾙ", 50, 120, 30, 14, BS_PUSHBUTTON}}},
         {IDD_ABOUT, L"このソフトについて", L"ＭＳ Ｐゴシック", 120, 170,
          {{L"Static", -1, L"Soft Name : Parcelwight", 0, 45, 120, 8, -1},
-          {L"Static", -1, L"Version 1.00", 0, 53, 120, 8, -1},
+          {L"Static", -1, L"Version 1.01", 0, 53, 120, 8, -1},
           {L"Static", -1, L"Socket通信でファイルを転送するソフト", 0, 70, 120, 8, -1},
           {L"Static", -1, nullptr, 0, 95, 120, 8, -1},
           {L"Static", -1, L"Character code :UNICODE", 0, 103, 120, 8, -1},
