@@ -237,6 +237,9 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
     }
     if (length < 0)
         return RequestStart::TooLong;
+    // Claimed before any field of the transfer is written: a peer request served from now on is refused.
+    if (!claimExchange(AppState.copyFromPeer ? TransferState::CallCopyFrom : TransferState::CallCopyTO))
+        return RequestStart::Busy;
 
     job.total = total;
     job.approximate = approximate;
@@ -248,12 +251,10 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
     AppState.bytesDone = 0;
     if (AppState.copyFromPeer) {
         memcpy(AppState.pullTargetA, destinationA, sizeof(AppState.pullTargetA));
-        AppState.transferState = TransferState::CallCopyFrom;
     } else {
         memset(AppState.sendSourcePath, 0, sizeof(AppState.sendSourcePath));
         wcsncpy(AppState.sendSourcePath, source, COUNTOF(AppState.sendSourcePath) - 1);
         AppState.blockCount = 0;
-        AppState.transferState = TransferState::CallCopyTO;
     }
     job.stepRunning = true;
     job.waitingTicks = 0;
@@ -272,10 +273,9 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
 
 RequestStart startTreeExchange(const char *message, int length, TransferState state)
 {
-    if (AppState.transferState != TransferState::Waiting)
+    if (!claimExchange(state))
         return RequestStart::Busy;
     job.transferring = false;
-    AppState.transferState = state;
     job.stepRunning = true;
     job.waitingTicks = 0;
     if (sendMessage(message, length) != 0) {
