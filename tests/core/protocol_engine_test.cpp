@@ -265,15 +265,12 @@ TEST_F(EngineTest, ServerStreamsAFortyRowListingThenAsksForTheClientsFolderOnce)
         if (rows.back() == "DR999999") {
             // The receive loop's part: it starts the server's own request once due.
             DWORD start = GetTickCount();
-            std::thread loop([start] {
-                while (AppState.transferState == TransferState::Waiting && GetTickCount() - start < 3000) {
-                    startDueOwnListing(GetTickCount());
-                    Sleep(1);
-                }
-            });
+            EXPECT_TRUE(pumpUntil([] {
+                startDueOwnListing(GetTickCount());
+                return AppState.transferState != TransferState::Waiting;
+            }, 3000));
             ownRequest = fromUs(&peer, 3000);
             requestAfter = GetTickCount() - start;
-            loop.join();
         }
     }
     ASSERT_EQ(rows.size(), 40u);
