@@ -9,6 +9,7 @@
 #include "core/reports.h"
 #include "dialogs/served_folder_dialog.h"
 #include "net/connection.h"
+#include "core/fast_link.h"
 #include "net/message_sender.h"
 #include "panes/folder_navigation.h"
 #include "panes/own_pane.h"
@@ -371,7 +372,7 @@ bool armLinkClose(HWND window)
 {
     // A connected client is told first, so that it closes its side before the server does.
     if (AppState.mode == ConnectionMode::Server && AppState.peerPresent) {
-        sendMessage(CutMessage, 3);
+        sendRequest(CutMessage, 3);
         SetTimer(window, IDT_CLOSE_LINK, CloseLinkAfterCut, nullptr);
         return true;
     }
@@ -442,6 +443,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_PEER_LISTING_REFUSED:
         showPeerListingRefused(window);
+        return 0;
+    case WM_PEER_SERVES:
+        openPeerServedFolder(window);
         return 0;
     case WM_EXCHANGE_ENDED:
         peerListingEnded(window, static_cast<TransferOutcome>(wParam));

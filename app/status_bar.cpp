@@ -126,6 +126,12 @@ void exchangeEnded()
         PostMessageW(AppState.mainWindow, WM_PEER_LISTING_REFUSED, 0, 0);
 }
 
+void peerServesFolder()
+{
+    if (AppState.mainWindow != nullptr)
+        PostMessageW(AppState.mainWindow, WM_PEER_SERVES, 0, 0);
+}
+
 void fileArrived(const wchar_t *)
 {
     if (AppState.mainWindow != nullptr)

@@ -14,6 +14,8 @@ void resetAppState()
     memcpy(AppState.statusEdges, edges, sizeof(edges));
     AppState.peerAddressLength = sizeof(sockaddr_in);
     AppState.livenessMs = DefaultLivenessMs;
+    AppState.transferSize = -1;
+    AppState.resumedFrom = -1;
 }
 
 const wchar_t *transferStateName(TransferState state)

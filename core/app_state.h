@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <cstdint>
 
+#include "core/fast_wire.h"
 #include "core/message_framer.h"
 
 #define COUNTOF(a) (sizeof(a) / sizeof((a)[0]))
@@ -145,6 +146,29 @@ struct AppStateRecord {
     int32_t sendReadFailed;       // sender: the last sendStep stopped because the source could not be read
     int32_t treeListing;          // set by a folder copy: the records of its listing go to the tree table
 
+    // The fast link (core/fast_link.cpp). fastLinkAllowed is the setting; the rest is the network thread's,
+    // except that the UI thread writes a requester's fields before its request goes out, as above.
+    int32_t fastLinkAllowed;      // agree on the fast link with a peer that offers it
+    int32_t fastProbeTried;       // Client: this link has been asked once
+    int32_t fastProbePending;     // Client: the agreement request is due (after the opening listings)
+    int32_t fastProbing;          // Client: the agreement request is out, in CallDIR
+    int32_t fastProbeAnswering;   // Server: the agreement answer went out; the client's "HI" completes it
+    int32_t fastPeerOffered;      // Client: the peer's answer named a link this side speaks
+    int32_t peerServedReadOnly;   // what the peer said it serves, once agreed
+    char peerServedFolderA[PathChars];
+    wchar_t peerServedFolder[PathChars];
+    FastReason endReason;         // why the exchange that ends next was refused or failed
+    FastReason lastReason;        // with lastOutcome: the reason, when the fast link gave one
+    int32_t fastSending;          // sender: pieces go out while the window allows
+    int64_t transferSize;         // the file's size as its sender opened it; -1 while unknown
+    int64_t fastOffset;           // sender: the next byte to send; receiver: the next byte expected
+    int64_t fastAcked;            // sender: bytes the receiver acknowledged; receiver: bytes acknowledged
+    int64_t resumedFrom;          // the offset a resumed transfer continued from; -1 when it started afresh
+    uint32_t fastDigest;          // CRC-32C of the file's bytes so far
+    FILETIME fastTimes[3];        // creation, last access, last write of the source
+    wchar_t resumeInfoName[PathChars];  // receiver: what a resumed transfer must match, beside the temporary file
+    char fastPiece[FastMessageMax];     // the message being built: a piece of data, rows of a listing
+
     // Traffic monitors. Written by whichever thread sends or receives; read by the monitor windows.
     int32_t monitorOn;
     MonitorRing receivedRing;
@@ -176,8 +200,7 @@ struct AppStateRecord {
     int32_t ownListingPending;                    // Server mode: the new client's folder is to be listed
     DWORD ownListingDue;                          // at this tick
     DWORD lastHeard;                              // when the exchange's connection last brought bytes
-    int32_t clientReceivePending;                 // Client mode: an overlapped receive into clientChunk is out
-    char clientChunk[ReceiveMaxBytes];
+    int32_t clientReceivePending;                 // Client mode: an overlapped receive into clientFramer is out
     volatile LONG linkClosing;
 
     // A folder copy's listing of one peer folder: filled by the network thread while treeListing is set, read

@@ -62,30 +62,31 @@ void forEachListedDrive(const wchar_t *folder, DriveVisitor visit, void *context
     }
 }
 
-static void storeDriveRow(const wchar_t *root, int code, void *)
+// A listing in the making: where its records go and how many it has.
+struct Listing {
+    RecordVisitor visit;
+    void *context;
+    int rows;
+};
+
+static void listDriveRow(const wchar_t *root, int code, void *context)
 {
-    if (AppState.dirCount >= DirRows - 1)
-        return;
+    Listing *listing = static_cast<Listing *>(context);
     char rootA[8];
     if (wideToAnsi(root, -1, rootA, COUNTOF(rootA)) <= 0)
         return;
     char record[DirRowBytes];
     memset(record, 0, sizeof(record));
-    int bytes = snprintf(record, sizeof(record) - 1, "DR%06d%s,,,%d", AppState.dirCount, rootA, code);
+    int bytes = snprintf(record, sizeof(record) - 1, "DR%06d%s,,,%d", listing->rows, rootA, code);
     if (bytes <= 0 || bytes > DirRowBytes - 1)
         return;
-    storeRow(record, bytes);
-}
-
-// One row per listed drive, before the entries of a drive root; the root's own drive is left out.
-static void storeDriveRows(const wchar_t *folder)
-{
-    forEachListedDrive(folder, storeDriveRow, nullptr);
+    if (listing->visit(record, bytes, listing->context))
+        listing->rows++;
 }
 
 // Formats the record of one found entry into record (A text). Returns its byte count, or -1 when the entry
 // cannot be represented: its path would not fit a path buffer, or its record would not fit a row.
-static int formatEntryRecord(const wchar_t *folder, int folderChars, const WIN32_FIND_DATAW &found,
+static int formatEntryRecord(const wchar_t *folder, int folderChars, const WIN32_FIND_DATAW &found, int row,
                              char *record, int recordBytes)
 {
     const wchar_t *name = found.cFileName;
@@ -100,25 +101,23 @@ static int formatEntryRecord(const wchar_t *folder, int folderChars, const WIN32
 
     wchar_t wide[WideRecordChars];
     memset(wide, 0, sizeof(wide));
-    int chars = _snwprintf(wide, COUNTOF(wide) - 1, L"DR%06d%ls,%ls,%ls,%d", AppState.dirCount, name, date, size,
+    int chars = _snwprintf(wide, COUNTOF(wide) - 1, L"DR%06d%ls,%ls,%ls,%d", row, name, date, size,
                            code);
     if (chars < 0 || chars >= static_cast<int>(COUNTOF(wide)) - 1)
         return -1;
     return wideToAnsi(wide, chars, record, recordBytes);
 }
 
-void buildDirTable(const wchar_t *folder, int length)
+int listFolderRecords(const wchar_t *folder, int length, RecordVisitor visit, void *context)
 {
-    AppState.dirCount = 0;
+    Listing listing = {visit, context, 0};
     int folderChars = usedFolderChars(folder, length);
     // A folder that leaves no room for "\*" cannot be searched, and an empty one would list the current
-    // drive's root: either way the listing is the terminator alone.
-    if (folderChars == 0 || folderChars > MaxListedFolderChars) {
-        storeTerminator();
-        return;
-    }
+    // drive's root: either way the listing is empty.
+    if (folderChars == 0 || folderChars > MaxListedFolderChars)
+        return 0;
     if (folderChars == 3 && folder[1] == L':' && folder[2] == L'\\')
-        storeDriveRows(folder);
+        forEachListedDrive(folder, listDriveRow, &listing);
 
     wchar_t pattern[PathChars];
     memset(pattern, 0, sizeof(pattern));
@@ -128,19 +127,37 @@ void buildDirTable(const wchar_t *folder, int length)
     WIN32_FIND_DATAW found;
     memset(&found, 0, sizeof(found));
     HANDLE search = FindFirstFileW(pattern, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        // The last row stays free for the terminator; entries beyond it are dropped.
-        do {
-            if (AppState.dirCount >= DirRows - 1)
-                break;
-            char record[DirRowBytes];
-            memset(record, 0, sizeof(record));
-            int bytes = formatEntryRecord(folder, folderChars, found, record, COUNTOF(record));
-            if (bytes > 0)
-                storeRow(record, bytes);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
+    if (search == INVALID_HANDLE_VALUE)
+        return listing.rows;
+    do {
+        // Row numbers have six digits, and 999999 is the terminator's.
+        if (listing.rows >= TrailerNumber)
+            break;
+        char record[DirRowBytes];
+        memset(record, 0, sizeof(record));
+        int bytes = formatEntryRecord(folder, folderChars, found, listing.rows, record, COUNTOF(record));
+        if (bytes > 0 && !visit(record, bytes, context))
+            break;
+        if (bytes > 0)
+            listing.rows++;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return listing.rows;
+}
+
+// The table keeps its last row for the terminator; entries beyond it are dropped.
+static bool storeTableRow(const char *record, int bytes, void *)
+{
+    if (AppState.dirCount >= DirRows - 1)
+        return false;
+    storeRow(record, bytes);
+    return true;
+}
+
+void buildDirTable(const wchar_t *folder, int length)
+{
+    AppState.dirCount = 0;
+    listFolderRecords(folder, length, storeTableRow, nullptr);
     storeTerminator();
 }
 

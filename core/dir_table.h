@@ -14,6 +14,13 @@ constexpr int TypeRemoteDrive = 5;
 constexpr int TypeRamDisk = 6;
 constexpr int TypeOther = 8;
 
+// Called with each record ("DR" + six-digit row number + body, bytes long, no NUL) of a listing in order; false
+// ends the listing there (that record is not counted).
+typedef bool (*RecordVisitor)(const char *record, int bytes, void *context);
+
+// Lists a folder (wide, length characters) as buildDirTable does, with no limit on the rows. Returns their count.
+int listFolderRecords(const wchar_t *folder, int length, RecordVisitor visit, void *context);
+
 // Refills AppState.dirTable and AppState.dirCount from a folder (wide, NUL-terminated, length characters).
 void buildDirTable(const wchar_t *folder, int length);
 

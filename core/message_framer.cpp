@@ -2,6 +2,7 @@
 #include "core/message_framer.h"
 
 #include "core/app_state.h"
+#include "core/fast_wire.h"
 #include "core/wire_message.h"
 
 #include <cstring>
@@ -195,6 +196,15 @@ void framerReceived(MessageFramer *framer, int bytes, DWORD now)
         framer->count = FramerBufferBytes - framer->start;
 }
 
+void framerReceivedAt(MessageFramer *framer, const char *space, int bytes, DWORD now)
+{
+    char *end = framer->bytes + framer->start + framer->count;
+    int at = static_cast<int>(space - framer->bytes);
+    if (bytes > 0 && at >= 0 && at + bytes <= FramerBufferBytes && space != end)
+        memmove(end, space, static_cast<size_t>(bytes));
+    framerReceived(framer, bytes, now);
+}
+
 static FramerEvent dropAsGarbage(MessageFramer *framer, bool untilQuiet)
 {
     framer->count = 0;
@@ -218,6 +228,17 @@ FramerEvent nextMessage(MessageFramer *framer, DWORD now, const char **message, 
         return FramerEvent::None;
     const char *held = framer->bytes + framer->start;
     int cut = 0;
+    if (framer->fast) {
+        if (!cutFastMessage(held, framer->count, &cut))
+            return cut < 0 ? dropAsGarbage(framer, true) : FramerEvent::None;
+        *message = held;
+        *length = cut;
+        framer->start += cut;
+        framer->count -= cut;
+        if (framer->count == 0)
+            framer->start = 0;
+        return FramerEvent::Message;
+    }
     switch (cutMessage(held, framer->count, &cut)) {
     case FrameCut::Complete:
         break;
@@ -251,6 +272,10 @@ DWORD framerQuietDue(const MessageFramer *framer, DWORD now)
 {
     if (!framer->discarding && framer->count <= 0)
         return INFINITE;
+    if (!framer->discarding && framer->fast) {
+        int cut = 0;
+        return cutFastMessage(framer->bytes + framer->start, framer->count, &cut) || cut < 0 ? 0 : INFINITE;
+    }
     if (!framer->discarding) {
         int cut = 0;
         if (cutMessage(framer->bytes + framer->start, framer->count, &cut) == FrameCut::Complete)

@@ -10,8 +10,9 @@
 // answer, so nothing more can belong to it. Each request and each file's last short block pays this once.
 constexpr DWORD QuietWindowMs = 30;
 
-// Holds one whole message (at most ReceiveMaxBytes) and room for a full receive after it.
-constexpr int FramerBufferBytes = 2048;
+// Holds two whole messages of the fast link, the longest of either link: a large receive never has to wait for
+// the message before it to be handled.
+constexpr int FramerBufferBytes = 320 * 1024;
 
 // What the bytes at the front of a stream are.
 enum class FrameCut : int32_t {
@@ -29,6 +30,7 @@ struct MessageFramer {
     int32_t start;        // where the bytes waiting to be cut begin; the message handed out last lies before it
     int32_t count;        // bytes waiting to be cut
     int32_t discarding;   // after garbage: every byte is dropped until the stream is quiet
+    int32_t fast;         // the connection has agreed on the fast link: messages say their own length
     DWORD lastArrival;    // tick of the last bytes received
 };
 
@@ -46,6 +48,10 @@ char *framerSpace(MessageFramer *framer, int *room);
 
 // The receive put bytes into framerSpace at tick now.
 void framerReceived(MessageFramer *framer, int bytes, DWORD now);
+
+// The same for a receive that was out while messages were handed on: its bytes lie at space, where
+// framerSpace put them, and move to the end of what is held now.
+void framerReceivedAt(MessageFramer *framer, const char *space, int bytes, DWORD now);
 
 // The next message, in place: *message points into the framer's buffer and stays valid until the next call
 // or the next receive. Call until it returns None; call again when framerQuietDue has passed.

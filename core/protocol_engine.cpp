@@ -4,6 +4,7 @@
 
 #include "core/app_state.h"
 #include "core/dir_table.h"
+#include "core/fast_link.h"
 #include "core/served_folder.h"
 #include "core/tree_listing.h"
 #include "core/file_receiver.h"
@@ -43,14 +44,22 @@ bool isRequesterState(TransferState state)
 void endExchange(TransferOutcome outcome)
 {
     TransferState ended = AppState.transferState;
-    bool asked = isRequesterState(ended);
+    // The agreement's own listing is no exchange the user asked for: it ends without a word.
+    bool asked = isRequesterState(ended) && !AppState.fastProbing;
+    AppState.fastProbing = 0;
+    AppState.fastSending = 0;
+    if (outcome == TransferOutcome::LinkLost)
+        keepPartialForResume();
     abandonTransferFile();
     AppState.stopRequest = StopRequest::None;
     AppState.expectedBlock = 0;
     AppState.transferState = TransferState::Waiting;
     if (ended != TransferState::Waiting)
         refreshStatus();
+    FastReason reason = AppState.endReason;
+    AppState.endReason = FastReason::None;
     if (asked) {
+        AppState.lastReason = reason;
         AppState.lastOutcome = outcome;
         AppState.endedState = ended;
         exchangeEnded();
@@ -82,6 +91,8 @@ static void sendDirRow(int row)
 static void finishServedListing()
 {
     endExchange(TransferOutcome::Done);
+    // The client has been listed by the server: the opening listings have crossed.
+    scheduleFastProbe();
     if (AppState.mode == ConnectionMode::Server && !AppState.serverAskedPeerDir) {
         // Not a sleep: the receive loop starts it when due, and a client request that comes first is served.
         AppState.ownListingDue = GetTickCount() + OwnRequestDelayMs;
@@ -173,6 +184,8 @@ static void handleWaiting(const char *message, int count)
 {
     int textLen = textLength(message, count);
     if (isPathRequest(message, count, DirRequestTag)) {
+        if (answerFastProbe(message, count))
+            return;
         if (claimToServe(TransferState::RequestDIR))
             serveDirectory(message, textLen);
     } else if (isPathRequest(message, count, PushRequestTag)) {
@@ -194,6 +207,13 @@ static void handleWaiting(const char *message, int count)
 // CallDIR: one peer record per message until the terminator.
 static void handleCallDir(const char *message, int count)
 {
+    if (AppState.fastProbing) {
+        if (isDirEnd(message, count))
+            finishFastProbe();
+        else if (!takeFastProbeRecord(message, count))
+            refuseMessage();
+        return;
+    }
     if (isDirEnd(message, count)) {
         endExchange(TransferOutcome::Done);
         return;
@@ -226,7 +246,11 @@ static void handleRequestDir(const char *message, int count)
         return;
     sendDirRow(AppState.dirCursor);
     AppState.dirCursor++;
-    if (AppState.dirCursor == AppState.dirCount)
+    if (AppState.dirCursor != AppState.dirCount)
+        return;
+    if (AppState.fastProbeAnswering)
+        awaitFastHello();
+    else
         finishServedListing();
 }
 
@@ -244,6 +268,10 @@ static void handleFolderTo(const char *message, int count)
 
 void handleMessage(const char *message, int count)
 {
+    if (message != nullptr && count > 0 && fastLinkOn()) {
+        handleFastMessage(message, count);
+        return;
+    }
     logReceived(message, count);
     if (message == nullptr)
         count = 0;
@@ -314,5 +342,5 @@ void requestPeerDir()
         memcpy(message, DirRequestTag, 2);
         length = 2;
     }
-    sendMessage(message, length);
+    sendRequest(message, length);
 }

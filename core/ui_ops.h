@@ -23,6 +23,9 @@ void setLinkLabel(const wchar_t *text);
 // it to the copy dialog.
 void exchangeEnded();
 
+// The peer serves one folder, AppState.peerServedFolder: the peer pane opens it. Never waits.
+void peerServesFolder();
+
 // A received file has been put in place at targetPath (wide, NUL-terminated). Never waits: the program posts
 // it to the main window, which lists its own pane again when that is the folder it shows.
 void fileArrived(const wchar_t *targetPath);

@@ -160,23 +160,31 @@ bool strictBlockNumber(const char *message, int *number)
     return true;
 }
 
+void putLittleEndian(unsigned char *out, uint64_t value, int bytes)
+{
+    for (int b = 0; b < bytes; b++)
+        out[b] = static_cast<unsigned char>((value >> (8 * b)) & 0xFF);
+}
+
+uint64_t getLittleEndian(const unsigned char *in, int bytes)
+{
+    uint64_t value = 0;
+    for (int b = 0; b < bytes; b++)
+        value |= static_cast<uint64_t>(in[b]) << (8 * b);
+    return value;
+}
+
 void putFileTime(unsigned char *out, const FILETIME &time)
 {
-    DWORD words[2] = {time.dwLowDateTime, time.dwHighDateTime};
-    for (int w = 0; w < 2; w++)
-        for (int b = 0; b < 4; b++)
-            out[w * 4 + b] = static_cast<unsigned char>((words[w] >> (8 * b)) & 0xFF);
+    putLittleEndian(out, (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime, FileTimeBytes);
 }
 
 FILETIME getFileTime(const unsigned char *in)
 {
-    DWORD words[2] = {0, 0};
-    for (int w = 0; w < 2; w++)
-        for (int b = 0; b < 4; b++)
-            words[w] |= static_cast<DWORD>(in[w * 4 + b]) << (8 * b);
+    uint64_t value = getLittleEndian(in, FileTimeBytes);
     FILETIME time;
-    time.dwLowDateTime = words[0];
-    time.dwHighDateTime = words[1];
+    time.dwLowDateTime = static_cast<DWORD>(value & 0xFFFFFFFFu);
+    time.dwHighDateTime = static_cast<DWORD>(value >> 32);
     return time;
 }
 

@@ -57,6 +57,10 @@ int buildBlockHeader(char *out, BlockKind kind, int number);
 // "FRDTSTOP" or "FBDTSTOP" into out[0..7]. Returns 8.
 int buildStopTag(char *out, BlockKind kind);
 
+// The one little-endian rule of both links: bytes (at most 8) of value, least significant first.
+void putLittleEndian(unsigned char *out, uint64_t value, int bytes);
+uint64_t getLittleEndian(const unsigned char *in, int bytes);
+
 // FILETIME as 64 bits, low word first, each word least significant byte first. A trailer carries three of
 // them after its header: creation, last access, last write.
 constexpr int FileTimeBytes = 8;

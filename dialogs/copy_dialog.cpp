@@ -11,6 +11,7 @@
 #include "core/text_codec.h"
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
+#include "core/fast_link.h"
 #include "net/message_sender.h"
 #include "panes/folder_navigation.h"
 #include "panes/own_pane.h"
@@ -166,13 +167,20 @@ void formatProgress(int64_t done, int64_t total, bool approximate, DWORD elapsed
 
 // Bytes of the running transfer: the engine counts them; an engine that does not yet is read from the blocks
 // a push has sent.
+// The file's own size once the fast link has told it; the row's size text before that.
+static int64_t transferTotal()
+{
+    return AppState.transferSize >= 0 ? AppState.transferSize : job.total;
+}
+
 static int64_t bytesSoFar()
 {
     int64_t done = AppState.bytesDone;
     if (done <= 0 && !AppState.copyFromPeer)
         done = static_cast<int64_t>(AppState.blockCount) * BlockDataBytes;
-    if (job.total >= 0 && done > job.total && !job.approximate)
-        done = job.total;
+    int64_t total = transferTotal();
+    if (total >= 0 && done > total && (!job.approximate || AppState.transferSize >= 0))
+        done = total;
     return done;
 }
 
@@ -188,13 +196,21 @@ static void showProgress(HWND dialog)
         return;
     wchar_t line[160];
     wchar_t progress[128];
-    formatProgress(bytesSoFar(), job.total, job.approximate, GetTickCount() - job.startTick, progress,
-                   COUNTOF(progress));
+    formatProgress(bytesSoFar(), transferTotal(), job.approximate && AppState.transferSize < 0,
+                   GetTickCount() - job.startTick, progress, COUNTOF(progress));
+    // A resumed copy says from where: the bytes before it came in an earlier attempt.
+    wchar_t resumed[48];
+    memset(resumed, 0, sizeof(resumed));
+    if (AppState.resumedFrom > 0) {
+        wchar_t from[32];
+        sizeText(static_cast<unsigned long long>(AppState.resumedFrom), from, COUNTOF(from));
+        _snwprintf(resumed, COUNTOF(resumed) - 1, L"%ls から再開  ", from);
+    }
     memset(line, 0, sizeof(line));
     if (job.folder)
-        _snwprintf(line, COUNTOF(line) - 1, L"%d 件目  %ls", job.filesStarted, progress);
+        _snwprintf(line, COUNTOF(line) - 1, L"%d 件目  %ls%ls", job.filesStarted, resumed, progress);
     else
-        _snwprintf(line, COUNTOF(line) - 1, L"%ls", progress);
+        _snwprintf(line, COUNTOF(line) - 1, L"%ls%ls", resumed, progress);
     SetDlgItemTextW(dialog, IDC_COPY_PROGRESS, line);
 }
 
@@ -249,6 +265,8 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
     // Everything the engine needs for the answer is in place before the request leaves: the answer is handled
     // on the network thread and may come at once.
     AppState.bytesDone = 0;
+    AppState.transferSize = -1;
+    AppState.resumedFrom = -1;
     if (AppState.copyFromPeer) {
         memcpy(AppState.pullTargetA, destinationA, sizeof(AppState.pullTargetA));
     } else {
@@ -258,7 +276,7 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
     }
     job.stepRunning = true;
     job.waitingTicks = 0;
-    if (sendMessage(message, length) != 0) {
+    if (sendRequest(message, length) != 0) {
         // The request never left, so no answer will come to end the state.
         AppState.transferState = TransferState::Waiting;
         job.stepRunning = false;
@@ -278,7 +296,7 @@ RequestStart startTreeExchange(const char *message, int length, TransferState st
     job.transferring = false;
     job.stepRunning = true;
     job.waitingTicks = 0;
-    if (sendMessage(message, length) != 0) {
+    if (sendRequest(message, length) != 0) {
         AppState.transferState = TransferState::Waiting;
         job.stepRunning = false;
         refreshStatus();
@@ -549,7 +567,8 @@ static bool copyRow(HWND window, HWND pane, int index, int pass, bool fromPeer)
 {
     memset(rowSizeText, 0, sizeof(rowSizeText));
     ListView_GetItemText(pane, index, 2, rowSizeText, COUNTOF(rowSizeText));
-    if (sizeTextTooLarge(rowSizeText)) {
+    // The fast link has no size limit; the classic one stops at 953 MB.
+    if (!fastLinkOn() && sizeTextTooLarge(rowSizeText)) {
         showMessageBox(window, L"953Mbyteは出来ません", L"サイズ越え", MB_OK);
         return true;
     }

@@ -11,6 +11,7 @@
 #include "core/text_codec.h"
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
+#include "core/fast_link.h"
 #include "net/message_sender.h"
 #include "panes/own_pane.h"
 #include "resources/resource_ids.h"
@@ -118,7 +119,7 @@ static void requestNewPeerFolder(HWND window)
         showMessageBox(window, L"他の動作中は出来ません", FolderCaption, MB_OK);
         return;
     }
-    if (sendMessage(request, length) != 0) {
+    if (sendRequest(request, length) != 0) {
         AppState.transferState = TransferState::Waiting;
         showMessageBox(window, L"新しいフォルダの依頼を送れませんでした\r\n接続を確かめてください", FolderCaption, MB_OK);
     }

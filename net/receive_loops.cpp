@@ -4,6 +4,8 @@
 #include "net/receive_loops.h"
 
 #include "core/app_state.h"
+#include "core/fast_link.h"
+#include "core/fast_wire.h"
 #include "core/file_receiver.h"
 #include "core/protocol_engine.h"
 #include "core/reports.h"
@@ -60,18 +62,16 @@ int32_t countClients()
 
 // "NAK" straight to one connection, not through the link's own socket: a refusal of bytes that were no
 // message, or of another connection's message while an exchange runs.
-static void answerNak(SOCKET s)
+static void answerNak(SOCKET s, const MessageFramer *framer)
 {
-    sendWhole(s, NakMessage, 3);
-    if (AppState.monitorOn)
-        ringAppend(AppState.sentRing, &AppState.sentRingPos, NakMessage, 3, SentRingMarker);
+    refuseOtherConnection(s, framer->fast);
 }
 
 // Bytes that can be no message on the exchange's own connection: the peer is told once, and whatever ran
 // cannot go on, because the peer stops at a "NAK".
-static void refuseGarbage(SOCKET s)
+static void refuseGarbage(SOCKET s, const MessageFramer *framer)
 {
-    answerNak(s);
+    answerNak(s, framer);
     if (exchangeRunning())
         endExchange(TransferOutcome::Failed);
 }
@@ -97,6 +97,7 @@ static void watchExchange()
     }
     if (silent >= AppState.livenessMs) {
         AppState.exchangeWatched = false;
+        keepPartialForResume();
         endExchange(TransferOutcome::Failed);
         postReport(SilentPeerText, SilentPeerCaption);
     }
@@ -107,11 +108,17 @@ static void watchExchange()
 // (its stop and silence are looked at).
 static DWORD passWaitMs(const MessageFramer *framers, int count)
 {
+    // A fast transfer with more to send and room in its window goes on at once.
+    if (fastPump())
+        return 0;
     DWORD now = GetTickCount();
     DWORD wait = exchangeRunning() ? ExchangePollMs : IdlePollMs;
     DWORD listing = startDueOwnListing(now);
     if (listing < wait)
         wait = listing;
+    DWORD probe = startDueFastProbe();
+    if (probe < wait)
+        wait = probe;
     for (int i = 0; i < count; i++) {
         DWORD due = framerQuietDue(&framers[i], now);
         if (due < wait)
@@ -147,7 +154,7 @@ static void serveClientMessages()
         if (event == FramerEvent::None)
             return;
         if (event == FramerEvent::Garbage)
-            refuseGarbage(AppState.mainSocket);
+            refuseGarbage(AppState.mainSocket, &AppState.clientFramer);
         else
             handleMessage(message, length);
     }
@@ -183,18 +190,14 @@ static WSAOVERLAPPED clientReceive;
 
 enum class ReceiveStep { Got, Quiet, Lost };
 
+// The receive went straight into the framer's space, which nothing moves while it is out.
+static char *clientReceiveSpace;
+
 static ReceiveStep takeClientBytes(DWORD got)
 {
     if (got == 0)
         return ReceiveStep::Lost;
-    int room = 0;
-    char *space = framerSpace(&AppState.clientFramer, &room);
-    if (room < static_cast<int>(got)) {
-        resetFramer(&AppState.clientFramer);
-        space = framerSpace(&AppState.clientFramer, &room);
-    }
-    memcpy(space, AppState.clientChunk, got);
-    framerReceived(&AppState.clientFramer, static_cast<int>(got), GetTickCount());
+    framerReceivedAt(&AppState.clientFramer, clientReceiveSpace, static_cast<int>(got), GetTickCount());
     return ReceiveStep::Got;
 }
 
@@ -207,9 +210,16 @@ static ReceiveStep receiveClientBytes(DWORD waitMs)
         WSAResetEvent(clientEvent);
         memset(&clientReceive, 0, sizeof(clientReceive));
         clientReceive.hEvent = clientEvent;
+        int room = 0;
+        char *space = framerSpace(&AppState.clientFramer, &room);
+        if (room <= 0) {
+            resetFramer(&AppState.clientFramer);
+            space = framerSpace(&AppState.clientFramer, &room);
+        }
+        clientReceiveSpace = space;
         WSABUF buffer;
-        buffer.len = sizeof(AppState.clientChunk);
-        buffer.buf = AppState.clientChunk;
+        buffer.len = static_cast<ULONG>(room);
+        buffer.buf = space;
         if (WSARecv(AppState.mainSocket, &buffer, 1, &got, &flags, &clientReceive, nullptr) == 0)
             return takeClientBytes(got);
         if (WSAGetLastError() != WSA_IO_PENDING)
@@ -227,6 +237,9 @@ static ReceiveStep receiveClientBytes(DWORD waitMs)
 DWORD WINAPI ClientThread(LPVOID)
 {
     resetFramer(&AppState.clientFramer);
+    AppState.fastProbeTried = 0;
+    AppState.fastProbePending = 0;
+    AppState.fastPeerOffered = 0;
     AppState.exchangeWatched = false;
     AppState.clientReceivePending = false;
     clientEvent = WSACreateEvent();
@@ -344,6 +357,7 @@ static void dropClient(int slot)
     resetFramer(&AppState.slotFramers[slot]);
     if (!shown)
         return;
+    AppState.fastProbeAnswering = 0;
 
     endForLostLink();
     clearPeerPane();
@@ -363,8 +377,10 @@ static void dropClient(int slot)
     refreshStatus();
 }
 
-static bool isRequest(const char *message, int length)
+static bool isRequest(const char *message, int length, const MessageFramer *framer)
 {
+    if (framer->fast)
+        return isFastRequest(message, length);
     if (length < 2)
         return false;
     return memcmp(message, DirRequestTag, 2) == 0 || memcmp(message, PushRequestTag, 2) == 0 ||
@@ -376,10 +392,11 @@ static bool isRequest(const char *message, int length)
 static void dispatchFromSlot(int slot, const char *message, int length)
 {
     if (slot != AppState.exchangeSlot) {
-        if (isNak(message, length))
+        const MessageFramer *framer = &AppState.slotFramers[slot];
+        if (framer->fast ? isFast(message, length, FastRefuse) : isNak(message, length))
             return;
-        if (exchangeRunning() || !isRequest(message, length)) {
-            answerNak(AppState.clientSlots[slot]);
+        if (exchangeRunning() || !isRequest(message, length, framer)) {
+            answerNak(AppState.clientSlots[slot], framer);
             return;
         }
         clearPeerPane();
@@ -404,9 +421,9 @@ static void serveSlotMessages(int slot)
             continue;
         }
         if (slot == AppState.exchangeSlot)
-            refuseGarbage(AppState.clientSlots[slot]);
+            refuseGarbage(AppState.clientSlots[slot], &AppState.slotFramers[slot]);
         else
-            answerNak(AppState.clientSlots[slot]);
+            answerNak(AppState.clientSlots[slot], &AppState.slotFramers[slot]);
     }
 }
 

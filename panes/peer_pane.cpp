@@ -106,6 +106,16 @@ void peerListingEnded(HWND window, TransferOutcome outcome)
     requestPeerFolder(window);
 }
 
+void openPeerServedFolder(HWND window)
+{
+    // A listing or copy that runs now keeps its folder; the user can still go to the served one by hand.
+    if (AppState.peerServedFolder[0] == 0 || AppState.transferState != TransferState::Waiting)
+        return;
+    memset(AppState.peerFolder, 0, sizeof(AppState.peerFolder));
+    wcsncpy(AppState.peerFolder, AppState.peerServedFolder, COUNTOF(AppState.peerFolder) - 1);
+    requestPeerFolder(window);
+}
+
 void peerPaneUp(HWND window)
 {
     if (stepFolder(AppState.peerFolder, COUNTOF(AppState.peerFolder), L"..", true) == FolderStep::Moved)

@@ -22,6 +22,9 @@ void peerListingEnded(HWND window, TransferOutcome outcome);
 // Backspace in the peer pane: asks the peer for the parent folder. Only while Waiting.
 void peerPaneUp(HWND window);
 
+// WM_PEER_SERVES: the peer serves one folder; the pane lists it when nothing runs.
+void openPeerServedFolder(HWND window);
+
 // Writes AppState.peerFolder into label 306, with a note when the listing stopped at the table's last row
 // or some rows could not be shown.
 void writePeerFolderLabel(HWND window);

@@ -99,6 +99,8 @@
 #define IDC_SERVED_ADDRESS_EDIT 243
 // Posted to the main window: the peer refused a listing this side asked for (wParam, lParam unused).
 #define WM_PEER_LISTING_REFUSED (WM_APP + 21)
+// Posted to the main window: the peer said which folder it serves (AppState.peerServedFolder).
+#define WM_PEER_SERVES (WM_APP + 30)
 // The peer-folder dialog (command 132, template 10): a folder of the peer typed by the user.
 #define IDM_PEER_FOLDER 132
 #define IDD_PEER_FOLDER 10

@@ -60,12 +60,15 @@ bool settingsFilePath(wchar_t *path, int pathChars)
 static const wchar_t ServedFolderKey[] = L"serve_directory";
 static const wchar_t ServedReadOnlyKey[] = L"serve_readonly_on";
 static const wchar_t AllowedAddressKey[] = L"serve_allow_ip";
+// After those: the fast link with another instance of this program; on unless the file says 0.
+static const wchar_t FastLinkKey[] = L"fastlink_on";
 
 static void loadServedSettings(bool known, const wchar_t *path)
 {
     memset(AppState.servedFolder, 0, sizeof(AppState.servedFolder));
     memset(AppState.allowedPeerAddress, 0, sizeof(AppState.allowedPeerAddress));
     AppState.servedReadOnly = 0;
+    AppState.fastLinkAllowed = 1;
     if (!known)
         return;
     GetPrivateProfileStringW(SettingsSection, ServedFolderKey, L"", AppState.servedFolder,
@@ -73,6 +76,7 @@ static void loadServedSettings(bool known, const wchar_t *path)
     AppState.servedReadOnly = GetPrivateProfileIntW(SettingsSection, ServedReadOnlyKey, 0, path) != 0 ? 1 : 0;
     GetPrivateProfileStringW(SettingsSection, AllowedAddressKey, L"", AppState.allowedPeerAddress,
                              COUNTOF(AppState.allowedPeerAddress), path);
+    AppState.fastLinkAllowed = GetPrivateProfileIntW(SettingsSection, FastLinkKey, 1, path) != 0 ? 1 : 0;
 }
 
 static void saveServedSettings(const wchar_t *path)
@@ -80,6 +84,7 @@ static void saveServedSettings(const wchar_t *path)
     WritePrivateProfileStringW(SettingsSection, ServedFolderKey, AppState.servedFolder, path);
     writeInteger(ServedReadOnlyKey, AppState.servedReadOnly != 0 ? 1 : 0, path);
     WritePrivateProfileStringW(SettingsSection, AllowedAddressKey, AppState.allowedPeerAddress, path);
+    writeInteger(FastLinkKey, AppState.fastLinkAllowed != 0 ? 1 : 0, path);
 }
 
 void loadSettings()

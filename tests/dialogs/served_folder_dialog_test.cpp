@@ -62,7 +62,8 @@ TEST_F(ServedFolderDialog, OkChecksThenWritesBackAndSavesCancelChangesNothing)
     statusPartText(4, status, COUNTOF(status));
     EXPECT_NE(std::wstring(status).find(L"読取のみ"), std::wstring::npos) << "the status bar shows the limit";
 
-    AppStateRecord before = AppState;
+    static AppStateRecord before;  // too large for the stack
+    before = AppState;
     driveWhile(
         [&](DWORD ui) {
             HWND dialog = waitForDialog(ui, ServedTitle, 5000);

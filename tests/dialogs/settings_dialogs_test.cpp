@@ -77,7 +77,8 @@ TEST_F(SettingsDialogs, CancelAndTitleBarCloseChangeNothing)
     const INT_PTR results[2] = {IDC_START, 1};
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round == 0 ? "cancel" : "title bar");
-        AppStateRecord before = AppState;
+        static AppStateRecord before;  // too large for the stack
+        before = AppState;
         INT_PTR result = 0;
         driveWhile(
             [&](DWORD ui) {

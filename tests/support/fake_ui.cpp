@@ -94,3 +94,9 @@ void exchangeEnded()
 void fileArrived(const wchar_t *)
 {
 }
+
+void peerServesFolder()
+{
+    std::lock_guard<std::mutex> hold(fakeLock);
+    fake.servedFolders.push_back(AppState.peerServedFolder);
+}

@@ -13,6 +13,7 @@ struct FakeUi {
     std::vector<std::string> peerRows;     // "<index>|<record body>" for each row taken
     int clears = 0;                        // clearPeerPane calls
     std::vector<std::wstring> linkLabels;  // setLinkLabel texts
+    std::vector<std::wstring> servedFolders;  // peerServesFolder: the folder the peer said it serves
     bool refuseRecords = false;            // addPeerRecord refuses every row
     std::vector<TransferOutcome> outcomes; // AppState.lastOutcome at each exchangeEnded
 };

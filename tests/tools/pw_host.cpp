@@ -1,8 +1,9 @@
 // pw_host.cpp: a console host that runs one side of the link with the program's own core and network code; the
 // user interface is replaced by lines on stdout and commands read from stdin, so tests can drive a real peer.
 //
-// Command line: --server PORT | --client ADDRESS PORT, [--folder PATH], [--monitor]   (a server on port 0 listens
-// on a port the system picks)
+// Command line: --server PORT | --client ADDRESS PORT, [--folder PATH], [--monitor], [--fast], [--serve PATH],
+// [--readonly]   (a server on port 0 listens on a port the system picks; --fast agrees on the fast link with a
+// peer that offers it, as the program does by default)
 // Output lines (UTF-8, one per event, flushed):
 //   READY <port> | FAILED     link open on that port / open failed (after its BOX line; the process exits with 2)
 //   STATE <name>              the transfer state changed
@@ -11,11 +12,14 @@
 //   LINK <text>               the link label
 //   BOX <caption>|<text>      a message box (answered OK, or Yes to a question); CR LF shown as \n
 //   CLOSED                    the link has closed
+//   ENDED <outcome>[|reason][ resumed=N]   an exchange this side asked for has ended
+//   SERVES <folder>           the peer said it serves this folder (it is then listed, as the program does)
 //   REFUSED <command>         a command the user interface would not start now
 //   ECHO <text>, STATUS <state>|<linkOpen>|<peerPresent>|<clients>
 // Commands: dir PEERFOLDER | push LOCALFILE PEERFOLDER | pull PEERFILE LOCALFOLDER | mkdir PEERPATH | stop |
 //   close | quit | echo TEXT | status. Arguments are separated by blanks; put one in "..." to keep blanks.
 #include "core/app_state.h"
+#include "core/fast_link.h"
 #include "core/message_box.h"
 #include "core/protocol_engine.h"
 #include "core/reports.h"
@@ -41,6 +45,7 @@ enum : UINT {
     HostAddRecord,             // wParam: length, lParam: the record body
     HostClearPane,
     HostLinkLabel,             // lParam: the text
+    HostServes,
 };
 
 constexpr UINT_PTR CloseTimer = 1;
@@ -197,7 +202,7 @@ bool sendPathRequest(const char *tag, const std::wstring &path)
     memset(message, 0, sizeof(message));
     memcpy(message, tag, 2);
     memcpy(message + 2, pathA, static_cast<size_t>(length));
-    sendMessage(message, 2 + length);
+    sendRequest(message, 2 + length);
     return true;
 }
 
@@ -269,7 +274,7 @@ void runCommand(HWND window, const std::wstring &line)
     }
     if (verb == L"close") {
         if (AppState.mode == ConnectionMode::Server && AppState.peerPresent) {
-            sendMessage("CUT", 3);
+            sendRequest("CUT", 3);
             SetTimer(window, CloseTimer, 1000, nullptr);
         } else {
             SetTimer(window, CloseTimer, 100, nullptr);
@@ -340,6 +345,10 @@ LRESULT CALLBACK hostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case HostLinkLabel:
         emitWide("LINK", reinterpret_cast<const wchar_t *>(lParam));
+        return 0;
+    case HostServes:
+        emitWide("SERVES", AppState.peerServedFolder);
+        runCommand(window, L"dir \"" + std::wstring(AppState.peerServedFolder) + L"\"");
         return 0;
     case WM_SHOW_REPORTS:
         showPendingReports(window);
@@ -446,7 +455,17 @@ void exchangeEnded()
 {
     static const char *const names[] = {"None", "Done", "Stopped", "Refused", "Failed", "LinkLost"};
     int outcome = static_cast<int>(AppState.lastOutcome);
-    emit(std::string("ENDED ") + (outcome >= 0 && outcome < 6 ? names[outcome] : "?"));
+    std::string line = std::string("ENDED ") + (outcome >= 0 && outcome < 6 ? names[outcome] : "?");
+    if (AppState.lastReason != FastReason::None)
+        line += "|" + utf8(fastReasonText(AppState.lastReason));
+    if (AppState.resumedFrom >= 0)
+        line += " resumed=" + std::to_string(AppState.resumedFrom);
+    emit(line);
+}
+
+void peerServesFolder()
+{
+    PostMessageW(hostWindow, HostServes, 0, 0);
 }
 
 void fileArrived(const wchar_t *targetPath)
@@ -481,6 +500,12 @@ int wmain(int argc, wchar_t **argv)
             wcsncpy(AppState.ownFolder, argv[++i], COUNTOF(AppState.ownFolder) - 1);
         } else if (option == L"--monitor") {
             AppState.monitorOn = 1;
+        } else if (option == L"--fast") {
+            AppState.fastLinkAllowed = 1;
+        } else if (option == L"--serve" && i + 1 < argc) {
+            wcsncpy(AppState.servedFolder, argv[++i], COUNTOF(AppState.servedFolder) - 1);
+        } else if (option == L"--readonly") {
+            AppState.servedReadOnly = 1;
         } else {
             return usage();
         }
