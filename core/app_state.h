@@ -150,6 +150,7 @@ struct AppStateRecord {
     // except that the UI thread writes a requester's fields before its request goes out, as above.
     int32_t fastLinkAllowed;      // agree on the fast link with a peer that offers it
     int32_t fastProbeTried;       // Client: this link has been asked once
+    DWORD fastProbeDue;
     int32_t fastProbePending;     // Client: the agreement request is due (after the opening listings)
     int32_t fastProbing;          // Client: the agreement request is out, in CallDIR
     int32_t fastProbeAnswering;   // Server: the agreement answer went out; the client's "HI" completes it

@@ -199,13 +199,14 @@ int sendRequest(const char *message, int length)
 
 // ---- The agreement ------------------------------------------------------------------------------------------
 
-void scheduleFastProbe()
+void scheduleFastProbe(DWORD delayMs)
 {
     // Once per link: a classic peer is asked only once.
     if (AppState.mode == ConnectionMode::Client && AppState.fastLinkAllowed && !fastLinkOn() &&
         !AppState.fastProbeTried) {
         AppState.fastProbeTried = 1;
         AppState.fastProbePending = 1;
+        AppState.fastProbeDue = GetTickCount() + delayMs;
     }
 }
 
@@ -213,6 +214,9 @@ DWORD startDueFastProbe()
 {
     if (!AppState.fastProbePending)
         return INFINITE;
+    DWORD left = AppState.fastProbeDue - GetTickCount();
+    if (left != 0 && left < 0x80000000u)
+        return left;
     if (!claimExchange(TransferState::CallDIR))
         return 50;
     AppState.fastProbePending = 0;

@@ -17,8 +17,9 @@ int sendRequest(const char *message, int length);
 // A whole fast message of the exchange's connection.
 void handleFastMessage(const char *message, int count);
 
-// Client: the opening listings have crossed; the agreement request goes out when nothing runs.
-void scheduleFastProbe();
+// Client: the opening listings have crossed (or the server refused ours, after which it lists nothing of ours):
+// the agreement request goes out after delayMs, once nothing runs.
+void scheduleFastProbe(DWORD delayMs);
 // Called by the receive loop on every pass: sends the agreement request when it is due. Milliseconds until it
 // should be called again (INFINITE: nothing due).
 DWORD startDueFastProbe();

@@ -22,6 +22,8 @@ static const int PathBufferBytes = 1024;
 static const UINT DisconnectDelayMs = 100;
 static const DWORD OwnRequestDelayMs = 500;
 static const DWORD ExchangePollMs = 50;
+// Longer than a server waits before it lists its new client.
+static const DWORD FastProbeAfterRefusalMs = 1500;
 
 void refuseMessage()
 {
@@ -45,7 +47,8 @@ void endExchange(TransferOutcome outcome)
 {
     TransferState ended = AppState.transferState;
     // The agreement's own listing is no exchange the user asked for: it ends without a word.
-    bool asked = isRequesterState(ended) && !AppState.fastProbing;
+    bool probing = AppState.fastProbing != 0;
+    bool asked = isRequesterState(ended) && !probing;
     AppState.fastProbing = 0;
     AppState.fastSending = 0;
     if (outcome == TransferOutcome::LinkLost)
@@ -56,6 +59,9 @@ void endExchange(TransferOutcome outcome)
     AppState.transferState = TransferState::Waiting;
     if (ended != TransferState::Waiting)
         refreshStatus();
+    // A server that refused our first listing asks nothing of ours; the agreement follows after a while.
+    if (ended == TransferState::CallDIR && outcome == TransferOutcome::Refused && !probing)
+        scheduleFastProbe(FastProbeAfterRefusalMs);
     FastReason reason = AppState.endReason;
     AppState.endReason = FastReason::None;
     if (asked) {
@@ -92,7 +98,7 @@ static void finishServedListing()
 {
     endExchange(TransferOutcome::Done);
     // The client has been listed by the server: the opening listings have crossed.
-    scheduleFastProbe();
+    scheduleFastProbe(0);
     if (AppState.mode == ConnectionMode::Server && !AppState.serverAskedPeerDir) {
         // Not a sleep: the receive loop starts it when due, and a client request that comes first is served.
         AppState.ownListingDue = GetTickCount() + OwnRequestDelayMs;

@@ -76,15 +76,27 @@ protected:
         TRACE_CALLER(at);
         std::string why;
         port = 0;
-        ASSERT_TRUE(startServerHost(&server, &port, serverFolder, &why)) << why;
+        std::vector<std::wstring> withFast;
+        if (fast)
+            withFast.push_back(L"--fast");
+        ASSERT_TRUE(startServerHost(&server, &port, serverFolder, &why, withFast)) << why;
         int connectTo = clientPortFor ? clientPortFor(port) : port;
         ASSERT_NE(connectTo, 0);
-        ASSERT_TRUE(startClientHost(&client, connectTo, clientFolder, &why)) << why;
+        ASSERT_TRUE(startClientHost(&client, connectTo, clientFolder, &why, withFast)) << why;
         ASSERT_TRUE(sawSequence(&server, "server",
                                 {"LINK Server:Conection:[127,0,0,1]", "STATE RequestDIR", "STATE Waiting",
                                  "STATE CallDIR", "STATE Waiting"}));
         ASSERT_TRUE(sawSequence(&client, "client",
                                 {"STATE CallDIR", "STATE Waiting", "STATE RequestDIR", "STATE Waiting"}));
+        if (!fast)
+            return;
+        // The agreement: one more listing each way round, and then both speak the fast link.
+        ASSERT_TRUE(sawSequence(&client, "client", {"STATE CallDIR", "STATE Waiting"}));
+        ASSERT_TRUE(sawSequence(&server, "server", {"STATE RequestDIR", "STATE Waiting"}));
+        for (HostProcess *host : {&client, &server}) {
+            ASSERT_TRUE(host->send("fast"));
+            ASSERT_TRUE(sawSequence(host, "host", {"FAST 1"}));
+        }
     }
 
     // One host runs "push|pull file folder"; the asker goes through Call..., the other through Request..., and
@@ -113,13 +125,24 @@ protected:
     }
 
     std::wstring serverFolder, clientFolder;
+    bool fast = false;                       // both hosts agree on the fast link
     int port = 0;
     // Where the client connects, given the server's port, when not straight to the server.
     std::function<int(int)> clientPortFor;
     HostProcess server, client;
 };
 
-TEST_F(HostsTest, ListPushPullBothWaysAndCut)
+// Each case on the classic link and on the fast link between two new instances.
+class BothLinksTest : public HostsTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        HostsTest::SetUp();
+        fast = GetParam();
+    }
+};
+
+TEST_P(BothLinksTest, ListPushPullBothWaysAndCut)
 {
     const size_t sizes[] = {0, 1, 1000, 1001, 300 * 1024 + 7};
     std::vector<std::wstring> serverFiles, clientFiles;
@@ -179,10 +202,12 @@ TEST_F(HostsTest, ListPushPullBothWaysAndCut)
     // No temporary file left on either side.
     for (const std::wstring &folder : {serverFolder, clientFolder, serverFolder + L"\\made"}) {
         WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((folder + L"\\*.$TEMP").c_str(), &found);
-        EXPECT_EQ(INVALID_HANDLE_VALUE, search) << narrow(folder);
-        if (search != INVALID_HANDLE_VALUE)
-            FindClose(search);
+        for (const wchar_t *leftover : {L"\\*.$TEMP", L"\\*.$RESUME"}) {
+            HANDLE search = FindFirstFileW((folder + leftover).c_str(), &found);
+            EXPECT_EQ(INVALID_HANDLE_VALUE, search) << narrow(folder);
+            if (search != INVALID_HANDLE_VALUE)
+                FindClose(search);
+        }
     }
 
     // The server cuts its client: "CUT", the client closes first, the server a second later.
@@ -196,6 +221,9 @@ TEST_F(HostsTest, ListPushPullBothWaysAndCut)
             EXPECT_NE(0u, boxLine.rfind("BOX ", 0)) << boxLine;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Link, BothLinksTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "Fast" : "Classic"; });
 
 TEST_F(HostsTest, ClientSeesServerGoAwayWithoutCut)
 {
@@ -251,8 +279,14 @@ std::set<std::wstring> fileNames(const std::wstring &folder)
 }
 
 // The two hosts talk through a relay that delivers their bytes in other pieces than they were sent in.
-class RelayHostsTest : public HostsTest, public ::testing::WithParamInterface<RelayMode> {
+class RelayHostsTest : public HostsTest, public ::testing::WithParamInterface<std::tuple<RelayMode, bool>> {
 protected:
+    void SetUp() override
+    {
+        HostsTest::SetUp();
+        fast = std::get<1>(GetParam());
+    }
+
     void TearDown() override
     {
         HostsTest::TearDown();
@@ -264,7 +298,7 @@ protected:
 
 TEST_P(RelayHostsTest, ListingsAndCopiesArriveWhole)
 {
-    RelayMode mode = GetParam();
+    RelayMode mode = std::get<0>(GetParam());
     // Sizes spread over the modes, so that the slow ones move few bytes.
     std::vector<size_t> sizes;
     switch (mode) {
@@ -314,7 +348,7 @@ TEST_P(RelayHostsTest, ListingsAndCopiesArriveWhole)
 
     // No file under a cut name, no temporary file.
     EXPECT_TRUE(fileNames(serverFolder) == expected) << fileNames(serverFolder).size() << " files";
-    if (mode == RelayMode::Join) {
+    if (mode == RelayMode::Join && !fast) {
         EXPECT_GE(relay.joined.load(), 2);
     }
     for (HostProcess *host : {&server, &client}) {
@@ -324,9 +358,117 @@ TEST_P(RelayHostsTest, ListingsAndCopiesArriveWhole)
 }
 
 INSTANTIATE_TEST_SUITE_P(Relay, RelayHostsTest,
-                         ::testing::Values(RelayMode::Split, RelayMode::Trickle, RelayMode::Cut536, RelayMode::Join),
-                         [](const ::testing::TestParamInfo<RelayMode> &info) {
-                             return std::string(relayModeName(info.param));
+                         ::testing::Combine(::testing::Values(RelayMode::Split, RelayMode::Trickle, RelayMode::Cut536,
+                                                              RelayMode::Join),
+                                            ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<RelayMode, bool>> &info) {
+                             return std::string(relayModeName(std::get<0>(info.param))) +
+                                    (std::get<1>(info.param) ? "Fast" : "Classic");
                          });
+
+// Two new instances on the fast link, through a relay that can flip a byte or cut the connection.
+class FastLinkTest : public HostsTest {
+protected:
+    void SetUp() override
+    {
+        HostsTest::SetUp();
+        fast = true;
+    }
+    void TearDown() override
+    {
+        HostsTest::TearDown();
+        relay.stop();
+    }
+    void throughRelay()
+    {
+        clientPortFor = [&](int serverPort) { return relay.start(serverPort, RelayMode::Cut536, 99u) ? relay.port : 0; };
+    }
+
+    Relay relay;
+};
+
+TEST_F(FastLinkTest, FlippedByteFailsTheDigestAndACutCopyResumes)
+{
+    std::wstring source = makeFile(serverFolder, L"video.bin", 3 * 1024 * 1024 + 17, 7);
+    std::wstring target = clientFolder + L"\\video.bin";
+    ASSERT_TRUE(writeFileBytes(target, "keep me"));
+    throughRelay();
+    ASSERT_NO_FATAL_FAILURE(connectHosts());
+    std::string pull = "pull " + quotedPath(source) + " " + quotedPath(clientFolder);
+
+    // One byte changed on the way, well inside the file's data: the target stays as it was.
+    relay.flipAt = relay.towardClientBytes() + 1024 * 1024;
+    ASSERT_TRUE(client.send(pull));
+    ASSERT_TRUE(sawSequence(&client, "client", {"ENDED Refused|届いた内容が"}, 30000));
+    expectFileBytes(target, "keep me");
+    EXPECT_FALSE(fileExists(clientFolder + L"\\video.$TEMP"));
+    EXPECT_FALSE(fileExists(clientFolder + L"\\video.$RESUME"));
+
+    // Cut in the middle: the part that arrived is kept for the next copy of the same source.
+    relay.cutAfter = relay.towardClientBytes() + 2 * 1024 * 1024;
+    ASSERT_TRUE(client.send(pull));
+    ASSERT_TRUE(sawSequence(&client, "client", {"ENDED LinkLost", "CLOSED"}, 30000));
+    EXPECT_TRUE(fileExists(clientFolder + L"\\video.$TEMP"));
+    expectFileBytes(target, "keep me");
+    client.end();
+    server.end();
+
+    relay.stop();
+    clientPortFor = nullptr;
+    ASSERT_NO_FATAL_FAILURE(connectHosts());
+    ASSERT_TRUE(client.send(pull));
+    std::string ended;
+    ASSERT_TRUE(client.waitFor("ENDED ", 30000, &ended));
+    EXPECT_EQ(0u, ended.rfind("ENDED Done resumed=", 0)) << ended;
+    EXPECT_GT(std::stoll(ended.substr(ended.find('=') + 1)), 0) << ended;
+    expectSameFile(source, target);
+    EXPECT_FALSE(fileExists(clientFolder + L"\\video.$RESUME"));
+}
+
+TEST_F(FastLinkTest, ServedFolderOpensByItselfWithAllItsRowsAndAFileOverFourGigabytes)
+{
+    // More rows than a classic listing can carry, in the folder the server serves.
+    const int files = 5000;
+    for (int i = 0; i < files; i++)
+        ASSERT_TRUE(writeFileBytes(serverFolder + L"\\f" + std::to_wstring(i) + L".txt", "x"));
+    // A sparse source past 2^32 bytes: a few real bytes at its end.
+    std::wstring big = serverFolder + L"\\disk.img";
+    const long long bigSize = (1LL << 32) + 3;
+    HANDLE file = CreateFileW(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    LARGE_INTEGER at;
+    at.QuadPart = bigSize - 3;
+    DWORD written = 0;
+    EXPECT_TRUE(SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && WriteFile(file, "end", 3, &written, nullptr));
+    CloseHandle(file);
+
+    // The server's C:\ is refused (it serves one folder); the client agrees on the fast link a while later, is
+    // told the served folder and lists it by itself.
+    std::string why;
+    ASSERT_TRUE(startServerHost(&server, &port, serverFolder, &why, {L"--fast", L"--serve", serverFolder})) << why;
+    ASSERT_TRUE(startClientHost(&client, port, clientFolder, &why, {L"--fast"})) << why;
+    ASSERT_TRUE(sawSequence(&client, "client", {"SERVES " + narrow(serverFolder), "STATE CallDIR"}, 15000));
+    int rows = 0;
+    std::string line;
+    while (client.readLine(&line, 30000) && line != "STATE Waiting")
+        rows += line.rfind("ROW ", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(files + 3, rows);  // ".", "..", the files and disk.img
+
+    ASSERT_TRUE(client.send("pull " + quotedPath(big) + " " + quotedPath(clientFolder)));
+    ASSERT_TRUE(sawSequence(&client, "client", {"STATE CallCopyFrom", "ENDED Done"}, 240000));
+    std::wstring copy = clientFolder + L"\\disk.img";
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW(copy.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(bigSize, (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    HANDLE read = CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, read);
+    char tail[4] = {};
+    DWORD got = 0;
+    EXPECT_TRUE(SetFilePointerEx(read, at, nullptr, FILE_BEGIN) && ReadFile(read, tail, 3, &got, nullptr));
+    CloseHandle(read);
+    EXPECT_STREQ("end", tail);
+    DeleteFileW(copy.c_str());
+    DeleteFileW(big.c_str());
+}
 
 }  // namespace

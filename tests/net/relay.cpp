@@ -103,8 +103,8 @@ void Relay::acceptLoop()
         sockets.push_back(outward);
         connection++;
         unsigned base = seed + connection * 7919u;
-        threads.emplace_back([this, inward, outward, base] { pump(inward, outward, base); });
-        threads.emplace_back([this, inward, outward, base] { pump(outward, inward, base + 1); });
+        threads.emplace_back([this, inward, outward, base] { pump(inward, outward, base, false); });
+        threads.emplace_back([this, inward, outward, base] { pump(outward, inward, base + 1, true); });
     }
 }
 
@@ -151,7 +151,7 @@ bool Relay::forward(SOCKET to, const char *data, int length, unsigned *state)
     return false;
 }
 
-void Relay::pump(SOCKET from, SOCKET to, unsigned pumpSeed)
+void Relay::pump(SOCKET from, SOCKET to, unsigned pumpSeed, bool towardTheClient)
 {
     unsigned state = pumpSeed;
     std::string held;
@@ -174,6 +174,19 @@ void Relay::pump(SOCKET from, SOCKET to, unsigned pumpSeed)
         int got = recv(from, buffer, sizeof(buffer), 0);
         if (got <= 0)
             break;
+        if (towardTheClient) {
+            long long before = towardClient.fetch_add(got);
+            if (flipAt >= before && flipAt < before + got)
+                buffer[flipAt - before] ^= 0x5A;
+            if (cutAfter >= 0 && before + got > cutAfter) {
+                int kept = cutAfter > before ? static_cast<int>(cutAfter - before) : 0;
+                if (kept > 0)
+                    send(to, buffer, kept, 0);
+                shutdown(from, SD_BOTH);
+                shutdown(to, SD_BOTH);
+                break;
+            }
+        }
         if (mode == RelayMode::Join) {
             if (!held.empty())
                 joined++;

@@ -32,10 +32,15 @@ struct Relay {
 
     int port = 0;
     std::atomic<int> joined{0};  // chunks sent together with the one held before them
+    // Toward the client (the accepted side), counted over all its connections: the byte at flipAt is inverted,
+    // and the connection is cut after cutAfter bytes, as a lost network cuts it. -1: never.
+    long long flipAt = -1;
+    long long cutAfter = -1;
+    long long towardClientBytes() const { return towardClient.load(); }
 
 private:
     void acceptLoop();
-    void pump(SOCKET from, SOCKET to, unsigned seed);
+    void pump(SOCKET from, SOCKET to, unsigned seed, bool towardClient);
     bool forward(SOCKET to, const char *data, int length, unsigned *state);
 
     RelayMode mode = RelayMode::Split;
@@ -43,6 +48,7 @@ private:
     unsigned seed = 0;
     SOCKET listener = INVALID_SOCKET;
     std::atomic<bool> stopping{false};
+    std::atomic<long long> towardClient{0};
     std::mutex lock;
     std::vector<SOCKET> sockets;
     std::vector<std::thread> threads;

@@ -273,9 +273,11 @@ static bool startHostSide(HostProcess *host, const std::vector<std::wstring> &ar
     }
 }
 
-bool startServerHost(HostProcess *host, int *port, const std::wstring &folder, std::string *why)
+bool startServerHost(HostProcess *host, int *port, const std::wstring &folder, std::string *why,
+                     const std::vector<std::wstring> &extra)
 {
     std::vector<std::wstring> arguments = {L"--server", std::to_wstring(*port)};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
     if (!folder.empty()) {
         arguments.push_back(L"--folder");
         arguments.push_back(folder);
@@ -283,9 +285,11 @@ bool startServerHost(HostProcess *host, int *port, const std::wstring &folder, s
     return startHostSide(host, arguments, port, why);
 }
 
-bool startClientHost(HostProcess *host, int port, const std::wstring &folder, std::string *why)
+bool startClientHost(HostProcess *host, int port, const std::wstring &folder, std::string *why,
+                     const std::vector<std::wstring> &extra)
 {
     std::vector<std::wstring> arguments = {L"--client", L"127.0.0.1", std::to_wstring(port)};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
     if (!folder.empty()) {
         arguments.push_back(L"--folder");
         arguments.push_back(folder);

@@ -67,5 +67,8 @@ std::string quotedPath(const std::wstring &path);
 
 // Starts a server host on *port and waits for its READY; with *port 0 the system picks the port, which is
 // written back. SCOPED_TRACE-friendly: false with the reason in *why.
-bool startServerHost(HostProcess *host, int *port, const std::wstring &folder, std::string *why = nullptr);
-bool startClientHost(HostProcess *host, int port, const std::wstring &folder, std::string *why = nullptr);
+// extra: more options ("--fast", "--serve", PATH, ...).
+bool startServerHost(HostProcess *host, int *port, const std::wstring &folder, std::string *why = nullptr,
+                     const std::vector<std::wstring> &extra = {});
+bool startClientHost(HostProcess *host, int port, const std::wstring &folder, std::string *why = nullptr,
+                     const std::vector<std::wstring> &extra = {});

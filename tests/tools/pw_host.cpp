@@ -17,7 +17,7 @@
 //   REFUSED <command>         a command the user interface would not start now
 //   ECHO <text>, STATUS <state>|<linkOpen>|<peerPresent>|<clients>
 // Commands: dir PEERFOLDER | push LOCALFILE PEERFOLDER | pull PEERFILE LOCALFOLDER | mkdir PEERPATH | stop |
-//   close | quit | echo TEXT | status. Arguments are separated by blanks; put one in "..." to keep blanks.
+//   close | quit | echo TEXT | status | fast (prints FAST 1 once the fast link is agreed, else FAST 0). Arguments are separated by blanks; put one in "..." to keep blanks.
 #include "core/app_state.h"
 #include "core/fast_link.h"
 #include "core/message_box.h"
@@ -250,6 +250,10 @@ void runCommand(HWND window, const std::wstring &line)
     if (verb == L"status") {
         emit("STATUS " + utf8(transferStateName(AppState.transferState)) + "|" + std::to_string(AppState.linkOpen) +
              "|" + std::to_string(AppState.peerPresent) + "|" + std::to_string(countClients()));
+        return;
+    }
+    if (verb == L"fast") {
+        emit("FAST " + std::to_string(fastLinkOn() ? 1 : 0));
         return;
     }
     if (verb == L"stop") {
