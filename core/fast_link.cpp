@@ -367,13 +367,9 @@ static FastReason resolveFastPath(const unsigned char *path, int bytes, PeerAcce
     if (resolvePeerPath(reinterpret_cast<const char *>(path), bytes, access, out, outChars))
         return FastReason::None;
     memset(out, 0, static_cast<size_t>(outChars) * sizeof(wchar_t));
-    bool writes = access == PeerAccess::Write || access == PeerAccess::CreateFolder;
-    if (writes && AppState.servedReadOnly) {
-        // Read-only is the reason only when the path itself could be reached for reading.
-        wchar_t probe[PathChars];
-        if (resolvePeerPath(reinterpret_cast<const char *>(path), bytes, PeerAccess::Read, probe, COUNTOF(probe)))
-            return FastReason::ReadOnly;
-    }
+    // A read-only side refuses every write, wherever it would go.
+    if ((access == PeerAccess::Write || access == PeerAccess::CreateFolder) && AppState.servedReadOnly)
+        return FastReason::ReadOnly;
     return FastReason::Outside;
 }
 

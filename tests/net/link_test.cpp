@@ -3,7 +3,9 @@
 #include "net/connection.h"
 #include "net/message_sender.h"
 #include "net/receive_loops.h"
+#include "core/fast_link.h"
 #include "core/message_box.h"
+#include "core/wire_message.h"
 #include "core/reports.h"
 #include "resources/resource_ids.h"
 #include "tests/net/net_peer.h"
@@ -882,3 +884,89 @@ TEST_F(LinkTest, TenThousandRandomMessagesThenStillServesWithNoHandlesLeft)
 }
 
 }  // namespace
+
+// ---- The fast link's agreement, byte for byte -------------------------------------------------------------------
+
+namespace {
+
+// Exactly count bytes from s, or what came before the wait ran out.
+std::string receiveBytes(SOCKET s, size_t count, int ms = 3000)
+{
+    std::string got;
+    DWORD until = GetTickCount() + static_cast<DWORD>(ms);
+    while (got.size() < count && static_cast<int>(until - GetTickCount()) > 0) {
+        std::string piece = receiveMessage(s, static_cast<int>(until - GetTickCount()));
+        if (piece.empty())
+            break;
+        got += piece;
+    }
+    return got;
+}
+
+std::string fastMessage(const char *tag, const std::string &payload)
+{
+    char header[FastHeaderBytes];
+    putFastHeader(header, tag, static_cast<int>(payload.size()));
+    return std::string(header, FastHeaderBytes) + payload;
+}
+
+}  // namespace
+
+TEST_F(ClientLinkTest, NewClientAsksAClassicServerOnceAndStaysClassic)
+{
+    AppState.fastLinkAllowed = 1;
+    std::string first;
+    connectClient(&first);
+    ASSERT_TRUE(sendText(server, "DR999999"));
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    ASSERT_TRUE(pumpUntil([] { return fakeUiSnapshot().outcomes.size() == 1; }, 3000));
+    // The classic server lists its client once; only then does the client ask about the fast link, with a
+    // folder no Windows name can be, which a classic peer lists as the terminator alone.
+    std::vector<std::string> rows;
+    std::string why;
+    ASSERT_TRUE(peerListing(server, folderA, &rows, &why)) << why;
+    EXPECT_EQ("DD|Parcelwight|fast-link|", receiveMessage(server, 3000));
+    ASSERT_TRUE(sendText(server, "DR999999"));
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    // Nothing else changes: the next listing is classic, with no second question in between, and nothing shows.
+    ASSERT_TRUE(peerListing(server, folderA, &rows, &why)) << why;
+    EXPECT_FALSE(fastLinkOn());
+    EXPECT_TRUE(recordedBoxes().empty());
+    EXPECT_EQ(1u, fakeUiSnapshot().outcomes.size()) << "the question ends without a word";
+}
+
+TEST_F(LinkTest, NewServerAnswersTheQuestionWithItsOfferAndThenSpeaksTheFastLink)
+{
+    AppState.fastLinkAllowed = 1;
+    AppState.servedReadOnly = 1;
+    openAsServer();
+    SOCKET client;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
+    ASSERT_TRUE(sendText(client, "DD|Parcelwight|fast-link|"));
+    EXPECT_EQ("DR000000|fast|1|R|,,,8", receiveMessage(client, 3000));
+    ASSERT_TRUE(sendText(client, "ACK"));
+    EXPECT_EQ("DR999999", receiveMessage(client, 3000));
+    // From here on each message says its length: the client's hello, then a listing in one stream.
+    std::string hello("\x01\x00\x00\x00\x00", 5);
+    ASSERT_TRUE(sendText(client, fastMessage(FastHello, hello)));
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    ASSERT_TRUE(sendText(client, fastMessage(FastList, folderA)));
+    std::string end = fastMessage(FastListEnd, std::string("\x02\x00\x00\x00", 4));
+    std::string stream;
+    while (stream.size() < end.size() || stream.compare(stream.size() - end.size(), end.size(), end) != 0) {
+        std::string piece = receiveMessage(client, 3000);
+        ASSERT_FALSE(piece.empty()) << stream.size() << " bytes of the listing";
+        stream += piece;
+    }
+    ASSERT_GT(stream.size(), end.size() + FastHeaderBytes);
+    EXPECT_EQ("LR", stream.substr(0, 2));
+    size_t length =
+        static_cast<size_t>(getLittleEndian(reinterpret_cast<const unsigned char *>(stream.data() + 2), 4));
+    EXPECT_EQ(stream.size(), FastHeaderBytes + length + end.size()) << "two rows in one message, then the end";
+    EXPECT_NE(std::string::npos, stream.find("DR000001..,")) << "each row as a classic record, numbered";
+    // A write to a read-only side is refused with its reason.
+    ASSERT_TRUE(sendText(client, fastMessage(FastMakeFolder, folderA + "\\new")));
+    EXPECT_EQ(fastMessage(FastRefuse, std::string(1, static_cast<char>(FastReason::ReadOnly))),
+              receiveBytes(client, 7));
+    closesocket(client);
+}
