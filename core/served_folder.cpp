@@ -194,8 +194,9 @@ enum class OnDisk { Found, Missing, Refused };
 // The final path of what path names into out, as GetFinalPathNameByHandleW gives it: every link, junction and
 // mount point followed and every name in its on-disk case ("\\?\Z:\tmp\x" under Wine, drive letter upper
 // case). Missing only when nothing at all is there: a link whose target is gone is Refused, because creating a
-// file through it creates its target, wherever that is (Wine fails to open such a link with an error that is
-// neither "file" nor "path not found"; Windows opens it as a reparse point).
+// file through it creates its target, wherever that is. Such a link fails to open as "file not found"; a search
+// for its name finds the link on Windows and fails with "no more files" under Wine, where a missing name gives
+// "file not found".
 static OnDisk finalPathOf(const wchar_t *path, wchar_t *out, int outChars)
 {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -205,12 +206,15 @@ static OnDisk finalPathOf(const wchar_t *path, wchar_t *out, int outChars)
         DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
             return OnDisk::Refused;
-        HANDLE link = CreateFileW(path, 0, share, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (link == INVALID_HANDLE_VALUE)
-            return OnDisk::Missing;
-        CloseHandle(link);
-        return OnDisk::Refused;
+        // The name holds no wildcard (normalisePath refuses them): the search looks for it alone.
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(path, &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            FindClose(search);
+            return OnDisk::Refused;
+        }
+        error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? OnDisk::Missing : OnDisk::Refused;
     }
     DWORD chars = GetFinalPathNameByHandleW(file, out, static_cast<DWORD>(outChars), FILE_NAME_NORMALIZED);
     CloseHandle(file);
