@@ -174,14 +174,108 @@ static bool normalisePath(const wchar_t *path, wchar_t *out, int outChars)
     return joinPlainPath(joined, chars, out, outChars);
 }
 
-// True when path lies in folder or is folder itself, compared by whole names without regard to case.
-static bool insideFolder(const wchar_t *path, const wchar_t *folder)
+// True when path lies in folder or is folder itself, compared by whole names; exactCase compares the real
+// on-disk names, where a folder and its case-only sibling are two folders.
+static bool insideFolder(const wchar_t *path, const wchar_t *folder, bool exactCase)
 {
     int folderChars = static_cast<int>(wcslen(folder));
     int pathChars = static_cast<int>(wcslen(path));
-    if (pathChars < folderChars || !sameTextNoCase(path, folderChars, folder, folderChars))
+    if (folderChars == 0 || pathChars < folderChars)
+        return false;
+    bool same = exactCase ? wmemcmp(path, folder, static_cast<size_t>(folderChars)) == 0
+                          : sameTextNoCase(path, folderChars, folder, folderChars);
+    if (!same)
         return false;
     return path[folderChars] == 0 || path[folderChars] == L'\\' || folder[folderChars - 1] == L'\\';
+}
+
+enum class OnDisk { Found, Missing, Refused };
+
+// The final path of what path names into out, as GetFinalPathNameByHandleW gives it: every link, junction and
+// mount point followed and every name in its on-disk case ("\\?\Z:\tmp\x" under Wine, drive letter upper
+// case). Missing only when nothing at all is there: a link whose target is gone is Refused, because creating a
+// file through it creates its target, wherever that is. Such a link fails to open as "file not found"; a search
+// for its name finds the link on Windows and fails with "no more files" under Wine, where a missing name gives
+// "file not found".
+static OnDisk finalPathOf(const wchar_t *path, wchar_t *out, int outChars)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    // No access asked: the handle only names the file, so no other program's sharing mode stands in the way.
+    HANDLE file = CreateFileW(path, 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            return OnDisk::Refused;
+        // The name holds no wildcard (normalisePath refuses them): the search looks for it alone.
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(path, &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            FindClose(search);
+            return OnDisk::Refused;
+        }
+        error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? OnDisk::Missing : OnDisk::Refused;
+    }
+    DWORD chars = GetFinalPathNameByHandleW(file, out, static_cast<DWORD>(outChars), FILE_NAME_NORMALIZED);
+    CloseHandle(file);
+    // Too small a buffer gives the size wanted, NUL included.
+    return chars > 0 && chars < static_cast<DWORD>(outChars) ? OnDisk::Found : OnDisk::Refused;
+}
+
+// Where normal (absolute, plain names) really lies, into out: the final path of its nearest part that exists,
+// and below it the names that do not exist yet (a push target, a new folder) as named. These are plain names,
+// none "." or "..": normalisePath took those out, so nothing left can climb. False when no part of the path
+// exists or a part cannot be resolved.
+static bool realPathOf(const wchar_t *normal, wchar_t *out, int outChars)
+{
+    int length = static_cast<int>(wcslen(normal));
+    int cut = length;
+    for (;;) {
+        wchar_t part[WorkChars];
+        memset(part, 0, sizeof(part));
+        wmemcpy(part, normal, static_cast<size_t>(cut));
+        OnDisk found = finalPathOf(part, out, outChars);
+        if (found == OnDisk::Refused)
+            return false;
+        if (found == OnDisk::Found)
+            break;
+        if (cut <= 3)
+            return false;
+        do {
+            cut--;
+        } while (cut > 3 && normal[cut] != L'\\');
+    }
+    const wchar_t *rest = normal + cut;
+    if (rest[0] == L'\\')
+        rest++;
+    if (rest[0] == 0)
+        return true;
+    int used = static_cast<int>(wcslen(out));
+    int restChars = static_cast<int>(wcslen(rest));
+    bool separator = used > 0 && out[used - 1] != L'\\';
+    if (used + (separator ? 1 : 0) + restChars >= outChars)
+        return false;
+    if (separator)
+        out[used++] = L'\\';
+    wmemcpy(out + used, rest, static_cast<size_t>(restChars));
+    out[used + restChars] = 0;
+    return true;
+}
+
+// True when normal lies in the served folder (normal form servedNormal) by its text and by where it really is,
+// links followed: a link that leads out is refused, one that stays inside is served.
+static bool reallyInsideFolder(const wchar_t *normal, const wchar_t *servedNormal)
+{
+    if (!insideFolder(normal, servedNormal, false))
+        return false;
+    wchar_t realPath[WorkChars];
+    wchar_t realServed[WorkChars];
+    memset(realPath, 0, sizeof(realPath));
+    memset(realServed, 0, sizeof(realServed));
+    // A served folder that is not there serves nothing: where it would lie cannot be known.
+    if (finalPathOf(servedNormal, realServed, COUNTOF(realServed)) != OnDisk::Found)
+        return false;
+    return realPathOf(normal, realPath, COUNTOF(realPath)) && insideFolder(realPath, realServed, true);
 }
 
 bool normalFolderPath(const wchar_t *folder, wchar_t *out, int outChars)
@@ -209,7 +303,7 @@ bool resolvePeerPathW(const wchar_t *path, PeerAccess access, wchar_t *out, int 
         // A setting that cannot be read as a folder serves nothing.
         wchar_t served[WorkChars];
         memset(served, 0, sizeof(served));
-        if (!normalisePath(AppState.servedFolder, served, COUNTOF(served)) || !insideFolder(normal, served))
+        if (!normalisePath(AppState.servedFolder, served, COUNTOF(served)) || !reallyInsideFolder(normal, served))
             return false;
     }
     // A pull of a missing file creates it empty, which read-only does not allow.

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 namespace {
@@ -27,6 +28,43 @@ std::wstring resolved(const std::string &pathA, PeerAccess access = PeerAccess::
 class ResolveTest : public ::testing::Test {
 protected:
     void SetUp() override { resetAppState(); }
+    // Never removeTree: it would follow a link to "/". rm -rf removes links, not what they lead to.
+    void TearDown() override
+    {
+        if (!linked.empty()) {
+            EXPECT_TRUE(runShell("rm -rf " + linuxLinked, [&] { return !fileExists(linked); }));
+        }
+    }
+    // Runs script in the host's shell and waits for done (Wine does not wait for a host process's handle).
+    bool runShell(const std::string &script, const std::function<bool()> &done)
+    {
+        std::wstring line = L"/bin/sh -c \"" + widen(script) + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessW(L"Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+            return false;
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return pumpUntil(done, 10000);
+    }
+    // Z:\tmp\pwlinks...: "served" with links made by ln -s, "outside" and "SERVED" beside it.
+    bool makeLinkedTree()
+    {
+        std::string name = "pwlinks" + std::to_string(GetCurrentProcessId());
+        linuxLinked = "/tmp/" + name;
+        linked = L"Z:\\tmp\\" + widen(name);
+        std::string s = "cd " + linuxLinked + "/served && ";
+        return runShell("rm -rf " + linuxLinked + " && mkdir -p " + linuxLinked + "/served/sub " + linuxLinked +
+                            "/outside " + linuxLinked + "/SERVED && " + s + "echo o > ../outside/o.txt && " + s +
+                            "echo s > ../SERVED/s.txt && " + s + "echo i > sub/i.txt && " + s +
+                            "ln -s ../outside rel && ln -s " + linuxLinked + "/outside abs && ln -s / root && " +
+                            "ln -s ../outside/o.txt file && ln -s ../outside/gone.txt gone && ln -s sub in && " +
+                            "touch ../done",
+                        [&] { return fileExists(linked + L"\\done"); });
+    }
+    std::wstring linked;
+    std::string linuxLinked;
 };
 
 TEST_F(ResolveTest, WholeMachineNormalisesPlainPathsAndRefusesEveryUnsafeForm)
@@ -137,6 +175,34 @@ TEST_F(ResolveTest, ShortNamesAreCheckedInTheirLongForm)
     EXPECT_EQ(narrow(resolved(ansiPath(served))), narrow(served));
     EXPECT_EQ(resolved(ansiPath(secret)), L"refused");
     removeTree(base);
+}
+
+TEST_F(ResolveTest, LinksAreCheckedByWhereTheyLeadAndCaseOnlySiblingsAreOutside)
+{
+    ASSERT_TRUE(makeLinkedTree());
+    std::wstring served = linked + L"\\served";
+    wcscpy(AppState.servedFolder, served.c_str());
+    std::string in = ansiPath(served);
+    // Every link out, for a read or list and for a write or a new folder; and the sibling named in other case.
+    const std::pair<std::string, PeerAccess> outside[] = {
+        {"\\rel", PeerAccess::List},          {"\\rel\\o.txt", PeerAccess::Read},
+        {"\\rel\\new.txt", PeerAccess::Write}, {"\\abs\\o.txt", PeerAccess::Read},
+        {"\\abs\\made", PeerAccess::CreateFolder}, {"\\root\\tmp", PeerAccess::List},
+        {"\\root\\tmp\\made", PeerAccess::CreateFolder}, {"\\file", PeerAccess::Read},
+        {"\\file", PeerAccess::Write},        {"\\gone", PeerAccess::Write},
+        {"\\gone", PeerAccess::CreateFolder}, {"\\..\\SERVED\\s.txt", PeerAccess::Read},
+        {"\\..\\SERVED\\new.txt", PeerAccess::Write}, {"\\..\\SERVED", PeerAccess::List},
+    };
+    for (const auto &c : outside)
+        EXPECT_EQ(resolved(in + c.first, c.second), L"refused") << c.first;
+    // A link that stays inside is served, under the name the peer used.
+    EXPECT_EQ(narrow(resolved(in + "\\in\\i.txt", PeerAccess::Read)), narrow(served + L"\\in\\i.txt"));
+    EXPECT_NE(resolved(in + "\\in\\new\\x.txt", PeerAccess::Write), L"refused");
+    EXPECT_NE(resolved(in + "\\in", PeerAccess::CreateFolder), L"refused");
+    // Served through a link, the folder is what the link leads to.
+    wcscpy(AppState.servedFolder, (served + L"\\in").c_str());
+    EXPECT_NE(resolved(in + "\\in\\i.txt", PeerAccess::Read), L"refused");
+    EXPECT_FALSE(fileExists(linked + L"\\outside\\gone.txt"));
 }
 
 TEST(PeerAddressTest, EmptyLetsAnyoneInOtherwiseOnlyTheNamedAddress)
