@@ -4,7 +4,9 @@
 #include "tests/support/test_support.h"
 
 #include <chrono>
+#include <algorithm>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -21,6 +23,35 @@ bool receiveAll(SOCKET s, char *buffer, int bytes)
 }
 
 }  // namespace
+
+double bareStreamRate(size_t bytes)
+{
+    SOCKET ours = INVALID_SOCKET, theirs = INVALID_SOCKET;
+    if (!loopbackPair(&ours, &theirs))
+        return 0;
+    auto start = std::chrono::steady_clock::now();
+    std::thread reader([theirs, bytes] {
+        std::vector<char> buffer(256 * 1024);
+        for (size_t got = 0; got < bytes;) {
+            int n = recv(theirs, buffer.data(), static_cast<int>(buffer.size()), 0);
+            if (n <= 0)
+                return;
+            got += static_cast<size_t>(n);
+        }
+    });
+    std::vector<char> piece(128 * 1024, 'x');
+    bool ok = true;
+    for (size_t sent = 0; ok && sent < bytes;) {
+        int n = static_cast<int>(std::min(piece.size(), bytes - sent));
+        ok = send(ours, piece.data(), n, 0) == n;
+        sent += static_cast<size_t>(n);
+    }
+    reader.join();
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    closesocket(ours);
+    closesocket(theirs);
+    return ok && seconds > 0 ? static_cast<double>(bytes) / 1e6 / seconds : 0;
+}
 
 double pingPongRate(double seconds)
 {
