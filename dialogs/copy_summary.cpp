@@ -77,6 +77,7 @@ void recordCopyResult(const wchar_t *name, CopyResult result, const wchar_t *rea
 
 void recordTransferOutcome(const wchar_t *name, TransferOutcome outcome)
 {
+    const wchar_t *reason = AppState.lastReason != FastReason::None ? fastReasonText(AppState.lastReason) : nullptr;
     switch (outcome) {
     case TransferOutcome::Done:
         recordCopyResult(name, CopyResult::Done, nullptr, false);
@@ -85,14 +86,15 @@ void recordTransferOutcome(const wchar_t *name, TransferOutcome outcome)
         recordCopyResult(name, CopyResult::Stopped, nullptr, false);
         break;
     case TransferOutcome::Refused:
-        recordCopyResult(name, CopyResult::Refused, nullptr, false);
+        // The fast link says why the peer refused; the classic one cannot.
+        recordCopyResult(name, CopyResult::Refused, reason, reason != nullptr);
         break;
     case TransferOutcome::LinkLost:
         // The lost link has a message of its own.
         recordCopyResult(name, CopyResult::Failed, L"接続が切れました", true);
         break;
     default:
-        recordCopyResult(name, CopyResult::Failed, nullptr, false);
+        recordCopyResult(name, CopyResult::Failed, reason, reason != nullptr);
         break;
     }
 }
