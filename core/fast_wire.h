@@ -10,8 +10,8 @@ constexpr int FastHeaderBytes = 6;
 constexpr int FastPieceBytes = 128 * 1024;               // file data per "DA"
 constexpr int FastMaxPayload = FastPieceBytes + 64;      // anything longer is no message of this link
 constexpr int FastMessageMax = FastHeaderBytes + FastMaxPayload;
-constexpr int64_t FastWindowBytes = 2 * 1024 * 1024;     // data sent and not yet acknowledged
-constexpr int64_t FastAckEveryBytes = 512 * 1024;        // the receiver acknowledges this often
+constexpr int64_t FastWindowBytes = 8 * 1024 * 1024;     // data sent and not yet acknowledged
+constexpr int64_t FastAckEveryBytes = 1024 * 1024;       // the receiver acknowledges this often
 constexpr int FastLinkVersion = 1;
 
 // The tags, one constant each.
