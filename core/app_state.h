@@ -65,6 +65,7 @@ struct TreeRow {
     char name[PathChars];  // as the peer sent it, in the ANSI code page
     char size[64];
     int32_t type;
+    char date[32];  // as the peer sent it: local "yyyy/mm/dd hh:mm"
 };
 
 struct AppStateRecord {

@@ -21,6 +21,7 @@ bool addTreeRecord(const char *text, int length)
     memset(row, 0, sizeof(*row));
     memcpy(row->name, fields.name, sizeof(row->name) - 1);
     memcpy(row->size, fields.size, sizeof(row->size) - 1);
+    memcpy(row->date, fields.date, sizeof(row->date) - 1);
     row->type = atoi(fields.type);
     AppState.treeRowsUsed++;
     return false;

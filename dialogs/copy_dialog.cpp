@@ -106,6 +106,7 @@ static bool commandRunning;
 static bool rowIsFolder;          // the row of the dialog about to open is a folder
 static bool rowOnTrial;           // or, a peer row of type 8 with no bytes, may be one
 static wchar_t rowSizeText[64];   // and its size text
+static wchar_t rowDateText[FactChars];  // and its date text
 
 bool copyCommandRunning()
 {
@@ -388,7 +389,9 @@ static void beginTransfer(HWND dialog)
         wchar_t source[PathChars];
         memset(source, 0, sizeof(source));
         GetDlgItemTextW(dialog, IDC_EDIT1, source, COUNTOF(source));
-        if (!beginTreeCopy(source, destinationFolder(), AppState.copyFromPeer != 0, job.onTrial))
+        FileFacts row;
+        rowFileFacts(rowSizeText, rowDateText, &row);
+        if (!beginTreeCopy(source, destinationFolder(), AppState.copyFromPeer != 0, job.onTrial, row))
             EndDialog(dialog, 1);
         return;
     }
@@ -540,23 +543,33 @@ static void refreshDestination(HWND window, bool fromPeer)
     requestPeerFolder(window);
 }
 
-// Whether a single file lands on one that exists: a push asks when the peer pane lists the name, a pull when
-// the local file is there.
-static bool targetExists(bool fromPeer)
+// Whether a single file lands on one that exists, and both files' facts for the question: a push asks when
+// the peer pane lists the name, a pull when the local file is there.
+static bool targetExists(bool fromPeer, FileFacts *incoming, FileFacts *existing)
 {
+    wchar_t local[PathChars];
+    if (!joinFolderName(AppState.ownFolder, AppState.selectedName, local, PathChars))
+        return false;
     if (fromPeer) {
-        wchar_t path[PathChars];
-        if (!joinFolderName(AppState.ownFolder, AppState.selectedName, path, PathChars))
-            return false;
-        return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+        rowFileFacts(rowSizeText, rowDateText, incoming);
+        return localFileFacts(local, existing);
     }
     int count = ListView_GetItemCount(AppState.peerPane);
     wchar_t name[PathChars];
+    wchar_t size[FactChars];
+    wchar_t date[FactChars];
     for (int row = 0; row < count; ++row) {
         memset(name, 0, sizeof(name));
         ListView_GetItemText(AppState.peerPane, row, 0, name, COUNTOF(name));
-        if (_wcsicmp(name, AppState.selectedName) == 0)
-            return true;
+        if (_wcsicmp(name, AppState.selectedName) != 0)
+            continue;
+        memset(size, 0, sizeof(size));
+        memset(date, 0, sizeof(date));
+        ListView_GetItemText(AppState.peerPane, row, 1, date, COUNTOF(date));
+        ListView_GetItemText(AppState.peerPane, row, 2, size, COUNTOF(size));
+        rowFileFacts(size, date, existing);
+        localFileFacts(local, incoming);
+        return true;
     }
     return false;
 }
@@ -566,7 +579,9 @@ static bool targetExists(bool fromPeer)
 static bool copyRow(HWND window, HWND pane, int index, int pass, bool fromPeer)
 {
     memset(rowSizeText, 0, sizeof(rowSizeText));
+    memset(rowDateText, 0, sizeof(rowDateText));
     ListView_GetItemText(pane, index, 2, rowSizeText, COUNTOF(rowSizeText));
+    ListView_GetItemText(pane, index, 1, rowDateText, COUNTOF(rowDateText));
     // The fast link has no size limit; the classic one stops at 953 MB.
     if (!fastLinkOn() && sizeTextTooLarge(rowSizeText)) {
         showMessageBox(window, L"953Mbyteは出来ません", L"サイズ越え", MB_OK);
@@ -588,10 +603,11 @@ static bool copyRow(HWND window, HWND pane, int index, int pass, bool fromPeer)
         sizeTextBytes(rowSizeText, &rowBytes);
     rowOnTrial = fromPeer && type == TypeOther && rowBytes <= 0;
     rowIsFolder = type == TypeFolder || rowOnTrial;
+    FileFacts incoming, existing;
     if (rowIsFolder) {
         noteFolderCopy();
-    } else if (targetExists(fromPeer)) {
-        OverwriteAnswer answer = overwriteDecision(AppState.selectedName);
+    } else if (targetExists(fromPeer, &incoming, &existing)) {
+        OverwriteAnswer answer = overwriteDecision(AppState.selectedName, incoming, existing);
         if (answer == OverwriteAnswer::Cancel)
             return false;
         if (answer == OverwriteAnswer::Skip) {

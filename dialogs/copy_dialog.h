@@ -8,6 +8,15 @@
 #include <windows.h>
 #include <cstdint>
 
+constexpr int FactChars = 32;
+
+// What the question shows of one file: its size and last-write date as the panes show them ("2500",
+// "2020/01/03 03:04"); empty when not known.
+struct FileFacts {
+    wchar_t size[FactChars];
+    wchar_t date[FactChars];
+};
+
 // copy_dialog.cpp
 
 // Runs the whole copy command over the selected items of the source pane (own pane when !fromPeer).
@@ -53,9 +62,10 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
 RequestStart startTreeExchange(const char *message, int length, TransferState state);
 // copy_tree.cpp
 
-// Starts copying the folder source (full path) into destinationFolder; false when nothing was started and the
-// tree is already done.
-bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer, bool onTrial);
+// Starts copying the folder source (full path) into destinationFolder; sourceRow is a pull's peer row of it.
+// False when nothing was started and the tree is already done.
+bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer, bool onTrial,
+                   const FileFacts &sourceRow);
 // The step the copier asked for has ended; starts the next. False when the tree is done.
 bool treeStepEnded(HWND dialog, TransferOutcome outcome);
 // Stop: the file now moving is stopped and nothing more of the tree is copied.
@@ -65,13 +75,20 @@ void abandonTreeCopy();
 
 // overwrite_dialog.cpp
 
-enum class OverwriteAnswer { Overwrite = 1, Skip = 2, OverwriteAll = 3, Cancel = 4 };
+enum class OverwriteAnswer { Overwrite = 1, Skip = 2, OverwriteAll = 3, Cancel = 4, OverwriteNewer = 5 };
+
+// A local file's facts from the disk; false, with empty facts, when it is not there.
+bool localFileFacts(const wchar_t *path, FileFacts *facts);
+// A peer row's facts from its size and date texts (null for unknown).
+void rowFileFacts(const wchar_t *size, const wchar_t *date, FileFacts *facts);
+// A row's date ("2020/01/03 03:04") as a local time of that minute; false when the text is no such date.
+bool rowDateTime(const wchar_t *date, SYSTEMTIME *out);
 
 // Every copy command starts asking again.
 void resetOverwritePolicy();
-// Asks whether name may be overwritten (owned by the main window) unless the user said so for all; the answer
-// to act on is Overwrite, Skip or Cancel.
-OverwriteAnswer overwriteDecision(const wchar_t *name);
+// Asks whether name may be overwritten by incoming (owned by the main window) unless the user said so for the
+// rest of the command; the answer to act on is Overwrite, Skip or Cancel.
+OverwriteAnswer overwriteDecision(const wchar_t *name, const FileFacts &incoming, const FileFacts &existing);
 
 // copy_summary.cpp
 

@@ -21,6 +21,7 @@ struct TreeFolder {
     bool trial;        // a peer row of type 8 with no size: a folder if it lists, else a file
     int64_t total;     // the file's size when the trial finds a file
     bool approximate;
+    FileFacts row;     // pull: size and date of its row in the listing above it
 };
 
 enum class TreePhase { Idle, CreatePeer, ListNewPeer, ListPeer, Files };
@@ -203,26 +204,41 @@ static bool nextFolder()
     return false;
 }
 
-// True when the tree table lists name (peer names compared as the file system does, without case).
-static bool peerListsName(const wchar_t *name)
+static void treeRowFacts(const TreeRow *row, FileFacts *facts)
+{
+    wchar_t size[FactChars];
+    wchar_t date[FactChars];
+    memset(size, 0, sizeof(size));
+    memset(date, 0, sizeof(date));
+    ansiToWide(row->size, -1, size, COUNTOF(size));
+    ansiToWide(row->date, -1, date, COUNTOF(date));
+    rowFileFacts(size, date, facts);
+}
+
+// The tree table's row of name (peer names compared as the file system does, without case); null when none.
+static const TreeRow *peerRowNamed(const wchar_t *name)
 {
     wchar_t rowName[PathChars];
     for (int i = 0; i < treeRowCount(); ++i) {
         memset(rowName, 0, sizeof(rowName));
         ansiToWide(treeRow(i)->name, -1, rowName, COUNTOF(rowName));
         if (_wcsicmp(rowName, name) == 0)
-            return true;
+            return treeRow(i);
     }
-    return false;
+    return nullptr;
 }
 
-// Starts one file of the current folder. True when a transfer runs; false when the file was passed over
+// Starts one file of the current folder. peer: the peer's facts of it (a pull's incoming file, or the one a
+// push lands on; null when the peer lists none). True when a transfer runs; false when the file was passed over
 // (refused, skipped) and the walk goes on.
-static bool startFileAt(HWND dialog, const wchar_t *source, const wchar_t *destination, bool exists,
+static bool startFileAt(HWND dialog, const wchar_t *source, const wchar_t *destination, const FileFacts *peer,
                         int64_t total, bool approximate)
 {
+    FileFacts local;
+    bool exists = tree.fromPeer ? localFileFacts(destination, &local) : peer != nullptr && localFileFacts(source, &local);
     if (exists) {
-        OverwriteAnswer answer = overwriteDecision(shownName(source));
+        OverwriteAnswer answer = tree.fromPeer ? overwriteDecision(shownName(source), *peer, local)
+                                               : overwriteDecision(shownName(source), local, *peer);
         if (answer == OverwriteAnswer::Cancel) {
             tree.cancelled = true;
             AppState.copyDialogClosed = 1;
@@ -244,7 +260,7 @@ static bool startFileAt(HWND dialog, const wchar_t *source, const wchar_t *desti
     return false;
 }
 
-static bool startFile(HWND dialog, const wchar_t *name, bool exists, int64_t total, bool approximate)
+static bool startFile(HWND dialog, const wchar_t *name, const FileFacts *peer, int64_t total, bool approximate)
 {
     wchar_t source[PathChars];
     wchar_t destination[PathChars];
@@ -253,7 +269,7 @@ static bool startFile(HWND dialog, const wchar_t *name, bool exists, int64_t tot
         failChild(name, TooLongReason);
         return false;
     }
-    return startFileAt(dialog, source, destination, exists, total, approximate);
+    return startFileAt(dialog, source, destination, peer, total, approximate);
 }
 
 static bool isDots(const wchar_t *name)
@@ -286,7 +302,11 @@ static bool nextLocalEntry(HWND dialog)
             continue;
         }
         int64_t size = (static_cast<int64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-        if (startFile(dialog, found.cFileName, peerListsName(found.cFileName), size, false))
+        const TreeRow *there = peerRowNamed(found.cFileName);
+        FileFacts peer;
+        if (there != nullptr)
+            treeRowFacts(there, &peer);
+        if (startFile(dialog, found.cFileName, there != nullptr ? &peer : nullptr, size, false))
             return true;
     }
 }
@@ -312,16 +332,16 @@ static bool nextPeerRow(HWND dialog)
         int64_t total = -1;
         bool approximate = sizeTextBytes(size, &total);
         // A folder with more attributes than the directory bit comes as type 8 with no bytes: it is tried.
+        FileFacts facts;
+        treeRowFacts(row, &facts);
         if (total <= 0 && queueEntry(name, true)) {
             TreeFolder *queued = tree.pending + tree.pendingCount - 1;
             queued->total = total;
             queued->approximate = approximate;
+            queued->row = facts;
             continue;
         }
-        wchar_t local[PathChars];
-        bool exists = joinFolderName(tree.current.destination, name, local, PathChars) &&
-                      GetFileAttributesW(local) != INVALID_FILE_ATTRIBUTES;
-        if (startFile(dialog, name, exists, total, approximate))
+        if (startFile(dialog, name, &facts, total, approximate))
             return true;
     }
     return nextFolder();
@@ -332,7 +352,8 @@ static bool nextEntry(HWND dialog)
     return tree.fromPeer ? nextPeerRow(dialog) : nextLocalEntry(dialog);
 }
 
-bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer, bool onTrial)
+bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer, bool onTrial,
+                   const FileFacts &sourceRow)
 {
     memset(&tree, 0, sizeof(tree));
     tree.find = INVALID_HANDLE_VALUE;
@@ -350,6 +371,7 @@ bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool
     wcsncpy(root->source, source, PathChars - 1);
     root->trial = fromPeer && onTrial;
     root->total = -1;
+    root->row = sourceRow;
     tree.pendingCount = 1;
     return nextFolder();
 }
@@ -393,9 +415,8 @@ bool treeStepEnded(HWND dialog, TransferOutcome outcome)
             tree.rowCursor = treeRowCount();
             tree.phase = TreePhase::Files;
             if (!listed) {
-                bool exists = GetFileAttributesW(tree.current.destination) != INVALID_FILE_ATTRIBUTES;
-                if (startFileAt(dialog, tree.current.source, tree.current.destination, exists, tree.current.total,
-                                tree.current.approximate))
+                if (startFileAt(dialog, tree.current.source, tree.current.destination, &tree.current.row,
+                                tree.current.total, tree.current.approximate))
                     return true;
                 return nextEntry(dialog);
             }

@@ -90,6 +90,9 @@
 #define IDC_OVERWRITE_SKIP 205
 #define IDC_OVERWRITE_ALL 206
 #define IDC_OVERWRITE_CANCEL 207
+// The overwrite question's sizes and dates of both files, and its answer for newer files only.
+#define IDC_OVERWRITE_FACTS 504
+#define IDC_OVERWRITE_NEWER 208
 #define WM_COPY_AUTOSTART (WM_APP + 20)
 // The served-folder dialog (command 131, template 9) and its notice to the main window.
 #define IDM_SERVED_FOLDER 131

@@ -7,6 +7,7 @@
 #include "core/protocol_engine.h"
 #include "dialogs/copy_dialog.h"
 #include "dialogs/folder_dialog.h"
+#include "panes/folder_navigation.h"
 #include "resources/resource_ids.h"
 
 #include <gtest/gtest.h>
@@ -328,6 +329,65 @@ TEST_F(CopyCommand, TheOverwriteAnswersHoldForTheRestOfTheCommand)
     EXPECT_EQ(receiveMessage(theirs), "DDC:\\peer");
     EXPECT_TRUE(selectedRows(AppState.ownPane).empty());
     EXPECT_TRUE(recordedBoxes().empty()) << narrow(boxTexts().empty() ? L"" : boxTexts()[0]);
+}
+
+// Sets a file's last write to a local time of 3 January 2020.
+bool setLocalWriteTime(const std::wstring &path, int hour, int minute, int second)
+{
+    SYSTEMTIME time = {};
+    time.wYear = 2020;
+    time.wMonth = 1;
+    time.wDay = 3;
+    time.wHour = static_cast<WORD>(hour);
+    time.wMinute = static_cast<WORD>(minute);
+    time.wSecond = static_cast<WORD>(second);
+    FILETIME local, utc;
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    bool ok = SystemTimeToFileTime(&time, &local) && LocalFileTimeToFileTime(&local, &utc) &&
+              SetFileTime(file, nullptr, nullptr, &utc);
+    CloseHandle(file);
+    return ok;
+}
+
+TEST_F(CopyCommand, TheOverwriteQuestionComparesBothFilesToTheMinuteAndEnterSkips)
+{
+    std::wstring own = makeTempFolder(L"pwnewer");
+    wcscpy(AppState.ownFolder, own.c_str());
+    // Local times against the peer rows' minutes: newer, the same minute, newer by a second, older.
+    const wchar_t *names[] = {L"a", L"b", L"c", L"d"};
+    const int local[4][3] = {{10, 5, 30}, {10, 5, 59}, {10, 6, 0}, {10, 0, 0}};
+    const wchar_t *peerDates[] = {L"2020/01/03 10:04", L"2020/01/03 10:05", L"2020/01/03 10:05", L"2020/01/03 10:05"};
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(writeFileBytes(own + L"\\" + names[i], "four"));
+        ASSERT_TRUE(setLocalWriteTime(own + L"\\" + names[i], local[i][0], local[i][1], local[i][2]));
+        addPaneRow(AppState.ownPane, names[i], L"4");
+        insertPaneRow(AppState.peerPane, -1, names[i], 8, peerDates[i], L"1");
+    }
+    selectRows(AppState.ownPane, {0, 1, 2, 3});
+    driveWhile(
+        [&](DWORD ui) {
+            HWND question = waitForDialog(ui, OverwriteTitle, 5000);
+            ASSERT_NE(question, nullptr);
+            EXPECT_EQ(controlText(question, IDC_OVERWRITE_FACTS),
+                      L"コピー元  4  2020/01/03 10:05\r\nコピー先  1  2020/01/03 10:04\r\nコピー元のほうが新しい");
+            // Enter takes the focused default, Skip: nothing is sent for a.
+            GUITHREADINFO focus = {};
+            focus.cbSize = sizeof(focus);
+            ASSERT_TRUE(GetGUIThreadInfo(ui, &focus));
+            PostMessageW(focus.hwndFocus, WM_KEYDOWN, VK_RETURN, 0);
+            ASSERT_TRUE(waitGone(question, 2000));
+            question = waitForDialog(ui, OverwriteTitle, 5000);
+            ASSERT_NE(question, nullptr);
+            EXPECT_NE(controlText(question, IDC_OVERWRITE_FACTS).find(L"日時は同じです（分まで）"), std::wstring::npos);
+            clickButton(question, IDC_OVERWRITE_NEWER);
+            // b is not newer at the minute; c is, and starts by itself without a question; d is older.
+            endPush(theirs, "FDC:\\peer\\c", TransferOutcome::Done);
+            EXPECT_EQ(waitForDialog(ui, OverwriteTitle, 500), nullptr);
+        },
+        [&] { runCopyCommand(window, false); });
+    EXPECT_EQ(receiveMessage(theirs), "DDC:\\peer");
+    EXPECT_TRUE(recordedBoxes().empty()) << narrow(boxTexts().empty() ? L"" : boxTexts()[0]);
+    removeTree(own);
 }
 
 TEST_F(CopyCommand, ProgressShowsBytesOfTheLocalSizeOrOfTheApproximatePeerSize)
