@@ -55,6 +55,11 @@ static const PaneColumn PaneColumns[] = {
     {L"更新日", 120},
     {L"サイズ", 80},
 };
+// A narrow pane takes width from the name column alone, down to this, so the date and size stay in view.
+static const int MinNameWidth = 40;
+
+// The pane width the columns were last fitted to: a change of height alone keeps what the user dragged.
+static int FittedPaneWidth = 0;
 
 bool createMainWindow(HINSTANCE instance)
 {
@@ -137,6 +142,7 @@ void createMainChildren(HWND window)
 {
     InitCommonControls();
     createPaneImages();
+    FittedPaneWidth = 0;
     AppState.ownPane = createPane(window, IDC_OWN_PANE);
     AppState.peerPane = createPane(window, IDC_PEER_PANE);
     startPaneTable(AppState.ownPane);
@@ -149,8 +155,11 @@ void createMainChildren(HWND window)
     writeInitialLabels(window);
     AppState.statusBar = CreateStatusWindowW(WS_CHILD | WS_VISIBLE | CCS_BOTTOM | SBARS_SIZEGRIP, L"", window,
                                              IDC_STATUS_BAR);
-    if (AppState.statusBar != nullptr)
-        SendMessageW(AppState.statusBar, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(AppState.statusEdges));
+    if (AppState.statusBar != nullptr) {
+        int32_t edges[StatusParts];
+        shownStatusEdges(edges);
+        SendMessageW(AppState.statusBar, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(edges));
+    }
 }
 
 // The saved place of the window when it still lies on a monitor; the centred place otherwise.
@@ -185,12 +194,46 @@ static LRESULT onCreate(HWND window)
     return 0;
 }
 
+// The name column gets what the pane leaves after the date and size, never more than its own width. The room is
+// counted as if the vertical scroll bar were shown, so rows that bring it do not push the size column out.
+static void fitPaneColumns(HWND pane, int paneWidth)
+{
+    int room = paneWidth - 2 * GetSystemMetrics(SM_CXEDGE) - GetSystemMetrics(SM_CXVSCROLL);
+    int nameWidth = room - PaneColumns[1].width - PaneColumns[2].width;
+    if (nameWidth > PaneColumns[0].width)
+        nameWidth = PaneColumns[0].width;
+    if (nameWidth < MinNameWidth)
+        nameWidth = MinNameWidth;
+    SendMessageW(pane, LVM_SETCOLUMNWIDTH, 0, nameWidth);
+    SendMessageW(pane, LVM_SETCOLUMNWIDTH, 1, PaneColumns[1].width);
+    SendMessageW(pane, LVM_SETCOLUMNWIDTH, 2, PaneColumns[2].width);
+}
+
+// The client width the window has at its default size, with the frame it has now.
+static int defaultClientWidth(HWND window)
+{
+    RECT outer = {};
+    RECT inner = {};
+    GetWindowRect(window, &outer);
+    GetClientRect(window, &inner);
+    return MainWidth - ((outer.right - outer.left) - inner.right);
+}
+
 // WM_SIZE: panes side by side under the two label rows, the status bar along the bottom.
 static LRESULT onSize(HWND window, WPARAM wParam, LPARAM lParam)
 {
     int width = LOWORD(lParam);
     int height = HIWORD(lParam);
     int half = width / 2;
+    // A minimised window keeps the columns and parts it will come back to.
+    if (wParam != SIZE_MINIMIZED) {
+        if (half != FittedPaneWidth) {
+            FittedPaneWidth = half;
+            fitPaneColumns(GetDlgItem(window, IDC_OWN_PANE), half);
+            fitPaneColumns(GetDlgItem(window, IDC_PEER_PANE), half);
+        }
+        fitStatusParts(width, defaultClientWidth(window));
+    }
     int paneHeight = height - StatusBand;
     MoveWindow(GetDlgItem(window, IDC_OWN_PANE), 0, PaneTop, half, paneHeight, TRUE);
     MoveWindow(GetDlgItem(window, IDC_PEER_PANE), half, PaneTop, half, paneHeight, TRUE);

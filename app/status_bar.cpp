@@ -14,6 +14,27 @@ enum StatusPart { PartProduct = 0, PartMode = 1, PartLink = 2, PartTransfer = 3,
 static const int StatusTextChars = 128;
 static const int LinkTextChars = 512;
 
+// The part edges are AppState.statusEdges at the default window width; a narrower bar shrinks them in
+// proportion. UI thread only: the edges are read where the bar handles SB_SETPARTS.
+static int StatusWidth = 1;
+static int StatusDefaultWidth = 1;
+
+void fitStatusParts(int clientWidth, int defaultClientWidth)
+{
+    StatusWidth = clientWidth;
+    StatusDefaultWidth = defaultClientWidth > 0 ? defaultClientWidth : 1;
+}
+
+void shownStatusEdges(int32_t edges[StatusParts])
+{
+    for (int part = 0; part < StatusParts; part++) {
+        int edge = AppState.statusEdges[part];
+        if (edge >= 0 && StatusWidth < StatusDefaultWidth)
+            edge = MulDiv(edge, StatusWidth > 0 ? StatusWidth : 0, StatusDefaultWidth);
+        edges[part] = edge;
+    }
+}
+
 static void linkPartText(wchar_t *out, int outChars)
 {
     bool server = AppState.mode == ConnectionMode::Server;
@@ -63,7 +84,9 @@ void refreshStatus()
     HWND bar = AppState.statusBar;
     if (bar == nullptr)
         return;
-    SendMessageW(bar, SB_SETPARTS, StatusParts, reinterpret_cast<LPARAM>(AppState.statusEdges));
+    int32_t edges[StatusParts];
+    shownStatusEdges(edges);
+    SendMessageW(bar, SB_SETPARTS, StatusParts, reinterpret_cast<LPARAM>(edges));
     wchar_t text[StatusTextChars];
     memset(text, 0, sizeof(text));
     for (int part = 0; part < StatusParts; part++) {

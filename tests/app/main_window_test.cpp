@@ -146,6 +146,42 @@ TEST_F(MainWindowTest, LayoutAtClientArea800By600)
     EXPECT_GE(bar.top, 570);
 }
 
+std::vector<int> shownEdges()
+{
+    int edges[8] = {};
+    SendMessageW(AppState.statusBar, SB_GETPARTS, COUNTOF(edges), reinterpret_cast<LPARAM>(edges));
+    return std::vector<int>(edges, edges + 6);
+}
+
+TEST_F(MainWindowTest, ColumnsAndStatusPartsFitA640PixelWindowAndComeBackAtTheDefaultSize)
+{
+    start(true);
+    SetWindowPos(window, nullptr, 0, 0, 640, 720, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    pumpFor(20);
+    for (HWND pane : {AppState.ownPane, AppState.peerPane}) {
+        RECT client = {};
+        GetClientRect(pane, &client);
+        RECT size = {};
+        ASSERT_TRUE(SendMessageW(ListView_GetHeader(pane), HDM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&size)));
+        EXPECT_LE(size.right, client.right);
+        EXPECT_EQ(ListView_GetColumnWidth(pane, 1), 120);
+        EXPECT_EQ(ListView_GetColumnWidth(pane, 2), 80);
+    }
+    std::vector<int> narrow = shownEdges();
+    RECT bar = {};
+    GetClientRect(AppState.statusBar, &bar);
+    EXPECT_LT(narrow[4], bar.right - 100) << "the maker's part keeps room";
+    for (int i = 1; i < 5; i++)
+        EXPECT_GT(narrow[i], narrow[i - 1]) << "edge " << i;
+    EXPECT_EQ(narrow[5], -1);
+
+    SetWindowPos(window, nullptr, 0, 0, 1060, 720, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    pumpFor(20);
+    for (HWND pane : {AppState.ownPane, AppState.peerPane})
+        EXPECT_EQ(ListView_GetColumnWidth(pane, 0), 280);
+    EXPECT_EQ(shownEdges(), (std::vector<int>{90, 140, 250, 370, 850, -1}));
+}
+
 TEST_F(MainWindowTest, FreshStartStatusPartsAndLabels)
 {
     start();
