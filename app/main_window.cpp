@@ -305,6 +305,8 @@ static LRESULT onNotify(HWND window, WPARAM wParam, LPARAM lParam)
     LRESULT result = 0;
     if (handlePaneMessage(window, WM_NOTIFY, wParam, lParam, &result))
         return result;
+    if (header->code == static_cast<UINT>(NM_CUSTOMDRAW) && header->hwndFrom == AppState.peerPane)
+        return drawPeerPaneNotice(reinterpret_cast<const NMLVCUSTOMDRAW *>(lParam));
     if (header->idFrom != IDC_OWN_PANE && header->idFrom != IDC_PEER_PANE)
         return 0;
     int paneId = static_cast<int>(header->idFrom);
@@ -369,6 +371,9 @@ static LRESULT onTimer(HWND window, WPARAM id)
         if (AppState.linkOpen)
             closeLink(window);
         showLinkText(false, window);
+        // The old listing is no peer's any more: the pane empties and says the link is closed.
+        if (!AppState.linkOpen)
+            clearPeerPane();
         refreshStatus();
     } else if (id == IDT_LEAVE) {
         if (AppState.linkOpen)

@@ -3,6 +3,7 @@
 #include "app/status_bar.h"
 #include "net/connection.h"
 #include "panes/folder_navigation.h"
+#include "panes/peer_pane.h"
 #include "resources/resource_ids.h"
 #include "tests/app/main_window_harness.h"
 #include "tests/support/test_support.h"
@@ -756,7 +757,7 @@ TEST_F(MainWindowTest, SessionEndSavesTheSettings)
     EXPECT_EQ(iniValue(iniPath(), L"port_no"), L"3003");
 }
 
-TEST_F(MainWindowTest, OpeningTheLinkClearsThePeerPane)
+TEST_F(MainWindowTest, OpeningAndClosingTheLinkClearThePeerPane)
 {
     start();
     insertPaneRow(AppState.peerPane, -1, L"stale", 1, L"", L"");
@@ -764,8 +765,19 @@ TEST_F(MainWindowTest, OpeningTheLinkClearsThePeerPane)
     AppState.port = 0;  // the system picks a free port
     SendMessageW(window, WM_COMMAND, IDM_OPEN_LINK, 0);
     EXPECT_EQ(paneRowCount(AppState.peerPane), 0);
-    if (AppState.linkOpen)
-        closeLink(window);
+    ASSERT_EQ(AppState.linkOpen, 1);
+    EXPECT_EQ(peerPaneNotice(), nullptr);
+
+    // Closed, the pane holds no row to copy and says why it is empty.
+    insertPaneRow(AppState.peerPane, -1, L"listed", 1, L"", L"");
+    SendMessageW(window, WM_COMMAND, IDM_CLOSE_LINK, 0);
+    ASSERT_TRUE(pumpUntil([] { return !AppState.linkOpen; }, 3000));
+    EXPECT_EQ(paneRowCount(AppState.peerPane), 0);
+    EXPECT_STREQ(peerPaneNotice(), L"接続していません");
+    NMLVCUSTOMDRAW draw = {};
+    draw.nmcd.hdr = {AppState.peerPane, IDC_PEER_PANE, static_cast<UINT>(NM_CUSTOMDRAW)};
+    draw.nmcd.dwDrawStage = CDDS_PREPAINT;
+    EXPECT_EQ(SendMessageW(window, WM_NOTIFY, IDC_PEER_PANE, reinterpret_cast<LPARAM>(&draw)), CDRF_NOTIFYPOSTPAINT);
 }
 
 }  // namespace
