@@ -1,6 +1,8 @@
 // status_bar.cpp: the six status-bar parts and the four info labels above the panes.
 #include "app/status_bar.h"
 
+#include "app/dpi_scale.h"
+
 #include "core/app_state.h"
 #include "core/served_folder.h"
 #include "panes/folder_navigation.h"
@@ -14,21 +16,24 @@ enum StatusPart { PartProduct = 0, PartMode = 1, PartLink = 2, PartTransfer = 3,
 static const int StatusTextChars = 128;
 static const int LinkTextChars = 512;
 
-// The part edges are AppState.statusEdges at the default window width; a narrower bar shrinks them in
-// proportion. UI thread only: the edges are read where the bar handles SB_SETPARTS.
+// The part edges are AppState.statusEdges at 96 DPI and the default window width; they follow the window's DPI,
+// and a narrower bar shrinks them in proportion. UI thread only: the edges are read where the bar handles
+// SB_SETPARTS.
 static int StatusWidth = 1;
 static int StatusDefaultWidth = 1;
+static int StatusDpi = LayoutDpi;
 
-void fitStatusParts(int clientWidth, int defaultClientWidth)
+void fitStatusParts(int clientWidth, int defaultClientWidth, int dpi)
 {
     StatusWidth = clientWidth;
     StatusDefaultWidth = defaultClientWidth > 0 ? defaultClientWidth : 1;
+    StatusDpi = dpi;
 }
 
 void shownStatusEdges(int32_t edges[StatusParts])
 {
     for (int part = 0; part < StatusParts; part++) {
-        int edge = AppState.statusEdges[part];
+        int edge = AppState.statusEdges[part] >= 0 ? scaleToDpi(AppState.statusEdges[part], StatusDpi) : -1;
         if (edge >= 0 && StatusWidth < StatusDefaultWidth)
             edge = MulDiv(edge, StatusWidth > 0 ? StatusWidth : 0, StatusDefaultWidth);
         edges[part] = edge;

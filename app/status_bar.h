@@ -7,8 +7,9 @@
 #include "core/app_state.h"
 #include "core/ui_ops.h"
 
-// The bar's client width now and at the window's default size: the parts shrink in proportion below it.
-void fitStatusParts(int clientWidth, int defaultClientWidth);
+// The bar's client width now and at the window's default size, and the window's DPI: the parts follow the DPI
+// and shrink in proportion below the default width.
+void fitStatusParts(int clientWidth, int defaultClientWidth, int dpi);
 // The part edges the bar shows (the last one -1, to the bar's end).
 void shownStatusEdges(int32_t edges[StatusParts]);
 

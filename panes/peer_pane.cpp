@@ -1,6 +1,7 @@
 // peer_pane.cpp: the right list view, filled from the peer's DR records, and its navigation by DD requests.
 #include "panes/peer_pane.h"
 
+#include "app/dpi_scale.h"
 #include "core/app_state.h"
 #include "core/dir_table.h"
 #include "core/protocol_engine.h"
@@ -66,7 +67,7 @@ LRESULT drawPeerPaneNotice(const NMLVCUSTOMDRAW *draw)
     HWND headerWindow = ListView_GetHeader(pane);
     if (headerWindow != nullptr && IsWindowVisible(headerWindow))
         GetWindowRect(headerWindow, &header);
-    area.top += (header.bottom - header.top) + NoticeTop;
+    area.top += (header.bottom - header.top) + scaleToDpi(NoticeTop, windowDpi(pane));
     HDC dc = paint.hdc;
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(pane, WM_GETFONT, 0, 0));
     HGDIOBJ before = font != nullptr ? SelectObject(dc, font) : nullptr;

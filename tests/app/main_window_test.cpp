@@ -1,4 +1,5 @@
 // main_window_test.cpp: the main window without a link: creation, layout, status bar, labels, menu, close.
+#include "app/dpi_scale.h"
 #include "app/main_window.h"
 #include "app/status_bar.h"
 #include "net/connection.h"
@@ -181,6 +182,43 @@ TEST_F(MainWindowTest, ColumnsAndStatusPartsFitA640PixelWindowAndComeBackAtTheDe
     for (HWND pane : {AppState.ownPane, AppState.peerPane})
         EXPECT_EQ(ListView_GetColumnWidth(pane, 0), 280);
     EXPECT_EQ(shownEdges(), (std::vector<int>{90, 140, 250, 370, 850, -1}));
+}
+
+void changeDpi(HWND window, int dpi, int width, int height)
+{
+    RECT suggested = {0, 0, width, height};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    pumpFor(20);
+}
+
+TEST_F(MainWindowTest, SizesFollowTheDpiAndAreTodaysAgainAt96)
+{
+    EXPECT_EQ(scaleToDpi(280, 96), 280);
+    EXPECT_EQ(scaleToDpi(280, 144), 420);
+    EXPECT_EQ(scaleToDpi(25, 144), 38) << "rounded, not cut";
+    start(true);
+    changeDpi(window, 144, 1590, 1080);
+    const int widths[] = {420, 180, 120};
+    const int widthsAt96[] = {280, 120, 80};
+    for (int c = 0; c < 3; c++)
+        EXPECT_EQ(ListView_GetColumnWidth(AppState.peerPane, c), widths[c]) << "column " << c;
+    EXPECT_EQ(shownEdges(), (std::vector<int>{135, 210, 375, 555, 1275, -1}));
+    EXPECT_EQ(childRect(window, IDC_OWN_PANE).top, 60);
+    EXPECT_EQ(childRect(window, IDC_PEER_FOLDER_LABEL).top, 30);
+    int imageWidth = 0;
+    int imageHeight = 0;
+    ImageList_GetIconSize(AppState.paneImages, &imageWidth, &imageHeight);
+    EXPECT_EQ(imageWidth, 18);
+    EXPECT_EQ(reinterpret_cast<HIMAGELIST>(SendMessageW(AppState.ownPane, LVM_GETIMAGELIST, LVSIL_SMALL, 0)),
+              AppState.paneImages);
+
+    changeDpi(window, 96, 1060, 720);
+    for (int c = 0; c < 3; c++)
+        EXPECT_EQ(ListView_GetColumnWidth(AppState.peerPane, c), widthsAt96[c]) << "column " << c;
+    EXPECT_EQ(shownEdges(), (std::vector<int>{90, 140, 250, 370, 850, -1}));
+    EXPECT_EQ(childRect(window, IDC_OWN_PANE).top, 40);
+    ImageList_GetIconSize(AppState.paneImages, &imageWidth, &imageHeight);
+    EXPECT_EQ(imageWidth, 12);
 }
 
 TEST_F(MainWindowTest, FreshStartStatusPartsAndLabels)
