@@ -7,6 +7,7 @@
 #include "core/served_folder.h"
 #include "panes/folder_navigation.h"
 #include "resources/resource_ids.h"
+#include "settings/settings_file.h"
 
 #include <cstring>
 #include <cwchar>
@@ -14,6 +15,7 @@
 enum StatusPart { PartProduct = 0, PartMode = 1, PartLink = 2, PartTransfer = 3, PartSpare = 4, PartMaker = 5 };
 
 static const int StatusTextChars = 128;
+static const wchar_t FirstStartText[] = L"接続が未設定です。接続 > 接続設定 で設定してください";
 static const int LinkTextChars = 512;
 
 // The part edges are AppState.statusEdges at 96 DPI and the default window width; they follow the window's DPI,
@@ -72,7 +74,11 @@ void statusPartText(int part, wchar_t *out, int outChars)
         _snwprintf(out, outChars - 1, L"%s", transferStateName(AppState.transferState));
         break;
     case PartSpare:
-        servedLimitText(out, outChars);
+        // A first start has no served limits to show; it says where the link is set up instead.
+        if (!AppState.linkOpen && settingsFileMissing())
+            _snwprintf(out, outChars - 1, L"%s", FirstStartText);
+        else
+            servedLimitText(out, outChars);
         break;
     case PartMaker:
         _snwprintf(out, outChars - 1, L"%s", L"by Brindlewax");

@@ -230,7 +230,9 @@ TEST_F(MainWindowTest, FreshStartStatusPartsAndLabels)
     const int expectedEdges[] = {90, 140, 250, 370, 850, -1};
     for (int i = 0; i < 6; i++)
         EXPECT_EQ(edges[i], expectedEdges[i]) << "edge " << i;
-    const wchar_t *parts[] = {L"Parcelwight", L"Client", L"Disconnect", L"Waiting", L" ", L"by Brindlewax"};
+    // No settings file yet: the free part says where the link is set up.
+    const wchar_t *parts[] = {L"Parcelwight", L"Client", L"Disconnect", L"Waiting",
+                              L"接続が未設定です。接続 > 接続設定 で設定してください", L"by Brindlewax"};
     for (int i = 0; i < 6; i++)
         EXPECT_EQ(statusPart(i), parts[i]) << "part " << i;
 
@@ -504,6 +506,7 @@ TEST_F(MainWindowTest, CloseWithLinkClosedDestroysAtOnceAndSavesInOrder)
     EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\");
     EXPECT_EQ(AppState.port, 2001);
     EXPECT_EQ(AppState.monitorOn, 1);
+    EXPECT_EQ(statusPart(4), L" ") << "a start with settings has nothing to say";
 }
 
 // Dialogs of this thread owned by the main window.
@@ -552,6 +555,8 @@ TEST_F(MainWindowTest, SettingsDialogsSaveEvenWhenCancelled)
     EXPECT_EQ(dialogsAnswered, 1);
     EXPECT_EQ(iniValue(iniPath(), L"port_no"), L"4321");
     EXPECT_EQ(controlText(window, IDC_LINK_LABEL).substr(0, 6), L"CLOSE<");
+    refreshStatus();
+    EXPECT_EQ(statusPart(4), L" ") << "set up now: the first-start text has gone";
 
     DeleteFileW(iniPath().c_str());
     AppState.monitorOn = 1;
