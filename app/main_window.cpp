@@ -1,6 +1,7 @@
 // main_window.cpp: the window class, the main window, its children and layout, and the close sequence.
 #include "app/main_window.h"
 
+#include "app/dpi_scale.h"
 #include "app/menu_commands.h"
 #include "app/status_bar.h"
 #include "core/app_state.h"
@@ -21,6 +22,7 @@
 
 static const wchar_t MainClassName[] = L"Main Window";
 static const wchar_t MainTitle[] = L"Parcelwight Ver1.01";
+// Pixel sizes at 96 DPI; the window scales them to its own DPI.
 static const int MainWidth = 1060;
 static const int MainHeight = 720;
 static const int CentringHeight = 750;  // the window stands a little above the centre
@@ -46,6 +48,14 @@ static const int TitleStrip = 30;
 // The pane that had the keyboard when the window was last deactivated.
 static HWND LastFocusedPane = nullptr;
 
+// The DPI the main window is laid out at: its own at creation, then each one WM_DPICHANGED brings.
+static int MainDpi = LayoutDpi;
+
+static int scaled(int pixels)
+{
+    return scaleToDpi(pixels, MainDpi);
+}
+
 struct PaneColumn {
     const wchar_t *header;
     int width;
@@ -56,6 +66,11 @@ static const PaneColumn PaneColumns[] = {
     {L"更新日", 120},
     {L"サイズ", 80},
 };
+// A narrow pane takes width from the name column alone, down to this, so the date and size stay in view.
+static const int MinNameWidth = 40;
+
+// The pane width the columns were last fitted to: a change of height alone keeps what the user dragged.
+static int FittedPaneWidth = 0;
 
 bool createMainWindow(HINSTANCE instance)
 {
@@ -83,9 +98,12 @@ bool createMainWindow(HINSTANCE instance)
     int screenHeight = GetDeviceCaps(screen, VERTRES);
     ReleaseDC(nullptr, screen);
 
-    AppState.mainWindow = CreateWindowExW(0, MainClassName, MainTitle, WS_OVERLAPPEDWINDOW,
-                                          (screenWidth - MainWidth) / 2, (screenHeight - CentringHeight) / 2,
-                                          MainWidth, MainHeight, nullptr, nullptr, instance, nullptr);
+    // The window does not exist yet: its size follows the screen's DPI.
+    MainDpi = windowDpi(nullptr);
+    int width = scaled(MainWidth);
+    AppState.mainWindow = CreateWindowExW(0, MainClassName, MainTitle, WS_OVERLAPPEDWINDOW, (screenWidth - width) / 2,
+                                          (screenHeight - scaled(CentringHeight)) / 2, width, scaled(MainHeight),
+                                          nullptr, nullptr, instance, nullptr);
     // Without a window the message loop would wait for ever: end the program instead.
     return AppState.mainWindow != nullptr;
 }
@@ -107,7 +125,7 @@ static HWND createPane(HWND window, int id)
         memset(&column, 0, sizeof(column));
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = LVCFMT_LEFT;
-        column.cx = PaneColumns[i].width;
+        column.cx = scaled(PaneColumns[i].width);
         column.pszText = const_cast<wchar_t *>(PaneColumns[i].header);
         column.iSubItem = i;
         SendMessageW(pane, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
@@ -124,10 +142,11 @@ static HWND createLabel(HWND window, int id, int y)
 static void createPaneImages()
 {
     // The image index of an entry is its entry type, so the icons go in id order.
-    AppState.paneImages = ImageList_Create(PaneImageSize, PaneImageSize, ILC_COLOR32 | ILC_MASK, 10, 0);
+    int size = scaled(PaneImageSize);
+    AppState.paneImages = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 10, 0);
     for (int i = 0; i < PaneImageCount; i++) {
         HICON icon = static_cast<HICON>(LoadImageW(AppState.instance, MAKEINTRESOURCEW(IDI_PANE_FIRST + i),
-                                                   IMAGE_ICON, PaneImageSize, PaneImageSize, LR_DEFAULTCOLOR));
+                                                   IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
         ImageList_ReplaceIcon(AppState.paneImages, -1, icon);
         if (icon != nullptr)
             DestroyIcon(icon);
@@ -138,20 +157,24 @@ void createMainChildren(HWND window)
 {
     InitCommonControls();
     createPaneImages();
+    FittedPaneWidth = 0;
     AppState.ownPane = createPane(window, IDC_OWN_PANE);
     AppState.peerPane = createPane(window, IDC_PEER_PANE);
     startPaneTable(AppState.ownPane);
     startPaneTable(AppState.peerPane);
     AppState.ownHostLabel = createLabel(window, IDC_OWN_HOST_LABEL, 0);
     AppState.linkLabel = createLabel(window, IDC_LINK_LABEL, 0);
-    AppState.ownFolderLabel = createLabel(window, IDC_OWN_FOLDER_LABEL, LabelRowHeight);
-    AppState.peerFolderLabel = createLabel(window, IDC_PEER_FOLDER_LABEL, LabelRowHeight);
+    AppState.ownFolderLabel = createLabel(window, IDC_OWN_FOLDER_LABEL, scaled(LabelRowHeight));
+    AppState.peerFolderLabel = createLabel(window, IDC_PEER_FOLDER_LABEL, scaled(LabelRowHeight));
     lookupOwnHost();
     writeInitialLabels(window);
     AppState.statusBar = CreateStatusWindowW(WS_CHILD | WS_VISIBLE | CCS_BOTTOM | SBARS_SIZEGRIP, L"", window,
                                              IDC_STATUS_BAR);
-    if (AppState.statusBar != nullptr)
-        SendMessageW(AppState.statusBar, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(AppState.statusEdges));
+    if (AppState.statusBar != nullptr) {
+        int32_t edges[StatusParts];
+        shownStatusEdges(edges);
+        SendMessageW(AppState.statusBar, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(edges));
+    }
 }
 
 // The saved place of the window when it still lies on a monitor; the centred place otherwise.
@@ -160,9 +183,9 @@ static void restorePlace(HWND window)
     RECT place;
     if (!loadWindowRect(&place))
         return;
-    if (place.right - place.left < MinRestoredWidth || place.bottom - place.top < MinRestoredHeight)
+    if (place.right - place.left < scaled(MinRestoredWidth) || place.bottom - place.top < scaled(MinRestoredHeight))
         return;
-    RECT strip = {place.left, place.top, place.right, place.top + TitleStrip};
+    RECT strip = {place.left, place.top, place.right, place.top + scaled(TitleStrip)};
     if (MonitorFromRect(&strip, MONITOR_DEFAULTTONULL) == nullptr)
         return;
     SetWindowPos(window, nullptr, place.left, place.top, place.right - place.left, place.bottom - place.top,
@@ -173,6 +196,7 @@ static void restorePlace(HWND window)
 static LRESULT onCreate(HWND window)
 {
     AppState.mainWindow = window;
+    MainDpi = windowDpi(window);
     memset(AppState.startFolder, 0, sizeof(AppState.startFolder));
     DWORD length = GetCurrentDirectoryW(COUNTOF(AppState.startFolder), AppState.startFolder);
     // A current directory too long for the buffer leaves no start folder: the settings then keep their defaults.
@@ -186,25 +210,86 @@ static LRESULT onCreate(HWND window)
     return 0;
 }
 
+// The name column gets what the pane leaves after the date and size, never more than its own width. The room is
+// counted as if the vertical scroll bar were shown, so rows that bring it do not push the size column out.
+static void fitPaneColumns(HWND pane, int paneWidth)
+{
+    int room = paneWidth - 2 * GetSystemMetrics(SM_CXEDGE) - GetSystemMetrics(SM_CXVSCROLL);
+    int dateWidth = scaled(PaneColumns[1].width);
+    int sizeWidth = scaled(PaneColumns[2].width);
+    int nameWidth = room - dateWidth - sizeWidth;
+    if (nameWidth > scaled(PaneColumns[0].width))
+        nameWidth = scaled(PaneColumns[0].width);
+    if (nameWidth < scaled(MinNameWidth))
+        nameWidth = scaled(MinNameWidth);
+    SendMessageW(pane, LVM_SETCOLUMNWIDTH, 0, nameWidth);
+    SendMessageW(pane, LVM_SETCOLUMNWIDTH, 1, dateWidth);
+    SendMessageW(pane, LVM_SETCOLUMNWIDTH, 2, sizeWidth);
+}
+
+// The client width the window has at its default size, with the frame it has now.
+static int defaultClientWidth(HWND window)
+{
+    RECT outer = {};
+    RECT inner = {};
+    GetWindowRect(window, &outer);
+    GetClientRect(window, &inner);
+    return scaled(MainWidth) - ((outer.right - outer.left) - inner.right);
+}
+
 // WM_SIZE: panes side by side under the two label rows, the status bar along the bottom.
 static LRESULT onSize(HWND window, WPARAM wParam, LPARAM lParam)
 {
     int width = LOWORD(lParam);
     int height = HIWORD(lParam);
     int half = width / 2;
-    int paneHeight = height - StatusBand;
-    MoveWindow(GetDlgItem(window, IDC_OWN_PANE), 0, PaneTop, half, paneHeight, TRUE);
-    MoveWindow(GetDlgItem(window, IDC_PEER_PANE), half, PaneTop, half, paneHeight, TRUE);
+    // A minimised window keeps the columns and parts it will come back to.
+    if (wParam != SIZE_MINIMIZED) {
+        if (half != FittedPaneWidth) {
+            FittedPaneWidth = half;
+            fitPaneColumns(GetDlgItem(window, IDC_OWN_PANE), half);
+            fitPaneColumns(GetDlgItem(window, IDC_PEER_PANE), half);
+        }
+        fitStatusParts(width, defaultClientWidth(window), MainDpi);
+    }
+    int paneTop = scaled(PaneTop);
+    int paneHeight = height - scaled(StatusBand);
+    int row = scaled(LabelRowHeight);
+    MoveWindow(GetDlgItem(window, IDC_OWN_PANE), 0, paneTop, half, paneHeight, TRUE);
+    MoveWindow(GetDlgItem(window, IDC_PEER_PANE), half, paneTop, half, paneHeight, TRUE);
     // The right-hand labels run past the right edge; what lies beyond is clipped.
-    MoveWindow(GetDlgItem(window, IDC_OWN_HOST_LABEL), 0, 0, half - 1, LabelRowHeight, TRUE);
-    MoveWindow(GetDlgItem(window, IDC_LINK_LABEL), half + 1, 0, width, LabelRowHeight, TRUE);
-    MoveWindow(GetDlgItem(window, IDC_OWN_FOLDER_LABEL), 0, LabelRowHeight, half - 1, LabelRowHeight, TRUE);
-    MoveWindow(GetDlgItem(window, IDC_PEER_FOLDER_LABEL), half + 1, LabelRowHeight, width, LabelRowHeight, TRUE);
+    MoveWindow(GetDlgItem(window, IDC_OWN_HOST_LABEL), 0, 0, half - 1, row, TRUE);
+    MoveWindow(GetDlgItem(window, IDC_LINK_LABEL), half + 1, 0, width, row, TRUE);
+    MoveWindow(GetDlgItem(window, IDC_OWN_FOLDER_LABEL), 0, row, half - 1, row, TRUE);
+    MoveWindow(GetDlgItem(window, IDC_PEER_FOLDER_LABEL), half + 1, row, width, row, TRUE);
     if (AppState.statusBar != nullptr)
         SendMessageW(AppState.statusBar, WM_SIZE, wParam, lParam);
     InvalidateRect(window, nullptr, FALSE);
     UpdateWindow(window);
     return 0;
+}
+
+// WM_DPICHANGED: the window moved to a monitor of another DPI (or the DPI was changed). The pane images are made
+// again at the new size and the window takes the place Windows suggests, which lays everything out again.
+static LRESULT onDpiChanged(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    int dpi = LOWORD(wParam);
+    MainDpi = dpi > 0 ? dpi : LayoutDpi;
+    HIMAGELIST before = AppState.paneImages;
+    createPaneImages();
+    SendMessageW(AppState.ownPane, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(AppState.paneImages));
+    SendMessageW(AppState.peerPane, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(AppState.paneImages));
+    if (before != nullptr)
+        ImageList_Destroy(before);
+    FittedPaneWidth = 0;
+    const RECT *suggested = reinterpret_cast<const RECT *>(lParam);
+    if (suggested != nullptr)
+        SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    // The suggested place may keep the size, and a size that stays brings no WM_SIZE.
+    RECT client = {};
+    GetClientRect(window, &client);
+    return onSize(window, IsIconic(window) ? SIZE_MINIMIZED : SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
 }
 
 // WM_PAINT: every repaint rewrites the status bar.
@@ -263,6 +348,8 @@ static LRESULT onNotify(HWND window, WPARAM wParam, LPARAM lParam)
     LRESULT result = 0;
     if (handlePaneMessage(window, WM_NOTIFY, wParam, lParam, &result))
         return result;
+    if (header->code == static_cast<UINT>(NM_CUSTOMDRAW) && header->hwndFrom == AppState.peerPane)
+        return drawPeerPaneNotice(reinterpret_cast<const NMLVCUSTOMDRAW *>(lParam));
     if (header->idFrom != IDC_OWN_PANE && header->idFrom != IDC_PEER_PANE)
         return 0;
     int paneId = static_cast<int>(header->idFrom);
@@ -327,6 +414,9 @@ static LRESULT onTimer(HWND window, WPARAM id)
         if (AppState.linkOpen)
             closeLink(window);
         showLinkText(false, window);
+        // The old listing is no peer's any more: the pane empties and says the link is closed.
+        if (!AppState.linkOpen)
+            clearPeerPane();
         refreshStatus();
     } else if (id == IDT_LEAVE) {
         if (AppState.linkOpen)
@@ -406,6 +496,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return onCreate(window);
     case WM_SIZE:
         return onSize(window, wParam, lParam);
+    case WM_DPICHANGED:
+        return onDpiChanged(window, wParam, lParam);
     case WM_PAINT:
         return onPaint(window);
     case WM_ACTIVATE:

@@ -1,10 +1,13 @@
 // status_bar.cpp: the six status-bar parts and the four info labels above the panes.
 #include "app/status_bar.h"
 
+#include "app/dpi_scale.h"
+
 #include "core/app_state.h"
 #include "core/served_folder.h"
 #include "panes/folder_navigation.h"
 #include "resources/resource_ids.h"
+#include "settings/settings_file.h"
 
 #include <cstring>
 #include <cwchar>
@@ -12,7 +15,32 @@
 enum StatusPart { PartProduct = 0, PartMode = 1, PartLink = 2, PartTransfer = 3, PartSpare = 4, PartMaker = 5 };
 
 static const int StatusTextChars = 128;
+static const wchar_t FirstStartText[] = L"接続が未設定です。接続 > 接続設定 で設定してください";
 static const int LinkTextChars = 512;
+
+// The part edges are AppState.statusEdges at 96 DPI and the default window width; they follow the window's DPI,
+// and a narrower bar shrinks them in proportion. UI thread only: the edges are read where the bar handles
+// SB_SETPARTS.
+static int StatusWidth = 1;
+static int StatusDefaultWidth = 1;
+static int StatusDpi = LayoutDpi;
+
+void fitStatusParts(int clientWidth, int defaultClientWidth, int dpi)
+{
+    StatusWidth = clientWidth;
+    StatusDefaultWidth = defaultClientWidth > 0 ? defaultClientWidth : 1;
+    StatusDpi = dpi;
+}
+
+void shownStatusEdges(int32_t edges[StatusParts])
+{
+    for (int part = 0; part < StatusParts; part++) {
+        int edge = AppState.statusEdges[part] >= 0 ? scaleToDpi(AppState.statusEdges[part], StatusDpi) : -1;
+        if (edge >= 0 && StatusWidth < StatusDefaultWidth)
+            edge = MulDiv(edge, StatusWidth > 0 ? StatusWidth : 0, StatusDefaultWidth);
+        edges[part] = edge;
+    }
+}
 
 static void linkPartText(wchar_t *out, int outChars)
 {
@@ -46,7 +74,11 @@ void statusPartText(int part, wchar_t *out, int outChars)
         _snwprintf(out, outChars - 1, L"%s", transferStateName(AppState.transferState));
         break;
     case PartSpare:
-        servedLimitText(out, outChars);
+        // A first start has no served limits to show; it says where the link is set up instead.
+        if (!AppState.linkOpen && settingsFileMissing())
+            _snwprintf(out, outChars - 1, L"%s", FirstStartText);
+        else
+            servedLimitText(out, outChars);
         break;
     case PartMaker:
         _snwprintf(out, outChars - 1, L"%s", L"by Brindlewax");
@@ -63,7 +95,9 @@ void refreshStatus()
     HWND bar = AppState.statusBar;
     if (bar == nullptr)
         return;
-    SendMessageW(bar, SB_SETPARTS, StatusParts, reinterpret_cast<LPARAM>(AppState.statusEdges));
+    int32_t edges[StatusParts];
+    shownStatusEdges(edges);
+    SendMessageW(bar, SB_SETPARTS, StatusParts, reinterpret_cast<LPARAM>(edges));
     wchar_t text[StatusTextChars];
     memset(text, 0, sizeof(text));
     for (int part = 0; part < StatusParts; part++) {

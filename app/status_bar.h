@@ -4,7 +4,14 @@
 #include <windows.h>
 
 // refreshStatus and setLinkLabel are declared in core/ui_ops.h.
+#include "core/app_state.h"
 #include "core/ui_ops.h"
+
+// The bar's client width now and at the window's default size, and the window's DPI: the parts follow the DPI
+// and shrink in proportion below the default width.
+void fitStatusParts(int clientWidth, int defaultClientWidth, int dpi);
+// The part edges the bar shows (the last one -1, to the bar's end).
+void shownStatusEdges(int32_t edges[StatusParts]);
 
 // Writes the link label in its open or closed resting form.
 void showLinkText(bool open, HWND window);

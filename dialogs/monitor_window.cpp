@@ -3,6 +3,8 @@
 #include "dialogs/monitor_window.h"
 #include "dialogs/dialog_common.h"
 
+#include "app/dpi_scale.h"
+
 #include "core/app_state.h"
 #include "core/text_codec.h"
 #include "resources/resource_ids.h"
@@ -86,17 +88,24 @@ void drawMonitorRows(MonitorView view, MonitorRowDraw draw, void *context)
     }
 }
 
+// The rows are placed at 96 DPI; the window draws them at its own.
+struct MonitorCanvas {
+    HDC dc;
+    int dpi;
+};
+
 static void drawWithTextOut(void *context, int x, int y, const wchar_t *text, int chars)
 {
-    TextOutW(static_cast<HDC>(context), x, y, text, chars);
+    const MonitorCanvas *canvas = static_cast<const MonitorCanvas *>(context);
+    TextOutW(canvas->dc, scaleToDpi(x, canvas->dpi), scaleToDpi(y, canvas->dpi), text, chars);
 }
 
 // WM_PAINT: the rows as they are now, with the device context as BeginPaint gives it.
 static void onMonitorPaint(HWND window, MonitorView view)
 {
     PAINTSTRUCT paint;
-    HDC dc = BeginPaint(window, &paint);
-    drawMonitorRows(view, drawWithTextOut, dc);
+    MonitorCanvas canvas = {BeginPaint(window, &paint), windowDpi(window)};
+    drawMonitorRows(view, drawWithTextOut, &canvas);
     EndPaint(window, &paint);
 }
 
@@ -154,7 +163,7 @@ static void placeCascaded(HWND monitor, HWND owner)
     RECT ownerRect = {};
     if (owner == nullptr || !GetWindowRect(owner, &ownerRect))
         return;
-    int step = CascadeStep * (1 + NextCascade);
+    int step = scaleToDpi(CascadeStep, windowDpi(owner)) * (1 + NextCascade);
     NextCascade = (NextCascade + 1) % CascadeSteps;
     SetWindowPos(monitor, nullptr, ownerRect.left + step, ownerRect.top + step, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);

@@ -1,6 +1,7 @@
 // peer_pane.cpp: the right list view, filled from the peer's DR records, and its navigation by DD requests.
 #include "panes/peer_pane.h"
 
+#include "app/dpi_scale.h"
 #include "core/app_state.h"
 #include "core/dir_table.h"
 #include "core/protocol_engine.h"
@@ -36,6 +37,48 @@ bool addPeerRecord(const char *text, int length)
 void clearPeerPane()
 {
     clearPaneRows(AppState.peerPane);
+}
+
+static const wchar_t NotLinkedText[] = L"接続していません";
+static const int NoticeTop = 8;  // below the column headers
+
+const wchar_t *peerPaneNotice()
+{
+    if (AppState.linkOpen || AppState.peerPane == nullptr || paneRowCount(AppState.peerPane) > 0)
+        return nullptr;
+    return NotLinkedText;
+}
+
+// Drawn over the blank pane, not stored as a row: nothing can select, open or copy it.
+LRESULT drawPeerPaneNotice(const NMLVCUSTOMDRAW *draw)
+{
+    const NMCUSTOMDRAW &paint = draw->nmcd;
+    const wchar_t *text = peerPaneNotice();
+    if (text == nullptr)
+        return CDRF_DODEFAULT;
+    if (paint.dwDrawStage == CDDS_PREPAINT)
+        return CDRF_NOTIFYPOSTPAINT;
+    if (paint.dwDrawStage != CDDS_POSTPAINT)
+        return CDRF_DODEFAULT;
+    HWND pane = paint.hdr.hwndFrom;
+    RECT area = {};
+    GetClientRect(pane, &area);
+    RECT header = {};
+    HWND headerWindow = ListView_GetHeader(pane);
+    if (headerWindow != nullptr && IsWindowVisible(headerWindow))
+        GetWindowRect(headerWindow, &header);
+    area.top += (header.bottom - header.top) + scaleToDpi(NoticeTop, windowDpi(pane));
+    HDC dc = paint.hdc;
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(pane, WM_GETFONT, 0, 0));
+    HGDIOBJ before = font != nullptr ? SelectObject(dc, font) : nullptr;
+    // Opaque, so the grid lines do not run through the text.
+    SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
+    SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+    SetBkMode(dc, OPAQUE);
+    DrawTextW(dc, text, -1, &area, DT_CENTER | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
+    if (before != nullptr)
+        SelectObject(dc, before);
+    return CDRF_DODEFAULT;
 }
 
 void writePeerFolderLabel(HWND window)

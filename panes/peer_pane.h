@@ -7,6 +7,14 @@
 #include "core/app_state.h"
 #include "core/ui_ops.h"
 
+#include <commctrl.h>
+
+// The text the empty peer pane shows while the link is closed; null when it shows rows or the link is open.
+const wchar_t *peerPaneNotice();
+
+// NM_CUSTOMDRAW from the peer pane: draws peerPaneNotice over the blank pane. Returns the custom-draw answer.
+LRESULT drawPeerPaneNotice(const NMLVCUSTOMDRAW *draw);
+
 // Opening the selected row of the peer pane (double-click, Enter): moves AppState.peerFolder by it, empties
 // the pane and asks the peer for the folder (state CallDIR). Called only while the transfer state is Waiting.
 void navigatePeerPane(HWND window);

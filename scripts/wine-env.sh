@@ -26,7 +26,7 @@ wine_env_start() {
     # Xvfb picks a free display itself and writes its number once it accepts connections.
     local numberFile
     numberFile=$(mktemp) || return 1
-    Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$numberFile" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${PW_XVFB_SCREEN:-1920x1080x24}" -nolisten tcp 3>"$numberFile" >/dev/null 2>&1 &
     PW_XVFB_PID=$!
     local i=0 n=""
     while [ $i -lt 200 ] && kill -0 "$PW_XVFB_PID" 2>/dev/null; do

@@ -12,6 +12,9 @@ static const wchar_t RootFolder[] = L"C:\\";
 
 static const wchar_t ModeKey[] = L"ip_mode";
 
+// A start without a settings file, until settings are first written: the link has never been set up here.
+static bool SettingsMissing = false;
+
 // The integer keys after ip_mode, in the order they are written, with their defaults.
 struct IntegerKey {
     const wchar_t *name;
@@ -91,6 +94,7 @@ void loadSettings()
 {
     wchar_t path[PathChars];
     bool known = settingsFilePath(path, COUNTOF(path));
+    SettingsMissing = !known || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
 
     memset(AppState.ownFolder, 0, sizeof(AppState.ownFolder));
     if (known)
@@ -125,8 +129,14 @@ static void createUnicodeFile(const wchar_t *path)
     CloseHandle(file);
 }
 
+bool settingsFileMissing()
+{
+    return SettingsMissing;
+}
+
 void saveSettings()
 {
+    SettingsMissing = false;
     wchar_t path[PathChars];
     if (!settingsFilePath(path, COUNTOF(path)))
         return;

@@ -11,6 +11,9 @@ void loadSettings();
 // folder. A new file is created as UTF-16 so that folder names outside the ANSI code page survive.
 void saveSettings();
 
+// True after a load that found no settings file (a first start), until saveSettings runs.
+bool settingsFileMissing();
+
 // The main window's place to save (screen coordinates; the restored place when minimised or maximised). False
 // without a main window.
 bool savedWindowRect(RECT *place);

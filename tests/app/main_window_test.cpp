@@ -1,8 +1,10 @@
 // main_window_test.cpp: the main window without a link: creation, layout, status bar, labels, menu, close.
+#include "app/dpi_scale.h"
 #include "app/main_window.h"
 #include "app/status_bar.h"
 #include "net/connection.h"
 #include "panes/folder_navigation.h"
+#include "panes/peer_pane.h"
 #include "resources/resource_ids.h"
 #include "tests/app/main_window_harness.h"
 #include "tests/support/test_support.h"
@@ -146,6 +148,79 @@ TEST_F(MainWindowTest, LayoutAtClientArea800By600)
     EXPECT_GE(bar.top, 570);
 }
 
+std::vector<int> shownEdges()
+{
+    int edges[8] = {};
+    SendMessageW(AppState.statusBar, SB_GETPARTS, COUNTOF(edges), reinterpret_cast<LPARAM>(edges));
+    return std::vector<int>(edges, edges + 6);
+}
+
+TEST_F(MainWindowTest, ColumnsAndStatusPartsFitA640PixelWindowAndComeBackAtTheDefaultSize)
+{
+    start(true);
+    SetWindowPos(window, nullptr, 0, 0, 640, 720, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    pumpFor(20);
+    for (HWND pane : {AppState.ownPane, AppState.peerPane}) {
+        RECT client = {};
+        GetClientRect(pane, &client);
+        RECT size = {};
+        ASSERT_TRUE(SendMessageW(ListView_GetHeader(pane), HDM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&size)));
+        EXPECT_LE(size.right, client.right);
+        EXPECT_EQ(ListView_GetColumnWidth(pane, 1), 120);
+        EXPECT_EQ(ListView_GetColumnWidth(pane, 2), 80);
+    }
+    std::vector<int> narrow = shownEdges();
+    RECT bar = {};
+    GetClientRect(AppState.statusBar, &bar);
+    EXPECT_LT(narrow[4], bar.right - 100) << "the maker's part keeps room";
+    for (int i = 1; i < 5; i++)
+        EXPECT_GT(narrow[i], narrow[i - 1]) << "edge " << i;
+    EXPECT_EQ(narrow[5], -1);
+
+    SetWindowPos(window, nullptr, 0, 0, 1060, 720, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    pumpFor(20);
+    for (HWND pane : {AppState.ownPane, AppState.peerPane})
+        EXPECT_EQ(ListView_GetColumnWidth(pane, 0), 280);
+    EXPECT_EQ(shownEdges(), (std::vector<int>{90, 140, 250, 370, 850, -1}));
+}
+
+void changeDpi(HWND window, int dpi, int width, int height)
+{
+    RECT suggested = {0, 0, width, height};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    pumpFor(20);
+}
+
+TEST_F(MainWindowTest, SizesFollowTheDpiAndAreTodaysAgainAt96)
+{
+    EXPECT_EQ(scaleToDpi(280, 96), 280);
+    EXPECT_EQ(scaleToDpi(280, 144), 420);
+    EXPECT_EQ(scaleToDpi(25, 144), 38) << "rounded, not cut";
+    start(true);
+    changeDpi(window, 144, 1590, 1080);
+    const int widths[] = {420, 180, 120};
+    const int widthsAt96[] = {280, 120, 80};
+    for (int c = 0; c < 3; c++)
+        EXPECT_EQ(ListView_GetColumnWidth(AppState.peerPane, c), widths[c]) << "column " << c;
+    EXPECT_EQ(shownEdges(), (std::vector<int>{135, 210, 375, 555, 1275, -1}));
+    EXPECT_EQ(childRect(window, IDC_OWN_PANE).top, 60);
+    EXPECT_EQ(childRect(window, IDC_PEER_FOLDER_LABEL).top, 30);
+    int imageWidth = 0;
+    int imageHeight = 0;
+    ImageList_GetIconSize(AppState.paneImages, &imageWidth, &imageHeight);
+    EXPECT_EQ(imageWidth, 18);
+    EXPECT_EQ(reinterpret_cast<HIMAGELIST>(SendMessageW(AppState.ownPane, LVM_GETIMAGELIST, LVSIL_SMALL, 0)),
+              AppState.paneImages);
+
+    changeDpi(window, 96, 1060, 720);
+    for (int c = 0; c < 3; c++)
+        EXPECT_EQ(ListView_GetColumnWidth(AppState.peerPane, c), widthsAt96[c]) << "column " << c;
+    EXPECT_EQ(shownEdges(), (std::vector<int>{90, 140, 250, 370, 850, -1}));
+    EXPECT_EQ(childRect(window, IDC_OWN_PANE).top, 40);
+    ImageList_GetIconSize(AppState.paneImages, &imageWidth, &imageHeight);
+    EXPECT_EQ(imageWidth, 12);
+}
+
 TEST_F(MainWindowTest, FreshStartStatusPartsAndLabels)
 {
     start();
@@ -155,7 +230,9 @@ TEST_F(MainWindowTest, FreshStartStatusPartsAndLabels)
     const int expectedEdges[] = {90, 140, 250, 370, 850, -1};
     for (int i = 0; i < 6; i++)
         EXPECT_EQ(edges[i], expectedEdges[i]) << "edge " << i;
-    const wchar_t *parts[] = {L"Parcelwight", L"Client", L"Disconnect", L"Waiting", L" ", L"by Brindlewax"};
+    // No settings file yet: the free part says where the link is set up.
+    const wchar_t *parts[] = {L"Parcelwight", L"Client", L"Disconnect", L"Waiting",
+                              L"接続が未設定です。接続 > 接続設定 で設定してください", L"by Brindlewax"};
     for (int i = 0; i < 6; i++)
         EXPECT_EQ(statusPart(i), parts[i]) << "part " << i;
 
@@ -429,6 +506,7 @@ TEST_F(MainWindowTest, CloseWithLinkClosedDestroysAtOnceAndSavesInOrder)
     EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\");
     EXPECT_EQ(AppState.port, 2001);
     EXPECT_EQ(AppState.monitorOn, 1);
+    EXPECT_EQ(statusPart(4), L" ") << "a start with settings has nothing to say";
 }
 
 // Dialogs of this thread owned by the main window.
@@ -477,6 +555,8 @@ TEST_F(MainWindowTest, SettingsDialogsSaveEvenWhenCancelled)
     EXPECT_EQ(dialogsAnswered, 1);
     EXPECT_EQ(iniValue(iniPath(), L"port_no"), L"4321");
     EXPECT_EQ(controlText(window, IDC_LINK_LABEL).substr(0, 6), L"CLOSE<");
+    refreshStatus();
+    EXPECT_EQ(statusPart(4), L" ") << "set up now: the first-start text has gone";
 
     DeleteFileW(iniPath().c_str());
     AppState.monitorOn = 1;
@@ -720,7 +800,7 @@ TEST_F(MainWindowTest, SessionEndSavesTheSettings)
     EXPECT_EQ(iniValue(iniPath(), L"port_no"), L"3003");
 }
 
-TEST_F(MainWindowTest, OpeningTheLinkClearsThePeerPane)
+TEST_F(MainWindowTest, OpeningAndClosingTheLinkClearThePeerPane)
 {
     start();
     insertPaneRow(AppState.peerPane, -1, L"stale", 1, L"", L"");
@@ -728,8 +808,19 @@ TEST_F(MainWindowTest, OpeningTheLinkClearsThePeerPane)
     AppState.port = 0;  // the system picks a free port
     SendMessageW(window, WM_COMMAND, IDM_OPEN_LINK, 0);
     EXPECT_EQ(paneRowCount(AppState.peerPane), 0);
-    if (AppState.linkOpen)
-        closeLink(window);
+    ASSERT_EQ(AppState.linkOpen, 1);
+    EXPECT_EQ(peerPaneNotice(), nullptr);
+
+    // Closed, the pane holds no row to copy and says why it is empty.
+    insertPaneRow(AppState.peerPane, -1, L"listed", 1, L"", L"");
+    SendMessageW(window, WM_COMMAND, IDM_CLOSE_LINK, 0);
+    ASSERT_TRUE(pumpUntil([] { return !AppState.linkOpen; }, 3000));
+    EXPECT_EQ(paneRowCount(AppState.peerPane), 0);
+    EXPECT_STREQ(peerPaneNotice(), L"接続していません");
+    NMLVCUSTOMDRAW draw = {};
+    draw.nmcd.hdr = {AppState.peerPane, IDC_PEER_PANE, static_cast<UINT>(NM_CUSTOMDRAW)};
+    draw.nmcd.dwDrawStage = CDDS_PREPAINT;
+    EXPECT_EQ(SendMessageW(window, WM_NOTIFY, IDC_PEER_PANE, reinterpret_cast<LPARAM>(&draw)), CDRF_NOTIFYPOSTPAINT);
 }
 
 }  // namespace
