@@ -18,13 +18,11 @@
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
 #include "net/message_sender.h"
-#include "resources/resource_ids.h"
 
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
 
-static const UINT CutDelayMs = 100;
 static const int TimesBytes = 3 * FileTimeBytes;
 static const int FileHeadBytes = 8 + TimesBytes;  // size, then the three times
 static const wchar_t ResumeSuffix[] = L".$RESUME";
@@ -157,11 +155,6 @@ static void putFileHead(unsigned char *out)
         putFileTime(out + 8 + i * FileTimeBytes, AppState.fastTimes[i]);
 }
 
-static int sendPathRequest(const char *tag, const char *path, int pathBytes)
-{
-    return sendFast(tag, path, pathBytes);
-}
-
 int sendRequest(const char *message, int length)
 {
     if (!fastLinkOn())
@@ -179,11 +172,11 @@ int sendRequest(const char *message, int length)
     AppState.transferSize = -1;
     AppState.resumedFrom = -1;
     if (memcmp(message, DirRequestTag, 2) == 0)
-        return sendPathRequest(FastList, path, pathBytes);
+        return sendFast(FastList, path, pathBytes);
     if (memcmp(message, FolderRequestTag, 2) == 0)
-        return sendPathRequest(FastMakeFolder, path, pathBytes);
+        return sendFast(FastMakeFolder, path, pathBytes);
     if (memcmp(message, PullRequestTag, 2) == 0)
-        return sendPathRequest(FastPull, path, pathBytes);
+        return sendFast(FastPull, path, pathBytes);
     if (memcmp(message, PushRequestTag, 2) != 0)
         return SOCKET_ERROR;
     if (!openFastSource()) {
@@ -932,8 +925,7 @@ static void handleFastWaiting(const char *message, int count, const unsigned cha
         if (claimFast(TransferState::RequestCopyFrom))
             startServedFastPull(payload, bytes);
     } else if (isFast(message, count, FastCut)) {
-        if (AppState.mode == ConnectionMode::Client)
-            SetTimer(AppState.timerWindow, IDT_CLOSE_LINK, CutDelayMs, nullptr);
+        closeOnCut();
     } else if (!isFast(message, count, FastData) && !isFast(message, count, FastAck) &&
                !isFast(message, count, FastEnd) && !isFast(message, count, FastDone) &&
                !isFast(message, count, FastRefuse) && !isFast(message, count, FastStop)) {

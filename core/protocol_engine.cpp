@@ -167,6 +167,13 @@ static void createRequestedFolder(const char *message, int textLen)
     endExchange(TransferOutcome::Done);
 }
 
+void closeOnCut()
+{
+    // The main window's timer closes the link; this thread must not wait for that itself.
+    if (AppState.mode == ConnectionMode::Client)
+        SetTimer(AppState.timerWindow, IDT_CLOSE_LINK, DisconnectDelayMs, nullptr);
+}
+
 bool claimExchange(TransferState next)
 {
     static_assert(sizeof(TransferState) == sizeof(LONG), "the state is swapped as one LONG");
@@ -204,8 +211,7 @@ static void handleWaiting(const char *message, int count)
         if (claimToServe(TransferState::FolderFrom))
             createRequestedFolder(message, textLen);
     } else if (isCut(message, count) && AppState.mode == ConnectionMode::Client)
-        // The main window's timer closes the link; this thread must not wait for that itself.
-        SetTimer(AppState.timerWindow, IDT_CLOSE_LINK, DisconnectDelayMs, nullptr);
+        closeOnCut();
     else
         refuseMessage();
 }

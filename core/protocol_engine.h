@@ -18,6 +18,9 @@ void requestPeerDir();
 // sent, when another exchange runs.
 bool startPeerListing();
 
+// Client mode: the server's "CUT" (or its fast form) arms the main window's timer that closes the link.
+void closeOnCut();
+
 // Either thread: enters next from Waiting in one atomic step, before the exchange's fields are written. False
 // when an exchange already runs (it may have started on the other thread a moment ago).
 bool claimExchange(TransferState next);
