@@ -12,7 +12,7 @@
 #include "net/connection.h"
 #include "core/fast_link.h"
 #include "net/message_sender.h"
-#include "panes/folder_navigation.h"
+#include "panes/pane_rows.h"
 #include "panes/own_pane.h"
 #include "panes/peer_pane.h"
 #include "resources/resource_ids.h"

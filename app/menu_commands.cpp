@@ -3,6 +3,7 @@
 
 #include "app/main_window.h"
 #include "app/status_bar.h"
+#include "core/paths.h"
 #include "core/app_state.h"
 #include "core/message_box.h"
 #include "core/protocol_engine.h"
@@ -28,7 +29,6 @@
 const wchar_t WebHost[] = L"https://www.brindlewax.example";
 static const wchar_t HelpPagePath[] = L"/brindlewax/Parcelwight/Parcelwight-h00.htm";
 static const wchar_t HomePagePath[] = L"/brindlewax/brindlewax_menu.htm";
-static const wchar_t RootFolder[] = L"C:\\";
 
 static const int LinkOpenItems[] = {IDM_PEER_RELIST,    IDM_PEER_ROOT,       IDM_PEER_FOLDER, IDM_COPY_TO_PEER,
                                     IDM_COPY_FROM_PEER, IDM_NEW_PEER_FOLDER, IDM_CLOSE_LINK};

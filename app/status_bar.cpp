@@ -5,7 +5,7 @@
 
 #include "core/app_state.h"
 #include "core/served_folder.h"
-#include "panes/folder_navigation.h"
+#include "panes/pane_rows.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_file.h"
 

@@ -16,11 +16,6 @@ static const int MaxListedFolderChars = PathChars - 3;
 // A wide record longer than a row can never fit it: every character takes at least one byte.
 static const int WideRecordChars = 2 * DirRowBytes;
 
-static bool isUpFolderName(const wchar_t *name)
-{
-    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
-}
-
 // Characters of folder actually used: its first length characters, never past its NUL.
 static int usedFolderChars(const wchar_t *folder, int length)
 {
@@ -203,6 +198,18 @@ void entryDateText(const FILETIME &lastWrite, wchar_t *out, int outChars)
         out[outChars - 1] = 0;
     else
         out[chars] = 0;
+}
+
+unsigned long long sizeTextValue(const wchar_t *text, bool *rounded)
+{
+    unsigned long long number = 0;
+    const wchar_t *c = text;
+    for (; *c >= L'0' && *c <= L'9'; ++c)
+        number = number < SizeTextCap / 10 ? number * 10 + static_cast<unsigned long long>(*c - L'0') : SizeTextCap;
+    int shift = *c == L'K' ? 10 : *c == L'M' ? 20 : *c == L'G' ? 30 : *c == L'T' ? 40 : 0;
+    if (rounded != nullptr)
+        *rounded = shift > 0;
+    return number > (SizeTextCap >> shift) ? SizeTextCap : number << shift;
 }
 
 void sizeText(unsigned long long size, wchar_t *out, int outChars)

@@ -52,5 +52,10 @@ unsigned long long foundSizeText(const wchar_t *folder, int length, const WIN32_
 // The size text of a size in bytes (the steps above).
 void sizeText(unsigned long long size, wchar_t *out, int outChars);
 
+// The bytes a size text stands for ("123", "45K", "953M", "10G"; a unit follows the digits), saturating at
+// SizeTextCap rather than overflowing. rounded, when given, is set when the text carries a unit.
+constexpr unsigned long long SizeTextCap = 1ULL << 62;
+unsigned long long sizeTextValue(const wchar_t *text, bool *rounded);
+
 // True when folder is a drive root: three characters, ':' second and '\' third.
 bool isDriveRoot(const wchar_t *folder);

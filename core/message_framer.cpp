@@ -133,7 +133,7 @@ FrameCut cutMessage(const char *data, int count, int *length)
     *length = 0;
     if (data == nullptr || count <= 0)
         return FrameCut::NeedMore;
-    static const char *const words[] = {"ACK", "NAK", "CUT"};
+    static const char *const words[] = {AckMessage, NakMessage, CutMessage};
     for (const char *word : words) {
         if (startsLike(data, count, word)) {
             if (count < 3)
@@ -142,17 +142,22 @@ FrameCut cutMessage(const char *data, int count, int *length)
             return FrameCut::Complete;
         }
     }
-    if (count < 2)
-        return data[0] == 'D' || data[0] == 'F' ? FrameCut::NeedMore : FrameCut::Garbage;
-    char first = data[0];
-    char second = data[1];
-    bool request = (first == 'D' && second == 'D') || (first == 'F' && second == 'D') ||
-                   (first == 'F' && second == 'C') || (first == 'C' && second == 'D');
-    if (request)
-        return count > ReceiveMaxBytes ? FrameCut::Garbage : FrameCut::OpenEnded;
-    if (first == 'D' && second == 'R')
+    // One byte can still become a request, a record or a block; anything else is garbage at once.
+    static const char *const opening[] = {DirRequestTag, PushRequestTag, PullRequestTag, FolderRequestTag,
+                                          DirRecordTag, PushBlockTag, PullBlockTag};
+    if (count < 2) {
+        for (const char *tag : opening)
+            if (data[0] == tag[0])
+                return FrameCut::NeedMore;
+        return FrameCut::Garbage;
+    }
+    static const char *const requests[] = {DirRequestTag, PushRequestTag, PullRequestTag, FolderRequestTag};
+    for (const char *tag : requests)
+        if (memcmp(data, tag, 2) == 0)
+            return count > ReceiveMaxBytes ? FrameCut::Garbage : FrameCut::OpenEnded;
+    if (memcmp(data, DirRecordTag, 2) == 0)
         return cutDirRow(data, count, length);
-    if (first == 'F' && (second == 'R' || second == 'B'))
+    if (memcmp(data, PushBlockTag, 2) == 0 || memcmp(data, PullBlockTag, 2) == 0)
         return cutBlock(data, count, length);
     return FrameCut::Garbage;
 }

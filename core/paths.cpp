@@ -29,3 +29,10 @@ bool joinFolderName(const wchar_t *folder, const wchar_t *name, wchar_t *out, in
         return false;
     return joinPathN(folder, static_cast<int>(wcslen(folder)), name, out, outChars);
 }
+
+bool isUpFolderName(const wchar_t *name)
+{
+    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
+}
+
+const wchar_t RootFolder[] = L"C:\\";

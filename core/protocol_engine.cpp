@@ -167,11 +167,16 @@ static void createRequestedFolder(const char *message, int textLen)
     endExchange(TransferOutcome::Done);
 }
 
-void closeOnCut()
+void scheduleLinkClose()
 {
     // The main window's timer closes the link; this thread must not wait for that itself.
+    SetTimer(AppState.timerWindow, IDT_CLOSE_LINK, DisconnectDelayMs, nullptr);
+}
+
+void closeOnCut()
+{
     if (AppState.mode == ConnectionMode::Client)
-        SetTimer(AppState.timerWindow, IDT_CLOSE_LINK, DisconnectDelayMs, nullptr);
+        scheduleLinkClose();
 }
 
 bool claimExchange(TransferState next)

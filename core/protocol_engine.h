@@ -14,12 +14,15 @@ DWORD startDueOwnListing(DWORD now);
 // Sends "DD" + AppState.peerFolder. Does not change the transfer state; callers set CallDIR.
 void requestPeerDir();
 
-// Network thread: enters CallDIR, refreshes the status and asks for AppState.peerFolder. False, with nothing
+// Either thread: enters CallDIR, refreshes the status and asks for AppState.peerFolder. False, with nothing
 // sent, when another exchange runs.
 bool startPeerListing();
 
 // Client mode: the server's "CUT" (or its fast form) arms the main window's timer that closes the link.
 void closeOnCut();
+
+// Network thread: arms the main window's timer that closes the link shortly (the thread never closes it).
+void scheduleLinkClose();
 
 // Either thread: enters next from Waiting in one atomic step, before the exchange's fields are written. False
 // when an exchange already runs (it may have started on the other thread a moment ago).

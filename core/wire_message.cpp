@@ -16,10 +16,12 @@ const char PushRequestTag[3] = "FD";
 const char PullRequestTag[3] = "FC";
 const char FolderRequestTag[3] = "CD";
 const char DirRecordTag[3] = "DR";
+const char PushBlockTag[3] = "FR";
+const char PullBlockTag[3] = "FB";
 
 static const char *blockTag(BlockKind kind)
 {
-    return kind == BlockKind::FB ? "FB" : "FR";
+    return kind == BlockKind::FB ? PullBlockTag : PushBlockTag;
 }
 
 // The first n bytes are the given ones. The receive buffer is zero after count, but a count shorter than the

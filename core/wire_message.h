@@ -20,6 +20,8 @@ extern const char PushRequestTag[3];    // "FD": take the file I send
 extern const char PullRequestTag[3];    // "FC": send me a file
 extern const char FolderRequestTag[3];  // "CD": make a folder
 extern const char DirRecordTag[3];      // "DR"
+extern const char PushBlockTag[3];      // "FR": a block of the file the requester pushes
+extern const char PullBlockTag[3];      // "FB": a block of the file the requester pulls
 
 // Bytes before the first zero byte, never more than count.
 int textLength(const char *message, int count);

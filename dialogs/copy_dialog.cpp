@@ -13,7 +13,7 @@
 #include "core/wire_message.h"
 #include "core/fast_link.h"
 #include "net/message_sender.h"
-#include "panes/folder_navigation.h"
+#include "panes/pane_rows.h"
 #include "panes/own_pane.h"
 #include "panes/peer_pane.h"
 #include "resources/resource_ids.h"
@@ -24,43 +24,9 @@
 
 static const wchar_t CopyCaption[] = L"複写操作";
 
-// Leading digits and the unit of the last character; the number stops counting once it alone is past the
-// limit, so no product can overflow.
-static uint64_t sizeTextParts(const wchar_t *sizeText, uint64_t *unit)
-{
-    uint64_t number = 0;
-    for (const wchar_t *c = sizeText; *c >= L'0' && *c <= L'9'; ++c) {
-        number = number * 10 + static_cast<uint64_t>(*c - L'0');
-        if (number > static_cast<uint64_t>(MaxFileBytes))
-            break;
-    }
-    size_t chars = wcslen(sizeText);
-    wchar_t last = chars > 0 ? sizeText[chars - 1] : 0;
-    *unit = 1;
-    if (last == L'K')
-        *unit = 1ull << 10;
-    else if (last == L'M')
-        *unit = 1ull << 20;
-    else if (last == L'G')
-        *unit = 1ull << 30;
-    else if (last == L'T')
-        *unit = 1ull << 40;
-    return number;
-}
-
 bool sizeTextTooLarge(const wchar_t *sizeText)
 {
-    uint64_t unit;
-    uint64_t number = sizeTextParts(sizeText, &unit);
-    return number > static_cast<uint64_t>(MaxFileBytes) / unit;
-}
-
-bool sizeTextBytes(const wchar_t *sizeText, int64_t *bytes)
-{
-    uint64_t unit;
-    uint64_t number = sizeTextParts(sizeText, &unit);
-    *bytes = number > static_cast<uint64_t>(MaxFileBytes) / unit ? MaxFileBytes : static_cast<int64_t>(number * unit);
-    return unit > 1;
+    return sizeTextValue(sizeText, nullptr) > static_cast<unsigned long long>(MaxFileBytes);
 }
 
 bool isDriveName(const wchar_t *name)
@@ -334,7 +300,7 @@ bool startCopyRequest(HWND dialog)
     bool approximate = false;
     if (AppState.copyFromPeer) {
         if (rowSizeText[0] != 0)
-            approximate = sizeTextBytes(rowSizeText, &total);
+            total = static_cast<int64_t>(sizeTextValue(rowSizeText, &approximate));
     } else {
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (GetFileAttributesExW(source, GetFileExInfoStandard, &data))
@@ -600,7 +566,7 @@ static bool copyRow(HWND window, HWND pane, int index, int pass, bool fromPeer)
     int type = paneRowType(pane, index);
     int64_t rowBytes = -1;
     if (rowSizeText[0] != 0)
-        sizeTextBytes(rowSizeText, &rowBytes);
+        rowBytes = static_cast<int64_t>(sizeTextValue(rowSizeText, nullptr));
     rowOnTrial = fromPeer && type == TypeOther && rowBytes <= 0;
     rowIsFolder = type == TypeFolder || rowOnTrial;
     FileFacts incoming, existing;

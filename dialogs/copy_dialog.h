@@ -33,9 +33,6 @@ bool startCopyRequest(HWND dialog);
 // True when a pane's size text ("123", "45K", "953M", "10G", "" ...) stands for more than a transfer may carry.
 bool sizeTextTooLarge(const wchar_t *sizeText);
 
-// The bytes a size text stands for; true when the text carries a unit, so the number is rounded.
-bool sizeTextBytes(const wchar_t *sizeText, int64_t *bytes);
-
 // True for a drive row's name ("c:\").
 bool isDriveName(const wchar_t *name);
 

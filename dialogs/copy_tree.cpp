@@ -6,6 +6,7 @@
 #include "core/text_codec.h"
 #include "core/tree_listing.h"
 #include "core/dir_table.h"
+#include "core/paths.h"
 #include "core/wire_message.h"
 
 #include <cstring>
@@ -272,11 +273,6 @@ static bool startFile(HWND dialog, const wchar_t *name, const FileFacts *peer, i
     return startFileAt(dialog, source, destination, peer, total, approximate);
 }
 
-static bool isDots(const wchar_t *name)
-{
-    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
-}
-
 // Push: the next entry of the local search.
 static bool nextLocalEntry(HWND dialog)
 {
@@ -295,7 +291,7 @@ static bool nextLocalEntry(HWND dialog)
         } else if (!FindNextFileW(tree.find, &found)) {
             return nextFolder();
         }
-        if (isDots(found.cFileName))
+        if (isUpFolderName(found.cFileName))
             continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             queueFolder(found.cFileName);
@@ -320,7 +316,7 @@ static bool nextPeerRow(HWND dialog)
         wchar_t size[64];
         memset(name, 0, sizeof(name));
         memset(size, 0, sizeof(size));
-        if (ansiToWide(row->name, -1, name, COUNTOF(name)) <= 0 || isDots(name))
+        if (ansiToWide(row->name, -1, name, COUNTOF(name)) <= 0 || isUpFolderName(name))
             continue;
         if (row->type == TypeFolder) {
             queueFolder(name);
@@ -329,8 +325,8 @@ static bool nextPeerRow(HWND dialog)
         if (row->type != TypeOther)
             continue;
         ansiToWide(row->size, -1, size, COUNTOF(size));
-        int64_t total = -1;
-        bool approximate = sizeTextBytes(size, &total);
+        bool approximate = false;
+        int64_t total = static_cast<int64_t>(sizeTextValue(size, &approximate));
         // A folder with more attributes than the directory bit comes as type 8 with no bytes: it is tried.
         FileFacts facts;
         treeRowFacts(row, &facts);

@@ -21,7 +21,6 @@
 #include <cstdio>
 #include <cstring>
 
-static const UINT DisconnectDelayMs = 100;
 // How long a thread with nothing due sleeps before it looks at linkOpen again.
 static const DWORD IdlePollMs = 500;
 // While an exchange runs, how often its stop and its silence are looked at.
@@ -178,7 +177,7 @@ static void clientLinkLost()
     if (!AppState.linkOpen || linkIsClosing())
         return;
     endForLostLink();
-    SetTimer(AppState.timerWindow, IDT_CLOSE_LINK, DisconnectDelayMs, nullptr);
+    scheduleLinkClose();
 }
 
 // Client mode keeps one overlapped receive pending on mainSocket and waits for it with a timeout: a select

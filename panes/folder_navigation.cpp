@@ -8,11 +8,6 @@
 
 #include <cwchar>
 
-static bool isUpName(const wchar_t *name)
-{
-    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
-}
-
 // Cuts the folder at its last "\" after the first character; a bare drive left over ("C:") gets its root "\".
 static void goUp(wchar_t *folder, int folderChars)
 {
@@ -59,7 +54,7 @@ FolderStep stepFolder(wchar_t *folder, int folderChars, const wchar_t *name, boo
         wcscpy(folder, name);
         return FolderStep::Moved;
     }
-    if (isUpName(name)) {
+    if (isUpFolderName(name)) {
         goUp(folder, folderChars);
         return FolderStep::Moved;
     }

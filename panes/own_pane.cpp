@@ -5,6 +5,7 @@
 #include "core/app_state.h"
 #include "core/dir_table.h"
 #include "panes/folder_navigation.h"
+#include "panes/pane_rows.h"
 #include "resources/resource_ids.h"
 
 #include <commctrl.h>

@@ -1,5 +1,7 @@
 // pane_rows.cpp: the row tables behind the two virtual list views, their view order and sorting, and what
 // the list views ask of their parent.
+#include "panes/pane_rows.h"
+
 #include "panes/folder_navigation.h"
 
 #include "core/app_state.h"
@@ -172,23 +174,11 @@ int insertPaneEntry(HWND pane, int index, const wchar_t *name, int image, const 
 }
 
 // The value of a size text: digits and one unit step (K, M, G, T).
-static unsigned long long sizeTextBytes(const wchar_t *text)
-{
-    unsigned long long value = 0;
-    const wchar_t *p = text;
-    while (*p >= L'0' && *p <= L'9') {
-        value = value * 10 + static_cast<unsigned long long>(*p - L'0');
-        p++;
-    }
-    int shift = *p == L'K' ? 10 : *p == L'M' ? 20 : *p == L'G' ? 30 : *p == L'T' ? 40 : 0;
-    return value << shift;
-}
-
 int insertPaneRow(HWND pane, int index, const wchar_t *name, int image, const wchar_t *date, const wchar_t *size)
 {
     DWORD attributes = isFolderType(image) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
     return insertPaneEntry(pane, index, name, image, date, size, attributes,
-                           size != nullptr ? sizeTextBytes(size) : 0);
+                           size != nullptr ? sizeTextValue(size, nullptr) : 0);
 }
 
 void clearPaneRows(HWND pane)

@@ -8,6 +8,7 @@
 #include "core/text_codec.h"
 #include "core/wire_message.h"
 #include "panes/folder_navigation.h"
+#include "panes/pane_rows.h"
 #include "resources/resource_ids.h"
 
 #include <commctrl.h>
@@ -104,9 +105,9 @@ void requestPeerFolder(HWND window)
     AppState.peerEntryOnTrial = 0;
     clearPeerPane();
     writePeerFolderLabel(window);
-    AppState.transferState = TransferState::CallDIR;
-    refreshStatus();
-    requestPeerDir();
+    // Callers saw Waiting; a request of the peer's that claimed the link since then goes on, and the pane
+    // stays empty until the user lists again.
+    startPeerListing();
 }
 
 void navigatePeerPane(HWND window)

@@ -1,6 +1,7 @@
 // settings_file.cpp: the keys and defaults of Parcelwight.ini and how they are read and written.
 #include "settings/settings_file.h"
 
+#include "core/paths.h"
 #include "core/app_state.h"
 
 #include <cstring>
@@ -8,7 +9,6 @@
 
 static const wchar_t SettingsFileName[] = L"Parcelwight.ini";
 static const wchar_t SettingsSection[] = L"Parcelwight_setting";
-static const wchar_t RootFolder[] = L"C:\\";
 
 static const wchar_t ModeKey[] = L"ip_mode";
 

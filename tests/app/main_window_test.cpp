@@ -3,7 +3,7 @@
 #include "app/main_window.h"
 #include "app/status_bar.h"
 #include "net/connection.h"
-#include "panes/folder_navigation.h"
+#include "panes/pane_rows.h"
 #include "panes/peer_pane.h"
 #include "resources/resource_ids.h"
 #include "tests/app/main_window_harness.h"

@@ -7,7 +7,7 @@
 #include "core/protocol_engine.h"
 #include "dialogs/copy_dialog.h"
 #include "dialogs/folder_dialog.h"
-#include "panes/folder_navigation.h"
+#include "panes/pane_rows.h"
 #include "resources/resource_ids.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 #include "panes/own_pane.h"
 
 #include "core/app_state.h"
-#include "panes/folder_navigation.h"
+#include "panes/pane_rows.h"
 #include "tests/support/test_window.h"
 #include "tests/support/test_support.h"
 
@@ -247,6 +247,14 @@ TEST_F(OwnPaneTest, HeaderClicksSortFoldersFirstBothWaysAndSizesByValue)
     EXPECT_EQ(selectedRows(AppState.ownPane), std::vector<int>{4});
     listOwnFolder(window);
     EXPECT_EQ(paneNames(AppState.ownPane)[5], L"C.txt");
+
+    // The peer pane has only the size texts: their units count.
+    struct { const wchar_t *name, *size; } peerRows[] = {
+        {L"k.bin", L"29K"}, {L"g.bin", L"1G"}, {L"b.bin", L"9000"}, {L"m.bin", L"3M"}, {L"t.bin", L"2T"}};
+    for (const auto &row : peerRows)
+        insertPaneRow(AppState.peerPane, -1, row.name, 8, L"", row.size);
+    clickHeader(window, AppState.peerPane, 2);
+    EXPECT_EQ(paneNames(AppState.peerPane), (Names{L"b.bin", L"k.bin", L"m.bin", L"g.bin", L"t.bin"}));
 }
 
 TEST_F(OwnPaneTest, DoubleClickWithoutSelectionOrRoomIsIgnored)

@@ -2,7 +2,7 @@
 #include "panes/peer_pane.h"
 
 #include "core/app_state.h"
-#include "panes/folder_navigation.h"
+#include "panes/pane_rows.h"
 #include "tests/support/test_window.h"
 #include "tests/support/test_support.h"
 
@@ -180,6 +180,7 @@ TEST_F(PeerPaneTest, FileCodeRowIsTriedAndAFileWarnsAndGoesBack)
     showPeerFolder(L"C:\\work", {L"Hidden.dir", L"README"});
     doubleClick(L"README");
     EXPECT_EQ(receiveMessage(theirs), std::string("DDC:\\work\\README"));
+    AppState.transferState = TransferState::Waiting;  // the exchange has ended when its end is told
     peerListingEnded(window, TransferOutcome::Done);
     expectOnlyBox(window, L"ファイルでフォルダではありません！", L"フォルダ移行", MB_ICONWARNING | MB_OK);
     ASSERT_FALSE(HasFatalFailure());

@@ -2,7 +2,7 @@
 // window suites.
 #include "tests/support/test_window.h"
 
-#include "panes/folder_navigation.h"
+#include "panes/pane_rows.h"
 #include "resources/resource_ids.h"
 #include "tests/support/test_support.h"
 
