@@ -520,8 +520,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_NOTIFY:
         return onNotify(window, wParam, lParam);
     case WM_COMMAND:
-        runMenuCommand(window, LOWORD(wParam));
-        return 0;
+        // An id no command knows (a system or a control's notice) gets the default handling.
+        if (runMenuCommand(window, LOWORD(wParam)))
+            return 0;
+        return DefWindowProcW(window, message, wParam, lParam);
     case WM_INITMENUPOPUP:
         applyMenuEnableRule(reinterpret_cast<HMENU>(wParam));
         return 0;

@@ -124,7 +124,7 @@ BOOL runMenuCommand(HWND window, int id)
         return TRUE;
     case IDM_SERVED_FOLDER:
         // Only while the link is closed: the network thread reads these settings for every request.
-        if (!AppState.linkOpen && runServedFolderDialog(window) == IDC_CLOSE)
+        if (!AppState.linkOpen && runServedFolderDialog(window) == IDC_DIALOG_OK)
             refreshStatus();
         return TRUE;
     case IDM_OPEN_LINK:

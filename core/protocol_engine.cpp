@@ -18,7 +18,9 @@
 #include <cstring>
 #include <cwchar>
 
-static const int PathBufferBytes = 1024;
+// Room for a request's path: bytes of its A form, and wide characters of what it becomes here.
+static const int RequestPathBytes = 1024;
+static const int RequestPathChars = 1024;
 static const UINT DisconnectDelayMs = 100;
 static const DWORD OwnRequestDelayMs = 500;
 static const DWORD ExchangePollMs = 50;
@@ -76,7 +78,7 @@ void endExchange(TransferOutcome outcome)
 // is empty, longer than a path may be, or not to be reached by the peer.
 static int requestPathToWide(const char *message, int textLen, PeerAccess access, wchar_t *out, int outChars)
 {
-    char pathA[PathBufferBytes];
+    char pathA[RequestPathBytes];
     int bytes = copyRequestPath(message, textLen, pathA, COUNTOF(pathA));
     memset(out, 0, outChars * sizeof(wchar_t));
     if (bytes == 0)
@@ -124,7 +126,7 @@ DWORD startDueOwnListing(DWORD now)
 // "DD" + folder in Waiting: build the table and send its first row.
 static void serveDirectory(const char *message, int textLen)
 {
-    wchar_t folder[PathBufferBytes];
+    wchar_t folder[RequestPathChars];
     int chars = requestPathToWide(message, textLen, PeerAccess::List, folder, COUNTOF(folder));
     if (chars == 0) {
         refuseMessage();
@@ -148,7 +150,7 @@ static void serveDirectory(const char *message, int textLen)
 // "NAK" when nothing could be made (a file of that name, a missing parent).
 static void createRequestedFolder(const char *message, int textLen)
 {
-    wchar_t folder[PathBufferBytes];
+    wchar_t folder[RequestPathChars];
     int chars = requestPathToWide(message, textLen, PeerAccess::CreateFolder, folder, COUNTOF(folder));
     if (chars == 0) {
         refuseMessage();
@@ -241,7 +243,7 @@ static void handleCallDir(const char *message, int count)
     }
     int textLen = textLength(message, count);
     AppState.lastDirIndex = sixDigitNumber(message);
-    char body[PathBufferBytes];
+    char body[RequestPathBytes];
     memset(body, 0, sizeof(body));
     int bodyBytes = textLen - BlockHeaderBytes;
     memcpy(body, message + BlockHeaderBytes, bodyBytes);
@@ -347,7 +349,7 @@ bool startPeerListing()
 void requestPeerDir()
 {
     char path[PathChars];
-    char message[PathBufferBytes];
+    char message[RequestPathBytes];
     memset(path, 0, sizeof(path));
     memset(message, 0, sizeof(message));
     // A folder whose A form does not fit a path goes out as "DD" alone, which the peer refuses with "NAK":

@@ -59,7 +59,7 @@ static void onConnectionOk(HWND dialog)
     AppState.port = readNumber(dialog, IDC_EDIT5, 5);
     memset(AppState.peerHostNameA, 0, sizeof(AppState.peerHostNameA));
     memset(AppState.peerHostName, 0, sizeof(AppState.peerHostName));
-    EndDialog(dialog, IDC_CLOSE);
+    EndDialog(dialog, IDC_DIALOG_OK);
 }
 
 static INT_PTR CALLBACK connectionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
@@ -69,11 +69,11 @@ static INT_PTR CALLBACK connectionDialogProc(HWND dialog, UINT message, WPARAM w
         return onConnectionInit(dialog);
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case IDC_CLOSE:
+        case IDC_DIALOG_OK:
             onConnectionOk(dialog);
             break;
-        case IDC_START:
-            EndDialog(dialog, IDC_START);
+        case IDC_DIALOG_CANCEL:
+            EndDialog(dialog, IDC_DIALOG_CANCEL);
             break;
         case IDC_CLIENT_RADIO:
         case IDC_SERVER_RADIO:

@@ -17,10 +17,10 @@ static INT_PTR CALLBACK environmentDialogProc(HWND dialog, UINT message, WPARAM 
             CheckRadioButton(dialog, IDC_MONITOR_CHECK, IDC_MONITOR_CHECK, IDC_MONITOR_CHECK);
         return TRUE;
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDC_CLOSE) {
+        if (LOWORD(wParam) == IDC_DIALOG_OK) {
             AppState.monitorOn = SendDlgItemMessageW(dialog, IDC_MONITOR_CHECK, BM_GETCHECK, 0, 0) != 0 ? 1 : 0;
             EndDialog(dialog, 1);
-        } else if (LOWORD(wParam) == IDC_START) {
+        } else if (LOWORD(wParam) == IDC_DIALOG_CANCEL) {
             EndDialog(dialog, 1);
         }
         return TRUE;
@@ -101,7 +101,7 @@ static INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam
         return TRUE;
     case WM_COMMAND:
         // A modeless box: destroyed at once rather than hidden until the main window goes.
-        if (LOWORD(wParam) == IDC_CLOSE)
+        if (LOWORD(wParam) == IDC_DIALOG_OK)
             DestroyWindow(dialog);
         return TRUE;
     case WM_CLOSE:

@@ -77,15 +77,15 @@ static void onPeerFolderOk(HWND dialog)
     }
     memset(acceptedFolder, 0, sizeof(wchar_t) * static_cast<size_t>(acceptedChars));
     wcscpy(acceptedFolder, typed);
-    EndDialog(dialog, IDC_CLOSE);
+    EndDialog(dialog, IDC_DIALOG_OK);
 }
 
 static INT_PTR onPeerFolderCommand(HWND dialog, int id)
 {
-    if (id == IDC_CLOSE || id == IDOK)
+    if (id == IDC_DIALOG_OK || id == IDOK)
         onPeerFolderOk(dialog);
-    else if (id == IDC_START || id == IDCANCEL)
-        EndDialog(dialog, IDC_START);
+    else if (id == IDC_DIALOG_CANCEL || id == IDCANCEL)
+        EndDialog(dialog, IDC_DIALOG_CANCEL);
     return TRUE;
 }
 
@@ -97,7 +97,7 @@ static INT_PTR CALLBACK peerFolderDialogProc(HWND dialog, UINT message, WPARAM w
     case WM_COMMAND:
         return onPeerFolderCommand(dialog, LOWORD(wParam));
     case WM_CLOSE:
-        EndDialog(dialog, IDC_START);
+        EndDialog(dialog, IDC_DIALOG_CANCEL);
         return TRUE;
     default:
         return FALSE;
@@ -107,7 +107,7 @@ static INT_PTR CALLBACK peerFolderDialogProc(HWND dialog, UINT message, WPARAM w
 INT_PTR runPeerFolderDialog(HWND window, wchar_t *folder, int folderChars)
 {
     if (folder == nullptr || folderChars <= 3)
-        return IDC_START;
+        return IDC_DIALOG_CANCEL;
     acceptedFolder = folder;
     acceptedChars = folderChars;
     return DialogBoxParamW(dialogInstance(), MAKEINTRESOURCEW(IDD_PEER_FOLDER), window, peerFolderDialogProc, 0);
@@ -124,7 +124,7 @@ void runPeerFolderCommand(HWND window)
         return;
     wchar_t folder[PathChars];
     memset(folder, 0, sizeof(folder));
-    if (runPeerFolderDialog(window, folder, COUNTOF(folder)) != IDC_CLOSE)
+    if (runPeerFolderDialog(window, folder, COUNTOF(folder)) != IDC_DIALOG_OK)
         return;
     // The peer may have asked for something, or the link gone, while the dialog was open.
     if (!peerCommandAllowed()) {

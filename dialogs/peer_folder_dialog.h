@@ -9,6 +9,6 @@
 void runPeerFolderCommand(HWND window);
 
 // The dialog alone: modal; OK keeps the dialog open with a box while the folder is not an absolute path that
-// can be sent, and otherwise returns IDC_CLOSE with the folder in folder (folderChars wide characters);
-// IDC_START after Cancel, with folder untouched.
+// can be sent, and otherwise returns IDC_DIALOG_OK with the folder in folder (folderChars wide characters);
+// IDC_DIALOG_CANCEL after Cancel, with folder untouched.
 INT_PTR runPeerFolderDialog(HWND window, wchar_t *folder, int folderChars);

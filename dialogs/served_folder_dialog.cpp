@@ -67,15 +67,15 @@ static void onServedOk(HWND dialog)
     AppState.servedReadOnly = IsDlgButtonChecked(dialog, IDC_SERVED_READONLY_CHECK) == BST_CHECKED ? 1 : 0;
     memcpy(AppState.allowedPeerAddress, address, sizeof(AppState.allowedPeerAddress));
     saveSettings();
-    EndDialog(dialog, IDC_CLOSE);
+    EndDialog(dialog, IDC_DIALOG_OK);
 }
 
 static INT_PTR onServedCommand(HWND dialog, int id)
 {
-    if (id == IDC_CLOSE)
+    if (id == IDC_DIALOG_OK)
         onServedOk(dialog);
-    else if (id == IDC_START || id == IDCANCEL)
-        EndDialog(dialog, IDC_START);
+    else if (id == IDC_DIALOG_CANCEL || id == IDCANCEL)
+        EndDialog(dialog, IDC_DIALOG_CANCEL);
     return TRUE;
 }
 
@@ -87,7 +87,7 @@ static INT_PTR CALLBACK servedFolderDialogProc(HWND dialog, UINT message, WPARAM
     case WM_COMMAND:
         return onServedCommand(dialog, LOWORD(wParam));
     case WM_CLOSE:
-        EndDialog(dialog, IDC_START);
+        EndDialog(dialog, IDC_DIALOG_CANCEL);
         return TRUE;
     default:
         return FALSE;

@@ -34,8 +34,13 @@
 
 // Controls.
 #define IDC_STATUS_BAR 1
+// The copy and new-folder dialogs' Close and Start (作成) buttons.
 #define IDC_CLOSE 201
 #define IDC_START 202
+// The same numbers are OK and Cancel in the connection, about, environment, served-folder and peer-folder
+// dialogs.
+#define IDC_DIALOG_OK 201
+#define IDC_DIALOG_CANCEL 202
 #define IDC_STOP 203
 #define IDC_CLIENT_RADIO 221
 #define IDC_SERVER_RADIO 222

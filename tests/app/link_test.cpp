@@ -173,7 +173,7 @@ TEST_F(LinkTest, RefusedFirstListingPointsToTheTypedFolderCommandWhichListsIt)
             HWND dialog = waitForDialog(ui, L"相手側フォルダ入力", 5000);
             ASSERT_NE(dialog, nullptr);
             setControlText(dialog, IDC_PEER_FOLDER_EDIT, L"C:\\shared");
-            clickButton(dialog, IDC_CLOSE);
+            clickButton(dialog, IDC_DIALOG_OK);
             EXPECT_TRUE(waitGone(dialog, 3000));
         },
         [&] { SendMessageW(window, WM_COMMAND, IDM_PEER_FOLDER, 0); });
@@ -210,9 +210,10 @@ TEST_F(LinkTest, CutFromTheServerClosesTheClientLinkButKeepsTheWindow)
     exchange("CUT", "");
     EXPECT_TRUE(closedPumping(peer, 8000));
     ASSERT_TRUE(pumpUntil([] { return AppState.linkOpen == 0; }, 5000));
-    pumpFor(100);
+    const std::wstring closed = L"CLOSE<127,0,0,1>:" + std::wstring(AppState.peerHostName);
+    EXPECT_TRUE(pumpUntil([&] { return controlText(window, IDC_LINK_LABEL) == closed; }, 3000))
+        << narrow(controlText(window, IDC_LINK_LABEL));
     EXPECT_TRUE(IsWindow(window));
-    EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"CLOSE<127,0,0,1>:" + std::wstring(AppState.peerHostName));
     EXPECT_EQ(statusPart(2), L"Disconnect");
 }
 
@@ -285,9 +286,9 @@ TEST_F(LinkTest, CloseCommandCutsTheClientAndKeepsTheWindow)
     SendMessageW(window, WM_COMMAND, IDM_CLOSE_LINK, 0);
     EXPECT_EQ(receivePumping(peer), "CUT");
     ASSERT_TRUE(pumpUntil([] { return AppState.linkOpen == 0; }, 8000));
-    pumpFor(100);
+    EXPECT_TRUE(pumpUntil([&] { return controlText(window, IDC_LINK_LABEL) == L"Server:CLOSE"; }, 3000))
+        << narrow(controlText(window, IDC_LINK_LABEL));
     EXPECT_TRUE(IsWindow(window));
-    EXPECT_EQ(controlText(window, IDC_LINK_LABEL), L"Server:CLOSE");
     EXPECT_EQ(statusPart(2), L"Disconnect");
     EXPECT_TRUE(recordedBoxes().empty());
 }

@@ -130,7 +130,7 @@ TEST_F(MainWindowTest, LayoutAtClientArea800By600)
         int width = (outer.right - outer.left) - inner.right + 800;
         int height = (outer.bottom - outer.top) - inner.bottom + 600;
         SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        pumpFor(20);
+        serveMessages();
     }
     GetClientRect(window, &inner);
     ASSERT_EQ(inner.right, 800);
@@ -159,7 +159,7 @@ TEST_F(MainWindowTest, ColumnsAndStatusPartsFitA640PixelWindowAndComeBackAtTheDe
 {
     start(true);
     SetWindowPos(window, nullptr, 0, 0, 640, 720, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    pumpFor(20);
+    serveMessages();
     for (HWND pane : {AppState.ownPane, AppState.peerPane}) {
         RECT client = {};
         GetClientRect(pane, &client);
@@ -178,7 +178,7 @@ TEST_F(MainWindowTest, ColumnsAndStatusPartsFitA640PixelWindowAndComeBackAtTheDe
     EXPECT_EQ(narrow[5], -1);
 
     SetWindowPos(window, nullptr, 0, 0, 1060, 720, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    pumpFor(20);
+    serveMessages();
     for (HWND pane : {AppState.ownPane, AppState.peerPane})
         EXPECT_EQ(ListView_GetColumnWidth(pane, 0), 280);
     EXPECT_EQ(shownEdges(), (std::vector<int>{90, 140, 250, 370, 850, -1}));
@@ -188,7 +188,7 @@ void changeDpi(HWND window, int dpi, int width, int height)
 {
     RECT suggested = {0, 0, width, height};
     SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
-    pumpFor(20);
+    serveMessages();
 }
 
 TEST_F(MainWindowTest, SizesFollowTheDpiAndAreTodaysAgainAt96)
@@ -548,7 +548,7 @@ TEST_F(MainWindowTest, SettingsDialogsSaveEvenWhenCancelled)
     AppState.port = 4321;
     wcscpy(AppState.peerHostName, L"old-peer");
     setLinkLabel(L"something else");
-    dialogAnswer = IDC_START;  // the connection dialog's cancel button
+    dialogAnswer = IDC_DIALOG_CANCEL;  // the connection dialog's cancel button
     dialogsAnswered = 0;
     SetTimer(nullptr, 0, 50, answerDialog);
     SendMessageW(window, WM_COMMAND, IDM_CONNECTION_SETTINGS, 0);

@@ -149,8 +149,7 @@ TEST_F(TimerTest, CutIsRefusedByAServerAndByABusyClient)
     AppState.timerWindow = window;
     deliver("CUT");
     expectFromUs("NAK");
-    pumpFor(300);
-    EXPECT_EQ(timersFired(IDT_CLOSE_LINK), 0);
+    EXPECT_FALSE(KillTimer(window, IDT_CLOSE_LINK)) << "no close is armed";
 }
 
 TEST_F(EngineTest, FolderToWaitsForAckThenListsThePeerFolderAgain)

@@ -174,7 +174,7 @@ protected:
         closeDialogsOf(GetCurrentThreadId());
         if (linked)
             closeLink(window);
-        pumpFor(50);
+        serveMessages();
         host.end(5000);
         TestWindowFixture::TearDown();
         removeTree(local);

@@ -93,8 +93,8 @@ void driveWhile(const std::function<void(DWORD uiThread)> &script, const std::fu
     body();
     // The body may return before the script ends (a dialog refused early); keep pumping so that the script's
     // sent messages are answered while it finishes.
-    while (!done)
-        pumpFor(10);
+    while (!pumpUntil([&] { return done.load(); }, 60000)) {
+    }
     driver.join();
 }
 

@@ -164,7 +164,8 @@ TEST_F(MonitorWindows, EachCommandOpensOneMoreWindowWithItsTitleAndCloseDestroys
     }
     EXPECT_NE(opened[0], opened[3]);
     putLine(AppState.sentRing, 0, "CUT");
-    pumpFor(100);
+    for (HWND monitor : opened)
+        SendMessageW(monitor, WM_TIMER, IDT_MONITOR_REDRAW, 0);
     for (HWND monitor : opened) {
         SendMessageW(monitor, WM_CLOSE, 0, 0);
         EXPECT_FALSE(IsWindow(monitor));
@@ -201,7 +202,7 @@ TEST_F(MonitorWindows, WindowsOpenCascadedAndEraseBeforeTheyRepaint)
         EXPECT_GT(places[i].left, places[i - 1].left) << i;
         EXPECT_GT(places[i].top, places[i - 1].top) << i;
     }
-    pumpFor(50);
+    serveMessages();
     erasedWindows.clear();
     HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, recordErase, nullptr, GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);

@@ -27,14 +27,14 @@ protected:
                 ASSERT_NE(dialog, nullptr);
                 for (size_t i = 0; i < folders.size(); ++i) {
                     setControlText(dialog, IDC_PEER_FOLDER_EDIT, folders[i]);
-                    clickButton(dialog, IDC_CLOSE);
+                    clickButton(dialog, IDC_DIALOG_OK);
                     if (i + 1 == folders.size() && lastAccepted)
                         EXPECT_TRUE(waitGone(dialog, 3000));
                     else
                         EXPECT_TRUE(IsWindowVisible(dialog)) << narrow(folders[i]);
                 }
                 if (!lastAccepted)
-                    clickButton(dialog, IDC_START);
+                    clickButton(dialog, IDC_DIALOG_CANCEL);
             },
             [&] { runPeerFolderCommand(window); });
     }
@@ -97,7 +97,7 @@ TEST_F(PeerFolderDialog, RefusesWhatCannotBeSentAndTakesTheLongestThatFits)
 
 TEST_F(PeerFolderDialog, CancelEscapeAndCloseChangeNothing)
 {
-    const UINT ways[] = {IDC_START, IDCANCEL, 0};
+    const UINT ways[] = {IDC_DIALOG_CANCEL, IDCANCEL, 0};
     for (UINT way : ways) {
         SCOPED_TRACE(way);
         driveWhile(
@@ -136,7 +136,7 @@ TEST_F(PeerFolderDialog, RefusedWhileTheLinkIsClosedOrAnExchangeRuns)
             ASSERT_NE(dialog, nullptr);
             setControlText(dialog, IDC_PEER_FOLDER_EDIT, L"D:\\late");
             AppState.transferState = TransferState::RequestDIR;
-            clickButton(dialog, IDC_CLOSE);
+            clickButton(dialog, IDC_DIALOG_OK);
             EXPECT_TRUE(waitGone(dialog, 3000));
         },
         [&] { runPeerFolderCommand(window); });

@@ -36,20 +36,20 @@ TEST_F(ServedFolderDialog, OkChecksThenWritesBackAndSavesCancelChangesNothing)
             EXPECT_EQ(controlText(dialog, IDC_SERVED_ADDRESS_EDIT), L"127.0.0.1");
             EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_SERVED_READONLY_CHECK), BST_UNCHECKED);
             setControlText(dialog, IDC_SERVED_FOLDER_EDIT, L"shared");
-            clickButton(dialog, IDC_CLOSE);
+            clickButton(dialog, IDC_DIALOG_OK);
             setControlText(dialog, IDC_SERVED_FOLDER_EDIT, folder + L"\\missing");
-            clickButton(dialog, IDC_CLOSE);
+            clickButton(dialog, IDC_DIALOG_OK);
             setControlText(dialog, IDC_SERVED_FOLDER_EDIT, folder + L"/.");
             setControlText(dialog, IDC_SERVED_ADDRESS_EDIT, L"127.0.0");
-            clickButton(dialog, IDC_CLOSE);
+            clickButton(dialog, IDC_DIALOG_OK);
             EXPECT_FALSE(waitGone(dialog, 100)) << "a refused setting keeps the dialog open";
             setControlText(dialog, IDC_SERVED_ADDRESS_EDIT, L"");
             clickButton(dialog, IDC_SERVED_READONLY_CHECK);
-            clickButton(dialog, IDC_CLOSE);
+            clickButton(dialog, IDC_DIALOG_OK);
             EXPECT_TRUE(waitGone(dialog, 3000));
         },
         [&] { result = runServedFolderDialog(window); });
-    EXPECT_EQ(result, IDC_CLOSE);
+    EXPECT_EQ(result, IDC_DIALOG_OK);
     EXPECT_EQ(recordedBoxes().size(), 3u);
     EXPECT_STREQ(AppState.servedFolder, folder.c_str()) << "kept in its normal form";
     EXPECT_EQ(AppState.servedReadOnly, 1);
@@ -70,11 +70,11 @@ TEST_F(ServedFolderDialog, OkChecksThenWritesBackAndSavesCancelChangesNothing)
             ASSERT_NE(dialog, nullptr);
             setControlText(dialog, IDC_SERVED_FOLDER_EDIT, L"");
             clickButton(dialog, IDC_SERVED_READONLY_CHECK);
-            clickButton(dialog, IDC_START);
+            clickButton(dialog, IDC_DIALOG_CANCEL);
             EXPECT_TRUE(waitGone(dialog, 3000));
         },
         [&] { result = runServedFolderDialog(window); });
-    EXPECT_EQ(result, IDC_START);
+    EXPECT_EQ(result, IDC_DIALOG_CANCEL);
     EXPECT_STREQ(AppState.servedFolder, before.servedFolder);
     EXPECT_EQ(AppState.servedReadOnly, 1);
 }

@@ -56,11 +56,11 @@ TEST_F(SettingsDialogs, RadioButtonsSwitchTheAddressEditsAndOkReadsThreeCharacte
             setControlText(dialog, IDC_EDIT3, L"300");
             setControlText(dialog, IDC_EDIT4, L"7");
             setControlText(dialog, IDC_EDIT5, L"6553699");
-            clickButton(dialog, IDC_CLOSE);
+            clickButton(dialog, IDC_DIALOG_OK);
             EXPECT_TRUE(waitGone(dialog, 3000));
         },
         [&] { result = runConnectionDialog(window); });
-    EXPECT_EQ(result, IDC_CLOSE);
+    EXPECT_EQ(result, IDC_DIALOG_OK);
     EXPECT_EQ(AppState.mode, ConnectionMode::Client);
     EXPECT_EQ(AppState.ip[0], 123);
     EXPECT_EQ(AppState.ip[1], 0);
@@ -73,8 +73,8 @@ TEST_F(SettingsDialogs, RadioButtonsSwitchTheAddressEditsAndOkReadsThreeCharacte
 
 TEST_F(SettingsDialogs, CancelAndTitleBarCloseChangeNothing)
 {
-    const int closers[2] = {IDC_START, 0};
-    const INT_PTR results[2] = {IDC_START, 1};
+    const int closers[2] = {IDC_DIALOG_CANCEL, 0};
+    const INT_PTR results[2] = {IDC_DIALOG_CANCEL, 1};
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round == 0 ? "cancel" : "title bar");
         static AppStateRecord before;  // too large for the stack
@@ -112,7 +112,7 @@ TEST_F(SettingsDialogs, ClientModeOpensWithTheAddressEditsEnabled)
             EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_CLIENT_RADIO), BST_CHECKED);
             for (int id : AddressEdits)
                 EXPECT_TRUE(controlEnabled(dialog, id)) << id;
-            clickButton(dialog, IDC_CLOSE);
+            clickButton(dialog, IDC_DIALOG_OK);
         },
         [&] { runConnectionDialog(window); });
     EXPECT_EQ(AppState.mode, ConnectionMode::Client);
@@ -128,8 +128,8 @@ TEST_F(SettingsDialogs, EnvironmentCheckBoxSwitchesTheMonitorsOnlyOnOk)
         int button;  // 0: title-bar close
         int32_t after;
     };
-    const Round rounds[] = {{0, true, IDC_START, 0}, {0, true, IDC_CLOSE, 1}, {1, false, IDC_CLOSE, 1},
-                            {1, true, 0, 1},         {1, true, IDC_CLOSE, 0}};
+    const Round rounds[] = {{0, true, IDC_DIALOG_CANCEL, 0}, {0, true, IDC_DIALOG_OK, 1}, {1, false, IDC_DIALOG_OK, 1},
+                            {1, true, 0, 1},         {1, true, IDC_DIALOG_OK, 0}};
     for (const Round &round : rounds) {
         SCOPED_TRACE(testing::Message() << round.before << " toggle " << round.toggle << " button " << round.button);
         AppState.monitorOn = round.before;
@@ -164,7 +164,7 @@ TEST_F(SettingsDialogs, AboutBoxIsModelessShowsItsPictureAndEachUseOpensOneMore)
     EXPECT_TRUE(IsWindowVisible(first));
     EXPECT_EQ(GetWindow(first, GW_OWNER), window);
     EXPECT_TRUE(boxTexts().empty());
-    pumpFor(200);
+    serveMessages();
 
     // The picture's top left corner is drawn at (40, 0) of the client area, in the bitmap's own colour.
     HBITMAP bitmap = static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_ABOUT),
@@ -181,15 +181,15 @@ TEST_F(SettingsDialogs, AboutBoxIsModelessShowsItsPictureAndEachUseOpensOneMore)
     ReleaseDC(second, dc);
 
     // Closing one leaves the other with its picture.
-    clickButton(first, IDC_CLOSE);
-    pumpFor(50);
+    clickButton(first, IDC_DIALOG_OK);
+    serveMessages();
     EXPECT_FALSE(IsWindow(first));
     RedrawWindow(second, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     dc = GetDC(second);
     EXPECT_EQ(GetPixel(dc, 40 + 10, 10), want);
     ReleaseDC(second, dc);
     SendMessageW(second, WM_CLOSE, 0, 0);
-    pumpFor(50);
+    serveMessages();
     EXPECT_FALSE(IsWindow(second));
     EXPECT_TRUE(boxTexts().empty());
 }

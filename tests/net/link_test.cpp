@@ -428,7 +428,6 @@ TEST_F(LinkTest, EleventhClientIsClosedAtOnceAndCloseDisconnectsTheTen)
 TEST_F(LinkTest, CloseEndsServerThreadQuicklyWithoutSelectError)
 {
     openAsServer();
-    pumpFor(100);
     closeLink(window);
     EXPECT_EQ(0, AppState.linkOpen);
     EXPECT_EQ(0u, AppState.netThreadExitCode);
@@ -679,10 +678,12 @@ TEST_F(LinkTest, CloseIsBoundedWhenTheNetworkThreadIsStuck)
     // The network thread's label update waits for a window whose thread serves nothing until released.
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::atomic<HWND> stuck(nullptr);
+    HANDLE thread = nullptr;
     std::thread owner([&] {
         stuck = createTestWindow();
         WaitForSingleObject(release, 20000);
-        pumpFor(200);
+        // Serve the stuck update until the network thread, free again, has ended.
+        pumpUntil([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, 5000);
         DestroyWindow(stuck);
     });
     ASSERT_TRUE(pumpUntil([&] { return stuck.load() != nullptr; }, 3000));
@@ -691,7 +692,6 @@ TEST_F(LinkTest, CloseIsBoundedWhenTheNetworkThreadIsStuck)
     SOCKET client = connectTo(AppState.port);
     ASSERT_NE(INVALID_SOCKET, client);
     ASSERT_TRUE(pumpUntil([] { return fakeUiSendsStarted() > 0; }, 3000));
-    HANDLE thread = nullptr;
     DuplicateHandle(GetCurrentProcess(), AppState.netThread, GetCurrentProcess(), &thread, 0, FALSE,
                     DUPLICATE_SAME_ACCESS);
     closeLink(window);
@@ -842,10 +842,22 @@ TEST_F(LinkTest, TenThousandRandomMessagesThenStillServesWithNoHandlesLeft)
         ASSERT_TRUE(sendText(peer, message)) << "message " << i;
     }
 
-    // Let the server work through what it has, end whatever exchange is open, and stop the drain.
-    pumpFor(1500);
+    // The server has worked through what it has: nothing waits in its socket or its framer.
+    auto serverTookAll = [] {
+        for (int slot = 0; slot < ClientSlotCount; slot++) {
+            SOCKET socket = AppState.clientSlots[slot];
+            u_long waiting = 1;
+            const MessageFramer &framer = AppState.slotFramers[slot];
+            if (socket != INVALID_SOCKET)
+                return ioctlsocket(socket, FIONREAD, &waiting) == 0 && waiting == 0 && framer.count == 0 &&
+                       framer.discarding == 0;
+        }
+        return false;
+    };
+    // Let it do so, end whatever exchange is open, and stop the drain.
+    ASSERT_TRUE(pumpUntil(serverTookAll, 30000));
     ASSERT_TRUE(sendText(peer, "NAK"));
-    pumpFor(800);
+    ASSERT_TRUE(pumpUntil(serverTookAll, 5000));
     stopDraining = true;
     drainer.join();
     while (receiveMessage(peer, 300).size() > 0) {
