@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# release_zip_test.sh EXE VERSION WORKDIR: packs EXE twice, then checks the zip from the outside.
+# release_zip_test.sh EXE VERSION WORKDIR PROBE: packs EXE twice, checks the zip from the outside, then starts
+# the unpacked program from its own folder under Wine (PROBE).
 set -euo pipefail
-exe=$1 version=$2 work=$3
+exe=$1 version=$2 work=$3 probe=$4
 root=$(cd "$(dirname "$0")/../.." && pwd)
 rm -rf "$work"
 SOURCE_DATE_EPOCH=1700000000 "$root/scripts/release.sh" --pack "$exe" "$version" "$work/a" >/dev/null
@@ -36,4 +37,10 @@ assert "FileVersion\0".encode("utf-16-le") in exe and (version + "\0").encode("u
 assert re.search(rb'name="Brindlewax.Parcelwight" version="%s.0"' % version.encode(), exe), "manifest version"
 assert "Parcelwight Ver1.01".encode("utf-16-le") in exe, "window title"
 PY
+
+# A user unpacks it into a fresh folder and starts it there.
+fresh="$work/fresh folder"
+mkdir -p "$fresh"
+python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$zip" "$fresh"
+"$root/scripts/wine-run" "$probe" "Z:$(printf '%s' "$fresh" | tr / '\\')" "$version"
 echo "release zip ok"
