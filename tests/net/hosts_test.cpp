@@ -306,6 +306,7 @@ TEST_P(RelayHostsTest, ListingsAndCopiesArriveWhole)
     case RelayMode::Split: sizes = {1000, 1001, 4096, 65536}; break;
     case RelayMode::Cut536: sizes = {999, 1000000}; break;
     case RelayMode::Join: sizes = {0, 1001}; break;
+    case RelayMode::Delay: sizes = {65536}; break;
     }
     std::vector<std::wstring> serverFiles, clientFiles;
     std::set<std::wstring> expected;

@@ -17,6 +17,8 @@ const char *relayModeName(RelayMode mode)
         return "Cut536";
     case RelayMode::Join:
         return "Join";
+    case RelayMode::Delay:
+        return "Delay";
     }
     return "?";
 }
@@ -147,17 +149,101 @@ bool Relay::forward(SOCKET to, const char *data, int length, unsigned *state)
         }
         return true;
     case RelayMode::Join:
+    case RelayMode::Delay:
         return send(to, data, length, 0) == length;
     }
     return false;
 }
 
+// Delay mode: chunks wait in arrival order for their time, and a thread of their own sends each when due, so
+// the link keeps carrying while they wait, as a long cable does.
+struct DelayLine {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<std::pair<std::chrono::steady_clock::time_point, std::string>> waiting;
+    bool closing = false;
+
+    void carry(SOCKET to)
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        for (;;) {
+            if (waiting.empty()) {
+                if (closing)
+                    return;
+                changed.wait(hold);
+                continue;
+            }
+            auto left = waiting.front().first - std::chrono::steady_clock::now();
+            if (left > std::chrono::milliseconds(3)) {
+                // The system's timed waits are coarse: sleep while far, then yield until due.
+                changed.wait_until(hold, waiting.front().first - std::chrono::milliseconds(3));
+                continue;
+            }
+            if (left > std::chrono::steady_clock::duration::zero()) {
+                hold.unlock();
+                SwitchToThread();
+                hold.lock();
+                continue;
+            }
+            // Everything due goes in one send.
+            std::string chunk = std::move(waiting.front().second);
+            waiting.pop_front();
+            auto now = std::chrono::steady_clock::now();
+            while (!waiting.empty() && waiting.front().first <= now && chunk.size() < (1u << 20)) {
+                chunk += waiting.front().second;
+                waiting.pop_front();
+            }
+            hold.unlock();
+            bool sent = send(to, chunk.data(), static_cast<int>(chunk.size()), 0) == static_cast<int>(chunk.size());
+            hold.lock();
+            if (!sent) {
+                waiting.clear();
+                return;
+            }
+        }
+    }
+};
+
 void Relay::pump(SOCKET from, SOCKET to, unsigned pumpSeed, bool towardTheClient)
+{
+    DelayLine line;
+    std::thread carrier;
+    if (mode == RelayMode::Delay)
+        carrier = std::thread([&line, to] { line.carry(to); });
+    pumpChunks(from, to, pumpSeed, towardTheClient, mode == RelayMode::Delay ? &line : nullptr);
+    if (carrier.joinable()) {
+        {
+            std::lock_guard<std::mutex> hold(line.lock);
+            line.closing = true;
+        }
+        line.changed.notify_all();
+        carrier.join();
+    }
+    // One side went: the other sees the same end.
+    shutdown(to, SD_SEND);
+}
+
+void Relay::pumpChunks(SOCKET from, SOCKET to, unsigned pumpSeed, bool towardTheClient, DelayLine *line)
 {
     unsigned state = pumpSeed;
     std::string held;
-    char buffer[4096];
+    char buffer[65536];
+    // The delay line takes what came at once; the re-cutting modes work on small chunks, as before.
+    int room = line != nullptr ? static_cast<int>(sizeof(buffer)) : 4096;
     while (!stopping) {
+        if (line != nullptr) {
+            // Nothing is held back in this mode: a plain receive, which stop() ends by closing the socket.
+            int got = recv(from, buffer, room, 0);
+            if (got <= 0)
+                break;
+            {
+                std::lock_guard<std::mutex> hold(line->lock);
+                line->waiting.emplace_back(std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs),
+                                           std::string(buffer, static_cast<size_t>(got)));
+            }
+            line->changed.notify_all();
+            continue;
+        }
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(from, &readable);
@@ -172,7 +258,7 @@ void Relay::pump(SOCKET from, SOCKET to, unsigned pumpSeed, bool towardTheClient
             held.clear();
             continue;
         }
-        int got = recv(from, buffer, sizeof(buffer), 0);
+        int got = recv(from, buffer, room, 0);
         if (got <= 0)
             break;
         if (towardTheClient) {
@@ -203,6 +289,4 @@ void Relay::pump(SOCKET from, SOCKET to, unsigned pumpSeed, bool towardTheClient
         if (!forward(to, buffer, got, &state))
             break;
     }
-    // One side went: the other sees the same end.
-    shutdown(to, SD_SEND);
 }

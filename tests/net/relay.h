@@ -6,6 +6,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,6 +19,7 @@ enum class RelayMode {
     Trickle,  // one byte at a time
     Cut536,   // pieces of at most 536 bytes, as over a path of that segment size
     Join,     // a listing's terminator or a file's trailer held back and sent with the next chunk
+    Delay,    // each chunk as it came, delayMs after it came, while the next ones are already on their way
 };
 
 const char *relayModeName(RelayMode mode);
@@ -36,11 +40,13 @@ struct Relay {
     // and the connection is cut after cutAfter bytes, as a lost network cuts it. -1: never.
     long long flipAt = -1;
     long long cutAfter = -1;
+    int delayMs = 1;  // Delay mode: the time added in each direction
     long long towardClientBytes() const { return towardClient.load(); }
 
 private:
     void acceptLoop();
     void pump(SOCKET from, SOCKET to, unsigned seed, bool towardClient);
+    void pumpChunks(SOCKET from, SOCKET to, unsigned seed, bool towardClient, struct DelayLine *line);
     bool forward(SOCKET to, const char *data, int length, unsigned *state);
 
     RelayMode mode = RelayMode::Split;

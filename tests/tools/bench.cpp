@@ -4,6 +4,7 @@
 //
 // Command line: pw_bench [MEGABYTES] [ENTRIES] [LISTINGS]   (defaults 4, 200, 20; a megabyte is 1,000,000 bytes)
 // Prints one line per figure; exits 1 when a transfer fails or the bytes differ, 2 when the hosts do not start.
+#include "tests/net/relay.h"
 #include "tests/support/host_process.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/ping_pong.h"
@@ -21,6 +22,7 @@ using Clock = std::chrono::steady_clock;
 
 double pingPong = 0;  // round trips per second
 bool fastLink = false;  // both hosts agree on the fast link
+int delayMs = 0;        // added in each direction between the hosts, and to the bare figures
 double bareStream = 0;  // MB/s of a bare TCP stream of the copy's bytes
 
 double secondsSince(Clock::time_point start)
@@ -162,8 +164,12 @@ int run(double megabytes, int entries, int rounds)
         std::vector<std::wstring> extra;
         if (fastLink)
             extra.push_back(L"--fast");
+        // With a delay, the client reaches the server through a relay that adds it in each direction.
+        Relay relay;
+        relay.delayMs = delayMs;
         if (!startServerHost(&server, &port, serverFolder, &why, extra) ||
-            !startClientHost(&client, port, clientFolder, &why, extra)) {
+            (delayMs > 0 && !relay.start(port, RelayMode::Delay, 1u)) ||
+            !startClientHost(&client, delayMs > 0 ? relay.port : port, clientFolder, &why, extra)) {
             fprintf(stderr, "%s\n", why.c_str());
             result = 2;
         } else if (!sawSequence(&server, "server", {"STATE RequestDIR", "STATE Waiting", "STATE CallDIR", "STATE Waiting"},
@@ -207,15 +213,19 @@ int main(int argc, char **argv)
     int entries = argc > 2 ? atoi(argv[2]) : 200;
     int rounds = argc > 3 ? atoi(argv[3]) : 20;
     fastLink = argc > 4 && strcmp(argv[4], "fast") == 0;
+    delayMs = argc > 5 ? atoi(argv[5]) : 0;
+    setPairDelay(delayMs);
     // The classic DIR table holds 1024 rows and its file limit is 999,997,000 bytes; the fast link has neither.
     if (megabytes <= 0 || (!fastLink && (megabytes > 999.997 || entries > 1000)) || entries < 0 || rounds < 1) {
-        fprintf(stderr, "usage: pw_bench [MEGABYTES (0-999.997)] [ENTRIES (0-1000)] [LISTINGS (1+)] [fast]\n");
+        fprintf(stderr, "usage: pw_bench [MEGABYTES (0-999.997)] [ENTRIES (0-1000)] [LISTINGS (1+)] [classic|fast] "
+                        "[DELAY ms each way]\n");
         return 2;
     }
     pingPong = pingPongRate();
     bareStream = bareStreamRate(static_cast<size_t>(megabytes * 1e6));
-    printf("ping-pong (1008 bytes answered by 3): %.0f round trips/s; bare stream: %.1f MB/s; %s link\n", pingPong,
-           bareStream, fastLink ? "fast" : "classic");
+    printf("ping-pong (1008 bytes answered by 3): %.0f round trips/s; bare stream: %.1f MB/s; %s link; %d ms each "
+           "way\n",
+           pingPong, bareStream, fastLink ? "fast" : "classic", delayMs);
     fflush(stdout);
     return run(megabytes, entries, rounds);
 }

@@ -1,6 +1,7 @@
 // ping_pong.cpp: a bare lock-step ping-pong between two threads of this process over 127.0.0.1.
 #include "tests/tools/ping_pong.h"
 
+#include "tests/net/relay.h"
 #include "tests/support/test_support.h"
 
 #include <chrono>
@@ -22,12 +23,41 @@ bool receiveAll(SOCKET s, char *buffer, int bytes)
     return true;
 }
 
+int pairDelayMs = 0;
+
+// A connected pair, through a relay that adds pairDelayMs each way when asked; the relay lives as long as relay.
+bool makePair(SOCKET *ours, SOCKET *theirs, Relay *relay)
+{
+    if (pairDelayMs <= 0)
+        return loopbackPair(ours, theirs);
+    int port = 0;
+    SOCKET listener = listenLoopback(&port);
+    relay->delayMs = pairDelayMs;
+    if (listener == INVALID_SOCKET || !relay->start(port, RelayMode::Delay, 1u)) {
+        closesocket(listener);
+        return false;
+    }
+    *ours = connectTo(relay->port);
+    *theirs = *ours == INVALID_SOCKET ? INVALID_SOCKET : accept(listener, nullptr, nullptr);
+    closesocket(listener);
+    BOOL on = TRUE;
+    setsockopt(*ours, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on), sizeof(on));
+    setsockopt(*theirs, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on), sizeof(on));
+    return *theirs != INVALID_SOCKET;
+}
+
 }  // namespace
+
+void setPairDelay(int ms)
+{
+    pairDelayMs = ms;
+}
 
 double bareStreamRate(size_t bytes)
 {
     SOCKET ours = INVALID_SOCKET, theirs = INVALID_SOCKET;
-    if (!loopbackPair(&ours, &theirs))
+    Relay relay;
+    if (!makePair(&ours, &theirs, &relay))
         return 0;
     auto start = std::chrono::steady_clock::now();
     std::thread reader([theirs, bytes] {
@@ -56,7 +86,8 @@ double bareStreamRate(size_t bytes)
 double pingPongRate(double seconds)
 {
     SOCKET ours = INVALID_SOCKET, theirs = INVALID_SOCKET;
-    if (!loopbackPair(&ours, &theirs))
+    Relay relay;
+    if (!makePair(&ours, &theirs, &relay))
         return 0;
     // The answering side: every 1008 bytes get a 3-byte reply, each in one send.
     std::thread answerer([theirs] {

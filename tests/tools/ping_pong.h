@@ -4,6 +4,9 @@
 
 #include <cstddef>
 
+// A delay in each direction (ms) for the pairs below: 0 is plain loopback, more goes through a delaying relay.
+void setPairDelay(int ms);
+
 // Round trips per second over `seconds` (at least 200 round trips); 0 when the sockets fail.
 double pingPongRate(double seconds = 1.0);
 
