@@ -39,6 +39,9 @@ static struct {
     HANDLE find;                  // push: the search of the current local folder
     bool findStarted;
     int rowCursor;                // pull: the next row of the tree table
+    int subfoldersAhead;          // folders of the current one that the walk has not met yet
+    int folderFiles;              // files of the current folder counted into the whole copy
+    int64_t folderBytes;
     wchar_t fileName[PathChars];  // the file now moving, as the summary names it
 } tree;
 
@@ -171,11 +174,67 @@ static bool isFolder(const wchar_t *path)
 
 static bool nextEntry(HWND dialog);
 
+// Push: the files of a local folder go into the whole copy as the folder is taken; its folders are met later.
+static void countLocalFolder(const wchar_t *folder)
+{
+    wchar_t pattern[PathChars];
+    WIN32_FIND_DATAW found;
+    if (!joinFolderName(folder, L"*", pattern, PathChars))
+        return;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0)
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            tree.subfoldersAhead++;
+            continue;
+        }
+        tree.folderFiles++;
+        tree.folderBytes += (static_cast<int64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    wholeFilesFound(tree.folderFiles, tree.folderBytes, false);
+}
+
+// Pull: the files of a peer folder's listing go into the whole copy once it has come in.
+static void countPeerListing()
+{
+    wchar_t size[64];
+    for (int i = 0; i < treeRowCount(); ++i) {
+        const TreeRow *row = treeRow(i);
+        if (row->type == TypeFolder) {
+            tree.subfoldersAhead++;
+            continue;
+        }
+        if (row->type != TypeOther)
+            continue;
+        memset(size, 0, sizeof(size));
+        ansiToWide(row->size, -1, size, COUNTOF(size));
+        int64_t bytes = -1;
+        bool approximate = sizeTextBytes(size, &bytes);
+        // No bytes: tried as a folder first, counted as a file only if it is one.
+        if (bytes <= 0) {
+            tree.subfoldersAhead++;
+            continue;
+        }
+        wholeFilesFound(1, bytes, approximate);
+    }
+}
+
+bool treeStillCounting()
+{
+    return tree.running && !tree.cancelled &&
+           (tree.pendingCount > 0 || tree.subfoldersAhead > 0 || (tree.fromPeer && tree.phase == TreePhase::ListPeer));
+}
+
 // Takes the next folder and starts its first step. False when the tree is done.
 static bool nextFolder()
 {
     closeSearch();
     orderFoundFolders();
+    tree.subfoldersAhead = 0;
     while (!tree.cancelled && tree.pendingCount > 0) {
         tree.current = tree.pending[--tree.pendingCount];
         tree.folderBase = tree.pendingCount;
@@ -192,8 +251,13 @@ static bool nextFolder()
             started = sendPathRequest(FolderRequestTag, tree.current.destination, TransferState::FolderTO);
             tree.phase = TreePhase::CreatePeer;
         }
-        if (started == RequestStart::Started)
+        if (started == RequestStart::Started) {
+            tree.folderFiles = 0;
+            tree.folderBytes = 0;
+            if (!tree.fromPeer)
+                countLocalFolder(tree.current.source);
             return true;
+        }
         fail(tree.current.source, refusalReason(started));
         // Another exchange, or a link that failed: nothing more of the tree can go now.
         if (refusalReason(started) == nullptr)
@@ -245,6 +309,7 @@ static bool startFileAt(HWND dialog, const wchar_t *source, const wchar_t *desti
             return false;
         }
         if (answer == OverwriteAnswer::Skip) {
+            wholeFilesPassed(1, total);
             recordCopyResult(shownName(source), CopyResult::Skipped, nullptr, false);
             return false;
         }
@@ -254,6 +319,7 @@ static bool startFileAt(HWND dialog, const wchar_t *source, const wchar_t *desti
     RequestStart started = startFileTransfer(dialog, source, destination, total, approximate);
     if (started == RequestStart::Started)
         return true;
+    wholeFilesPassed(1, total);
     fail(source, refusalReason(started));
     if (refusalReason(started) == nullptr)
         tree.cancelled = true;
@@ -266,6 +332,7 @@ static bool startFile(HWND dialog, const wchar_t *name, const FileFacts *peer, i
     wchar_t destination[PathChars];
     if (!joinFolderName(tree.current.source, name, source, PathChars) ||
         !joinFolderName(tree.current.destination, name, destination, PathChars)) {
+        wholeFilesPassed(1, total);
         failChild(name, TooLongReason);
         return false;
     }
@@ -298,6 +365,8 @@ static bool nextLocalEntry(HWND dialog)
         if (isDots(found.cFileName))
             continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (tree.subfoldersAhead > 0)
+                tree.subfoldersAhead--;
             queueFolder(found.cFileName);
             continue;
         }
@@ -323,6 +392,8 @@ static bool nextPeerRow(HWND dialog)
         if (ansiToWide(row->name, -1, name, COUNTOF(name)) <= 0 || isDots(name))
             continue;
         if (row->type == TypeFolder) {
+            if (tree.subfoldersAhead > 0)
+                tree.subfoldersAhead--;
             queueFolder(name);
             continue;
         }
@@ -331,6 +402,8 @@ static bool nextPeerRow(HWND dialog)
         ansiToWide(row->size, -1, size, COUNTOF(size));
         int64_t total = -1;
         bool approximate = sizeTextBytes(size, &total);
+        if (total <= 0 && tree.subfoldersAhead > 0)
+            tree.subfoldersAhead--;
         // A folder with more attributes than the directory bit comes as type 8 with no bytes: it is tried.
         FileFacts facts;
         treeRowFacts(row, &facts);
@@ -341,6 +414,9 @@ static bool nextPeerRow(HWND dialog)
             queued->row = facts;
             continue;
         }
+        // A row without bytes that could not wait its trial is copied as the file its type code says.
+        if (total <= 0)
+            wholeFilesFound(1, 0, false);
         if (startFile(dialog, name, &facts, total, approximate))
             return true;
     }
@@ -383,6 +459,7 @@ static bool peerFolderListed(HWND dialog, TransferOutcome outcome)
 {
     endTreeListing();
     if (treeRowCount() == 0) {
+        wholeFilesPassed(tree.folderFiles, tree.folderBytes);
         fail(tree.current.source, NoFolderReason);
         if (outcome == TransferOutcome::LinkLost)
             tree.cancelled = true;
@@ -415,6 +492,7 @@ bool treeStepEnded(HWND dialog, TransferOutcome outcome)
             tree.rowCursor = treeRowCount();
             tree.phase = TreePhase::Files;
             if (!listed) {
+                wholeFilesFound(1, tree.current.total, tree.current.approximate);
                 if (startFileAt(dialog, tree.current.source, tree.current.destination, &tree.current.row,
                                 tree.current.total, tree.current.approximate))
                     return true;
@@ -433,6 +511,7 @@ bool treeStepEnded(HWND dialog, TransferOutcome outcome)
         }
         if (treeRowCount() >= DirRows - 1)
             noteListingCut(shownName(tree.current.source));
+        countPeerListing();
         tree.rowCursor = 0;
         tree.phase = TreePhase::Files;
         return nextEntry(dialog);
