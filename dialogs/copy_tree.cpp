@@ -26,6 +26,15 @@ struct TreeFolder {
 
 enum class TreePhase { Idle, CreatePeer, ListNewPeer, ListPeer, Files };
 
+// Pull: a folder made here that takes its peer row's time once everything under it is written (writing its
+// files would move the time again). Its subtree is done when the walk comes back to the pending entries that
+// were there before it.
+struct TimedFolder {
+    wchar_t path[PathChars];
+    FILETIME written;
+    int base;  // pending entries below its own found folders
+};
+
 static struct {
     bool running;
     bool fromPeer;
@@ -41,6 +50,8 @@ static struct {
     int rowCursor;                // pull: the next row of the tree table
     int subfoldersAhead;          // folders of the current one that the walk has not met yet
     int folderFiles;              // files of the current folder counted into the whole copy
+    TimedFolder timed[MaxTreeDepth + 2];  // the folders open around the current one, outermost first
+    int timedCount;
     int64_t folderBytes;
     wchar_t fileName[PathChars];  // the file now moving, as the summary names it
 } tree;
@@ -174,6 +185,42 @@ static bool isFolder(const wchar_t *path)
 
 static bool nextEntry(HWND dialog);
 
+// The peer row's date, to the minute it carries, as a file time; false when the row has none.
+static bool rowWriteTime(const FileFacts &row, FILETIME *out)
+{
+    SYSTEMTIME local, utc;
+    return rowDateTime(row.date, &local) && TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) &&
+           SystemTimeToFileTime(&utc, out);
+}
+
+// The current folder, made here by a pull, gets its row's time when its subtree is done.
+static void timeCurrentFolder()
+{
+    FILETIME written;
+    if (!tree.fromPeer || tree.timedCount >= static_cast<int>(COUNTOF(tree.timed)) ||
+        !rowWriteTime(tree.current.row, &written))
+        return;
+    TimedFolder *folder = tree.timed + tree.timedCount++;
+    memcpy(folder->path, tree.current.destination, sizeof(folder->path));
+    folder->written = written;
+    folder->base = tree.folderBase;
+}
+
+// Sets the time of every open folder whose subtree is done: nothing pending is left above its base.
+static void closeTimedFolders(int pending)
+{
+    while (tree.timedCount > 0 && tree.timed[tree.timedCount - 1].base >= pending) {
+        TimedFolder *folder = tree.timed + --tree.timedCount;
+        HANDLE handle = CreateFileW(folder->path, FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle == INVALID_HANDLE_VALUE)
+            continue;
+        SetFileTime(handle, nullptr, nullptr, &folder->written);
+        CloseHandle(handle);
+    }
+}
+
 // Push: the files of a local folder go into the whole copy as the folder is taken; its folders are met later.
 static void countLocalFolder(const wchar_t *folder)
 {
@@ -236,6 +283,7 @@ static bool nextFolder()
     orderFoundFolders();
     tree.subfoldersAhead = 0;
     while (!tree.cancelled && tree.pendingCount > 0) {
+        closeTimedFolders(tree.pendingCount);
         tree.current = tree.pending[--tree.pendingCount];
         tree.folderBase = tree.pendingCount;
         RequestStart started;
@@ -256,6 +304,8 @@ static bool nextFolder()
             tree.folderBytes = 0;
             if (!tree.fromPeer)
                 countLocalFolder(tree.current.source);
+            else if (!tree.current.trial)
+                timeCurrentFolder();
             return true;
         }
         fail(tree.current.source, refusalReason(started));
@@ -263,6 +313,10 @@ static bool nextFolder()
         if (refusalReason(started) == nullptr)
             tree.cancelled = true;
     }
+    // A stopped tree is not done: its folders keep the times its writes gave them.
+    if (!tree.cancelled)
+        closeTimedFolders(0);
+    tree.timedCount = 0;
     tree.phase = TreePhase::Idle;
     tree.running = false;
     return false;
@@ -394,7 +448,8 @@ static bool nextPeerRow(HWND dialog)
         if (row->type == TypeFolder) {
             if (tree.subfoldersAhead > 0)
                 tree.subfoldersAhead--;
-            queueFolder(name);
+            if (queueEntry(name, false))
+                treeRowFacts(row, &tree.pending[tree.pendingCount - 1].row);
             continue;
         }
         if (row->type != TypeOther)
@@ -502,6 +557,7 @@ bool treeStepEnded(HWND dialog, TransferOutcome outcome)
                 fail(tree.current.source, NoFolderReason);
                 return nextFolder();
             }
+            timeCurrentFolder();
         }
         if (treeRowCount() == 0 || outcome != TransferOutcome::Done) {
             fail(tree.current.source, NoListingReason);
@@ -536,5 +592,6 @@ void abandonTreeCopy()
     endTreeListing();
     closeSearch();
     tree.running = false;
+    tree.timedCount = 0;
     tree.phase = TreePhase::Idle;
 }

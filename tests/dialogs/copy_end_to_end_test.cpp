@@ -38,6 +38,22 @@ FILETIME knownTime(int day)
     return out;
 }
 
+// A local time of the users' zone, as a row's date names it.
+FILETIME localMinute(int year, int month, int day, int hour, int minute)
+{
+    SYSTEMTIME local = {};
+    local.wYear = static_cast<WORD>(year);
+    local.wMonth = static_cast<WORD>(month);
+    local.wDay = static_cast<WORD>(day);
+    local.wHour = static_cast<WORD>(hour);
+    local.wMinute = static_cast<WORD>(minute);
+    SYSTEMTIME utc = {};
+    FILETIME out = {};
+    TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc);
+    SystemTimeToFileTime(&utc, &out);
+    return out;
+}
+
 bool writeFileWithTimes(const std::wstring &path, const std::string &bytes)
 {
     if (!writeFileBytes(path, bytes))
@@ -802,6 +818,7 @@ protected:
                                           "x.txt,2020/01/03 03:04,5,8", "inner,2020/01/03 03:04,,1"};
         peer.listings["C:\\peer\\top\\inner"] = {".,2020/01/03 03:04,,0", "..,2020/01/03 03:04,,0",
                                                  "y.bin,2020/01/03 03:04,2500,8"};
+        peer.listings["C:\\peer\\top"][3] = "inner,2019/05/06 07:08,,1";
         peer.served["C:\\peer\\top\\x.txt"] = "hello";
         peer.served["C:\\peer\\top\\inner\\y.bin"] = randomBytes(2500, 40);
         peer.served["C:\\peer\\big.bin"] = randomBytes(5000, 41);
@@ -855,6 +872,9 @@ TEST_F(CopyWithAPlainPeer, AFolderGoesBothWaysWithNothingButTheMessages)
     ASSERT_TRUE(readFileBytes(folder + L"\\top\\x.txt", &bytes));
     EXPECT_EQ(bytes, "hello");
     EXPECT_EQ(lastWriteOf(folder + L"\\top\\x.txt"), asNumber(knownTime(1)));
+    // Each folder takes its peer row's time, to the minute, once its files are in.
+    EXPECT_EQ(lastWriteOf(folder + L"\\top"), asNumber(localMinute(2020, 1, 3, 3, 4)));
+    EXPECT_EQ(lastWriteOf(folder + L"\\top\\inner"), asNumber(localMinute(2019, 5, 6, 7, 8)));
     ASSERT_TRUE(readFileBytes(folder + L"\\top\\inner\\y.bin", &bytes));
     EXPECT_TRUE(bytes == peer.served["C:\\peer\\top\\inner\\y.bin"]);
     std::vector<RecordedBox> boxes = recordedBoxes();
