@@ -127,35 +127,41 @@ TEST_F(LinkTest, ClientFillsPeerPaneAndEveryNavigationAsksAgain)
     EXPECT_TRUE(pumpUntil([&] { return paneNames(AppState.peerPane) == expected; }, 2000));
     EXPECT_EQ(paneNames(AppState.peerPane), expected);
 
-    // Into a folder: the pane empties, the label and the status follow, and the peer is asked.
+    // Into a folder: the status follows and the peer is asked; the pane and its label stay on the folder that
+    // listed until the new folder's first row comes.
     selectRows(AppState.peerPane, {1});
     doubleClick(window, IDC_PEER_PANE);
-    EXPECT_EQ(paneNames(AppState.peerPane).size(), 0u);
-    EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\work");
+    EXPECT_EQ(paneNames(AppState.peerPane), expected);
+    EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\");
     EXPECT_EQ(statusPart(3), L"CallDIR");
     EXPECT_EQ(receivePumping(peer), "DDC:\\work");
     exchange("DR000000..,2024/03/05 14:07,,0", "ACK");
     exchange("DR999999", "");
+    EXPECT_TRUE(pumpUntil([&] { return controlText(window, IDC_PEER_FOLDER_LABEL) == L"C:\\work"; }, 2000));
+    EXPECT_EQ(paneNames(AppState.peerPane), std::vector<std::wstring>{L".."});
 
     // Up again.
     selectRows(AppState.peerPane, {0});
     doubleClick(window, IDC_PEER_PANE);
     EXPECT_EQ(receivePumping(peer), "DDC:\\");
+    exchange("DR000000work,2024/03/05 14:07,,1", "ACK");
     exchange("DR999999", "");
 
     // The two peer-side menu commands.
     wcscpy(AppState.peerFolder, L"C:\\work");
     SendMessageW(window, WM_COMMAND, IDM_PEER_RELIST, 0);
     EXPECT_EQ(receivePumping(peer), "DDC:\\work");
+    exchange("DR000000..,2024/03/05 14:07,,0", "ACK");
     exchange("DR999999", "");
     SendMessageW(window, WM_COMMAND, IDM_PEER_ROOT, 0);
     EXPECT_STREQ(AppState.peerFolder, L"C:\\");
-    EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\");
     EXPECT_EQ(receivePumping(peer), "DDC:\\");
     // While that listing runs, a second request is refused silently.
     SendMessageW(window, WM_COMMAND, IDM_PEER_RELIST, 0);
     EXPECT_TRUE(silentFor(peer, 200));
+    exchange("DR000000work,2024/03/05 14:07,,1", "ACK");
     exchange("DR999999", "");
+    EXPECT_TRUE(pumpUntil([&] { return controlText(window, IDC_PEER_FOLDER_LABEL) == L"C:\\"; }, 2000));
     EXPECT_TRUE(recordedBoxes().empty());
 }
 
@@ -178,9 +184,9 @@ TEST_F(LinkTest, RefusedFirstListingPointsToTheTypedFolderCommandWhichListsIt)
         },
         [&] { SendMessageW(window, WM_COMMAND, IDM_PEER_FOLDER, 0); });
     EXPECT_EQ(receivePumping(peer), "DDC:\\shared");
-    EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\shared");
     exchange("DR000000..,2024/03/05 14:07,,0", "ACK");
     exchange("DR999999", "");
+    EXPECT_TRUE(pumpUntil([&] { return controlText(window, IDC_PEER_FOLDER_LABEL) == L"C:\\shared"; }, 2000));
     EXPECT_EQ(paneNames(AppState.peerPane), std::vector<std::wstring>{L".."});
     EXPECT_TRUE(recordedBoxes().empty());
 }
