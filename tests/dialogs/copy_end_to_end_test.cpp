@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <random>
@@ -805,6 +806,18 @@ private:
     int blockNumber = 0;
 };
 
+// The texts the copy dialogs' whole-copy line was given on this thread, in order.
+std::vector<std::wstring> wholeLines;
+
+LRESULT CALLBACK recordWholeLines(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT *call = reinterpret_cast<const CWPSTRUCT *>(lParam);
+    if (code == HC_ACTION && call->message == WM_SETTEXT && GetDlgCtrlID(call->hwnd) == IDC_COPY_WHOLE &&
+        call->lParam != 0)
+        wholeLines.push_back(reinterpret_cast<const wchar_t *>(call->lParam));
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 class CopyWithAPlainPeer : public FolderWindowFixture {
 protected:
     void SetUp() override
@@ -866,7 +879,16 @@ TEST_F(CopyWithAPlainPeer, AFolderGoesBothWaysWithNothingButTheMessages)
     std::string longName(longChars, 'n');
     peer.listings["C:\\peer\\top"].push_back(longRow);
     selectNamedRows(AppState.peerPane, {L"top"});
+    wholeLines.clear();
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, recordWholeLines, nullptr, GetCurrentThreadId());
     driveWhile([&](DWORD ui) { startNextDialog(ui, 30000); }, [&] { runCopyCommand(window, true); });
+    UnhookWindowsHookEx(hook);
+    // The totals grow as the two listings come in, and end with every file found past.
+    ASSERT_FALSE(wholeLines.empty());
+    EXPECT_NE(std::find_if(wholeLines.begin(), wholeLines.end(),
+                           [](const std::wstring &line) { return line.find(L"（集計中）") != std::wstring::npos; }),
+              wholeLines.end());
+    EXPECT_EQ(wholeLines.back().find(L"全体 3 / 3 件  2.4 KB / 2.4 KB  100%  "), 0u) << narrow(wholeLines.back());
     ASSERT_TRUE(pumpUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000));
     std::string bytes;
     ASSERT_TRUE(readFileBytes(folder + L"\\top\\x.txt", &bytes));
