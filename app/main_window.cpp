@@ -14,6 +14,7 @@
 #include "net/message_sender.h"
 #include "panes/pane_rows.h"
 #include "panes/own_pane.h"
+#include "panes/pane_drag.h"
 #include "panes/peer_pane.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_file.h"
@@ -168,6 +169,8 @@ void createMainChildren(HWND window)
     AppState.peerFolderLabel = createLabel(window, IDC_PEER_FOLDER_LABEL, scaled(LabelRowHeight));
     lookupOwnHost();
     writeInitialLabels(window);
+    // Explorer's files are taken where they land on the peer pane.
+    DragAcceptFiles(window, TRUE);
     AppState.statusBar = CreateStatusWindowW(WS_CHILD | WS_VISIBLE | CCS_BOTTOM | SBARS_SIZEGRIP, L"", window,
                                              IDC_STATUS_BAR);
     if (AppState.statusBar != nullptr) {
@@ -357,6 +360,10 @@ static LRESULT onNotify(HWND window, WPARAM wParam, LPARAM lParam)
         openSelectedRow(window, paneId);
         return 0;
     }
+    if (header->code == static_cast<UINT>(LVN_BEGINDRAG)) {
+        beginPaneDrag(window, header->hwndFrom);
+        return 0;
+    }
     if (header->code == static_cast<UINT>(LVN_KEYDOWN) &&
         onPaneKey(window, paneId, reinterpret_cast<const NMLVKEYDOWN *>(lParam)->wVKey))
         return 0;
@@ -519,6 +526,16 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_NOTIFY:
         return onNotify(window, wParam, lParam);
+    case WM_LBUTTONUP:
+        if (paneDragRunning())
+            endPaneDrag(window, POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
+        return 0;
+    case WM_CAPTURECHANGED:
+        cancelPaneDrag();
+        return 0;
+    case WM_DROPFILES:
+        dropFilesOnPeer(window, reinterpret_cast<HDROP>(wParam));
+        return 0;
     case WM_COMMAND:
         // An id no command knows (a system or a control's notice) gets the default handling.
         if (runMenuCommand(window, LOWORD(wParam)))

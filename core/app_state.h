@@ -103,6 +103,12 @@ struct AppStateRecord {
     // listing rule gives the file code: it is entered on trial, and left again when its listing is empty.
     int32_t peerEntryOnTrial;
     wchar_t peerFolderBeforeTrial[PathChars];
+    // The pane keeps the folder that last listed until the first row of the folder asked for comes: a refused
+    // folder is never shown as open. peerPaneClearPending is set here and cleared by the network thread.
+    wchar_t peerFolderListed[PathChars];
+    wchar_t peerFolderRefused[PathChars];   // the folder the last pane listing could not open; empty when it did
+    int32_t peerPaneListing;                // a listing asked for by the pane runs
+    volatile LONG peerPaneClearPending;
 
     // What the peer may reach on this machine (see core/served_folder.h). Written by the UI thread (settings,
     // the served-folder dialog) only while the link is closed; the network thread reads them for every request

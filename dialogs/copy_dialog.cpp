@@ -68,11 +68,29 @@ static struct {
     int filesStarted;
 } job;
 
+// The whole copy command, over all its dialogs: the files and bytes found so far (selected rows, then the
+// folder listings as they come in) and how far it is. UI thread only.
+static struct {
+    int filesTotal;
+    int filesDone;             // ended, skipped or refused: each is past
+    int64_t bytesTotal;
+    int64_t bytesDone;         // of the files past
+    int64_t bytesMoved;        // what actually went over the link, for the speed
+    bool approximate;          // a total read from a size text with a unit
+    int folderRowsLeft;        // selected folders whose files are not counted yet
+    bool shown;                // more than one file, or a folder: the whole line is shown
+    bool clockStarted;
+    DWORD startTick;
+} whole;
+
 static bool commandRunning;
 static bool rowIsFolder;          // the row of the dialog about to open is a folder
 static bool rowOnTrial;           // or, a peer row of type 8 with no bytes, may be one
 static wchar_t rowSizeText[64];   // and its size text
 static wchar_t rowDateText[FactChars];  // and its date text
+static int64_t rowBytes;          // and the bytes the whole copy counts for it
+
+static int64_t ownRowBytes(const wchar_t *name);
 
 bool copyCommandRunning()
 {
@@ -103,32 +121,74 @@ static void formatBytes(int64_t bytes, wchar_t *out, int outChars)
     out[outChars - 1] = 0;
 }
 
-void formatProgress(int64_t done, int64_t total, bool approximate, DWORD elapsedMs, wchar_t *out, int outChars)
+// "done / total  percent" of formatProgress.
+static void formatAmount(int64_t done, int64_t total, bool approximate, wchar_t *out, int outChars)
 {
     memset(out, 0, sizeof(wchar_t) * static_cast<size_t>(outChars));
     wchar_t doneText[32] = {};
     wchar_t totalText[32] = {};
-    wchar_t speedText[32] = {};
-    wchar_t leftText[32] = L"--:--";
     formatBytes(done, doneText, COUNTOF(doneText));
     if (total >= 0)
         formatBytes(total, totalText, COUNTOF(totalText));
     else
         wcscpy(totalText, L"?");
-    int64_t speed = elapsedMs > 0 ? done * 1000 / static_cast<int64_t>(elapsedMs) : 0;
-    formatBytes(speed, speedText, COUNTOF(speedText));
     int percent = 0;
     if (total > 0)
         percent = static_cast<int>((done >= total ? total : done) * 100 / total);
     else if (total == 0)
         percent = 100;
+    _snwprintf(out, outChars - 1, L"%ls / %ls%ls  %d%%", doneText, approximate ? L"約" : L"", totalText, percent);
+    out[outChars - 1] = 0;
+}
+
+// "speed/秒  残り m:ss" for done of total bytes in elapsedMs.
+static void formatSpeed(int64_t done, int64_t total, DWORD elapsedMs, wchar_t *out, int outChars)
+{
+    memset(out, 0, sizeof(wchar_t) * static_cast<size_t>(outChars));
+    wchar_t speedText[32] = {};
+    wchar_t leftText[32] = L"--:--";
+    int64_t speed = elapsedMs > 0 ? done * 1000 / static_cast<int64_t>(elapsedMs) : 0;
+    formatBytes(speed, speedText, COUNTOF(speedText));
     if (speed > 0 && total >= 0) {
         int64_t seconds = (total > done ? total - done : 0) / speed;
         _snwprintf(leftText, COUNTOF(leftText) - 1, L"%lld:%02d", static_cast<long long>(seconds / 60),
                    static_cast<int>(seconds % 60));
     }
-    _snwprintf(out, outChars - 1, L"%ls / %ls%ls  %d%%  %ls/秒  残り %ls", doneText, approximate ? L"約" : L"",
-               totalText, percent, speedText, leftText);
+    _snwprintf(out, outChars - 1, L"%ls/秒  残り %ls", speedText, leftText);
+    out[outChars - 1] = 0;
+}
+
+void formatProgress(int64_t done, int64_t total, bool approximate, DWORD elapsedMs, wchar_t *out, int outChars)
+{
+    memset(out, 0, sizeof(wchar_t) * static_cast<size_t>(outChars));
+    wchar_t amount[96];
+    formatAmount(done, total, approximate, amount, COUNTOF(amount));
+    // A file of less than one block is over before any speed means anything.
+    if (total >= 0 && total < BlockDataBytes) {
+        _snwprintf(out, outChars - 1, L"%ls", amount);
+        out[outChars - 1] = 0;
+        return;
+    }
+    wchar_t speed[64];
+    formatSpeed(done, total, elapsedMs, speed, COUNTOF(speed));
+    _snwprintf(out, outChars - 1, L"%ls  %ls", amount, speed);
+    out[outChars - 1] = 0;
+}
+
+void formatWholeProgress(int filesDone, int filesTotal, int64_t done, int64_t total, bool approximate, bool growing,
+                         int64_t moved, DWORD elapsedMs, wchar_t *out, int outChars)
+{
+    memset(out, 0, sizeof(wchar_t) * static_cast<size_t>(outChars));
+    wchar_t amount[96];
+    formatAmount(done, total, approximate, amount, COUNTOF(amount));
+    // The speed is of the bytes that moved; below one block it is no speed yet.
+    wchar_t speed[64] = L"--/秒  残り --:--";
+    if (moved >= BlockDataBytes) {
+        int64_t left = total > done ? total - done : 0;
+        formatSpeed(moved, moved + left, elapsedMs, speed, COUNTOF(speed));
+    }
+    _snwprintf(out, outChars - 1, L"全体 %d / %d 件%ls  %ls  %ls", filesDone, filesTotal,
+               growing ? L"（集計中）" : L"", amount, speed);
     out[outChars - 1] = 0;
 }
 
@@ -151,6 +211,44 @@ static int64_t bytesSoFar()
     return done;
 }
 
+void wholeFilesFound(int files, int64_t bytes, bool approximate)
+{
+    whole.filesTotal += files;
+    whole.bytesTotal += bytes > 0 ? bytes : 0;
+    whole.approximate = whole.approximate || approximate;
+}
+
+void wholeFilesPassed(int files, int64_t bytes)
+{
+    whole.filesDone += files;
+    whole.bytesDone += bytes > 0 ? bytes : 0;
+}
+
+// The file now moving is past: its bytes count as done, what it carried as moved.
+static void wholeFileEnded()
+{
+    int64_t moved = bytesSoFar();
+    int64_t total = transferTotal();
+    wholeFilesPassed(1, total >= 0 ? total : moved);
+    whole.bytesMoved += moved;
+}
+
+// Control 505: the whole copy, for a copy of more than one file or of a folder.
+static void showWholeProgress(HWND dialog)
+{
+    if (!whole.shown)
+        return;
+    int64_t current = job.transferring ? bytesSoFar() : 0;
+    int64_t done = whole.bytesDone + current;
+    int64_t total = whole.bytesTotal > done ? whole.bytesTotal : done;
+    wchar_t line[160];
+    formatWholeProgress(whole.filesDone, whole.filesTotal > whole.filesDone ? whole.filesTotal : whole.filesDone,
+                        done, total, whole.approximate, whole.folderRowsLeft > 0 || treeStillCounting(),
+                        whole.bytesMoved + current, whole.clockStarted ? GetTickCount() - whole.startTick : 0, line,
+                        COUNTOF(line));
+    SetDlgItemTextW(dialog, IDC_COPY_WHOLE, line);
+}
+
 // Control 501: the blocks this side has sent (a pull sends none, so it shows zero rather than the count left
 // by an earlier push); 502: the progress of the file now moving.
 static void showProgress(HWND dialog)
@@ -159,12 +257,18 @@ static void showProgress(HWND dialog)
     memset(text, 0, sizeof(text));
     _snwprintf(text, COUNTOF(text) - 1, L"Step:%06d", AppState.copyFromPeer ? 0 : AppState.blockCount);
     SetDlgItemTextW(dialog, IDC_STEP_COUNTER, text);
+    showWholeProgress(dialog);
     if (!job.transferring)
         return;
     wchar_t line[160];
     wchar_t progress[128];
-    formatProgress(bytesSoFar(), transferTotal(), job.approximate && AppState.transferSize < 0,
-                   GetTickCount() - job.startTick, progress, COUNTOF(progress));
+    // With the whole line shown, the speed and time left are the whole copy's alone.
+    bool approximate = job.approximate && AppState.transferSize < 0;
+    if (whole.shown)
+        formatAmount(bytesSoFar(), transferTotal(), approximate, progress, COUNTOF(progress));
+    else
+        formatProgress(bytesSoFar(), transferTotal(), approximate, GetTickCount() - job.startTick, progress,
+                       COUNTOF(progress));
     // A resumed copy says from where: the bytes before it came in an earlier attempt.
     wchar_t resumed[48];
     memset(resumed, 0, sizeof(resumed));
@@ -229,6 +333,10 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
     job.startTick = GetTickCount();
     job.transferring = true;
     job.filesStarted++;
+    if (!whole.clockStarted) {
+        whole.clockStarted = true;
+        whole.startTick = job.startTick;
+    }
     // Everything the engine needs for the answer is in place before the request leaves: the answer is handled
     // on the network thread and may come at once.
     AppState.bytesDone = 0;
@@ -325,19 +433,23 @@ static void onStepEnded(HWND dialog, TransferOutcome outcome)
     job.waitingTicks = 0;
     if (job.refusedHere) {
         job.refusedHere = false;
+        wholeFilesPassed(1, rowBytes);
         recordCopyResult(rowName(), CopyResult::Failed, job.refusedReason, job.refusedReason == nullptr);
         EndDialog(dialog, 1);
         return;
     }
     showProgress(dialog);
+    if (job.transferring) {
+        wholeFileEnded();
+        job.transferring = false;
+        showWholeProgress(dialog);
+    }
     if (job.folder) {
         if (treeStepEnded(dialog, outcome))
             return;
-        job.transferring = false;
         EndDialog(dialog, 1);
         return;
     }
-    job.transferring = false;
     recordTransferOutcome(rowName(), outcome);
     EndDialog(dialog, 1);
 }
@@ -355,6 +467,8 @@ static void beginTransfer(HWND dialog)
         wchar_t source[PathChars];
         memset(source, 0, sizeof(source));
         GetDlgItemTextW(dialog, IDC_EDIT1, source, COUNTOF(source));
+        if (whole.folderRowsLeft > 0)
+            whole.folderRowsLeft--;
         FileFacts row;
         rowFileFacts(rowSizeText, rowDateText, &row);
         if (!beginTreeCopy(source, destinationFolder(), AppState.copyFromPeer != 0, job.onTrial, row))
@@ -564,10 +678,12 @@ static bool copyRow(HWND window, HWND pane, int index, int pass, bool fromPeer)
     // A peer folder with more attributes than the directory bit is type 8 as a file is: the folder copy tries it
     // and pulls a file if it lists nothing.
     int type = paneRowType(pane, index);
-    int64_t rowBytes = -1;
+    rowBytes = -1;
     if (rowSizeText[0] != 0)
         rowBytes = static_cast<int64_t>(sizeTextValue(rowSizeText, nullptr));
     rowOnTrial = fromPeer && type == TypeOther && rowBytes <= 0;
+    if (!fromPeer)
+        rowBytes = ownRowBytes(AppState.selectedName);
     rowIsFolder = type == TypeFolder || rowOnTrial;
     FileFacts incoming, existing;
     if (rowIsFolder) {
@@ -577,12 +693,54 @@ static bool copyRow(HWND window, HWND pane, int index, int pass, bool fromPeer)
         if (answer == OverwriteAnswer::Cancel)
             return false;
         if (answer == OverwriteAnswer::Skip) {
+            wholeFilesPassed(1, rowBytes);
             recordCopyResult(AppState.selectedName, CopyResult::Skipped, nullptr, false);
             return true;
         }
     }
     DialogBoxParamW(dialogInstance(), MAKEINTRESOURCEW(IDD_COPY), window, copyDialogProc, pass);
     return true;
+}
+
+// The bytes of an own file by its size on the disk (the pane's text may be rounded); -1 when unknown.
+static int64_t ownRowBytes(const wchar_t *name)
+{
+    wchar_t path[PathChars];
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!joinFolderName(AppState.ownFolder, name, path, PathChars) ||
+        !GetFileAttributesExW(path, GetFileExInfoStandard, &data))
+        return -1;
+    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// The whole copy starts from the selected rows: their files, and the folders whose files the tree copier
+// counts as it lists them. Rows the loop refuses at once (drives, too large) are left out.
+static void countSelectedRows(HWND pane, bool fromPeer)
+{
+    memset(&whole, 0, sizeof(whole));
+    wchar_t name[PathChars];
+    wchar_t size[64];
+    for (int index = ListView_GetNextItem(pane, -1, LVNI_SELECTED); index != -1;
+         index = ListView_GetNextItem(pane, index, LVNI_SELECTED)) {
+        memset(name, 0, sizeof(name));
+        memset(size, 0, sizeof(size));
+        ListView_GetItemText(pane, index, 0, name, COUNTOF(name));
+        ListView_GetItemText(pane, index, 2, size, COUNTOF(size));
+        if (isDriveName(name) || (!fastLinkOn() && sizeTextTooLarge(size)))
+            continue;
+        bool approximate = false;
+        int64_t bytes = size[0] != 0 ? static_cast<int64_t>(sizeTextValue(size, &approximate)) : -1;
+        int type = paneRowType(pane, index);
+        if (type == TypeFolder || (fromPeer && type == TypeOther && bytes <= 0)) {
+            whole.folderRowsLeft++;
+            continue;
+        }
+        if (fromPeer)
+            wholeFilesFound(1, bytes, approximate);
+        else
+            wholeFilesFound(1, ownRowBytes(name), false);
+    }
+    whole.shown = whole.folderRowsLeft > 0 || whole.filesTotal > 1;
 }
 
 void runCopyCommand(HWND window, bool fromPeer)
@@ -600,6 +758,7 @@ void runCopyCommand(HWND window, bool fromPeer)
         return;
     }
     commandRunning = true;
+    countSelectedRows(pane, fromPeer);
     resetCopySummary();
     resetOverwritePolicy();
     int count = ListView_GetItemCount(pane);

@@ -41,6 +41,16 @@ bool isDriveName(const wchar_t *name);
 // is unknown; approximate marks a total read from a size text with a unit.
 void formatProgress(int64_t done, int64_t total, bool approximate, DWORD elapsedMs, wchar_t *out, int outChars);
 
+// The whole copy's line: files past of found, bytes done of found, the speed of the bytes moved and the time
+// left; growing says folder listings are still to be counted.
+void formatWholeProgress(int filesDone, int filesTotal, int64_t done, int64_t total, bool approximate, bool growing,
+                         int64_t moved, DWORD elapsedMs, wchar_t *out, int outChars);
+
+// The folder copier adds the files its listings find to the whole copy, and the files it passes over (skipped,
+// refused) count as past.
+void wholeFilesFound(int files, int64_t bytes, bool approximate);
+void wholeFilesPassed(int files, int64_t bytes);
+
 // Unwritable: a name this side's code page cannot hold, refused before anything is sent.
 enum class RequestStart { Started, TooLong, Busy, NotSent, Unwritable };
 
@@ -65,6 +75,8 @@ bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool
                    const FileFacts &sourceRow);
 // The step the copier asked for has ended; starts the next. False when the tree is done.
 bool treeStepEnded(HWND dialog, TransferOutcome outcome);
+// True while folders of the running tree are still to be listed, so the whole copy's totals still grow.
+bool treeStillCounting();
 // Stop: the file now moving is stopped and nothing more of the tree is copied.
 void stopTreeCopy();
 // The dialog goes while the tree is unfinished: the listing goes back to the pane, the peer folder is restored.

@@ -27,6 +27,15 @@ struct TreeFolder {
 
 enum class TreePhase { Idle, CreatePeer, ListNewPeer, ListPeer, Files };
 
+// Pull: a folder made here that takes its peer row's time once everything under it is written (writing its
+// files would move the time again). Its subtree is done when the walk comes back to the pending entries that
+// were there before it.
+struct TimedFolder {
+    wchar_t path[PathChars];
+    FILETIME written;
+    int base;  // pending entries below its own found folders
+};
+
 static struct {
     bool running;
     bool fromPeer;
@@ -40,6 +49,11 @@ static struct {
     HANDLE find;                  // push: the search of the current local folder
     bool findStarted;
     int rowCursor;                // pull: the next row of the tree table
+    int subfoldersAhead;          // folders of the current one that the walk has not met yet
+    int folderFiles;              // files of the current folder counted into the whole copy
+    TimedFolder timed[MaxTreeDepth + 2];  // the folders open around the current one, outermost first
+    int timedCount;
+    int64_t folderBytes;
     wchar_t fileName[PathChars];  // the file now moving, as the summary names it
 } tree;
 
@@ -172,12 +186,105 @@ static bool isFolder(const wchar_t *path)
 
 static bool nextEntry(HWND dialog);
 
+// The peer row's date, to the minute it carries, as a file time; false when the row has none.
+static bool rowWriteTime(const FileFacts &row, FILETIME *out)
+{
+    SYSTEMTIME local, utc;
+    return rowDateTime(row.date, &local) && TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) &&
+           SystemTimeToFileTime(&utc, out);
+}
+
+// The current folder, made here by a pull, gets its row's time when its subtree is done.
+static void timeCurrentFolder()
+{
+    FILETIME written;
+    if (!tree.fromPeer || tree.timedCount >= static_cast<int>(COUNTOF(tree.timed)) ||
+        !rowWriteTime(tree.current.row, &written))
+        return;
+    TimedFolder *folder = tree.timed + tree.timedCount++;
+    memcpy(folder->path, tree.current.destination, sizeof(folder->path));
+    folder->written = written;
+    folder->base = tree.folderBase;
+}
+
+// Sets the time of every open folder whose subtree is done: nothing pending is left above its base.
+static void closeTimedFolders(int pending)
+{
+    while (tree.timedCount > 0 && tree.timed[tree.timedCount - 1].base >= pending) {
+        TimedFolder *folder = tree.timed + --tree.timedCount;
+        HANDLE handle = CreateFileW(folder->path, FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle == INVALID_HANDLE_VALUE)
+            continue;
+        SetFileTime(handle, nullptr, nullptr, &folder->written);
+        CloseHandle(handle);
+    }
+}
+
+// Push: the files of a local folder go into the whole copy as the folder is taken; its folders are met later.
+static void countLocalFolder(const wchar_t *folder)
+{
+    wchar_t pattern[PathChars];
+    WIN32_FIND_DATAW found;
+    if (!joinFolderName(folder, L"*", pattern, PathChars))
+        return;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0)
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            tree.subfoldersAhead++;
+            continue;
+        }
+        tree.folderFiles++;
+        tree.folderBytes += (static_cast<int64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    wholeFilesFound(tree.folderFiles, tree.folderBytes, false);
+}
+
+// Pull: the files of a peer folder's listing go into the whole copy once it has come in.
+static void countPeerListing()
+{
+    wchar_t size[64];
+    for (int i = 0; i < treeRowCount(); ++i) {
+        const TreeRow *row = treeRow(i);
+        if (row->type == TypeFolder) {
+            tree.subfoldersAhead++;
+            continue;
+        }
+        if (row->type != TypeOther)
+            continue;
+        memset(size, 0, sizeof(size));
+        ansiToWide(row->size, -1, size, COUNTOF(size));
+        bool approximate = false;
+        int64_t bytes = static_cast<int64_t>(sizeTextValue(size, &approximate));
+        // No bytes: tried as a folder first, counted as a file only if it is one.
+        if (bytes <= 0) {
+            tree.subfoldersAhead++;
+            continue;
+        }
+        wholeFilesFound(1, bytes, approximate);
+    }
+}
+
+bool treeStillCounting()
+{
+    return tree.running && !tree.cancelled &&
+           (tree.pendingCount > 0 || tree.subfoldersAhead > 0 || (tree.fromPeer && tree.phase == TreePhase::ListPeer));
+}
+
 // Takes the next folder and starts its first step. False when the tree is done.
 static bool nextFolder()
 {
     closeSearch();
     orderFoundFolders();
+    tree.subfoldersAhead = 0;
     while (!tree.cancelled && tree.pendingCount > 0) {
+        closeTimedFolders(tree.pendingCount);
         tree.current = tree.pending[--tree.pendingCount];
         tree.folderBase = tree.pendingCount;
         RequestStart started;
@@ -193,13 +300,24 @@ static bool nextFolder()
             started = sendPathRequest(FolderRequestTag, tree.current.destination, TransferState::FolderTO);
             tree.phase = TreePhase::CreatePeer;
         }
-        if (started == RequestStart::Started)
+        if (started == RequestStart::Started) {
+            tree.folderFiles = 0;
+            tree.folderBytes = 0;
+            if (!tree.fromPeer)
+                countLocalFolder(tree.current.source);
+            else if (!tree.current.trial)
+                timeCurrentFolder();
             return true;
+        }
         fail(tree.current.source, refusalReason(started));
         // Another exchange, or a link that failed: nothing more of the tree can go now.
         if (refusalReason(started) == nullptr)
             tree.cancelled = true;
     }
+    // A stopped tree is not done: its folders keep the times its writes gave them.
+    if (!tree.cancelled)
+        closeTimedFolders(0);
+    tree.timedCount = 0;
     tree.phase = TreePhase::Idle;
     tree.running = false;
     return false;
@@ -246,6 +364,7 @@ static bool startFileAt(HWND dialog, const wchar_t *source, const wchar_t *desti
             return false;
         }
         if (answer == OverwriteAnswer::Skip) {
+            wholeFilesPassed(1, total);
             recordCopyResult(shownName(source), CopyResult::Skipped, nullptr, false);
             return false;
         }
@@ -255,6 +374,7 @@ static bool startFileAt(HWND dialog, const wchar_t *source, const wchar_t *desti
     RequestStart started = startFileTransfer(dialog, source, destination, total, approximate);
     if (started == RequestStart::Started)
         return true;
+    wholeFilesPassed(1, total);
     fail(source, refusalReason(started));
     if (refusalReason(started) == nullptr)
         tree.cancelled = true;
@@ -267,6 +387,7 @@ static bool startFile(HWND dialog, const wchar_t *name, const FileFacts *peer, i
     wchar_t destination[PathChars];
     if (!joinFolderName(tree.current.source, name, source, PathChars) ||
         !joinFolderName(tree.current.destination, name, destination, PathChars)) {
+        wholeFilesPassed(1, total);
         failChild(name, TooLongReason);
         return false;
     }
@@ -294,6 +415,8 @@ static bool nextLocalEntry(HWND dialog)
         if (isUpFolderName(found.cFileName))
             continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (tree.subfoldersAhead > 0)
+                tree.subfoldersAhead--;
             queueFolder(found.cFileName);
             continue;
         }
@@ -319,7 +442,10 @@ static bool nextPeerRow(HWND dialog)
         if (ansiToWide(row->name, -1, name, COUNTOF(name)) <= 0 || isUpFolderName(name))
             continue;
         if (row->type == TypeFolder) {
-            queueFolder(name);
+            if (tree.subfoldersAhead > 0)
+                tree.subfoldersAhead--;
+            if (queueEntry(name, false))
+                treeRowFacts(row, &tree.pending[tree.pendingCount - 1].row);
             continue;
         }
         if (row->type != TypeOther)
@@ -327,6 +453,8 @@ static bool nextPeerRow(HWND dialog)
         ansiToWide(row->size, -1, size, COUNTOF(size));
         bool approximate = false;
         int64_t total = static_cast<int64_t>(sizeTextValue(size, &approximate));
+        if (total <= 0 && tree.subfoldersAhead > 0)
+            tree.subfoldersAhead--;
         // A folder with more attributes than the directory bit comes as type 8 with no bytes: it is tried.
         FileFacts facts;
         treeRowFacts(row, &facts);
@@ -337,6 +465,9 @@ static bool nextPeerRow(HWND dialog)
             queued->row = facts;
             continue;
         }
+        // A row without bytes that could not wait its trial is copied as the file its type code says.
+        if (total <= 0)
+            wholeFilesFound(1, 0, false);
         if (startFile(dialog, name, &facts, total, approximate))
             return true;
     }
@@ -379,6 +510,7 @@ static bool peerFolderListed(HWND dialog, TransferOutcome outcome)
 {
     endTreeListing();
     if (treeRowCount() == 0) {
+        wholeFilesPassed(tree.folderFiles, tree.folderBytes);
         fail(tree.current.source, NoFolderReason);
         if (outcome == TransferOutcome::LinkLost)
             tree.cancelled = true;
@@ -411,6 +543,7 @@ bool treeStepEnded(HWND dialog, TransferOutcome outcome)
             tree.rowCursor = treeRowCount();
             tree.phase = TreePhase::Files;
             if (!listed) {
+                wholeFilesFound(1, tree.current.total, tree.current.approximate);
                 if (startFileAt(dialog, tree.current.source, tree.current.destination, &tree.current.row,
                                 tree.current.total, tree.current.approximate))
                     return true;
@@ -420,6 +553,7 @@ bool treeStepEnded(HWND dialog, TransferOutcome outcome)
                 fail(tree.current.source, NoFolderReason);
                 return nextFolder();
             }
+            timeCurrentFolder();
         }
         if (treeRowCount() == 0 || outcome != TransferOutcome::Done) {
             fail(tree.current.source, NoListingReason);
@@ -429,6 +563,7 @@ bool treeStepEnded(HWND dialog, TransferOutcome outcome)
         }
         if (treeRowCount() >= DirRows - 1)
             noteListingCut(shownName(tree.current.source));
+        countPeerListing();
         tree.rowCursor = 0;
         tree.phase = TreePhase::Files;
         return nextEntry(dialog);
@@ -453,5 +588,6 @@ void abandonTreeCopy()
     endTreeListing();
     closeSearch();
     tree.running = false;
+    tree.timedCount = 0;
     tree.phase = TreePhase::Idle;
 }

@@ -1,5 +1,6 @@
 // monitor_window.cpp: the received-data, sent-data and DIR table windows (template 5): plain text, repainted
-// every three seconds and opened cascaded, reading AppState without changing it.
+// every three seconds, opened beside the main window or where they were last, reading AppState without changing
+// it.
 #include "dialogs/monitor_window.h"
 #include "dialogs/dialog_common.h"
 
@@ -8,6 +9,7 @@
 #include "core/app_state.h"
 #include "core/text_codec.h"
 #include "resources/resource_ids.h"
+#include "settings/settings_file.h"
 
 #include <cstring>
 #include <cwchar>
@@ -109,6 +111,16 @@ static void onMonitorPaint(HWND window, MonitorView view)
     EndPaint(window, &paint);
 }
 
+// WM_DESTROY: the place is kept for the next opening (and the settings file).
+static void keepPlace(HWND window, MonitorView view)
+{
+    RECT own = {};
+    if (IsIconic(window) || !GetWindowRect(window, &own))
+        return;
+    POINT place = {own.left, own.top};
+    setMonitorPlace(static_cast<int>(view), &place);
+}
+
 static INT_PTR monitorProc(MonitorView view, HWND window, UINT message, WPARAM wParam)
 {
     switch (message) {
@@ -132,6 +144,7 @@ static INT_PTR monitorProc(MonitorView view, HWND window, UINT message, WPARAM w
         return TRUE;
     case WM_DESTROY:
         KillTimer(window, IDT_MONITOR_REDRAW);
+        keepPlace(window, view);
         return TRUE;
     default:
         return FALSE;
@@ -153,20 +166,53 @@ static INT_PTR CALLBACK dirTableMonitorProc(HWND window, UINT message, WPARAM wP
     return monitorProc(MonitorView::DirTable, window, message, wParam);
 }
 
-// Each monitor window opens one step below and right of the one before; the steps start over after a few.
-static const int CascadeStep = 30;
-static const int CascadeSteps = 8;
-static int NextCascade = 0;
+// A monitor window without a place of its own opens beside the main window, on its monitor: right of it
+// where the monitor has room, else left of it, else inside the monitor's right edge; the three one step apart.
+static const int PlaceStep = 30;
+// The strip along the top of a saved place that must lie on a monitor, so the title bar can be reached.
+static const int TitleStrip = 30;
 
-static void placeCascaded(HWND monitor, HWND owner)
+static void placeBeside(HWND monitor, HWND owner, int view)
 {
     RECT ownerRect = {};
-    if (owner == nullptr || !GetWindowRect(owner, &ownerRect))
+    RECT own = {};
+    if (owner == nullptr || !GetWindowRect(owner, &ownerRect) || !GetWindowRect(monitor, &own))
         return;
-    int step = scaleToDpi(CascadeStep, windowDpi(owner)) * (1 + NextCascade);
-    NextCascade = (NextCascade + 1) % CascadeSteps;
-    SetWindowPos(monitor, nullptr, ownerRect.left + step, ownerRect.top + step, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    MONITORINFO info;
+    memset(&info, 0, sizeof(info));
+    info.cbSize = sizeof(info);
+    if (!GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &info))
+        return;
+    const RECT &work = info.rcWork;
+    int width = own.right - own.left;
+    int height = own.bottom - own.top;
+    int step = scaleToDpi(PlaceStep, windowDpi(owner)) * view;
+    int x = ownerRect.right;
+    if (x + width > work.right)
+        x = ownerRect.left - width >= work.left ? ownerRect.left - width : work.right - width;
+    if (x < work.left)
+        x = work.left;
+    int y = ownerRect.top + step;
+    if (y + height > work.bottom)
+        y = work.bottom - height;
+    if (y < work.top)
+        y = work.top;
+    SetWindowPos(monitor, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The place the window had when it last closed, while its title bar still lies on a monitor.
+static bool placeWhereItWas(HWND monitor, int view)
+{
+    POINT place;
+    RECT own = {};
+    if (!monitorPlace(view, &place) || !GetWindowRect(monitor, &own))
+        return false;
+    RECT strip = {place.x, place.y, place.x + (own.right - own.left),
+                  place.y + scaleToDpi(TitleStrip, windowDpi(monitor))};
+    if (MonitorFromRect(&strip, MONITOR_DEFAULTTONULL) == nullptr)
+        return false;
+    SetWindowPos(monitor, nullptr, place.x, place.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return true;
 }
 
 HWND openMonitorWindow(HWND window, MonitorView view)
@@ -176,7 +222,8 @@ HWND openMonitorWindow(HWND window, MonitorView view)
                                                       : dirTableMonitorProc;
     HWND monitor = CreateDialogParamW(dialogInstance(), MAKEINTRESOURCEW(IDD_MONITOR), window, procedure, 0);
     if (monitor != nullptr) {
-        placeCascaded(monitor, window);
+        if (!placeWhereItWas(monitor, static_cast<int>(view)))
+            placeBeside(monitor, window, static_cast<int>(view));
         ShowWindow(monitor, SW_SHOWNORMAL);
     }
     return monitor;

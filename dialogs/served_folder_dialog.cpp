@@ -6,6 +6,7 @@
 #include "core/app_state.h"
 #include "core/message_box.h"
 #include "core/served_folder.h"
+#include "panes/peer_pane.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_file.h"
 
@@ -104,6 +105,12 @@ void showPeerListingRefused(HWND window)
 {
     // The folder and the note together: a path of 259 characters and the note always fit. The note names the
     // command that reaches a served folder, since rows cannot lead there from a refused listing.
+    // A folder the pane asked for is named beside the one it still shows; the fast link's own reason stays.
+    if (AppState.peerFolderRefused[0] != 0) {
+        if (AppState.lastReason == FastReason::None)
+            showPeerFolderRefused(window, PartServedNote);
+        return;
+    }
     wchar_t text[PathChars + 64];
     memset(text, 0, sizeof(text));
     _snwprintf(text, COUNTOF(text) - 1, L"%.259s　（%s）", AppState.peerFolder, PartServedNote);

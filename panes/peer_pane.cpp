@@ -4,6 +4,7 @@
 #include "app/dpi_scale.h"
 #include "core/app_state.h"
 #include "core/dir_table.h"
+#include "core/fast_wire.h"
 #include "core/protocol_engine.h"
 #include "core/text_codec.h"
 #include "core/wire_message.h"
@@ -20,6 +21,9 @@
 // the "ACK" never waits for a window.
 bool addPeerRecord(const char *text, int length)
 {
+    // The asked folder lists: its rows replace the last folder's.
+    if (InterlockedExchange(&AppState.peerPaneClearPending, 0) != 0)
+        clearPeerPane();
     DirRecordFields fields;
     if (!splitDirRecord(text, length, &fields)) {
         notePeerRowLeftOut();
@@ -82,11 +86,54 @@ LRESULT drawPeerPaneNotice(const NMLVCUSTOMDRAW *draw)
     return CDRF_DODEFAULT;
 }
 
+// The peer folder label's tooltip holds its whole text: the label runs past the window's edge.
+static HWND LabelTip = nullptr;
+static HWND LabelTipFor = nullptr;
+
+static void setPeerLabelText(HWND window, const wchar_t *text)
+{
+    SetDlgItemTextW(window, IDC_PEER_FOLDER_LABEL, text);
+    HWND label = GetDlgItem(window, IDC_PEER_FOLDER_LABEL);
+    if (label == nullptr)
+        return;
+    TOOLINFOW tool;
+    memset(&tool, 0, sizeof(tool));
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = window;
+    tool.uId = reinterpret_cast<UINT_PTR>(label);
+    tool.lpszText = const_cast<wchar_t *>(text);
+    if (LabelTip == nullptr || !IsWindow(LabelTip) || LabelTipFor != label) {
+        LabelTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr,
+                                   AppState.instance, nullptr);
+        LabelTipFor = label;
+        if (LabelTip == nullptr)
+            return;
+        // A static control lets the mouse through unless it notifies.
+        SetWindowLongW(label, GWL_STYLE, GetWindowLongW(label, GWL_STYLE) | SS_NOTIFY);
+        SendMessageW(LabelTip, TTM_SETMAXTIPWIDTH, 0, 600);
+        SendMessageW(LabelTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        return;
+    }
+    SendMessageW(LabelTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+HWND peerLabelTip()
+{
+    return LabelTip != nullptr && IsWindow(LabelTip) ? LabelTip : nullptr;
+}
+
 void writePeerFolderLabel(HWND window)
 {
     wchar_t text[PathChars + 64];
     memset(text, 0, sizeof(text));
+    // Rows of the asked folder have not come: the label stays on the folder the pane shows.
+    if (AppState.peerPaneClearPending)
+        return;
     int rows = paneRowCount(AppState.peerPane);
+    if (rows > 0)
+        memcpy(AppState.peerFolderListed, AppState.peerFolder, sizeof(AppState.peerFolderListed));
     int leftOut = peerRowsLeftOut();
     // A listing stops at the table's last row before its terminator.
     if (rows == DirRows - 1)
@@ -97,17 +144,24 @@ void writePeerFolderLabel(HWND window)
                    leftOut);
     else
         _snwprintf(text, COUNTOF(text) - 1, L"%.259ls", AppState.peerFolder);
-    SetDlgItemTextW(window, IDC_PEER_FOLDER_LABEL, text);
+    setPeerLabelText(window, text);
 }
 
-void requestPeerFolder(HWND window)
+void requestPeerFolder(HWND)
 {
     AppState.peerEntryOnTrial = 0;
-    clearPeerPane();
-    writePeerFolderLabel(window);
+    AppState.peerPaneListing = 1;
+    // An empty pane has nothing to keep.
+    if (paneRowCount(AppState.peerPane) > 0)
+        InterlockedExchange(&AppState.peerPaneClearPending, 1);
+    else
+        memset(AppState.peerFolderListed, 0, sizeof(AppState.peerFolderListed));
     // Callers saw Waiting; a request of the peer's that claimed the link since then goes on, and the pane
-    // stays empty until the user lists again.
-    startPeerListing();
+    // stays as it was.
+    if (!startPeerListing()) {
+        AppState.peerPaneListing = 0;
+        InterlockedExchange(&AppState.peerPaneClearPending, 0);
+    }
 }
 
 void navigatePeerPane(HWND window)
@@ -137,17 +191,57 @@ void navigatePeerPane(HWND window)
     }
 }
 
+// The label says which folder could not be opened and why, after the folder the pane still shows.
+static void notePeerFolderRefused(HWND window, const wchar_t *reason)
+{
+    wchar_t text[PathChars * 2 + 160];
+    memset(text, 0, sizeof(text));
+    _snwprintf(text, COUNTOF(text) - 1, L"%.259ls　（%.259ls を開けません。%ls）", AppState.peerFolder,
+               AppState.peerFolderRefused, reason);
+    setPeerLabelText(window, text);
+}
+
+void showPeerFolderRefused(HWND window, const wchar_t *reason)
+{
+    if (AppState.peerFolderRefused[0] != 0)
+        notePeerFolderRefused(window, reason);
+}
+
 void peerListingEnded(HWND window, TransferOutcome outcome)
 {
-    if (!AppState.peerEntryOnTrial)
+    if (!AppState.peerPaneListing)
         return;
+    AppState.peerPaneListing = 0;
+    bool trial = AppState.peerEntryOnTrial != 0;
     AppState.peerEntryOnTrial = 0;
-    // Every folder lists at least "." and ".."; nothing at all means the row was a file after all.
-    if (outcome == TransferOutcome::Done && paneRowCount(AppState.peerPane) > 0)
+    // Every folder lists at least "." and ".."; no row at all is no folder that opened.
+    bool cleared = InterlockedExchange(&AppState.peerPaneClearPending, 0) == 0;
+    if (outcome == TransferOutcome::Done && cleared && paneRowCount(AppState.peerPane) > 0) {
+        memset(AppState.peerFolderRefused, 0, sizeof(AppState.peerFolderRefused));
+        writePeerFolderLabel(window);
         return;
-    wcscpy(AppState.peerFolder, AppState.peerFolderBeforeTrial);
-    showNotAFolder(window);
-    requestPeerFolder(window);
+    }
+    memcpy(AppState.peerFolderRefused, AppState.peerFolder, sizeof(AppState.peerFolderRefused));
+    const wchar_t *back = trial ? AppState.peerFolderBeforeTrial : AppState.peerFolderListed;
+    if (back[0] != 0)
+        wcsncpy(AppState.peerFolder, back, COUNTOF(AppState.peerFolder) - 1);
+    // A row of the file code that lists nothing was a file: the pane stays where it was.
+    if (trial && outcome != TransferOutcome::LinkLost) {
+        memset(AppState.peerFolderRefused, 0, sizeof(AppState.peerFolderRefused));
+        writePeerFolderLabel(window);
+        showNotAFolder(window);
+        return;
+    }
+    const wchar_t *reason = L"相手側にそのフォルダがないか、一覧が空です";
+    if (outcome == TransferOutcome::LinkLost)
+        reason = L"接続が切れました";
+    else if (AppState.lastReason != FastReason::None)
+        reason = fastReasonText(AppState.lastReason);
+    else if (outcome == TransferOutcome::Refused)
+        reason = L"相手側が一覧を断りました";
+    else if (outcome != TransferOutcome::Done)
+        reason = L"一覧を取れませんでした";
+    notePeerFolderRefused(window, reason);
 }
 
 void openPeerServedFolder(HWND window)

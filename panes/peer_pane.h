@@ -36,3 +36,10 @@ void openPeerServedFolder(HWND window);
 // Writes AppState.peerFolder into label 306, with a note when the listing stopped at the table's last row
 // or some rows could not be shown.
 void writePeerFolderLabel(HWND window);
+
+// After a pane listing that could not open its folder: the label names that folder with reason, after the
+// folder the pane still shows. Nothing when the last pane listing opened its folder.
+void showPeerFolderRefused(HWND window, const wchar_t *reason);
+
+// The tooltip that holds the peer folder label's whole text; null before the label was first written.
+HWND peerLabelTip();

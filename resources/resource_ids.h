@@ -90,6 +90,8 @@
 // dialog's own start message.
 #define IDD_OVERWRITE 8
 #define IDC_COPY_PROGRESS 502
+// The copy dialog's line for the whole copy command.
+#define IDC_COPY_WHOLE 505
 #define IDC_OVERWRITE_NAME 503
 #define IDC_OVERWRITE_ONE 204
 #define IDC_OVERWRITE_SKIP 205

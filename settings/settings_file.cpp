@@ -66,6 +66,62 @@ static const wchar_t AllowedAddressKey[] = L"serve_allow_ip";
 // After those: the fast link with another instance of this program; on unless the file says 0.
 static const wchar_t FastLinkKey[] = L"fastlink_on";
 
+static const wchar_t *const MonitorPlaceKeys[MonitorPlaceCount][2] = {
+    {L"monitor_received_left", L"monitor_received_top"},
+    {L"monitor_sent_left", L"monitor_sent_top"},
+    {L"monitor_dir_left", L"monitor_dir_top"},
+};
+static POINT MonitorPlaces[MonitorPlaceCount];
+static bool MonitorPlaceKnown[MonitorPlaceCount];
+
+bool monitorPlace(int view, POINT *place)
+{
+    if (view < 0 || view >= MonitorPlaceCount || !MonitorPlaceKnown[view])
+        return false;
+    *place = MonitorPlaces[view];
+    return true;
+}
+
+void setMonitorPlace(int view, const POINT *place)
+{
+    if (view < 0 || view >= MonitorPlaceCount)
+        return;
+    MonitorPlaceKnown[view] = place != nullptr;
+    if (place != nullptr)
+        MonitorPlaces[view] = *place;
+}
+
+// A place is two whole numbers; a key that is missing or not a number leaves the window's place unknown.
+static void loadMonitorPlaces(bool known, const wchar_t *path)
+{
+    for (int view = 0; view < MonitorPlaceCount; ++view) {
+        MonitorPlaceKnown[view] = false;
+        long values[2] = {};
+        bool whole = known;
+        for (int i = 0; i < 2 && whole; ++i) {
+            wchar_t text[32] = {};
+            GetPrivateProfileStringW(SettingsSection, MonitorPlaceKeys[view][i], L"", text, COUNTOF(text), path);
+            wchar_t *end = nullptr;
+            values[i] = wcstol(text, &end, 10);
+            whole = text[0] != 0 && end != nullptr && *end == 0;
+        }
+        if (whole) {
+            POINT place = {values[0], values[1]};
+            setMonitorPlace(view, &place);
+        }
+    }
+}
+
+static void saveMonitorPlaces(const wchar_t *path)
+{
+    for (int view = 0; view < MonitorPlaceCount; ++view) {
+        if (!MonitorPlaceKnown[view])
+            continue;
+        writeInteger(MonitorPlaceKeys[view][0], MonitorPlaces[view].x, path);
+        writeInteger(MonitorPlaceKeys[view][1], MonitorPlaces[view].y, path);
+    }
+}
+
 static void loadServedSettings(bool known, const wchar_t *path)
 {
     memset(AppState.servedFolder, 0, sizeof(AppState.servedFolder));
@@ -114,6 +170,7 @@ void loadSettings()
                            : key.defaultValue;
 
     loadServedSettings(known, path);
+    loadMonitorPlaces(known, path);
 }
 
 // The profile functions create a missing file in the ANSI code page, where a folder name outside it turns
@@ -157,6 +214,7 @@ void saveSettings()
             writeInteger(PlacementKeys[i], values[i], path);
     }
     saveServedSettings(path);
+    saveMonitorPlaces(path);
 }
 
 bool savedWindowRect(RECT *place)

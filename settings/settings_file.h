@@ -21,6 +21,12 @@ bool savedWindowRect(RECT *place);
 // The saved place of the main window; false when a key is missing, not a number, or the size is not positive.
 bool loadWindowRect(RECT *place);
 
+// The last place of each monitor window (0 received, 1 sent, 2 DIR table), kept for the next time it opens
+// and saved after the other keys; false when it has none. A null place forgets it.
+constexpr int MonitorPlaceCount = 3;
+bool monitorPlace(int view, POINT *place);
+void setMonitorPlace(int view, const POINT *place);
+
 // The settings file's path: AppState.startFolder, a backslash, "Parcelwight.ini". False (path left empty)
 // when the start folder is unknown or the joined path would not fit.
 bool settingsFilePath(wchar_t *path, int pathChars);

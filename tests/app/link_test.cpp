@@ -4,6 +4,8 @@
 #include "tests/dialogs/dialog_test_support.h"
 #include "tests/support/test_support.h"
 
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -127,35 +129,41 @@ TEST_F(LinkTest, ClientFillsPeerPaneAndEveryNavigationAsksAgain)
     EXPECT_TRUE(pumpUntil([&] { return paneNames(AppState.peerPane) == expected; }, 2000));
     EXPECT_EQ(paneNames(AppState.peerPane), expected);
 
-    // Into a folder: the pane empties, the label and the status follow, and the peer is asked.
+    // Into a folder: the status follows and the peer is asked; the pane and its label stay on the folder that
+    // listed until the new folder's first row comes.
     selectRows(AppState.peerPane, {1});
     doubleClick(window, IDC_PEER_PANE);
-    EXPECT_EQ(paneNames(AppState.peerPane).size(), 0u);
-    EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\work");
+    EXPECT_EQ(paneNames(AppState.peerPane), expected);
+    EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\");
     EXPECT_EQ(statusPart(3), L"CallDIR");
     EXPECT_EQ(receivePumping(peer), "DDC:\\work");
     exchange("DR000000..,2024/03/05 14:07,,0", "ACK");
     exchange("DR999999", "");
+    EXPECT_TRUE(pumpUntil([&] { return controlText(window, IDC_PEER_FOLDER_LABEL) == L"C:\\work"; }, 2000));
+    EXPECT_EQ(paneNames(AppState.peerPane), std::vector<std::wstring>{L".."});
 
     // Up again.
     selectRows(AppState.peerPane, {0});
     doubleClick(window, IDC_PEER_PANE);
     EXPECT_EQ(receivePumping(peer), "DDC:\\");
+    exchange("DR000000work,2024/03/05 14:07,,1", "ACK");
     exchange("DR999999", "");
 
     // The two peer-side menu commands.
     wcscpy(AppState.peerFolder, L"C:\\work");
     SendMessageW(window, WM_COMMAND, IDM_PEER_RELIST, 0);
     EXPECT_EQ(receivePumping(peer), "DDC:\\work");
+    exchange("DR000000..,2024/03/05 14:07,,0", "ACK");
     exchange("DR999999", "");
     SendMessageW(window, WM_COMMAND, IDM_PEER_ROOT, 0);
     EXPECT_STREQ(AppState.peerFolder, L"C:\\");
-    EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\");
     EXPECT_EQ(receivePumping(peer), "DDC:\\");
     // While that listing runs, a second request is refused silently.
     SendMessageW(window, WM_COMMAND, IDM_PEER_RELIST, 0);
     EXPECT_TRUE(silentFor(peer, 200));
+    exchange("DR000000work,2024/03/05 14:07,,1", "ACK");
     exchange("DR999999", "");
+    EXPECT_TRUE(pumpUntil([&] { return controlText(window, IDC_PEER_FOLDER_LABEL) == L"C:\\"; }, 2000));
     EXPECT_TRUE(recordedBoxes().empty());
 }
 
@@ -178,9 +186,9 @@ TEST_F(LinkTest, RefusedFirstListingPointsToTheTypedFolderCommandWhichListsIt)
         },
         [&] { SendMessageW(window, WM_COMMAND, IDM_PEER_FOLDER, 0); });
     EXPECT_EQ(receivePumping(peer), "DDC:\\shared");
-    EXPECT_EQ(controlText(window, IDC_PEER_FOLDER_LABEL), L"C:\\shared");
     exchange("DR000000..,2024/03/05 14:07,,0", "ACK");
     exchange("DR999999", "");
+    EXPECT_TRUE(pumpUntil([&] { return controlText(window, IDC_PEER_FOLDER_LABEL) == L"C:\\shared"; }, 2000));
     EXPECT_EQ(paneNames(AppState.peerPane), std::vector<std::wstring>{L".."});
     EXPECT_TRUE(recordedBoxes().empty());
 }
@@ -305,6 +313,94 @@ TEST_F(LinkTest, FailedOpenShowsOpenTextWhileStatusSaysDown)
     EXPECT_EQ(boxes[0].caption, L"connect_Error");
     EXPECT_EQ(controlText(window, IDC_LINK_LABEL).substr(0, 16), L"OPEN<127,0,0,1>:");
     EXPECT_EQ(statusPart(2), L"Disconnect");
+}
+
+}  // namespace
+
+namespace {
+
+POINT centreOf(HWND window, HWND pane)
+{
+    RECT place = {};
+    GetWindowRect(pane, &place);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT *>(&place), 2);
+    return POINT{(place.left + place.right) / 2, (place.top + place.bottom) / 2};
+}
+
+// A drag as the list view starts it, let go over the centre of the other pane.
+void dragOnto(HWND window, HWND from, HWND to)
+{
+    NMLISTVIEW notice = {};
+    notice.hdr.hwndFrom = from;
+    notice.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(from));
+    notice.hdr.code = LVN_BEGINDRAG;
+    notice.iItem = ListView_GetNextItem(from, -1, LVNI_SELECTED);
+    SendMessageW(window, WM_NOTIFY, notice.hdr.idFrom, reinterpret_cast<LPARAM>(&notice));
+    POINT at = centreOf(window, to);
+    SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+}
+
+// Explorer's drop of paths at a point of the main window's client area.
+void dropPaths(HWND window, const std::vector<std::wstring> &paths, POINT at)
+{
+    std::wstring list;
+    for (const std::wstring &path : paths)
+        list += path + L'\0';
+    list += L'\0';
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + list.size() * sizeof(wchar_t));
+    DROPFILES *files = static_cast<DROPFILES *>(GlobalLock(memory));
+    files->pFiles = sizeof(DROPFILES);
+    files->pt = at;
+    files->fWide = TRUE;
+    memcpy(files + 1, list.data(), list.size() * sizeof(wchar_t));
+    GlobalUnlock(memory);
+    SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
+}
+
+TEST_F(LinkTest, RowsDraggedBetweenThePanesAndExplorerDropsOnThePeerPaneRunTheCopyCommands)
+{
+    // The hidden window is laid out as a shown one would be.
+    SendMessageW(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 600));
+    openAsClient();
+    exchange("DR000000remote.txt,2024/03/05 14:08,10,8", "ACK");
+    exchange("DR999999", "");
+    ASSERT_TRUE(writeFileBytes(folder + L"\\own.txt", "own"));
+    std::wstring dropped = makeTempFolder(L"pwdrop");
+    ASSERT_TRUE(writeFileBytes(dropped + L"\\a.txt", "a"));
+    ASSERT_TRUE(writeFileBytes(dropped + L"\\b.txt", "b"));
+    wcscpy(AppState.ownFolder, folder.c_str());
+    SendMessageW(window, WM_COMMAND, IDM_OWN_RELIST, 0);
+    // Each copy's first dialog names its source and is closed unstarted.
+    std::vector<std::wstring> sources;
+    auto closeDialog = [&](DWORD ui) {
+        HWND dialog = waitForDialog(ui, CopyTitle, 5000);
+        ASSERT_NE(dialog, nullptr);
+        sources.push_back(controlText(dialog, IDC_EDIT1));
+        clickButton(dialog, IDC_CLOSE);
+        EXPECT_TRUE(waitGone(dialog, 3000));
+    };
+
+    selectNamedRows(AppState.ownPane, {L"own.txt"});
+    driveWhile(closeDialog, [&] { dragOnto(window, AppState.ownPane, AppState.peerPane); });
+    // The copy to the peer lists the peer folder again.
+    EXPECT_EQ(receivePumping(peer), "DDC:\\");
+    exchange("DR000000remote.txt,2024/03/05 14:08,10,8", "ACK");
+    exchange("DR999999", "");
+
+    selectNamedRows(AppState.peerPane, {L"remote.txt"});
+    driveWhile(closeDialog, [&] { dragOnto(window, AppState.peerPane, AppState.ownPane); });
+
+    driveWhile(closeDialog, [&] {
+        dropPaths(window, {dropped + L"\\a.txt", dropped + L"\\b.txt"}, centreOf(window, AppState.peerPane));
+    });
+    EXPECT_EQ(receivePumping(peer), "DDC:\\");
+    exchange("DR999999", "");
+    EXPECT_EQ(sources, (std::vector<std::wstring>{folder + L"\\own.txt", L"C:\\remote.txt", dropped + L"\\a.txt"}));
+    // The own pane is back at its folder.
+    EXPECT_EQ(std::wstring(AppState.ownFolder), folder);
+    EXPECT_NE(paneRowOf(AppState.ownPane, L"own.txt"), -1);
+    EXPECT_TRUE(recordedBoxes().empty()) << narrow(boxTexts()[0]);
+    removeTree(dropped);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include "core/protocol_engine.h"
 #include "dialogs/copy_dialog.h"
 #include "dialogs/folder_dialog.h"
+#include "panes/folder_navigation.h"
+#include "panes/own_pane.h"
 #include "panes/pane_rows.h"
 #include "resources/resource_ids.h"
 
@@ -426,6 +428,48 @@ TEST_F(CopyCommand, ProgressShowsBytesOfTheLocalSizeOrOfTheApproximatePeerSize)
             endExchange(TransferOutcome::Done);
         },
         [&] { runCopyCommand(window, true); });
+    receiveMessage(theirs);
+    AppState.transferState = TransferState::Waiting;
+
+    // Two files: the whole copy has the one speed; a file under one block shows none of its own.
+    ASSERT_TRUE(writeFileBytes(own + L"\\tiny.txt", std::string(500, 't')));
+    listOwnFolder(window);
+    selectNamedRows(AppState.ownPane, {L"half.bin", L"tiny.txt"});
+    driveWhile(
+        [&](DWORD ui) {
+            HWND dialog = nextDialog(ui);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(controlText(dialog, IDC_COPY_WHOLE), L"");
+            clickButton(dialog, IDC_START);
+            AppState.bytesDone = 2000;
+            EXPECT_TRUE(pumpUntil([&] { return controlText(dialog, IDC_COPY_WHOLE).find(L"全体 0 / 2 件  2.0 KB / 4.4 KB  44%  ") == 0; },
+                                  2000))
+                << narrow(controlText(dialog, IDC_COPY_WHOLE));
+            EXPECT_EQ(controlText(dialog, IDC_COPY_PROGRESS), L"2.0 KB / 3.9 KB  50%");
+            endPush(theirs, "FD" + narrow(AppState.peerFolder) + "\\half.bin", TransferOutcome::Done);
+            dialog = nextDialog(ui);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_TRUE(pumpUntil([&] { return controlText(dialog, IDC_COPY_PROGRESS) == L"0 B / 500 B  0%"; }, 2000))
+                << narrow(controlText(dialog, IDC_COPY_PROGRESS));
+            EXPECT_EQ(controlText(dialog, IDC_COPY_WHOLE).find(L"全体 1 / 2 件  3.9 KB / 4.4 KB  88%  "), 0u)
+                << narrow(controlText(dialog, IDC_COPY_WHOLE));
+            // The longest line the whole copy can show fits its place.
+            wchar_t longest[160];
+            formatWholeProgress(99999, 99999, 999ll << 30, 999ll << 30, true, true, 999ll << 20, 1, longest,
+                                COUNTOF(longest));
+            HWND line = GetDlgItem(dialog, IDC_COPY_WHOLE);
+            HDC dc = GetDC(line);
+            HGDIOBJ before = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(line, WM_GETFONT, 0, 0)));
+            SIZE extent = {};
+            GetTextExtentPoint32W(dc, longest, static_cast<int>(wcslen(longest)), &extent);
+            SelectObject(dc, before);
+            ReleaseDC(line, dc);
+            RECT place = {};
+            GetClientRect(line, &place);
+            EXPECT_LE(extent.cx, place.right) << narrow(longest);
+            endPush(theirs, "FD" + narrow(AppState.peerFolder) + "\\tiny.txt", TransferOutcome::Done);
+        },
+        [&] { runCopyCommand(window, false); });
     removeTree(own);
 }
 

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <random>
@@ -35,6 +36,22 @@ FILETIME knownTime(int day)
     time.wSecond = 5;
     FILETIME out;
     SystemTimeToFileTime(&time, &out);
+    return out;
+}
+
+// A local time of the users' zone, as a row's date names it.
+FILETIME localMinute(int year, int month, int day, int hour, int minute)
+{
+    SYSTEMTIME local = {};
+    local.wYear = static_cast<WORD>(year);
+    local.wMonth = static_cast<WORD>(month);
+    local.wDay = static_cast<WORD>(day);
+    local.wHour = static_cast<WORD>(hour);
+    local.wMinute = static_cast<WORD>(minute);
+    SYSTEMTIME utc = {};
+    FILETIME out = {};
+    TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc);
+    SystemTimeToFileTime(&utc, &out);
     return out;
 }
 
@@ -789,6 +806,18 @@ private:
     int blockNumber = 0;
 };
 
+// The texts the copy dialogs' whole-copy line was given on this thread, in order.
+std::vector<std::wstring> wholeLines;
+
+LRESULT CALLBACK recordWholeLines(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT *call = reinterpret_cast<const CWPSTRUCT *>(lParam);
+    if (code == HC_ACTION && call->message == WM_SETTEXT && GetDlgCtrlID(call->hwnd) == IDC_COPY_WHOLE &&
+        call->lParam != 0)
+        wholeLines.push_back(reinterpret_cast<const wchar_t *>(call->lParam));
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 class CopyWithAPlainPeer : public FolderWindowFixture {
 protected:
     void SetUp() override
@@ -802,6 +831,7 @@ protected:
                                           "x.txt,2020/01/03 03:04,5,8", "inner,2020/01/03 03:04,,1"};
         peer.listings["C:\\peer\\top\\inner"] = {".,2020/01/03 03:04,,0", "..,2020/01/03 03:04,,0",
                                                  "y.bin,2020/01/03 03:04,2500,8"};
+        peer.listings["C:\\peer\\top"][3] = "inner,2019/05/06 07:08,,1";
         peer.served["C:\\peer\\top\\x.txt"] = "hello";
         peer.served["C:\\peer\\top\\inner\\y.bin"] = randomBytes(2500, 40);
         peer.served["C:\\peer\\big.bin"] = randomBytes(5000, 41);
@@ -849,12 +879,24 @@ TEST_F(CopyWithAPlainPeer, AFolderGoesBothWaysWithNothingButTheMessages)
     std::string longName(longChars, 'n');
     peer.listings["C:\\peer\\top"].push_back(longRow);
     selectNamedRows(AppState.peerPane, {L"top"});
+    wholeLines.clear();
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, recordWholeLines, nullptr, GetCurrentThreadId());
     driveWhile([&](DWORD ui) { startNextDialog(ui, 30000); }, [&] { runCopyCommand(window, true); });
+    UnhookWindowsHookEx(hook);
+    // The totals grow as the two listings come in, and end with every file found past.
+    ASSERT_FALSE(wholeLines.empty());
+    EXPECT_NE(std::find_if(wholeLines.begin(), wholeLines.end(),
+                           [](const std::wstring &line) { return line.find(L"（集計中）") != std::wstring::npos; }),
+              wholeLines.end());
+    EXPECT_EQ(wholeLines.back().find(L"全体 3 / 3 件  2.4 KB / 2.4 KB  100%  "), 0u) << narrow(wholeLines.back());
     ASSERT_TRUE(pumpUntil([] { return AppState.transferState == TransferState::Waiting; }, 5000));
     std::string bytes;
     ASSERT_TRUE(readFileBytes(folder + L"\\top\\x.txt", &bytes));
     EXPECT_EQ(bytes, "hello");
     EXPECT_EQ(lastWriteOf(folder + L"\\top\\x.txt"), asNumber(knownTime(1)));
+    // Each folder takes its peer row's time, to the minute, once its files are in.
+    EXPECT_EQ(lastWriteOf(folder + L"\\top"), asNumber(localMinute(2020, 1, 3, 3, 4)));
+    EXPECT_EQ(lastWriteOf(folder + L"\\top\\inner"), asNumber(localMinute(2019, 5, 6, 7, 8)));
     ASSERT_TRUE(readFileBytes(folder + L"\\top\\inner\\y.bin", &bytes));
     EXPECT_TRUE(bytes == peer.served["C:\\peer\\top\\inner\\y.bin"]);
     std::vector<RecordedBox> boxes = recordedBoxes();

@@ -5,6 +5,8 @@
 #include "dialogs/monitor_window.h"
 #include "net/message_sender.h"
 #include "resources/resource_ids.h"
+#include "settings/settings_file.h"
+#include "core/message_box.h"
 
 #include <gtest/gtest.h>
 
@@ -188,20 +190,39 @@ LRESULT CALLBACK recordErase(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-TEST_F(MonitorWindows, WindowsOpenCascadedAndEraseBeforeTheyRepaint)
+TEST_F(MonitorWindows, WindowsOpenBesideTheMainWindowWhereTheyWereLastAndEraseBeforeTheyRepaint)
 {
+    for (int view = 0; view < MonitorPlaceCount; ++view)
+        setMonitorPlace(view, nullptr);
     HWND window = createTestMainWindow();
+    SetWindowPos(window, nullptr, 100, 100, 400, 300, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT owner = {};
+    GetWindowRect(window, &owner);
     HWND opened[3];
     RECT places[3];
     for (int i = 0; i < 3; ++i) {
         opened[i] = openMonitorWindow(window, static_cast<MonitorView>(i));
         ASSERT_NE(opened[i], nullptr);
         GetWindowRect(opened[i], &places[i]);
+        EXPECT_EQ(places[i].left, owner.right) << i;
+        EXPECT_EQ(MonitorFromWindow(opened[i], MONITOR_DEFAULTTONULL), MonitorFromWindow(window, MONITOR_DEFAULTTONULL));
     }
-    for (int i = 1; i < 3; ++i) {
-        EXPECT_GT(places[i].left, places[i - 1].left) << i;
+    for (int i = 1; i < 3; ++i)
         EXPECT_GT(places[i].top, places[i - 1].top) << i;
-    }
+    // Moved and closed, it opens there again; the place is saved after the other keys.
+    SetWindowPos(opened[1], nullptr, 620, 170, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(opened[1], WM_CLOSE, 0, 0);
+    opened[1] = openMonitorWindow(window, MonitorView::Sent);
+    ASSERT_NE(opened[1], nullptr);
+    GetWindowRect(opened[1], &places[1]);
+    EXPECT_EQ(places[1].left, 620);
+    EXPECT_EQ(places[1].top, 170);
+    std::wstring folder = makeTempFolder(L"pwplace");
+    wcscpy(AppState.startFolder, folder.c_str());
+    saveSettings();
+    std::wstring saved = readUtf16File(folder + L"\\Parcelwight.ini");
+    EXPECT_LT(saved.find(L"fastlink_on="), saved.find(L"monitor_sent_left=620\r\nmonitor_sent_top=170")) << narrow(saved);
+    removeTree(folder);
     serveMessages();
     erasedWindows.clear();
     HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, recordErase, nullptr, GetCurrentThreadId());
@@ -211,6 +232,30 @@ TEST_F(MonitorWindows, WindowsOpenCascadedAndEraseBeforeTheyRepaint)
     EXPECT_NE(std::find(erasedWindows.begin(), erasedWindows.end(), opened[0]), erasedWindows.end());
     for (HWND monitor : opened)
         SendMessageW(monitor, WM_CLOSE, 0, 0);
+    destroyTestMainWindow(window);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MonitorWindows, AMessageBoxIsCentredOnItsOwner)
+{
+    HWND window = createTestMainWindow();
+    SetWindowPos(window, nullptr, 40, 60, 700, 500, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT owner = {};
+    GetWindowRect(window, &owner);
+    RECT box = {};
+    driveWhile(
+        [&](DWORD ui) {
+            HWND shown = waitForDialog(ui, L"中央", 5000);
+            ASSERT_NE(shown, nullptr);
+            GetWindowRect(shown, &box);
+            PostMessageW(shown, WM_COMMAND, IDOK, 0);
+        },
+        [&] { platformMessageBox(window, L"箱の位置", L"中央", MB_OK); });
+    EXPECT_NEAR((box.left + box.right) / 2, (owner.left + owner.right) / 2, 1);
+    EXPECT_NEAR((box.top + box.bottom) / 2, (owner.top + owner.bottom) / 2, 1);
     destroyTestMainWindow(window);
 }
 

@@ -41,6 +41,7 @@ protected:
     void showPeerFolder(const wchar_t *peerFolder, std::initializer_list<const wchar_t *> names)
     {
         wcscpy(AppState.peerFolder, peerFolder);
+        AppState.peerPaneClearPending = 0;
         clearPeerPane();
         for (const wchar_t *name : names) {
             int type = name[0] == L'.' ? 0 : wcschr(name, L'.') != nullptr || wcscmp(name, L"README") == 0 ? 8 : 1;
@@ -129,10 +130,45 @@ TEST_F(PeerPaneTest, UpRequestsTheParentFolder)
     showPeerFolder(L"C:\\work", {L".", L"..", L"src"});
     doubleClick(L"..");
     EXPECT_STREQ(AppState.peerFolder, L"C:\\");
-    EXPECT_TRUE(paneRows(AppState.peerPane).empty());
-    EXPECT_EQ(controlText(window, 306), L"C:\\");
+    // The pane and its label stay on the folder that listed until the first row of the new one comes.
+    EXPECT_EQ(paneRows(AppState.peerPane).size(), 3u);
+    EXPECT_EQ(controlText(window, 306), L"C:\\work");
     EXPECT_EQ(AppState.transferState, TransferState::CallDIR);
     EXPECT_EQ(receiveMessage(theirs), std::string("DDC:\\"));
+    add("work,2024/01/02 03:04,,1", 0);
+    serveMessages();
+    peerListingEnded(window, TransferOutcome::Done);
+    expectRows(AppState.peerPane, {{L"work", L"2024/01/02 03:04", L"", 1}});
+    EXPECT_EQ(controlText(window, 306), L"C:\\");
+    EXPECT_TRUE(recordedBoxes().empty());
+}
+
+TEST_F(PeerPaneTest, ARefusedFolderLeavesThePaneAndSaysWhyInFull)
+{
+    openLink();
+    std::wstring shown = L"C:\\" + std::wstring(200, L's');
+    showPeerFolder(shown.c_str(), {L".", L"..", L"secret"});
+    for (TransferOutcome outcome : {TransferOutcome::Refused, TransferOutcome::Done}) {
+        AppState.transferState = TransferState::Waiting;
+        doubleClick(L"secret");
+        EXPECT_EQ(receiveMessage(theirs), "DD" + narrow(shown) + "\\secret");
+        // Refused, or listed with no row at all.
+        peerListingEnded(window, outcome);
+        EXPECT_EQ(std::wstring(AppState.peerFolder), shown);
+        EXPECT_EQ(paneNames(AppState.peerPane), (std::vector<std::wstring>{L".", L"..", L"secret"}));
+        std::wstring label = controlText(window, 306);
+        EXPECT_EQ(label.find(shown + L"　（" + shown + L"\\secret を開けません。"), 0u) << narrow(label);
+        // The label runs past the window; its tooltip holds all of it.
+        ASSERT_NE(peerLabelTip(), nullptr);
+        wchar_t tip[1024] = {};
+        TOOLINFOW tool = {};
+        tool.cbSize = sizeof(tool);
+        tool.hwnd = window;
+        tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(window, 306));
+        tool.lpszText = tip;
+        SendMessageW(peerLabelTip(), TTM_GETTEXTW, COUNTOF(tip), reinterpret_cast<LPARAM>(&tool));
+        EXPECT_EQ(std::wstring(tip), label);
+    }
     EXPECT_TRUE(recordedBoxes().empty());
 }
 
@@ -148,7 +184,7 @@ TEST_F(PeerPaneTest, IntoFolderAndDriveRowRequestTheNewFolder)
     showPeerFolder(AppState.peerFolder, {L"d:\\"});
     doubleClick(L"d:\\");
     EXPECT_STREQ(AppState.peerFolder, L"d:\\");
-    EXPECT_EQ(controlText(window, 306), L"d:\\");
+    EXPECT_EQ(controlText(window, 306), L"C:\\work");
     EXPECT_EQ(receiveMessage(theirs), std::string("DDd:\\"));
 }
 
@@ -184,10 +220,11 @@ TEST_F(PeerPaneTest, FileCodeRowIsTriedAndAFileWarnsAndGoesBack)
     peerListingEnded(window, TransferOutcome::Done);
     expectOnlyBox(window, L"ファイルでフォルダではありません！", L"フォルダ移行", MB_ICONWARNING | MB_OK);
     ASSERT_FALSE(HasFatalFailure());
+    // The pane never left the folder: nothing to ask again.
     EXPECT_STREQ(AppState.peerFolder, L"C:\\work");
-    EXPECT_TRUE(paneRows(AppState.peerPane).empty());
-    EXPECT_EQ(AppState.transferState, TransferState::CallDIR);
-    EXPECT_EQ(receiveMessage(theirs), std::string("DDC:\\work"));
+    EXPECT_EQ(paneRows(AppState.peerPane).size(), 2u);
+    EXPECT_EQ(controlText(window, 306), L"C:\\work");
+    EXPECT_TRUE(silentFor(theirs, 100));
 }
 
 TEST_F(PeerPaneTest, IgnoredDoubleClicksSendNothing)
