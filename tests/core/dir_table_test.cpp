@@ -106,17 +106,6 @@ void listFresh(const std::wstring &folder)
     checkTableShape();
 }
 
-bool setWriteTime(const std::wstring &path, const FILETIME &time, bool folder)
-{
-    HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    BOOL ok = SetFileTime(h, nullptr, nullptr, &time);
-    CloseHandle(h);
-    return ok != FALSE;
-}
-
 // A folder with a short path right under C:\, for names close to the record limit.
 std::wstring makeShortFolder()
 {
@@ -311,8 +300,8 @@ TEST(DirTableTest, ListsEveryKindOfEntry)
     for (int i = 0; i < 500 && GetFileAttributesW((folder + L"\\locked").c_str()) != 0x11; i++)
         Sleep(10);
     FILETIME written = utcFileTime(2024, 3, 7, 9, 5, 30);
-    ASSERT_TRUE(setWriteTime(folder + L"\\a,b.txt", written, false));
-    ASSERT_TRUE(setWriteTime(folder + L"\\plain", written, true));
+    ASSERT_TRUE(setWriteTime(folder + L"\\a,b.txt", written));
+    ASSERT_TRUE(setWriteTime(folder + L"\\plain", written));
     const wchar_t *kinds[] = {L"\\.hidden", L"\\system", L"\\locked"};
     DWORD attributes[3];
     for (int i = 0; i < 3; i++)

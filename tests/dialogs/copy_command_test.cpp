@@ -336,19 +336,7 @@ TEST_F(CopyCommand, TheOverwriteAnswersHoldForTheRestOfTheCommand)
 // Sets a file's last write to a local time of 3 January 2020.
 bool setLocalWriteTime(const std::wstring &path, int hour, int minute, int second)
 {
-    SYSTEMTIME time = {};
-    time.wYear = 2020;
-    time.wMonth = 1;
-    time.wDay = 3;
-    time.wHour = static_cast<WORD>(hour);
-    time.wMinute = static_cast<WORD>(minute);
-    time.wSecond = static_cast<WORD>(second);
-    FILETIME local, utc;
-    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    bool ok = SystemTimeToFileTime(&time, &local) && LocalFileTimeToFileTime(&local, &utc) &&
-              SetFileTime(file, nullptr, nullptr, &utc);
-    CloseHandle(file);
-    return ok;
+    return setWriteTime(path, localFileTime(2020, 1, 3, hour, minute, second));
 }
 
 TEST_F(CopyCommand, TheOverwriteQuestionComparesBothFilesToTheMinuteAndEnterSkips)

@@ -39,22 +39,6 @@ FILETIME knownTime(int day)
     return out;
 }
 
-// A local time of the users' zone, as a row's date names it.
-FILETIME localMinute(int year, int month, int day, int hour, int minute)
-{
-    SYSTEMTIME local = {};
-    local.wYear = static_cast<WORD>(year);
-    local.wMonth = static_cast<WORD>(month);
-    local.wDay = static_cast<WORD>(day);
-    local.wHour = static_cast<WORD>(hour);
-    local.wMinute = static_cast<WORD>(minute);
-    SYSTEMTIME utc = {};
-    FILETIME out = {};
-    TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc);
-    SystemTimeToFileTime(&utc, &out);
-    return out;
-}
-
 bool writeFileWithTimes(const std::wstring &path, const std::string &bytes)
 {
     if (!writeFileBytes(path, bytes))
@@ -895,8 +879,8 @@ TEST_F(CopyWithAPlainPeer, AFolderGoesBothWaysWithNothingButTheMessages)
     EXPECT_EQ(bytes, "hello");
     EXPECT_EQ(lastWriteOf(folder + L"\\top\\x.txt"), asNumber(knownTime(1)));
     // Each folder takes its peer row's time, to the minute, once its files are in.
-    EXPECT_EQ(lastWriteOf(folder + L"\\top"), asNumber(localMinute(2020, 1, 3, 3, 4)));
-    EXPECT_EQ(lastWriteOf(folder + L"\\top\\inner"), asNumber(localMinute(2019, 5, 6, 7, 8)));
+    EXPECT_EQ(lastWriteOf(folder + L"\\top"), asNumber(localFileTime(2020, 1, 3, 3, 4)));
+    EXPECT_EQ(lastWriteOf(folder + L"\\top\\inner"), asNumber(localFileTime(2019, 5, 6, 7, 8)));
     ASSERT_TRUE(readFileBytes(folder + L"\\top\\inner\\y.bin", &bytes));
     EXPECT_TRUE(bytes == peer.served["C:\\peer\\top\\inner\\y.bin"]);
     std::vector<RecordedBox> boxes = recordedBoxes();

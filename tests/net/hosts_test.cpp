@@ -23,16 +23,6 @@ bool sawSequence(HostProcess *host, const char *who, const std::vector<std::stri
     return false;
 }
 
-bool setLastWrite(const std::wstring &path, const FILETIME &written)
-{
-    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    BOOL ok = SetFileTime(file, nullptr, nullptr, &written);
-    CloseHandle(file);
-    return ok != 0;
-}
-
 #define expectSameFile(...) expectSameFileAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 void expectSameFileAt(Caller at, const std::wstring &source, const std::wstring &copy)
 {
@@ -120,7 +110,7 @@ protected:
     {
         std::wstring path = folder + L"\\" + name;
         EXPECT_TRUE(writeFileBytes(path, randomBytes(size, seed)));
-        EXPECT_TRUE(setLastWrite(path, utcFileTime(2015 + static_cast<int>(seed % 8), 1 + seed % 12, 3, 4, 5)));
+        EXPECT_TRUE(setWriteTime(path, utcFileTime(2015 + static_cast<int>(seed % 8), 1 + seed % 12, 3, 4, 5)));
         return path;
     }
 

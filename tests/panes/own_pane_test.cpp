@@ -34,20 +34,7 @@ protected:
 // Sets the last-write time of a file from local calendar values.
 static void setLocalWriteTime(const std::wstring &path, WORD year, WORD month, WORD day, WORD hour, WORD minute)
 {
-    SYSTEMTIME local = {};
-    local.wYear = year;
-    local.wMonth = month;
-    local.wDay = day;
-    local.wHour = hour;
-    local.wMinute = minute;
-    local.wSecond = 30;
-    FILETIME localTime, utc;
-    SystemTimeToFileTime(&local, &localTime);
-    LocalFileTimeToFileTime(&localTime, &utc);
-    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    SetFileTime(file, nullptr, nullptr, &utc);
-    CloseHandle(file);
+    ASSERT_TRUE(setWriteTime(path, localFileTime(year, month, day, hour, minute, 30)));
 }
 
 TEST_F(OwnPaneTest, ListsEntriesWithImagesDatesAndSizes)

@@ -373,6 +373,33 @@ FILETIME utcFileTime(int year, int month, int day, int hour, int minute, int sec
     return out;
 }
 
+FILETIME localFileTime(int year, int month, int day, int hour, int minute, int second)
+{
+    SYSTEMTIME local = {};
+    local.wYear = static_cast<WORD>(year);
+    local.wMonth = static_cast<WORD>(month);
+    local.wDay = static_cast<WORD>(day);
+    local.wHour = static_cast<WORD>(hour);
+    local.wMinute = static_cast<WORD>(minute);
+    local.wSecond = static_cast<WORD>(second);
+    SYSTEMTIME utc = {};
+    FILETIME out = {};
+    TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc);
+    SystemTimeToFileTime(&utc, &out);
+    return out;
+}
+
+bool setWriteTime(const std::wstring &path, const FILETIME &written)
+{
+    HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    BOOL ok = SetFileTime(h, nullptr, nullptr, &written);
+    CloseHandle(h);
+    return ok != FALSE;
+}
+
 int boundPort(SOCKET s)
 {
     sockaddr_in address = {};

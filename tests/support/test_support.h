@@ -85,8 +85,11 @@ std::string randomBytes(size_t count, unsigned seed);
 // The last write time of path; false when it cannot be opened.
 bool lastWriteTime(const std::wstring &path, FILETIME *written);
 
-// A UTC date and time as a FILETIME.
+// A UTC date and time as a FILETIME; and a date and time of this process's zone (the users' zone in the suites).
 FILETIME utcFileTime(int year, int month, int day, int hour, int minute, int second = 0);
+FILETIME localFileTime(int year, int month, int day, int hour, int minute, int second = 0);
+// Sets the last write time of a file or folder; false when it cannot be opened or set.
+bool setWriteTime(const std::wstring &path, const FILETIME &written);
 
 // The port a bound socket has (a link opened on port 0 listens where the system put it), or 0.
 int boundPort(SOCKET s);
