@@ -359,29 +359,29 @@ bool lastWriteTime(const std::wstring &path, FILETIME *written)
     return ok != 0;
 }
 
+static SYSTEMTIME calendar(int year, int month, int day, int hour, int minute, int second)
+{
+    SYSTEMTIME time = {};
+    time.wYear = static_cast<WORD>(year);
+    time.wMonth = static_cast<WORD>(month);
+    time.wDay = static_cast<WORD>(day);
+    time.wHour = static_cast<WORD>(hour);
+    time.wMinute = static_cast<WORD>(minute);
+    time.wSecond = static_cast<WORD>(second);
+    return time;
+}
+
 FILETIME utcFileTime(int year, int month, int day, int hour, int minute, int second)
 {
-    SYSTEMTIME system = {};
-    system.wYear = static_cast<WORD>(year);
-    system.wMonth = static_cast<WORD>(month);
-    system.wDay = static_cast<WORD>(day);
-    system.wHour = static_cast<WORD>(hour);
-    system.wMinute = static_cast<WORD>(minute);
-    system.wSecond = static_cast<WORD>(second);
+    SYSTEMTIME utc = calendar(year, month, day, hour, minute, second);
     FILETIME out = {};
-    SystemTimeToFileTime(&system, &out);
+    SystemTimeToFileTime(&utc, &out);
     return out;
 }
 
 FILETIME localFileTime(int year, int month, int day, int hour, int minute, int second)
 {
-    SYSTEMTIME local = {};
-    local.wYear = static_cast<WORD>(year);
-    local.wMonth = static_cast<WORD>(month);
-    local.wDay = static_cast<WORD>(day);
-    local.wHour = static_cast<WORD>(hour);
-    local.wMinute = static_cast<WORD>(minute);
-    local.wSecond = static_cast<WORD>(second);
+    SYSTEMTIME local = calendar(year, month, day, hour, minute, second);
     SYSTEMTIME utc = {};
     FILETIME out = {};
     TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc);
