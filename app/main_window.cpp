@@ -406,6 +406,7 @@ static LRESULT onFileArrived(HWND window)
 // WM_ENDSESSION: a logoff never reaches WM_DESTROY, so the settings are saved here as well.
 static LRESULT onEndSession(WPARAM wParam)
 {
+    // No box while the session ends: a settings file that cannot be written is told at the settings dialogs.
     if (wParam)
         saveSettings();
     return 0;
@@ -439,6 +440,7 @@ static LRESULT onDestroy(HWND window)
 {
     KillTimer(window, IDT_CLOSE_LINK);
     KillTimer(window, IDT_LEAVE);
+    // The window is going: a failed write was already told when the settings dialogs saved.
     saveSettings();
     if (AppState.linkOpen)
         closeLink(window);

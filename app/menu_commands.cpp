@@ -73,7 +73,10 @@ static void openWebPage(HWND window, const wchar_t *path)
     wchar_t address[256];
     memset(address, 0, sizeof(address));
     _snwprintf(address, COUNTOF(address) - 1, L"%s%s", WebHost, path);
-    ShellExecuteW(window, L"open", address, nullptr, nullptr, SW_SHOWNORMAL);
+    // ShellExecuteW tells success by a value above 32.
+    HINSTANCE opened = ShellExecuteW(window, L"open", address, nullptr, nullptr, SW_SHOWNORMAL);
+    if (reinterpret_cast<INT_PTR>(opened) <= 32)
+        showMessageBox(window, L"ブラウザでページを開けませんでした", L"ヘルプ", MB_OK);
 }
 
 BOOL runMenuCommand(HWND window, int id)
@@ -119,7 +122,7 @@ BOOL runMenuCommand(HWND window, int id)
     case IDM_CONNECTION_SETTINGS:
         // Saved whatever ended the dialog, cancel included.
         runConnectionDialog(window);
-        saveSettings();
+        saveSettingsTold(window);
         showLinkText(false, window);
         return TRUE;
     case IDM_SERVED_FOLDER:
@@ -155,7 +158,7 @@ BOOL runMenuCommand(HWND window, int id)
         return TRUE;
     case IDM_ENVIRONMENT:
         runEnvironmentDialog(window);
-        saveSettings();
+        saveSettingsTold(window);
         return TRUE;
     case IDM_HELP_PAGE:
         openWebPage(window, HelpPagePath);

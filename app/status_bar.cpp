@@ -146,7 +146,7 @@ void writeInitialLabels(HWND window)
 
 void exchangeEnded()
 {
-    HWND dialog = AppState.copyDialog;
+    HWND dialog = openCopyDialog();
     if (dialog != nullptr)
         PostMessageW(dialog, WM_EXCHANGE_ENDED, static_cast<WPARAM>(AppState.lastOutcome), 0);
     // The last rows of a listing are shown now, not at the pane's next look a moment later.
@@ -155,8 +155,9 @@ void exchangeEnded()
         PostMessageW(AppState.mainWindow, WM_EXCHANGE_ENDED, static_cast<WPARAM>(AppState.lastOutcome), 0);
     }
     // A refused listing usually means the peer serves only part of its machine; the main window says so.
+    // One that met a request of the peer's is not that, and the pane says so itself.
     if (AppState.lastOutcome == TransferOutcome::Refused && AppState.endedState == TransferState::CallDIR &&
-        AppState.mainWindow != nullptr)
+        AppState.lastReason != FastReason::Busy && AppState.mainWindow != nullptr)
         PostMessageW(AppState.mainWindow, WM_PEER_LISTING_REFUSED, 0, 0);
 }
 

@@ -18,6 +18,16 @@ void resetAppState()
     AppState.resumedFrom = -1;
 }
 
+void setCopyDialog(HWND dialog)
+{
+    InterlockedExchangePointer(&AppState.copyDialog, dialog);
+}
+
+HWND openCopyDialog()
+{
+    return static_cast<HWND>(InterlockedCompareExchangePointer(&AppState.copyDialog, nullptr, nullptr));
+}
+
 const wchar_t *transferStateName(TransferState state)
 {
     static const wchar_t *const names[] = {

@@ -140,7 +140,10 @@ struct AppStateRecord {
     int64_t bytesDone;            // file bytes sent or received so far in the running transfer
     int32_t exchangeSlot;         // Server mode: the slot whose connection the running exchange belongs to
     DWORD livenessMs;             // an exchange that hears nothing for this long ends as failed
-    HWND copyDialog;              // the open copy dialog, told when its exchange ends; UI thread only
+    // The open copy dialog, told when its exchange ends. Set and cleared by the UI thread, read by the network
+    // thread only to post it the end: both through setCopyDialog and openCopyDialog.
+    void *volatile copyDialog;
+    int32_t relistAfterFolder;    // requester: the peer pane lists again once the peer made the folder
     // The file side of the running transfer, network thread only: one transfer at a time, so the sender's
     // read-ahead and the receiver's write-behind share one buffer.
     char fileBuffer[FileBufferBytes];
@@ -148,6 +151,7 @@ struct AppStateRecord {
     int32_t fileBufferPos;        // sender: the next byte to send from fileBuffer
     int64_t fileSizeAtOpen;       // sender: the source's size when it was opened; it sends exactly this much
     int64_t fileBytesRead;        // sender: bytes read from the source so far
+    FILETIME sourceWrittenAtOpen; // sender: the source's last write when it was opened
     int32_t expectedBlock;        // receiver: the block number the next block must carry
     int32_t tempFilePending;      // receiver: a temporary file exists that must be moved or deleted
     int32_t sendReadFailed;       // sender: the last sendStep stopped because the source could not be read
@@ -221,6 +225,10 @@ extern AppStateRecord AppState;
 
 // Zero-fills the record and sets the two fields that do not start at zero. Called once at start (and by tests).
 void resetAppState();
+
+// The copy dialog handed between the threads; null when none is open.
+void setCopyDialog(HWND dialog);
+HWND openCopyDialog();
 
 // Status-bar text of a transfer state; empty for a value outside the enumeration.
 const wchar_t *transferStateName(TransferState state);

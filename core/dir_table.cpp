@@ -2,6 +2,7 @@
 // own pane shares with it.
 #include "core/app_state.h"
 #include "core/dir_table.h"
+#include "core/file_receiver.h"
 #include "core/paths.h"
 #include "core/wire_message.h"
 #include "core/text_codec.h"
@@ -128,6 +129,9 @@ int listFolderRecords(const wchar_t *folder, int length, RecordVisitor visit, vo
         // Row numbers have six digits, and 999999 is the terminator's.
         if (listing.rows >= TrailerNumber)
             break;
+        // The fast link's resume records are no files of the user's.
+        if (isResumeRecordName(found.cFileName))
+            continue;
         char record[DirRowBytes];
         memset(record, 0, sizeof(record));
         int bytes = formatEntryRecord(folder, folderChars, found, listing.rows, record, COUNTOF(record));

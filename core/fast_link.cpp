@@ -10,6 +10,7 @@
 #include "core/dir_table.h"
 #include "core/fast_wire.h"
 #include "core/file_receiver.h"
+#include "core/paths.h"
 #include "core/protocol_engine.h"
 #include "core/reports.h"
 #include "core/served_folder.h"
@@ -25,7 +26,6 @@
 
 static const int TimesBytes = 3 * FileTimeBytes;
 static const int FileHeadBytes = 8 + TimesBytes;  // size, then the three times
-static const wchar_t ResumeSuffix[] = L".$RESUME";
 static const char ResumeMagic[4] = {'P', 'W', 'R', '1'};
 static const int ResumeInfoBytes = 4 + 8 + 8;     // magic, size, last write
 static const int PiecesPerPump = 8;
@@ -454,12 +454,9 @@ static void makeFastFolder(const unsigned char *path, int bytes)
         return;
     }
     refreshStatus();
-    if (!CreateDirectoryW(folder, nullptr)) {
-        DWORD attributes = GetFileAttributesW(folder);
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            refuseWith(FastReason::CannotWrite);
-            return;
-        }
+    if (!CreateDirectoryW(folder, nullptr) && !isFolderOnDisk(folder)) {
+        refuseWith(FastReason::CannotWrite);
+        return;
     }
     sendFast(FastDone, nullptr, 0);
     endExchange(TransferOutcome::Done);
@@ -470,7 +467,7 @@ static void makeFastFolder(const unsigned char *path, int bytes)
 static bool resumeInfoNameFor(const wchar_t *temporary, wchar_t *out, int outChars)
 {
     size_t chars = wcsnlen(temporary, PathChars);
-    const size_t suffixChars = COUNTOF(ResumeSuffix) - 1;
+    const size_t suffixChars = wcslen(ResumeSuffix);
     // The temporary name ends in ".$TEMP"; the resume record takes its place beside it.
     if (chars < 6 || chars - 6 + suffixChars > static_cast<size_t>(outChars - 1))
         return false;
@@ -977,8 +974,7 @@ void handleFastMessage(const char *message, int count)
     case TransferState::FolderTO:
         if (isFast(message, count, FastDone)) {
             endExchange(TransferOutcome::Done);
-            if (AppState.copyDialog == nullptr)
-                startPeerListing();
+            relistAfterNewFolder();
         }
         break;
     case TransferState::CallCopyTO:

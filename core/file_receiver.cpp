@@ -11,6 +11,23 @@
 #include <cwchar>
 
 static const wchar_t TempSuffix[] = L".$TEMP";
+const wchar_t ResumeSuffix[] = L".$RESUME";
+
+static bool endsWith(const wchar_t *name, const wchar_t *suffix, size_t suffixChars)
+{
+    size_t chars = wcsnlen(name, PathChars);
+    return chars > suffixChars && _wcsicmp(name + chars - suffixChars, suffix) == 0;
+}
+
+bool isTemporaryName(const wchar_t *name)
+{
+    return endsWith(name, TempSuffix, COUNTOF(TempSuffix) - 1);
+}
+
+bool isResumeRecordName(const wchar_t *name)
+{
+    return endsWith(name, ResumeSuffix, COUNTOF(ResumeSuffix) - 1);
+}
 
 bool temporaryNameFor(const wchar_t *target, wchar_t *out, int outChars)
 {
@@ -82,6 +99,7 @@ void abandonTransferFile()
         AppState.fileState = FileIoState::Done;
     }
     if (AppState.tempFilePending) {
+        // One that cannot be deleted stays, and the own pane shows it as unfinished.
         DeleteFileW(AppState.tempFileName);
         AppState.tempFilePending = 0;
     }
@@ -159,6 +177,7 @@ static bool finishFile(HANDLE file, const char *times)
     FILETIME created = getFileTime(reinterpret_cast<const unsigned char *>(times));
     FILETIME accessed = getFileTime(reinterpret_cast<const unsigned char *>(times + FileTimeBytes));
     FILETIME written = getFileTime(reinterpret_cast<const unsigned char *>(times + 2 * FileTimeBytes));
+    // Times that cannot be set leave the file's bytes right; the file is kept with the times it has.
     SetFileTime(file, (created.dwLowDateTime | created.dwHighDateTime) ? &created : nullptr,
                 (accessed.dwLowDateTime | accessed.dwHighDateTime) ? &accessed : nullptr,
                 (written.dwLowDateTime | written.dwHighDateTime) ? &written : nullptr);
@@ -171,7 +190,7 @@ static bool finishFile(HANDLE file, const char *times)
     bool replaced = !readOnly &&
                     MoveFileExW(AppState.tempFileName, AppState.targetFileName, MOVEFILE_REPLACE_EXISTING) != 0;
     if (!replaced)
-        DeleteFileW(AppState.tempFileName);
+        DeleteFileW(AppState.tempFileName);  // one left behind is shown as unfinished in the own pane
     AppState.tempFilePending = 0;
     if (replaced)
         fileArrived(AppState.targetFileName);

@@ -23,5 +23,11 @@ bool canReceiveInto(const wchar_t *target);
 // without any '.' gets ".$TEMP" after the whole path. Returns false when the name would not fit outChars - 1 characters.
 bool temporaryNameFor(const wchar_t *target, wchar_t *out, int outChars);
 
+// What a transfer leaves beside its target: the temporary file of an unfinished receive (".$TEMP") and the fast
+// link's resume record (".$RESUME"), compared without case. Neither is one of the user's files.
+extern const wchar_t ResumeSuffix[];
+bool isTemporaryName(const wchar_t *name);
+bool isResumeRecordName(const wchar_t *name);
+
 // Ends an unfinished transfer: closes the open transfer file and deletes a receiver's temporary file.
 void abandonTransferFile();

@@ -61,6 +61,9 @@ static bool openSource()
         return false;
     }
     AppState.fileSizeAtOpen = size.QuadPart;
+    FILETIME created, accessed;
+    if (!GetFileTime(file, &created, &accessed, &AppState.sourceWrittenAtOpen))
+        memset(&AppState.sourceWrittenAtOpen, 0, sizeof(AppState.sourceWrittenAtOpen));
     AppState.fileBytesRead = 0;
     AppState.fileBufferUsed = 0;
     AppState.fileBufferPos = 0;
@@ -145,6 +148,15 @@ int sendStep(BlockKind kind, int blockNumber)
             memset(&created, 0, sizeof(created));
             memset(&accessed, 0, sizeof(accessed));
             memset(&written, 0, sizeof(written));
+        }
+        // Another program wrote the source while it went out (writers are let in, as a log file is copied
+        // while it grows): what went is a mixture, and the peer is refused rather than given it as the file.
+        LARGE_INTEGER size;
+        if (!GetFileSizeEx(AppState.fileHandle, &size) || size.QuadPart != AppState.fileSizeAtOpen ||
+            CompareFileTime(&written, &AppState.sourceWrittenAtOpen) != 0) {
+            AppState.endReason = FastReason::SourceChanged;  // told when this side pushes
+            failRead();
+            return SendStepStopped;
         }
         length = buildTrailer(message, kind, created, accessed, written);
     }

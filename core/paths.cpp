@@ -1,6 +1,8 @@
 // paths.cpp: joining a folder and a name, bounded.
 #include "core/paths.h"
 
+#include <windows.h>
+
 #include <cstring>
 #include <cwchar>
 
@@ -33,6 +35,12 @@ bool joinFolderName(const wchar_t *folder, const wchar_t *name, wchar_t *out, in
 bool isUpFolderName(const wchar_t *name)
 {
     return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
+}
+
+bool isFolderOnDisk(const wchar_t *path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 const wchar_t RootFolder[] = L"C:\\";

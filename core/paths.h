@@ -13,5 +13,8 @@ bool joinFolderName(const wchar_t *folder, const wchar_t *name, wchar_t *out, in
 // True for "." and "..", the entries a listing shows for going up and that no copy or join takes as a name.
 bool isUpFolderName(const wchar_t *name);
 
+// True when path names an existing folder (whatever other attributes it carries).
+bool isFolderOnDisk(const wchar_t *path);
+
 // "C:\", where a pane starts when it has no folder of its own.
 extern const wchar_t RootFolder[];

@@ -5,6 +5,7 @@
 #include "core/app_state.h"
 #include "core/dir_table.h"
 #include "core/fast_link.h"
+#include "core/paths.h"
 #include "core/served_folder.h"
 #include "core/tree_listing.h"
 #include "core/file_receiver.h"
@@ -64,8 +65,14 @@ void endExchange(TransferOutcome outcome)
     // A server that refused our first listing asks nothing of ours; the agreement follows after a while.
     if (ended == TransferState::CallDIR && outcome == TransferOutcome::Refused && !probing)
         scheduleFastProbe(FastProbeAfterRefusalMs);
-    FastReason reason = AppState.endReason;
+    FastReason reason = outcome == TransferOutcome::Done ? FastReason::None : AppState.endReason;
     AppState.endReason = FastReason::None;
+    // A server's listing that met a request of its client's lists again once the link is free.
+    if (ended == TransferState::CallDIR && reason == FastReason::Busy && !probing &&
+        AppState.mode == ConnectionMode::Server) {
+        AppState.ownListingDue = GetTickCount() + OwnRequestDelayMs;
+        AppState.ownListingPending = 1;
+    }
     if (asked) {
         AppState.lastReason = reason;
         AppState.lastOutcome = outcome;
@@ -158,12 +165,9 @@ static void createRequestedFolder(const char *message, int textLen)
     }
     AppState.transferState = TransferState::FolderFrom;
     refreshStatus();
-    if (!CreateDirectoryW(folder, nullptr)) {
-        DWORD attributes = GetFileAttributesW(folder);
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            refuseMessage();
-            return;
-        }
+    if (!CreateDirectoryW(folder, nullptr) && !isFolderOnDisk(folder)) {
+        refuseMessage();
+        return;
     }
     sendAck();
     endExchange(TransferOutcome::Done);
@@ -197,6 +201,8 @@ static bool claimToServe(TransferState serving)
     if (claimExchange(serving))
         return true;
     sendMessage(NakMessage, 3);
+    // Ours has just been claimed, and its request meets the peer in a requester state: it is refused there.
+    AppState.endReason = FastReason::Busy;
     return false;
 }
 
@@ -273,15 +279,21 @@ static void handleRequestDir(const char *message, int count)
         finishServedListing();
 }
 
-// FolderTO: the peer's "ACK" to "CD" makes this side list the peer folder again, unless a copy is making the
-// folders of a tree (the pane is listed again when the copy ends); anything else is ignored.
+// FolderTO: the peer's "ACK" to "CD" makes this side list the peer folder again when the new-folder command
+// asked (a folder copy lists the pane again when it ends); anything else is ignored.
 static void handleFolderTo(const char *message, int count)
 {
     if (!isAck(message, count))
         return;
     endExchange(TransferOutcome::Done);
-    if (AppState.copyDialog != nullptr)
+    relistAfterNewFolder();
+}
+
+void relistAfterNewFolder()
+{
+    if (!AppState.relistAfterFolder)
         return;
+    AppState.relistAfterFolder = 0;
     startPeerListing();
 }
 
@@ -303,6 +315,16 @@ void handleMessage(const char *message, int count)
     if (isNak(message, count)) {
         if (AppState.transferState != TransferState::Waiting)
             endExchange(AppState.stopRequest == StopRequest::Sent ? TransferOutcome::Stopped : TransferOutcome::Refused);
+        return;
+    }
+
+    // The peer's request while this side waits for the answer to its own: the two crossed, and each side now
+    // waits on the other. Its request is refused, and ours ends with the reason, so this side's user is told
+    // and may ask again; the peer's answer to ours comes in Waiting and is ignored.
+    if (isRequesterState(AppState.transferState) && isPeerRequest(message, count)) {
+        sendMessage(NakMessage, 3);
+        AppState.endReason = FastReason::Busy;
+        endExchange(TransferOutcome::Refused);
         return;
     }
 

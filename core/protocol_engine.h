@@ -18,6 +18,10 @@ void requestPeerDir();
 // sent, when another exchange runs.
 bool startPeerListing();
 
+// Network thread, after the peer made a folder: lists the peer folder again when the new-folder command set
+// AppState.relistAfterFolder, and clears it.
+void relistAfterNewFolder();
+
 // Client mode: the server's "CUT" (or its fast form) arms the main window's timer that closes the link.
 void closeOnCut();
 

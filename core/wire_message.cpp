@@ -66,6 +66,12 @@ bool isFolderRequest(const char *message, int count)
     return startsWith(message, count, FolderRequestTag, 2) && textLength(message, count) > 2;
 }
 
+bool isPeerRequest(const char *message, int count)
+{
+    return isPathRequest(message, count, DirRequestTag) || isPathRequest(message, count, PushRequestTag) ||
+           isPathRequest(message, count, PullRequestTag) || isFolderRequest(message, count);
+}
+
 bool isDirEnd(const char *message, int count)
 {
     return startsWith(message, count, DirEndMessage, 8);

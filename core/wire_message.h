@@ -32,6 +32,7 @@ bool isAck(const char *message, int count);            // A C K first; length no
 bool isCut(const char *message, int count);            // C U T and text length exactly 3
 bool isPathRequest(const char *message, int count, const char *tag);  // "DD", "FD", "FC": text length > 4
 bool isFolderRequest(const char *message, int count);  // "CD": text length > 2
+bool isPeerRequest(const char *message, int count);    // any of the four requests
 bool isDirEnd(const char *message, int count);         // first eight bytes "DR999999"
 bool isDirRecord(const char *message, int count);      // "DR" and text length > 11
 bool isStopTag(const char *message, int count, BlockKind kind);  // "FRDTSTOP"/"FBDTSTOP", count > 7

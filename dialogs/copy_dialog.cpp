@@ -4,6 +4,7 @@
 #include "dialogs/dialog_common.h"
 
 #include "core/app_state.h"
+#include "core/file_receiver.h"
 #include "core/paths.h"
 #include "core/dir_table.h"
 #include "core/message_box.h"
@@ -81,6 +82,7 @@ static struct {
     bool shown;                // more than one file, or a folder: the whole line is shown
     bool clockStarted;
     DWORD startTick;
+    bool stopPressed;          // Stop in one of its dialogs: the rows after it are not copied
 } whole;
 
 static bool commandRunning;
@@ -91,6 +93,11 @@ static wchar_t rowDateText[FactChars];  // and its date text
 static int64_t rowBytes;          // and the bytes the whole copy counts for it
 
 static int64_t ownRowBytes(const wchar_t *name);
+
+void noteCommandStopped()
+{
+    whole.stopPressed = true;
+}
 
 bool copyCommandRunning()
 {
@@ -286,6 +293,7 @@ static void showProgress(HWND dialog)
 }
 
 const wchar_t UnwritableNameReason[] = L"この PC の文字コードで表せない名前です";
+const wchar_t UnfinishedFileReason[] = L"受信途中の一時ファイルです";
 
 bool codePageHolds(const wchar_t *text)
 {
@@ -368,6 +376,7 @@ RequestStart startTreeExchange(const char *message, int length, TransferState st
 {
     if (!claimExchange(state))
         return RequestStart::Busy;
+    AppState.relistAfterFolder = 0;
     job.transferring = false;
     job.stepRunning = true;
     job.waitingTicks = 0;
@@ -447,6 +456,8 @@ static void onStepEnded(HWND dialog, TransferOutcome outcome)
     if (job.folder) {
         if (treeStepEnded(dialog, outcome))
             return;
+        if (whole.stopPressed)
+            recordCopyResult(rowName(), CopyResult::Stopped, L"停止したため途中までです", false);
         EndDialog(dialog, 1);
         return;
     }
@@ -490,7 +501,7 @@ static INT_PTR onCopyInit(HWND dialog, LPARAM pass)
     job.folder = rowIsFolder;
     job.onTrial = rowOnTrial;
     job.total = -1;
-    AppState.copyDialog = dialog;
+    setCopyDialog(dialog);
     wchar_t source[PathChars * 2 + 1];
     joinFolderName(sourceFolder(), AppState.selectedName, source, COUNTOF(source));
     EnableWindow(GetDlgItem(dialog, IDC_EDIT1), FALSE);
@@ -543,6 +554,7 @@ static void onCopyCommand(HWND dialog, int id)
         // Either direction: a push sends its stop tag, a pull refuses the next block.
         AppState.stopRequest = StopRequest::Requested;
         job.stopPressed = true;
+        noteCommandStopped();
         if (job.folder && job.started)
             stopTreeCopy();
         break;
@@ -568,8 +580,8 @@ static void onCopyDestroy(HWND dialog)
         AppState.stopRequest = StopRequest::None;
     if (job.folder)
         abandonTreeCopy();
-    if (AppState.copyDialog == dialog)
-        AppState.copyDialog = nullptr;
+    if (openCopyDialog() == dialog)
+        setCopyDialog(nullptr);
 }
 
 static INT_PTR CALLBACK copyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -658,6 +670,8 @@ static bool targetExists(bool fromPeer, FileFacts *incoming, FileFacts *existing
 // whole command.
 static bool copyRow(HWND window, HWND pane, int index, int pass, bool fromPeer)
 {
+    if (whole.stopPressed)
+        return false;
     memset(rowSizeText, 0, sizeof(rowSizeText));
     memset(rowDateText, 0, sizeof(rowDateText));
     ListView_GetItemText(pane, index, 2, rowSizeText, COUNTOF(rowSizeText));
@@ -671,6 +685,11 @@ static bool copyRow(HWND window, HWND pane, int index, int pass, bool fromPeer)
     ListView_GetItemText(pane, index, 0, AppState.selectedName, COUNTOF(AppState.selectedName));
     if (isDriveName(AppState.selectedName)) {
         showMessageBox(window, L"ドライブは選べません", CopyCaption, MB_OK);
+        return true;
+    }
+    // An unfinished receive is kept for the fast link to resume; it is not the user's file to send on.
+    if (!fromPeer && isTemporaryName(AppState.selectedName)) {
+        recordCopyResult(AppState.selectedName, CopyResult::Failed, UnfinishedFileReason, false);
         return true;
     }
     if (AppState.copyDialogClosed)
@@ -726,7 +745,7 @@ static void countSelectedRows(HWND pane, bool fromPeer)
         memset(size, 0, sizeof(size));
         ListView_GetItemText(pane, index, 0, name, COUNTOF(name));
         ListView_GetItemText(pane, index, 2, size, COUNTOF(size));
-        if (isDriveName(name) || (!fastLinkOn() && sizeTextTooLarge(size)))
+        if (isDriveName(name) || (!fastLinkOn() && sizeTextTooLarge(size)) || (!fromPeer && isTemporaryName(name)))
             continue;
         bool approximate = false;
         int64_t bytes = size[0] != 0 ? static_cast<int64_t>(sizeTextValue(size, &approximate)) : -1;
@@ -769,8 +788,14 @@ void runCopyCommand(HWND window, bool fromPeer)
             break;
         if (!cancelled && !copyRow(window, pane, index, pass, fromPeer))
             cancelled = true;
-        if (cancelled)
+        if (cancelled) {
             AppState.copyDialogClosed = 1;
+            // The summary names what the stop or the 中止 left behind.
+            wchar_t name[PathChars];
+            memset(name, 0, sizeof(name));
+            ListView_GetItemText(pane, index, 0, name, COUNTOF(name));
+            recordCopyResult(name, CopyResult::NotCopied, nullptr, false);
+        }
         deselectItem(pane, index);
     }
     AppState.copyDialogClosed = 0;

@@ -56,6 +56,8 @@ enum class RequestStart { Started, TooLong, Busy, NotSent, Unwritable };
 
 // The summary's reason for an Unwritable name.
 extern const wchar_t UnwritableNameReason[];
+// The summary's reason for an own ".$TEMP" file, which is not copied.
+extern const wchar_t UnfinishedFileReason[];
 
 // True when text goes into this side's code page without a replacement character.
 bool codePageHolds(const wchar_t *text);
@@ -99,9 +101,13 @@ void resetOverwritePolicy();
 // rest of the command; the answer to act on is Overwrite, Skip or Cancel.
 OverwriteAnswer overwriteDecision(const wchar_t *name, const FileFacts &incoming, const FileFacts &existing);
 
+// Stop, or 中止 in the overwrite question: the copy command copies nothing after the file it is at.
+void noteCommandStopped();
+
 // copy_summary.cpp
 
-enum class CopyResult { Done, Stopped, Refused, Failed, Skipped };
+// NotCopied: a row the command never reached, because the user stopped it or answered 中止.
+enum class CopyResult { Done, Stopped, Refused, Failed, Skipped, NotCopied };
 
 constexpr int CopySummaryChars = 4096;
 

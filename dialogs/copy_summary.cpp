@@ -13,7 +13,7 @@ constexpr int ListedNameChars = 300;     // a path of 259 characters and its mar
 constexpr int SummaryCutChars = PathChars;
 
 static struct {
-    int done, stopped, refused, failed, skipped;
+    int done, stopped, refused, failed, skipped, notCopied;
     int attempted;      // files a transfer was started or refused for
     int explained;      // failures already told in a box of their own
     int folders;        // folder rows the command copied
@@ -40,6 +40,8 @@ static const wchar_t *resultMark(CopyResult result)
         return L"停止";
     case CopyResult::Refused:
         return L"相手側が拒否";
+    case CopyResult::NotCopied:
+        return L"複写していません";
     default:
         return L"失敗";
     }
@@ -51,7 +53,10 @@ void recordCopyResult(const wchar_t *name, CopyResult result, const wchar_t *rea
         tally.skipped++;
         return;
     }
-    tally.attempted++;
+    if (result == CopyResult::NotCopied)
+        tally.notCopied++;
+    else
+        tally.attempted++;
     switch (result) {
     case CopyResult::Done:
         tally.done++;
@@ -61,6 +66,8 @@ void recordCopyResult(const wchar_t *name, CopyResult result, const wchar_t *rea
         break;
     case CopyResult::Refused:
         tally.refused++;
+        break;
+    case CopyResult::NotCopied:
         break;
     default:
         tally.failed++;
@@ -86,15 +93,16 @@ void recordTransferOutcome(const wchar_t *name, TransferOutcome outcome)
         recordCopyResult(name, CopyResult::Stopped, nullptr, false);
         break;
     case TransferOutcome::Refused:
-        // The fast link says why the peer refused; the classic one cannot.
-        recordCopyResult(name, CopyResult::Refused, reason, reason != nullptr);
+        // The fast link says why the peer refused, and so does a request that met one of the peer's; the
+        // classic one cannot. A reason is no box: the summary tells it.
+        recordCopyResult(name, CopyResult::Refused, reason, false);
         break;
     case TransferOutcome::LinkLost:
         // The lost link has a message of its own.
         recordCopyResult(name, CopyResult::Failed, L"接続が切れました", true);
         break;
     default:
-        recordCopyResult(name, CopyResult::Failed, reason, reason != nullptr);
+        recordCopyResult(name, CopyResult::Failed, reason, false);
         break;
     }
 }
@@ -122,11 +130,13 @@ static void append(wchar_t *out, int outChars, const wchar_t *format, ...)
 bool copySummaryText(wchar_t *out, int outChars)
 {
     memset(out, 0, sizeof(wchar_t) * static_cast<size_t>(outChars));
-    int missing = tally.stopped + tally.refused + tally.failed;
+    int missing = tally.stopped + tally.refused + tally.failed + tally.notCopied;
     if (missing == 0 && tally.cutListings == 0)
         return false;
-    // One file that the user stopped, or whose failure already had its own box, needs no second word.
-    if (tally.folders == 0 && tally.attempted == 1 && (tally.stopped == 1 || tally.explained == 1))
+    // One file that the user stopped or left at the question, or whose failure already had its own box, needs no
+    // second word. A stop among more rows is told: what arrived and what did not.
+    if (tally.folders == 0 && tally.attempted + tally.notCopied == 1 &&
+        (tally.stopped == 1 || tally.explained == 1 || tally.notCopied == 1))
         return false;
     append(out, outChars, L"複写の結果\r\n完了: %d 件\r\n", tally.done);
     if (tally.stopped > 0)
@@ -137,6 +147,8 @@ bool copySummaryText(wchar_t *out, int outChars)
         append(out, outChars, L"失敗: %d 件\r\n", tally.failed);
     if (tally.skipped > 0)
         append(out, outChars, L"スキップ: %d 件\r\n", tally.skipped);
+    if (tally.notCopied > 0)
+        append(out, outChars, L"中止したため複写していません: %d 件\r\n", tally.notCopied);
     if (missing > 0) {
         append(out, outChars, L"届かなかったもの:\r\n");
         for (int i = 0; i < tally.listedNames; ++i)

@@ -6,6 +6,7 @@
 #include "core/text_codec.h"
 #include "core/tree_listing.h"
 #include "core/dir_table.h"
+#include "core/file_receiver.h"
 #include "core/paths.h"
 #include "core/wire_message.h"
 
@@ -178,12 +179,6 @@ static RequestStart sendPathRequest(const char *tag, const wchar_t *path, Transf
 }
 
 
-static bool isFolder(const wchar_t *path)
-{
-    DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 static bool nextEntry(HWND dialog);
 
 // The peer row's date, to the minute it carries, as a file time; false when the row has none.
@@ -215,6 +210,7 @@ static void closeTimedFolders(int pending)
         HANDLE handle = CreateFileW(folder->path, FILE_WRITE_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        // A folder whose time cannot be set keeps today's: its files are all there, and nothing else can be done.
         if (handle == INVALID_HANDLE_VALUE)
             continue;
         SetFileTime(handle, nullptr, nullptr, &folder->written);
@@ -233,12 +229,14 @@ static void countLocalFolder(const wchar_t *folder)
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0)
+        if (isUpFolderName(found.cFileName))
             continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             tree.subfoldersAhead++;
             continue;
         }
+        if (isResumeRecordName(found.cFileName) || isTemporaryName(found.cFileName))
+            continue;
         tree.folderFiles++;
         tree.folderBytes += (static_cast<int64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
     } while (FindNextFileW(search, &found));
@@ -290,7 +288,7 @@ static bool nextFolder()
         RequestStart started;
         if (tree.fromPeer) {
             if (!tree.current.trial && !CreateDirectoryW(tree.current.destination, nullptr) &&
-                !isFolder(tree.current.destination)) {
+                !isFolderOnDisk(tree.current.destination)) {
                 fail(tree.current.source, NoFolderReason);
                 continue;
             }
@@ -361,6 +359,8 @@ static bool startFileAt(HWND dialog, const wchar_t *source, const wchar_t *desti
         if (answer == OverwriteAnswer::Cancel) {
             tree.cancelled = true;
             AppState.copyDialogClosed = 1;
+            noteCommandStopped();
+            recordCopyResult(shownName(source), CopyResult::NotCopied, nullptr, false);
             return false;
         }
         if (answer == OverwriteAnswer::Skip) {
@@ -418,6 +418,13 @@ static bool nextLocalEntry(HWND dialog)
             if (tree.subfoldersAhead > 0)
                 tree.subfoldersAhead--;
             queueFolder(found.cFileName);
+            continue;
+        }
+        // What an unfinished receive left here is not pushed: the record silently, the file named.
+        if (isResumeRecordName(found.cFileName))
+            continue;
+        if (isTemporaryName(found.cFileName)) {
+            failChild(found.cFileName, UnfinishedFileReason);
             continue;
         }
         int64_t size = (static_cast<int64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
@@ -549,7 +556,7 @@ bool treeStepEnded(HWND dialog, TransferOutcome outcome)
                     return true;
                 return nextEntry(dialog);
             }
-            if (!CreateDirectoryW(tree.current.destination, nullptr) && !isFolder(tree.current.destination)) {
+            if (!CreateDirectoryW(tree.current.destination, nullptr) && !isFolderOnDisk(tree.current.destination)) {
                 fail(tree.current.source, NoFolderReason);
                 return nextFolder();
             }

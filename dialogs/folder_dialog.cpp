@@ -101,9 +101,12 @@ static INT_PTR CALLBACK folderDialogProc(HWND dialog, UINT message, WPARAM wPara
 static void createOwnFolder(HWND window)
 {
     wchar_t path[PathChars];
-    if (joinFolderName(AppState.ownFolder, AppState.newFolderName, path, PathChars))
-        CreateDirectoryW(path, nullptr);
+    bool made = joinFolderName(AppState.ownFolder, AppState.newFolderName, path, PathChars) &&
+                (CreateDirectoryW(path, nullptr) || (GetLastError() == ERROR_ALREADY_EXISTS && isFolderOnDisk(path)));
     listOwnFolder(window);
+    if (!made)
+        showMessageBox(window, L"フォルダを作れませんでした\r\n同じ名前のファイルがあるか、書き込めない場所です", FolderCaption,
+                       MB_OK);
 }
 
 static void requestNewPeerFolder(HWND window)
@@ -119,7 +122,9 @@ static void requestNewPeerFolder(HWND window)
         showMessageBox(window, L"他の動作中は出来ません", FolderCaption, MB_OK);
         return;
     }
+    AppState.relistAfterFolder = 1;
     if (sendRequest(request, length) != 0) {
+        AppState.relistAfterFolder = 0;
         AppState.transferState = TransferState::Waiting;
         showMessageBox(window, L"新しいフォルダの依頼を送れませんでした\r\n接続を確かめてください", FolderCaption, MB_OK);
     }

@@ -67,7 +67,7 @@ static void onServedOk(HWND dialog)
     memcpy(AppState.servedFolder, folder, sizeof(AppState.servedFolder));
     AppState.servedReadOnly = IsDlgButtonChecked(dialog, IDC_SERVED_READONLY_CHECK) == BST_CHECKED ? 1 : 0;
     memcpy(AppState.allowedPeerAddress, address, sizeof(AppState.allowedPeerAddress));
-    saveSettings();
+    saveSettingsTold(dialog);
     EndDialog(dialog, IDC_DIALOG_OK);
 }
 

@@ -4,6 +4,7 @@
 
 #include "core/app_state.h"
 #include "core/dir_table.h"
+#include "core/file_receiver.h"
 #include "panes/folder_navigation.h"
 #include "panes/pane_rows.h"
 #include "resources/resource_ids.h"
@@ -21,6 +22,8 @@ static void addDriveRows(HWND pane)
 {
     forEachListedDrive(AppState.ownFolder, addDriveRow, pane);
 }
+
+static const wchar_t UnfinishedMark[] = L"受信途中";
 
 static void addEntryRows(HWND pane)
 {
@@ -41,6 +44,15 @@ static void addEntryRows(HWND pane)
         int code = entryTypeCode(found.cFileName, found.dwFileAttributes);
         entryDateText(found.ftLastWriteTime, date, COUNTOF(date));
         unsigned long long bytes = foundSizeText(folder, length, found, size, COUNTOF(size));
+        // A resume record is the fast link's own; a temporary file is a receive that never finished. It stays
+        // for a later copy to resume, and the size column says what it is.
+        if (isResumeRecordName(found.cFileName))
+            continue;
+        if (isTemporaryName(found.cFileName)) {
+            wchar_t marked[PaneFieldChars] = {};
+            _snwprintf(marked, COUNTOF(marked) - 1, L"%ls %ls", UnfinishedMark, size);
+            wcscpy(size, marked);
+        }
         storePaneEntry(pane, -1, found.cFileName, code, date, size, found.dwFileAttributes, bytes);
         ZeroMemory(&found, sizeof(found));
     } while (FindNextFileW(search, &found));

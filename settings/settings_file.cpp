@@ -3,6 +3,7 @@
 
 #include "core/paths.h"
 #include "core/app_state.h"
+#include "core/message_box.h"
 
 #include <cstring>
 #include <cwchar>
@@ -34,12 +35,21 @@ static const IntegerKey IntegerKeys[] = {
 // The main window's place, written after every other key; a file without them still loads.
 static const wchar_t *const PlacementKeys[4] = {L"window_left", L"window_top", L"window_width", L"window_height"};
 
+// Each write below counts its failures here, so that a settings file that cannot be written is told once.
+static int FailedWrites = 0;
+
+static void writeText(const wchar_t *name, const wchar_t *value, const wchar_t *path)
+{
+    if (!WritePrivateProfileStringW(SettingsSection, name, value, path))
+        FailedWrites++;
+}
+
 static void writeInteger(const wchar_t *name, int value, const wchar_t *path)
 {
     wchar_t number[32];
     memset(number, 0, sizeof(number));
     _snwprintf(number, COUNTOF(number) - 1, L"%d", value);
-    WritePrivateProfileStringW(SettingsSection, name, number, path);
+    writeText(name, number, path);
 }
 
 bool settingsFilePath(wchar_t *path, int pathChars)
@@ -140,9 +150,9 @@ static void loadServedSettings(bool known, const wchar_t *path)
 
 static void saveServedSettings(const wchar_t *path)
 {
-    WritePrivateProfileStringW(SettingsSection, ServedFolderKey, AppState.servedFolder, path);
+    writeText(ServedFolderKey, AppState.servedFolder, path);
     writeInteger(ServedReadOnlyKey, AppState.servedReadOnly != 0 ? 1 : 0, path);
-    WritePrivateProfileStringW(SettingsSection, AllowedAddressKey, AppState.allowedPeerAddress, path);
+    writeText(AllowedAddressKey, AppState.allowedPeerAddress, path);
     writeInteger(FastLinkKey, AppState.fastLinkAllowed != 0 ? 1 : 0, path);
 }
 
@@ -182,8 +192,11 @@ static void createUnicodeFile(const wchar_t *path)
         return;
     static const unsigned char byteOrderMark[2] = {0xFF, 0xFE};
     DWORD written = 0;
-    WriteFile(file, byteOrderMark, sizeof(byteOrderMark), &written, nullptr);
+    BOOL ok = WriteFile(file, byteOrderMark, sizeof(byteOrderMark), &written, nullptr);
     CloseHandle(file);
+    // An empty file would be taken for ANSI: better none, which the profile functions then create.
+    if (!ok || written != sizeof(byteOrderMark))
+        DeleteFileW(path);
 }
 
 bool settingsFileMissing()
@@ -191,17 +204,18 @@ bool settingsFileMissing()
     return SettingsMissing;
 }
 
-void saveSettings()
+bool saveSettings()
 {
     SettingsMissing = false;
     wchar_t path[PathChars];
     if (!settingsFilePath(path, COUNTOF(path)))
-        return;
+        return true;
     if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
         createUnicodeFile(path);
 
-    WritePrivateProfileStringW(SettingsSection, L"currentdirectory_r", AppState.ownFolder, path);
-    WritePrivateProfileStringW(SettingsSection, L"currentdirectory_w", AppState.peerFolder, path);
+    FailedWrites = 0;
+    writeText(L"currentdirectory_r", AppState.ownFolder, path);
+    writeText(L"currentdirectory_w", AppState.peerFolder, path);
 
     writeInteger(ModeKey, static_cast<int>(AppState.mode), path);
     for (const IntegerKey &key : IntegerKeys)
@@ -215,6 +229,19 @@ void saveSettings()
     }
     saveServedSettings(path);
     saveMonitorPlaces(path);
+    return FailedWrites == 0;
+}
+
+void saveSettingsTold(HWND owner)
+{
+    if (saveSettings())
+        return;
+    wchar_t path[PathChars];
+    settingsFilePath(path, COUNTOF(path));
+    wchar_t text[PathChars + 80];
+    memset(text, 0, sizeof(text));
+    _snwprintf(text, COUNTOF(text) - 1, L"設定を保存できませんでした\r\n%ls\r\nフォルダに書き込めるか確かめて下さい", path);
+    showMessageBox(owner, text, L"設定", MB_OK);
 }
 
 bool savedWindowRect(RECT *place)

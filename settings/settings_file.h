@@ -8,8 +8,12 @@
 void loadSettings();
 
 // Writes the nine keys in their fixed order, then the main window's place, then the three of the served
-// folder. A new file is created as UTF-16 so that folder names outside the ANSI code page survive.
-void saveSettings();
+// folder. A new file is created as UTF-16 so that folder names outside the ANSI code page survive. False when
+// a key could not be written (a read-only or missing start folder); true when there is no start folder to use.
+bool saveSettings();
+
+// saveSettings, and a box over owner when the file could not be written.
+void saveSettingsTold(HWND owner);
 
 // True after a load that found no settings file (a first start), until saveSettings runs.
 bool settingsFileMissing();

@@ -280,25 +280,13 @@ TEST(DirTableTest, ListsEveryKindOfEntry)
     removeTree(folder);
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     ASSERT_TRUE(writeFileBytes(folder + L"\\a,b.txt", "hello"));
+    ASSERT_TRUE(writeFileBytes(folder + L"\\a.$RESUME", "the fast link's own: never listed"));
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\plain").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\.hidden").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\system").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\locked").c_str(), nullptr));
     SetFileAttributesW((folder + L"\\system").c_str(), FILE_ATTRIBUTE_SYSTEM);
-    std::wstring chmod = L"/bin/chmod 555 /tmp/" + folder.substr(7) + L"/locked";
-    std::vector<wchar_t> commandLine(chmod.begin(), chmod.end());
-    commandLine.push_back(0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessW(L"Z:\\bin\\chmod", commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    // Wine does not wait for a host process through its handle: wait for the mode change itself.
-    for (int i = 0; i < 500 && GetFileAttributesW((folder + L"\\locked").c_str()) != 0x11; i++)
-        Sleep(10);
+    ASSERT_TRUE(setHostReadOnly(folder + L"\\locked", true));
     FILETIME written = utcFileTime(2024, 3, 7, 9, 5, 30);
     ASSERT_TRUE(setWriteTime(folder + L"\\a,b.txt", written));
     ASSERT_TRUE(setWriteTime(folder + L"\\plain", written));

@@ -206,6 +206,26 @@ TEST_F(FileSenderTest, SourceEndingEarlyOrAFailedSendStopsTheTransfer)
     EXPECT_TRUE(silentFor(peer.theirs, 50));
     EXPECT_TRUE(openableExclusively(path));
 
+    // Rewritten in place at its old size: every block goes, then no trailer passes the mixture off as the file.
+    std::wstring same = sourceWith(patternBytes(2500));
+    wcscpy(AppState.sendSourcePath, same.c_str());
+    ASSERT_EQ(sendStep(BlockKind::FB, 0), SendStepBlockSent);
+    fromUs(&peer);
+    writer = CreateFileW(same.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    DWORD wrote = 0;
+    FILETIME later = localFileTime(2031, 1, 2, 3, 4, 5);
+    ASSERT_TRUE(WriteFile(writer, "XYZ", 3, &wrote, nullptr) && SetFileTime(writer, nullptr, nullptr, &later));
+    CloseHandle(writer);
+    EXPECT_EQ(sendStep(BlockKind::FB, 1), SendStepBlockSent);
+    fromUs(&peer);
+    EXPECT_EQ(sendStep(BlockKind::FB, 2), SendStepBlockSent);
+    fromUs(&peer);
+    EXPECT_EQ(sendStep(BlockKind::FB, 3), SendStepStopped);
+    EXPECT_TRUE(sendStepReadFailed());
+    EXPECT_TRUE(silentFor(peer.theirs, 50));
+
     AppState.mode = ConnectionMode::Server;
     AppState.clientSlots[0] = INVALID_SOCKET;
     EXPECT_EQ(sendStep(BlockKind::FB, 0), SendStepStopped);

@@ -152,16 +152,47 @@ TEST_F(TimerTest, CutIsRefusedByAServerAndByABusyClient)
     EXPECT_FALSE(KillTimer(window, IDT_CLOSE_LINK)) << "no close is armed";
 }
 
-TEST_F(EngineTest, FolderToWaitsForAckThenListsThePeerFolderAgain)
+TEST_F(EngineTest, FolderToWaitsForAckThenListsThePeerFolderAgainWhenTheCommandAsked)
 {
     wcscpy(AppState.peerFolder, L"D:\\shared");
     AppState.transferState = TransferState::FolderTO;
+    AppState.relistAfterFolder = 1;
     deliver("DR000001name,2024/01/01 00:00,1,8");
-    deliver("FD" "C:\\x.txt");
     deliver("ACKnowledged");
     expectFromUs("DDD:\\shared");
     EXPECT_EQ(AppState.transferState, TransferState::CallDIR);
     EXPECT_EQ(refreshes(), (std::vector<TransferState>{TransferState::Waiting, TransferState::CallDIR}));
+    EXPECT_TRUE(recordedBoxes().empty());
+    // A folder copy's folder: the copy lists the pane itself when it ends.
+    AppState.transferState = TransferState::FolderTO;
+    deliver("ACK");
+    expectSilence();
+    EXPECT_EQ(AppState.transferState, TransferState::Waiting);
+}
+
+TEST_F(EngineTest, APeerRequestThatCrossesOursIsRefusedAndOursEndsSayingWhy)
+{
+    // Each side waits for the other's answer; both are refused at once, never left to the silence limit.
+    const char *requests[] = {"DDC:\\a", "FDC:\\a.txt", "FCC:\\a.txt", "CDC:\\a"};
+    for (TransferState ours : {TransferState::CallDIR, TransferState::CallCopyTO, TransferState::CallCopyFrom,
+                               TransferState::FolderTO}) {
+        for (const char *request : requests) {
+            AppState.transferState = ours;
+            AppState.sendSourcePath[0] = 0;
+            deliver(request);
+            expectFromUs("NAK");
+            EXPECT_EQ(AppState.transferState, TransferState::Waiting) << request;
+            EXPECT_EQ(AppState.lastOutcome, TransferOutcome::Refused) << request;
+            EXPECT_EQ(AppState.lastReason, FastReason::Busy) << request;
+            // The peer's refusal of ours then comes in Waiting and is ignored.
+            deliver("NAK");
+        }
+    }
+    expectSilence();
+    // The next exchange has no reason of the last one's.
+    AppState.transferState = TransferState::CallDIR;
+    deliver("NAK");
+    EXPECT_EQ(AppState.lastReason, FastReason::None);
     EXPECT_TRUE(recordedBoxes().empty());
 }
 

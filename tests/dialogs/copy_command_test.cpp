@@ -263,10 +263,11 @@ void endPushAt(Caller at, SOCKET theirs, const std::string &request, TransferOut
 
 TEST_F(CopyCommand, EachFileEndsOnItsOutcomeAndAMixedResultEndsInOneSummary)
 {
-    const wchar_t *names[] = {L"a", L"b", L"c", L"d"};
+    // An unfinished receive is named and never sent; Stop leaves the rows after it, and they are named too.
+    const wchar_t *names[] = {L"_.$TEMP", L"a", L"b", L"c", L"d", L"e"};
     for (const wchar_t *name : names)
         addPaneRow(AppState.ownPane, name, L"1");
-    selectRows(AppState.ownPane, {0, 1, 2, 3});
+    selectRows(AppState.ownPane, {0, 1, 2, 3, 4, 5});
     driveWhile(
         [&](DWORD ui) {
             HWND first = nextDialog(ui);
@@ -287,8 +288,10 @@ TEST_F(CopyCommand, EachFileEndsOnItsOutcomeAndAMixedResultEndsInOneSummary)
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].owner, window);
     EXPECT_EQ(narrow(boxes[0].caption), narrow(L"複写結果"));
-    EXPECT_EQ(narrow(boxes[0].text), narrow(L"複写の結果\r\n完了: 1 件\r\n停止: 1 件\r\n相手側が拒否: 1 件\r\n失敗: 1 件\r\n"
-                                            L"届かなかったもの:\r\n  b（相手側が拒否）\r\n  c（失敗）\r\n  d（停止）\r\n"));
+    EXPECT_EQ(narrow(boxes[0].text),
+              narrow(L"複写の結果\r\n完了: 1 件\r\n停止: 1 件\r\n相手側が拒否: 1 件\r\n失敗: 2 件\r\n"
+                     L"中止したため複写していません: 1 件\r\n届かなかったもの:\r\n  _.$TEMP（受信途中の一時ファイルです）\r\n"
+                     L"  b（相手側が拒否）\r\n  c（失敗）\r\n  d（停止）\r\n  e（複写していません）\r\n"));
     EXPECT_EQ(AppState.copyDialog, nullptr);
 }
 
@@ -324,13 +327,17 @@ TEST_F(CopyCommand, TheOverwriteAnswersHoldForTheRestOfTheCommand)
     EXPECT_EQ(receiveMessage(theirs), "DDC:\\peer");
     AppState.transferState = TransferState::Waiting;
 
-    // Cancel ends the command: no dialog, no request, and the question is asked again in a new command.
+    // 中止 ends the command: no dialog, no request, the question is asked again in a new command, and the summary
+    // names what was not copied.
     addPaneRow(AppState.peerPane, L"a", L"1");
     selectRows(AppState.ownPane, {0, 1});
     driveWhile([&](DWORD ui) { answer(ui, IDC_OVERWRITE_CANCEL); }, [&] { runCopyCommand(window, false); });
     EXPECT_EQ(receiveMessage(theirs), "DDC:\\peer");
     EXPECT_TRUE(selectedRows(AppState.ownPane).empty());
-    EXPECT_TRUE(recordedBoxes().empty()) << narrow(boxTexts().empty() ? L"" : boxTexts()[0]);
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(narrow(boxes[0].text), narrow(L"複写の結果\r\n完了: 0 件\r\n中止したため複写していません: 2 件\r\n"
+                                       L"届かなかったもの:\r\n  a（複写していません）\r\n  b（複写していません）\r\n"));
 }
 
 // Sets a file's last write to a local time of 3 January 2020.

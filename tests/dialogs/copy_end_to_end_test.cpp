@@ -547,7 +547,9 @@ std::vector<TreeFile> sampleTree(unsigned seed)
             {L"sub\\b.bin", randomBytes(2500, seed)},
             {L"sub\\deeper\\c.dat", std::string()},
             {L"sub\\deeper\\d.bin", randomBytes(1000, seed + 1)},
-            {L".hidden\\e.txt", "in a folder with the hidden bit"}};
+            {L".hidden\\e.txt", "in a folder with the hidden bit"},
+            {L"ro\\f.txt", "in a read-only folder"},
+            {L"sys\\g.txt", "in a system folder"}};
 }
 
 bool isFolder(const std::wstring &path)
@@ -558,10 +560,14 @@ bool isFolder(const std::wstring &path)
 
 void writeTree(const std::wstring &root, const std::vector<TreeFile> &files)
 {
-    for (const wchar_t *folder : {L"", L"\\sub", L"\\sub\\deeper", L"\\empty", L"\\.hidden"})
+    for (const wchar_t *folder : {L"", L"\\sub", L"\\sub\\deeper", L"\\empty", L"\\.hidden", L"\\ro", L"\\sys"})
         CreateDirectoryW((root + folder).c_str(), nullptr);
     for (const TreeFile &file : files)
         ASSERT_TRUE(writeFileWithTimes(root + L"\\" + file.path, file.bytes));
+    // Folders with one more bit are listed as type 8, as files are (Documents and Desktop carry such bits).
+    ASSERT_TRUE(SetFileAttributesW((root + L"\\sys").c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM));
+    ASSERT_TRUE(GetFileAttributesW((root + L"\\sys").c_str()) & FILE_ATTRIBUTE_SYSTEM);
+    ASSERT_TRUE(setHostReadOnly(root + L"\\ro", true));
 }
 
 TEST_F(CopyEndToEnd, AHiddenFolderIsPushedWithItsFilesAndSubFoldersAndATooDeepOneIsReported)
@@ -594,7 +600,7 @@ TEST_F(CopyEndToEnd, AHiddenFolderIsPushedWithItsFilesAndSubFoldersAndATooDeepOn
     std::vector<RecordedBox> boxes = recordedBoxes();
     ASSERT_EQ(boxes.size(), 1u) << narrow(joinedBoxes());
     EXPECT_EQ(boxes[0].owner, window);
-    EXPECT_NE(boxes[0].text.find(L"完了: 5 件"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_NE(boxes[0].text.find(L"完了: 7 件"), std::wstring::npos) << narrow(boxes[0].text);
     EXPECT_NE(boxes[0].text.find(deepName + L"（フォルダが深すぎます）"), std::wstring::npos) << narrow(boxes[0].text);
     EXPECT_NE(boxes[0].text.find(L".top\\sub\\\U0001F600.txt（" + std::wstring(UnwritableNameReason) + L"）"),
               std::wstring::npos)

@@ -42,13 +42,19 @@ TEST_F(OwnPaneTest, ListsEntriesWithImagesDatesAndSizes)
     ASSERT_TRUE(writeFileBytes(folder + L"\\small.txt", std::string(10239, 'x')));
     ASSERT_TRUE(writeFileBytes(folder + L"\\big.bin", std::string(10240, 'y')));
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\sub").c_str(), nullptr));
+    // What an interrupted receive left: the file is marked unfinished, the resume record is not shown.
+    ASSERT_TRUE(writeFileBytes(folder + L"\\movie.$TEMP", std::string(3, 'p')));
+    ASSERT_TRUE(writeFileBytes(folder + L"\\movie.$RESUME", std::string(20, 'r')));
     setLocalWriteTime(folder + L"\\small.txt", 2024, 3, 7, 9, 5);
     setOwnFolder(folder);
 
     listOwnFolder(window);
 
     std::vector<PaneRow> rows = paneRows(AppState.ownPane);
-    ASSERT_EQ(rows.size(), 5u);
+    ASSERT_EQ(rows.size(), 6u);
+    ASSERT_NE(findRow(rows, L"movie.$TEMP"), nullptr);
+    EXPECT_EQ(findRow(rows, L"movie.$TEMP")->size, L"受信途中 3");
+    EXPECT_EQ(findRow(rows, L"movie.$RESUME"), nullptr);
     const PaneRow *small = findRow(rows, L"small.txt");
     const PaneRow *big = findRow(rows, L"big.bin");
     const PaneRow *sub = findRow(rows, L"sub");
@@ -71,7 +77,7 @@ TEST_F(OwnPaneTest, ListsEntriesWithImagesDatesAndSizes)
 
     // A second listing replaces the rows rather than adding to them.
     listOwnFolder(window);
-    EXPECT_EQ(paneRows(AppState.ownPane).size(), 5u);
+    EXPECT_EQ(paneRows(AppState.ownPane).size(), 6u);
     EXPECT_TRUE(recordedBoxes().empty());
 }
 

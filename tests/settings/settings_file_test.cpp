@@ -215,6 +215,10 @@ TEST_F(SettingsFileTest, StartFolderTooLongOrUnknownMeansDefaultsAndNoFile)
     wcscpy(AppState.startFolder, fits.c_str());
     EXPECT_TRUE(settingsFilePath(path, COUNTOF(path)));
     EXPECT_EQ(wcslen(path), static_cast<size_t>(PathChars - 1));
+    // That folder does not exist: the save says it could not write, where one without a path has nothing to say.
+    EXPECT_FALSE(saveSettings());
+    memset(AppState.startFolder, 0, sizeof(AppState.startFolder));
+    EXPECT_TRUE(saveSettings());
 }
 
 TEST_F(SettingsFileTest, OldFileServesTheWholeMachineAndServedKeysComeBackAfterTheOthers)

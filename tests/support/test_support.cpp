@@ -260,6 +260,39 @@ std::wstring makeTempFolder(const wchar_t *prefix)
     }
 }
 
+bool setHostReadOnly(const std::wstring &folder, bool readOnly)
+{
+    typedef char *(CDECL * UnixNameOf)(const wchar_t *);
+    UnixNameOf unixNameOf =
+        reinterpret_cast<UnixNameOf>(reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"kernel32"),
+                                                                             "wine_get_unix_file_name")));
+    char *unixName = unixNameOf != nullptr ? unixNameOf(folder.c_str()) : nullptr;
+    if (unixName == nullptr)
+        return false;
+    std::wstring command = std::wstring(L"/bin/chmod ") + (readOnly ? L"555 " : L"755 ") + widen(unixName);
+    HeapFree(GetProcessHeap(), 0, unixName);
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(L"Z:\\bin\\chmod", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // Wine does not wait for a host process through its handle: wait for the mode change itself.
+    auto shown = [&] {
+        DWORD attributes = GetFileAttributesW(folder.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && ((attributes & FILE_ATTRIBUTE_READONLY) != 0) == readOnly;
+    };
+    for (DWORD start = GetTickCount(); !shown(); Sleep(10)) {
+        if (GetTickCount() - start > 5000)
+            return false;
+    }
+    return true;
+}
+
 void removeTree(const std::wstring &folder)
 {
     if (folder.empty())
@@ -273,6 +306,8 @@ void removeTree(const std::wstring &folder)
                 continue;
             std::wstring path = folder + L"\\" + name;
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                    setHostReadOnly(path, false);
                 SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_DIRECTORY);
                 removeTree(path);
             } else {

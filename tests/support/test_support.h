@@ -70,6 +70,10 @@ bool sendText(SOCKET s, const std::string &message);
 // A fresh empty folder under the temporary folder; removed with everything in it by removeTree.
 std::wstring makeTempFolder(const wchar_t *prefix = L"pw");
 void removeTree(const std::wstring &folder);
+
+// Wine keeps no read-only bit of a folder set through Win32, but reads the host's mode 555 as read-only: the
+// host's chmod makes the folder read-only (555) or writable again (755). True once the attribute shows it.
+bool setHostReadOnly(const std::wstring &folder, bool readOnly);
 bool writeFileBytes(const std::wstring &path, const std::string &bytes);
 bool readFileBytes(const std::wstring &path, std::string *bytes);
 // The text of a UTF-16 little-endian file after its byte order mark; "" when it cannot be read or is shorter

@@ -324,6 +324,7 @@ void runCommand(HWND window, const std::wstring &line)
     }
     if (verb == L"mkdir" && words.size() == 2 && fitsPath(words[1])) {
         enterState(TransferState::FolderTO);
+        AppState.relistAfterFolder = 1;
         sendPathRequest("CD", words[1]);
         return;
     }
