@@ -1,4 +1,5 @@
-// dpi_scale.cpp: pixel sizes at a window's DPI.
+// dpi_scale.cpp: pixel sizes at a window's DPI. The one lookup it keeps holds for the whole run and needs no
+// reset.
 #include "app/dpi_scale.h"
 
 int scaleToDpi(int pixels, int dpi)

@@ -1,4 +1,5 @@
-// main_window.cpp: the window class, the main window, its children and layout, and the close sequence.
+// main_window.cpp: the window class, the main window, its children and layout, and the close sequence. Its
+// statics are reset by resetAppState through resetUiModules().
 #include "app/main_window.h"
 
 #include "app/dpi_scale.h"
@@ -72,6 +73,13 @@ static const int MinNameWidth = 40;
 
 // The pane width the columns were last fitted to: a change of height alone keeps what the user dragged.
 static int FittedPaneWidth = 0;
+
+void resetMainWindowLayout()
+{
+    LastFocusedPane = nullptr;
+    MainDpi = LayoutDpi;
+    FittedPaneWidth = 0;
+}
 
 bool createMainWindow(HINSTANCE instance)
 {

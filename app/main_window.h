@@ -6,6 +6,8 @@
 bool createMainWindow(HINSTANCE instance);
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void createMainChildren(HWND window);
+// Back to the first-start layout and focus: 96 DPI, no columns fitted, no pane remembered.
+void resetMainWindowLayout();
 // Closes the window, the link first when it is open. A server with a client asks first; askWhileOpen (the
 // 終了 command) asks in every mode while the link is open.
 void requestClose(HWND window, bool askWhileOpen);

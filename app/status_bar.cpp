@@ -1,4 +1,5 @@
-// status_bar.cpp: the six status-bar parts and the four info labels above the panes.
+// status_bar.cpp: the six status-bar parts and the four info labels above the panes. Its statics are reset by
+// resetAppState through resetUiModules().
 #include "app/status_bar.h"
 
 #include "app/dpi_scale.h"
@@ -24,6 +25,13 @@ static const int LinkTextChars = 512;
 static int StatusWidth = 1;
 static int StatusDefaultWidth = 1;
 static int StatusDpi = LayoutDpi;
+
+void resetStatusFit()
+{
+    StatusWidth = 1;
+    StatusDefaultWidth = 1;
+    StatusDpi = LayoutDpi;
+}
 
 void fitStatusParts(int clientWidth, int defaultClientWidth, int dpi)
 {

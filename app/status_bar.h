@@ -10,6 +10,8 @@
 // The bar's client width now and at the window's default size, and the window's DPI: the parts follow the DPI
 // and shrink in proportion below the default width.
 void fitStatusParts(int clientWidth, int defaultClientWidth, int dpi);
+// Back to the first-start fit: the parts at 96 DPI, not shrunk.
+void resetStatusFit();
 // The part edges the bar shows (the last one -1, to the bar's end).
 void shownStatusEdges(int32_t edges[StatusParts]);
 

@@ -1,6 +1,7 @@
 // app_state.cpp: the one AppState record.
 #include "core/app_state.h"
 #include "core/reports.h"
+#include "core/ui_ops.h"
 
 #include <cstring>
 
@@ -16,6 +17,7 @@ void resetAppState()
     AppState.livenessMs = DefaultLivenessMs;
     AppState.transferSize = -1;
     AppState.resumedFrom = -1;
+    resetUiModules();
 }
 
 void setCopyDialog(HWND dialog)

@@ -201,6 +201,10 @@ struct AppStateRecord {
     HBITMAP aboutBitmap;
     HINSTANCE instance;
     int32_t statusEdges[StatusParts];
+    // The box about to open is centred on this owner when it first activates (core/message_box.cpp); both are
+    // set only while platformMessageBox waits for its box.
+    HWND boxCentringOwner;
+    HHOOK boxCentringHook;
 
     // The receive loops' own state. Network thread only, except linkClosing, which closeLink raises on the UI
     // thread before it closes the socket so that the network thread takes the failures the close causes for
@@ -213,6 +217,11 @@ struct AppStateRecord {
     DWORD ownListingDue;                          // at this tick
     DWORD lastHeard;                              // when the exchange's connection last brought bytes
     int32_t clientReceivePending;                 // Client mode: an overlapped receive into clientFramer is out
+    // Client mode: the one overlapped receive, its event and where in clientFramer it goes. Made at the client
+    // thread's start, the event closed at its end; nothing moves them while a receive is out.
+    WSAEVENT clientEvent;
+    WSAOVERLAPPED clientReceive;
+    char *clientReceiveSpace;
     volatile LONG linkClosing;
 
     // A folder copy's listing of one peer folder: filled by the network thread while treeListing is set, read
@@ -223,7 +232,8 @@ struct AppStateRecord {
 
 extern AppStateRecord AppState;
 
-// Zero-fills the record and sets the two fields that do not start at zero. Called once at start (and by tests).
+// Zero-fills the record, sets the fields that do not start at zero, and resets the user interface's module
+// statics (resetUiModules). Called once at start, and by tests between cases, with the link closed.
 void resetAppState();
 
 // The copy dialog handed between the threads; null when none is open.

@@ -1,4 +1,5 @@
 // crc32c.cpp: CRC-32C eight bytes at a time from eight tables, fast enough to keep up with the link.
+// The tables are constant once made, so resetAppState leaves them be.
 #include "core/crc32c.h"
 
 static uint32_t tables[8][256];

@@ -1,9 +1,8 @@
-// message_box.cpp: every modal box passes here.
+// message_box.cpp: every modal box passes here. Its state lives in AppState; messageBoxFunction stays as the
+// program or a test set it.
 #include "core/message_box.h"
 
-// The box about to open on this thread is centred on this owner when it first activates.
-static HWND CentringOwner = nullptr;
-static HHOOK CentringHook = nullptr;
+#include "core/app_state.h"
 
 // Centred on the owner, kept inside the work area of the owner's monitor.
 static void centreOnOwner(HWND box, HWND owner)
@@ -34,10 +33,10 @@ static void centreOnOwner(HWND box, HWND owner)
 
 static LRESULT CALLBACK centreBox(int code, WPARAM wParam, LPARAM lParam)
 {
-    HHOOK hook = CentringHook;
-    if (code == HCBT_ACTIVATE && CentringOwner != nullptr) {
-        HWND owner = CentringOwner;
-        CentringOwner = nullptr;
+    HHOOK hook = AppState.boxCentringHook;
+    if (code == HCBT_ACTIVATE && AppState.boxCentringOwner != nullptr) {
+        HWND owner = AppState.boxCentringOwner;
+        AppState.boxCentringOwner = nullptr;
         centreOnOwner(reinterpret_cast<HWND>(wParam), owner);
     }
     return CallNextHookEx(hook, code, wParam, lParam);
@@ -46,17 +45,17 @@ static LRESULT CALLBACK centreBox(int code, WPARAM wParam, LPARAM lParam)
 int platformMessageBox(HWND owner, const wchar_t *text, const wchar_t *caption, UINT flags)
 {
     // A box inside a box (a hook already set) is left where the system puts it.
-    bool centring = owner != nullptr && IsWindow(owner) && CentringHook == nullptr;
+    bool centring = owner != nullptr && IsWindow(owner) && AppState.boxCentringHook == nullptr;
     if (centring) {
-        CentringOwner = owner;
-        CentringHook = SetWindowsHookExW(WH_CBT, centreBox, nullptr, GetCurrentThreadId());
+        AppState.boxCentringOwner = owner;
+        AppState.boxCentringHook = SetWindowsHookExW(WH_CBT, centreBox, nullptr, GetCurrentThreadId());
     }
     int answer = MessageBoxW(owner, text, caption, flags);
-    if (centring && CentringHook != nullptr) {
-        UnhookWindowsHookEx(CentringHook);
-        CentringHook = nullptr;
+    if (centring && AppState.boxCentringHook != nullptr) {
+        UnhookWindowsHookEx(AppState.boxCentringHook);
+        AppState.boxCentringHook = nullptr;
     }
-    CentringOwner = nullptr;
+    AppState.boxCentringOwner = nullptr;
     return answer;
 }
 

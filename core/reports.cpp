@@ -1,5 +1,6 @@
 // reports.cpp: the queue of reports from the network thread to the UI thread. A box shown on the network
 // thread would hold up every receive until someone clicks it, and boxes raised there have no owner.
+// resetAppState empties the queue (discardReports).
 #include "core/reports.h"
 
 #include "core/app_state.h"

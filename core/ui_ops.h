@@ -1,6 +1,7 @@
 // ui_ops.h: what the transfer core and the network thread ask of the user interface. The program provides
-// these with its windows (app/status_bar.cpp, panes/peer_pane.cpp); the console host and the tests provide
-// their own. From the network thread they must be synchronous: they return when the update is done.
+// these with its windows (app/status_bar.cpp, panes/peer_pane.cpp, app/module_reset.cpp); the console host and
+// the tests provide their own. From the network thread they must be synchronous: they return when the update is
+// done.
 #pragma once
 
 #include <windows.h>
@@ -29,3 +30,7 @@ void peerServesFolder();
 // A received file has been put in place at targetPath (wide, NUL-terminated). Never waits: the program posts
 // it to the main window, which lists its own pane again when that is the folder it shows.
 void fileArrived(const wchar_t *targetPath);
+
+// Puts the user interface's own module statics back to their first-start values; resetAppState calls it last,
+// with the link closed.
+void resetUiModules();

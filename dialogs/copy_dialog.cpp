@@ -1,5 +1,6 @@
 // copy_dialog.cpp: the copy command (105 to the peer, 106 from the peer), its loop over the selected items,
-// the copy dialog (template 6) and the request that starts each transfer.
+// the copy dialog (template 6) and the request that starts each transfer. Its statics are reset by
+// resetAppState through resetUiModules().
 #include "dialogs/copy_dialog.h"
 #include "dialogs/dialog_common.h"
 
@@ -91,6 +92,18 @@ static bool rowOnTrial;           // or, a peer row of type 8 with no bytes, may
 static wchar_t rowSizeText[64];   // and its size text
 static wchar_t rowDateText[FactChars];  // and its date text
 static int64_t rowBytes;          // and the bytes the whole copy counts for it
+
+void resetCopyCommand()
+{
+    memset(&job, 0, sizeof(job));
+    memset(&whole, 0, sizeof(whole));
+    commandRunning = false;
+    rowIsFolder = false;
+    rowOnTrial = false;
+    memset(rowSizeText, 0, sizeof(rowSizeText));
+    memset(rowDateText, 0, sizeof(rowDateText));
+    rowBytes = 0;
+}
 
 static int64_t ownRowBytes(const wchar_t *name);
 

@@ -24,6 +24,8 @@ void runCopyCommand(HWND window, bool fromPeer);
 
 // True while a copy command runs; no other command may start inside it.
 bool copyCommandRunning();
+// Forgets the dialog's job, the whole copy and the row about to open, as at first start.
+void resetCopyCommand();
 
 // Builds and sends the "FD" or "FC" request for the item shown in the copy dialog and enters the transfer
 // state. Returns false when the request was refused (another exchange running, a path too long) and nothing
@@ -83,6 +85,8 @@ bool treeStillCounting();
 void stopTreeCopy();
 // The dialog goes while the tree is unfinished: the listing goes back to the pane, the peer folder is restored.
 void abandonTreeCopy();
+// No tree: a search still open is closed.
+void resetTreeCopy();
 
 // overwrite_dialog.cpp
 

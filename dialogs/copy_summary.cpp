@@ -1,4 +1,5 @@
-// copy_summary.cpp: how each file of one copy command ended, and the one box that sums it up.
+// copy_summary.cpp: how each file of one copy command ended, and the one box that sums it up. Its tally is reset
+// by each copy command and by resetAppState through resetUiModules().
 #include "dialogs/copy_dialog.h"
 
 #include "core/message_box.h"

@@ -1,6 +1,7 @@
 // copy_tree.cpp: copies a whole folder, both ways, one exchange at a time: "CD" makes each folder on the peer,
 // "DD" lists each peer folder into the tree table, "FD" or "FC" moves each file. The copy dialog starts each
-// step and calls back when it has ended; nothing here waits.
+// step and calls back when it has ended; nothing here waits. Its statics are reset by resetAppState through
+// resetUiModules().
 #include "dialogs/copy_dialog.h"
 
 #include "core/text_codec.h"
@@ -57,6 +58,14 @@ static struct {
     int64_t folderBytes;
     wchar_t fileName[PathChars];  // the file now moving, as the summary names it
 } tree;
+
+void resetTreeCopy()
+{
+    if (tree.find != INVALID_HANDLE_VALUE && tree.find != nullptr)
+        FindClose(tree.find);
+    memset(&tree, 0, sizeof(tree));
+    tree.find = INVALID_HANDLE_VALUE;
+}
 
 static const wchar_t TooLongReason[] = L"パスが長すぎます";
 static const wchar_t TooDeepReason[] = L"フォルダが深すぎます";

@@ -1,5 +1,5 @@
 // folder_dialog.cpp: the folder-name dialog (template 7) and commands 107 (new own folder) and 108 (new folder
-// on the peer).
+// on the peer). Its static is reset by resetAppState through resetUiModules().
 #include "dialogs/folder_dialog.h"
 #include "dialogs/copy_dialog.h"
 #include "dialogs/dialog_common.h"
@@ -29,6 +29,11 @@ static const wchar_t BadNameText[] = L"入力文字にエラー！";
 
 // Which side the dialog now open names a folder for; the peer's path has its own length to fit.
 static bool folderForPeer;
+
+void resetFolderDialog()
+{
+    folderForPeer = false;
+}
 
 
 int buildFolderRequest(const wchar_t *name, char *out, int outBytes)

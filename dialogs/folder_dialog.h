@@ -13,3 +13,6 @@ const wchar_t *folderNameRefusal(const wchar_t *name, bool onPeer);
 // "CD" + the peer folder, "\", name in the ANSI code page into out (zero-filled first). Returns the text
 // length, or -1 when the path or the message would not fit.
 int buildFolderRequest(const wchar_t *name, char *out, int outBytes);
+
+// Forgets which side the last dialog named a folder for.
+void resetFolderDialog();

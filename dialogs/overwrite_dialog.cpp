@@ -1,5 +1,6 @@
 // overwrite_dialog.cpp: the question asked before a copy lands on an existing file (template 8), and the
-// answer that holds for the rest of one copy command.
+// answer that holds for the rest of one copy command. Its statics are reset by each copy command and by
+// resetAppState through resetUiModules().
 #include "dialogs/copy_dialog.h"
 #include "dialogs/dialog_common.h"
 

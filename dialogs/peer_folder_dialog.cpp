@@ -1,5 +1,6 @@
 // peer_folder_dialog.cpp: the peer-folder dialog (template 10) and command 132, which list a folder of the peer
-// that the user typed, for a peer that serves only part of its machine.
+// that the user typed, for a peer that serves only part of its machine. Its statics are reset by resetAppState
+// through resetUiModules().
 #include "dialogs/peer_folder_dialog.h"
 #include "dialogs/copy_dialog.h"
 #include "dialogs/dialog_common.h"
@@ -18,6 +19,12 @@ static const wchar_t PeerFolderCaption[] = L"相手側フォルダ入力";
 // Where OK puts the accepted folder; set by the opener for the dialog it runs.
 static wchar_t *acceptedFolder;
 static int acceptedChars;
+
+void resetPeerFolderDialog()
+{
+    acceptedFolder = nullptr;
+    acceptedChars = 0;
+}
 
 static bool isDriveLetter(wchar_t c)
 {

@@ -12,3 +12,6 @@ void runPeerFolderCommand(HWND window);
 // can be sent, and otherwise returns IDC_DIALOG_OK with the folder in folder (folderChars wide characters);
 // IDC_DIALOG_CANCEL after Cancel, with folder untouched.
 INT_PTR runPeerFolderDialog(HWND window, wchar_t *folder, int folderChars);
+
+// Forgets the folder buffer of the last dialog.
+void resetPeerFolderDialog();

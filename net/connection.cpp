@@ -1,4 +1,5 @@
 // connection.cpp: opening and closing the one TCP link, and looking up this machine's own name and address.
+// Its state lives in AppState.
 #include "net/connection.h"
 
 #include "core/app_state.h"
@@ -12,9 +13,6 @@
 #include <cwchar>
 
 static const wchar_t UnknownText[] = L"不明";
-
-// One start-up serves an open and the close that ends it.
-static WSADATA linkStartup;
 
 
 bool linkIsClosing()
@@ -50,9 +48,11 @@ void fillLinkAddress(ConnectionMode mode)
 }
 
 // Starts Windows Sockets and creates the link socket. False after showing the box and undoing the start-up.
+// One start-up serves an open and the close that ends it.
 static bool startLinkSocket(HWND window)
 {
-    int started = WSAStartup(MAKEWORD(2, 0), &linkStartup);
+    WSADATA startup;
+    int started = WSAStartup(MAKEWORD(2, 0), &startup);
     if (started != 0) {
         showNumberBox(window, L"%d", started, L"WSAStartup_Error");
         return false;

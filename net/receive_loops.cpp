@@ -1,6 +1,6 @@
 // receive_loops.cpp: ClientThread and ServerThread: receive each connection's stream, cut it into messages and
 // hand them to the engine one at a time; refuse other connections while an exchange runs; end an exchange
-// whose peer fell silent or went away; accept and drop clients.
+// whose peer fell silent or went away; accept and drop clients. Its state lives in AppState.
 #include "net/receive_loops.h"
 
 #include "core/app_state.h"
@@ -182,21 +182,17 @@ static void clientLinkLost()
 
 // Client mode keeps one overlapped receive pending on mainSocket and waits for it with a timeout: a select
 // before every receive costs a round trip of its own under some socket layers. The receive is never cancelled,
-// only waited for again, so no byte can be lost to a timeout; closing the socket ends it. Both are the client
-// thread's own for its life: made at its start, the event closed at its end.
-static WSAEVENT clientEvent = WSA_INVALID_EVENT;
-static WSAOVERLAPPED clientReceive;
+// only waited for again, so no byte can be lost to a timeout; closing the socket ends it. The receive, its event
+// and its space in the framer (AppState.clientReceive, clientEvent, clientReceiveSpace) are the client thread's
+// own for its life: made at its start, the event closed at its end.
 
 enum class ReceiveStep { Got, Quiet, Lost };
-
-// The receive went straight into the framer's space, which nothing moves while it is out.
-static char *clientReceiveSpace;
 
 static ReceiveStep takeClientBytes(DWORD got)
 {
     if (got == 0)
         return ReceiveStep::Lost;
-    framerReceivedAt(&AppState.clientFramer, clientReceiveSpace, static_cast<int>(got), GetTickCount());
+    framerReceivedAt(&AppState.clientFramer, AppState.clientReceiveSpace, static_cast<int>(got), GetTickCount());
     return ReceiveStep::Got;
 }
 
@@ -206,29 +202,29 @@ static ReceiveStep receiveClientBytes(DWORD waitMs)
     DWORD got = 0;
     DWORD flags = 0;
     if (!AppState.clientReceivePending) {
-        WSAResetEvent(clientEvent);
-        memset(&clientReceive, 0, sizeof(clientReceive));
-        clientReceive.hEvent = clientEvent;
+        WSAResetEvent(AppState.clientEvent);
+        memset(&AppState.clientReceive, 0, sizeof(AppState.clientReceive));
+        AppState.clientReceive.hEvent = AppState.clientEvent;
         int room = 0;
         char *space = framerSpace(&AppState.clientFramer, &room);
         if (room <= 0) {
             resetFramer(&AppState.clientFramer);
             space = framerSpace(&AppState.clientFramer, &room);
         }
-        clientReceiveSpace = space;
+        AppState.clientReceiveSpace = space;
         WSABUF buffer;
         buffer.len = static_cast<ULONG>(room);
         buffer.buf = space;
-        if (WSARecv(AppState.mainSocket, &buffer, 1, &got, &flags, &clientReceive, nullptr) == 0)
+        if (WSARecv(AppState.mainSocket, &buffer, 1, &got, &flags, &AppState.clientReceive, nullptr) == 0)
             return takeClientBytes(got);
         if (WSAGetLastError() != WSA_IO_PENDING)
             return ReceiveStep::Lost;
         AppState.clientReceivePending = true;
     }
-    if (WaitForSingleObject(clientEvent, waitMs) == WAIT_TIMEOUT)
+    if (WaitForSingleObject(AppState.clientEvent, waitMs) == WAIT_TIMEOUT)
         return ReceiveStep::Quiet;
     AppState.clientReceivePending = false;
-    if (!WSAGetOverlappedResult(AppState.mainSocket, &clientReceive, &got, FALSE, &flags))
+    if (!WSAGetOverlappedResult(AppState.mainSocket, &AppState.clientReceive, &got, FALSE, &flags))
         return ReceiveStep::Lost;
     return takeClientBytes(got);
 }
@@ -241,8 +237,8 @@ DWORD WINAPI ClientThread(LPVOID)
     AppState.fastPeerOffered = 0;
     AppState.exchangeWatched = false;
     AppState.clientReceivePending = false;
-    clientEvent = WSACreateEvent();
-    if (clientEvent == WSA_INVALID_EVENT) {
+    AppState.clientEvent = WSACreateEvent();
+    if (AppState.clientEvent == WSA_INVALID_EVENT) {
         postReport(L"受信の準備ができませんでした\r\n接続を閉じてください", L"WSACreateEvent");
         return 1;
     }
@@ -265,10 +261,10 @@ DWORD WINAPI ClientThread(LPVOID)
     }
     // A receive still out ends with the socket, which closeLink has closed by now: let it signal first.
     if (AppState.clientReceivePending)
-        WaitForSingleObject(clientEvent, IdlePollMs);
+        WaitForSingleObject(AppState.clientEvent, IdlePollMs);
     AppState.clientReceivePending = false;
-    WSACloseEvent(clientEvent);
-    clientEvent = WSA_INVALID_EVENT;
+    WSACloseEvent(AppState.clientEvent);
+    AppState.clientEvent = WSA_INVALID_EVENT;
     return 0;
 }
 

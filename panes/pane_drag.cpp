@@ -1,5 +1,6 @@
 // pane_drag.cpp: dragging rows between the panes (the main window holds the mouse capture; no OLE), and
-// Explorer's drops onto the peer pane.
+// Explorer's drops onto the peer pane. Its static is reset by resetAppState through resetUiModules()
+// (cancelPaneDrag).
 #include "panes/pane_drag.h"
 
 #include "core/app_state.h"

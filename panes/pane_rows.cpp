@@ -1,5 +1,5 @@
 // pane_rows.cpp: the row tables behind the two virtual list views, their view order and sorting, and what
-// the list views ask of their parent.
+// the list views ask of their parent. Its statics are reset by resetAppState through resetUiModules().
 #include "panes/pane_rows.h"
 
 #include "panes/folder_navigation.h"
@@ -82,6 +82,14 @@ void startPaneTable(HWND pane)
     PaneTable *table = pane == AppState.peerPane ? &PeerTable : pane == AppState.ownPane ? &OwnTable : nullptr;
     if (table != nullptr)
         resetTable(table, pane);
+}
+
+// The lock stays as it is, and the rows' memory is kept for the next pane as a new pane keeps it. A list view
+// still up has no table after this: AppState no longer names it.
+void resetPaneTables()
+{
+    resetTable(&OwnTable, nullptr);
+    resetTable(&PeerTable, nullptr);
 }
 
 // Room for one more row in both arrays; false when memory or the limit says no.
@@ -208,7 +216,8 @@ int peerRowsLeftOut()
     return leftOut;
 }
 
-// The sort of the table being ordered; qsort takes no context, and sorting runs on the UI thread only.
+// The sort of the table being ordered, set for each sort; qsort takes no context, and sorting runs on the UI
+// thread only.
 static const PaneTable *SortingTable = nullptr;
 
 // Up rows, then folders and drives, then files, whichever way the order runs.

@@ -10,6 +10,8 @@ constexpr int PaneFieldChars = 64;
 
 // A new list view in AppState.ownPane or peerPane starts with an empty table in listing order.
 void startPaneTable(HWND pane);
+// Both tables empty and bound to no list view, as at first start.
+void resetPaneTables();
 
 int paneRowCount(HWND pane);
 

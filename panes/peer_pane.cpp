@@ -1,4 +1,5 @@
 // peer_pane.cpp: the right list view, filled from the peer's DR records, and its navigation by DD requests.
+// Its statics are reset by resetAppState through resetUiModules().
 #include "panes/peer_pane.h"
 
 #include "app/dpi_scale.h"
@@ -122,6 +123,14 @@ static void setPeerLabelText(HWND window, const wchar_t *text)
 HWND peerLabelTip()
 {
     return LabelTip != nullptr && IsWindow(LabelTip) ? LabelTip : nullptr;
+}
+
+// Only forgotten, never destroyed: a handle kept from an earlier window may name another window by now, and
+// a tip still up goes with the window that owns it.
+void forgetPeerLabelTip()
+{
+    LabelTip = nullptr;
+    LabelTipFor = nullptr;
 }
 
 void writePeerFolderLabel(HWND window)

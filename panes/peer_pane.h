@@ -43,3 +43,5 @@ void showPeerFolderRefused(HWND window, const wchar_t *reason);
 
 // The tooltip that holds the peer folder label's whole text; null before the label was first written.
 HWND peerLabelTip();
+// The next label text makes a new tooltip.
+void forgetPeerLabelTip();

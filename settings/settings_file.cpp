@@ -1,4 +1,5 @@
-// settings_file.cpp: the keys and defaults of Parcelwight.ini and how they are read and written.
+// settings_file.cpp: the keys and defaults of Parcelwight.ini and how they are read and written. Its statics
+// are reset by resetAppState through resetUiModules().
 #include "settings/settings_file.h"
 
 #include "core/paths.h"
@@ -83,6 +84,13 @@ static const wchar_t *const MonitorPlaceKeys[MonitorPlaceCount][2] = {
 };
 static POINT MonitorPlaces[MonitorPlaceCount];
 static bool MonitorPlaceKnown[MonitorPlaceCount];
+
+void forgetLoadedSettings()
+{
+    SettingsMissing = false;
+    memset(MonitorPlaces, 0, sizeof(MonitorPlaces));
+    memset(MonitorPlaceKnown, 0, sizeof(MonitorPlaceKnown));
+}
 
 bool monitorPlace(int view, POINT *place)
 {

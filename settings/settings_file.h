@@ -18,6 +18,9 @@ void saveSettingsTold(HWND owner);
 // True after a load that found no settings file (a first start), until saveSettings runs.
 bool settingsFileMissing();
 
+// As before the first load: no first start noted, no monitor place known.
+void forgetLoadedSettings();
+
 // The main window's place to save (screen coordinates; the restored place when minimised or maximised). False
 // without a main window.
 bool savedWindowRect(RECT *place);

@@ -192,8 +192,6 @@ LRESULT CALLBACK recordErase(int code, WPARAM wParam, LPARAM lParam)
 
 TEST_F(MonitorWindows, WindowsOpenBesideTheMainWindowWhereTheyWereLastAndEraseBeforeTheyRepaint)
 {
-    for (int view = 0; view < MonitorPlaceCount; ++view)
-        setMonitorPlace(view, nullptr);
     HWND window = createTestMainWindow();
     SetWindowPos(window, nullptr, 100, 100, 400, 300, SWP_NOZORDER | SWP_NOACTIVATE);
     RECT owner = {};

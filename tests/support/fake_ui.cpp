@@ -95,6 +95,11 @@ void fileArrived(const wchar_t *)
 {
 }
 
+// No module of the program's user interface is linked; the recorder is cleared by resetFakeUi.
+void resetUiModules()
+{
+}
+
 void peerServesFolder()
 {
     std::lock_guard<std::mutex> hold(fakeLock);

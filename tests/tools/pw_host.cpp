@@ -473,6 +473,11 @@ void peerServesFolder()
     PostMessageW(hostWindow, HostServes, 0, 0);
 }
 
+// The host has none of the program's windows or dialogs: nothing of theirs to reset.
+void resetUiModules()
+{
+}
+
 void fileArrived(const wchar_t *targetPath)
 {
     emitWide("ARRIVED", targetPath ? targetPath : L"");
