@@ -36,7 +36,7 @@ static const IntegerKey IntegerKeys[] = {
 // The main window's place, written after every other key; a file without them still loads.
 static const wchar_t *const PlacementKeys[4] = {L"window_left", L"window_top", L"window_width", L"window_height"};
 
-// Each write below counts its failures here, so that a settings file that cannot be written is told once.
+// Each write below counts its failures here, zeroed by every save, so that a file that cannot be written is told once.
 static int FailedWrites = 0;
 
 static void writeText(const wchar_t *name, const wchar_t *value, const wchar_t *path)

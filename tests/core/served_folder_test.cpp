@@ -32,22 +32,10 @@ protected:
     void TearDown() override
     {
         if (!linked.empty()) {
-            EXPECT_TRUE(runShell("rm -rf " + linuxLinked, [&] { return !fileExists(linked); }));
+            EXPECT_TRUE(runHostShell("rm -rf " + linuxLinked, [&] { return !fileExists(linked); }));
         }
     }
     // Runs script in the host's shell and waits for done (Wine does not wait for a host process's handle).
-    bool runShell(const std::string &script, const std::function<bool()> &done)
-    {
-        std::wstring line = L"/bin/sh -c \"" + widen(script) + L"\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process = {};
-        if (!CreateProcessW(L"Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-            return false;
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        return pumpUntil(done, 10000);
-    }
     // Z:\tmp\pwlinks...: "served" with links made by ln -s, "outside" and "SERVED" beside it.
     bool makeLinkedTree()
     {
@@ -55,7 +43,7 @@ protected:
         linuxLinked = "/tmp/" + name;
         linked = L"Z:\\tmp\\" + widen(name);
         std::string s = "cd " + linuxLinked + "/served && ";
-        return runShell("rm -rf " + linuxLinked + " && mkdir -p " + linuxLinked + "/served/sub " + linuxLinked +
+        return runHostShell("rm -rf " + linuxLinked + " && mkdir -p " + linuxLinked + "/served/sub " + linuxLinked +
                             "/outside " + linuxLinked + "/SERVED && " + s + "echo o > ../outside/o.txt && " + s +
                             "echo s > ../SERVED/s.txt && " + s + "echo i > sub/i.txt && " + s +
                             "ln -s ../outside rel && ln -s " + linuxLinked + "/outside abs && ln -s / root && " +

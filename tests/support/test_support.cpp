@@ -260,6 +260,20 @@ std::wstring makeTempFolder(const wchar_t *prefix)
     }
 }
 
+bool runHostShell(const std::string &script, const std::function<bool()> &done)
+{
+    std::wstring line = L"/bin/sh -c \"" + widen(script) + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(L"Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // Wine does not wait for a host process through its handle: the caller's condition says it is done.
+    return pumpUntil(done, 10000);
+}
+
 bool setHostReadOnly(const std::wstring &folder, bool readOnly)
 {
     typedef char *(CDECL * UnixNameOf)(const wchar_t *);
@@ -269,28 +283,12 @@ bool setHostReadOnly(const std::wstring &folder, bool readOnly)
     char *unixName = unixNameOf != nullptr ? unixNameOf(folder.c_str()) : nullptr;
     if (unixName == nullptr)
         return false;
-    std::wstring command = std::wstring(L"/bin/chmod ") + (readOnly ? L"555 " : L"755 ") + widen(unixName);
+    std::string script = std::string("chmod ") + (readOnly ? "555 '" : "755 '") + unixName + "'";
     HeapFree(GetProcessHeap(), 0, unixName);
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(L"Z:\\bin\\chmod", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    // Wine does not wait for a host process through its handle: wait for the mode change itself.
-    auto shown = [&] {
+    return runHostShell(script, [&] {
         DWORD attributes = GetFileAttributesW(folder.c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && ((attributes & FILE_ATTRIBUTE_READONLY) != 0) == readOnly;
-    };
-    for (DWORD start = GetTickCount(); !shown(); Sleep(10)) {
-        if (GetTickCount() - start > 5000)
-            return false;
-    }
-    return true;
+    });
 }
 
 void removeTree(const std::wstring &folder)

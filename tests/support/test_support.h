@@ -71,6 +71,10 @@ bool sendText(SOCKET s, const std::string &message);
 std::wstring makeTempFolder(const wchar_t *prefix = L"pw");
 void removeTree(const std::wstring &folder);
 
+// Runs script in the host's /bin/sh (links, modes: what Win32 under Wine cannot make) and waits until done says
+// it has taken effect.
+bool runHostShell(const std::string &script, const std::function<bool()> &done);
+
 // Wine keeps no read-only bit of a folder set through Win32, but reads the host's mode 555 as read-only: the
 // host's chmod makes the folder read-only (555) or writable again (755). True once the attribute shows it.
 bool setHostReadOnly(const std::wstring &folder, bool readOnly);
