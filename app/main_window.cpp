@@ -74,11 +74,60 @@ static const int MinNameWidth = 40;
 // The pane width the columns were last fitted to: a change of height alone keeps what the user dragged.
 static int FittedPaneWidth = 0;
 
+// The controls make their fonts at the system DPI. At another DPI each gets its own font scaled, and back at the
+// system DPI its own font again, so a window that never changes DPI keeps exactly the fonts it had.
+constexpr int FontedControls = 7;
+static HFONT OwnFonts[FontedControls];     // each control's font as created; null is the system font
+static HFONT ScaledFonts[FontedControls];  // the font made for the current DPI, or null
+static bool OwnFontsTaken = false;
+
 void resetMainWindowLayout()
 {
     LastFocusedPane = nullptr;
     MainDpi = LayoutDpi;
     FittedPaneWidth = 0;
+    // The scaled fonts were deleted with the window (onNcDestroy).
+    memset(OwnFonts, 0, sizeof(OwnFonts));
+    memset(ScaledFonts, 0, sizeof(ScaledFonts));
+    OwnFontsTaken = false;
+}
+
+static HWND fontedControl(int index)
+{
+    HWND controls[FontedControls] = {AppState.ownPane,        AppState.peerPane,       AppState.ownHostLabel,
+                                     AppState.linkLabel,      AppState.ownFolderLabel, AppState.peerFolderLabel,
+                                     AppState.statusBar};
+    return controls[index];
+}
+
+static void applyDpiFonts(int dpi)
+{
+    if (!OwnFontsTaken) {
+        for (int i = 0; i < FontedControls; i++)
+            OwnFonts[i] = fontedControl(i) != nullptr
+                              ? reinterpret_cast<HFONT>(SendMessageW(fontedControl(i), WM_GETFONT, 0, 0))
+                              : nullptr;
+        OwnFontsTaken = true;
+    }
+    int systemDpi = windowDpi(nullptr);
+    for (int i = 0; i < FontedControls; i++) {
+        HWND control = fontedControl(i);
+        if (control == nullptr)
+            continue;
+        HFONT made = nullptr;
+        LOGFONTW font;
+        memset(&font, 0, sizeof(font));
+        HGDIOBJ own = OwnFonts[i] != nullptr ? static_cast<HGDIOBJ>(OwnFonts[i]) : GetStockObject(SYSTEM_FONT);
+        if (dpi != systemDpi && GetObjectW(own, sizeof(font), &font) == sizeof(font)) {
+            font.lfHeight = MulDiv(font.lfHeight, dpi, systemDpi);
+            font.lfWidth = MulDiv(font.lfWidth, dpi, systemDpi);
+            made = CreateFontIndirectW(&font);
+        }
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(made != nullptr ? made : OwnFonts[i]), TRUE);
+        if (ScaledFonts[i] != nullptr)
+            DeleteObject(ScaledFonts[i]);
+        ScaledFonts[i] = made;
+    }
 }
 
 bool createMainWindow(HINSTANCE instance)
@@ -216,6 +265,9 @@ static LRESULT onCreate(HWND window)
     loadSettings();
     restorePlace(window);
     createMainChildren(window);
+    // Started on a monitor of another DPI than the system's.
+    if (MainDpi != windowDpi(nullptr))
+        applyDpiFonts(MainDpi);
     LastFocusedPane = AppState.ownPane;
     listOwnFolder(window);
     return 0;
@@ -286,6 +338,7 @@ static LRESULT onDpiChanged(HWND window, WPARAM wParam, LPARAM lParam)
 {
     int dpi = LOWORD(wParam);
     MainDpi = dpi > 0 ? dpi : LayoutDpi;
+    applyDpiFonts(MainDpi);
     HIMAGELIST before = AppState.paneImages;
     createPaneImages();
     SendMessageW(AppState.ownPane, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(AppState.paneImages));
@@ -459,6 +512,13 @@ static LRESULT onDestroy(HWND window)
 // WM_NCDESTROY: the children are gone; the image list they shared goes with them.
 static LRESULT onNcDestroy(HWND window, WPARAM wParam, LPARAM lParam)
 {
+    // The controls are gone, and with them every use of the scaled fonts.
+    for (HFONT &font : ScaledFonts) {
+        if (font != nullptr)
+            DeleteObject(font);
+        font = nullptr;
+    }
+    OwnFontsTaken = false;
     if (AppState.paneImages != nullptr) {
         ImageList_Destroy(AppState.paneImages);
         AppState.paneImages = nullptr;

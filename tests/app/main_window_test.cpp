@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
 
 class MainWindowTest : public ::testing::Test {
@@ -197,7 +199,19 @@ TEST_F(MainWindowTest, SizesFollowTheDpiAndAreTodaysAgainAt96)
     EXPECT_EQ(scaleToDpi(280, 144), 420);
     EXPECT_EQ(scaleToDpi(25, 144), 38) << "rounded, not cut";
     start(true);
+    HFONT paneFont = reinterpret_cast<HFONT>(SendMessageW(AppState.peerPane, WM_GETFONT, 0, 0));
+    auto fontHeight = [](HWND control) {
+        LOGFONTW font = {};
+        HGDIOBJ shown = reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0));
+        GetObjectW(shown != nullptr ? shown : GetStockObject(SYSTEM_FONT), sizeof(font), &font);
+        return std::abs(font.lfHeight);
+    };
+    int paneHeight = fontHeight(AppState.peerPane);
+    int labelHeight = fontHeight(AppState.linkLabel);
+    ASSERT_TRUE(paneHeight > 0 && labelHeight > 0);
     changeDpi(window, 144, 1590, 1080);
+    EXPECT_EQ(fontHeight(AppState.peerPane), MulDiv(paneHeight, 144, 96));
+    EXPECT_EQ(fontHeight(AppState.linkLabel), MulDiv(labelHeight, 144, 96));
     const int widths[] = {420, 180, 120};
     const int widthsAt96[] = {280, 120, 80};
     for (int c = 0; c < 3; c++)
@@ -213,6 +227,8 @@ TEST_F(MainWindowTest, SizesFollowTheDpiAndAreTodaysAgainAt96)
               AppState.paneImages);
 
     changeDpi(window, 96, 1060, 720);
+    EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(AppState.peerPane, WM_GETFONT, 0, 0)), paneFont)
+        << "back at 96 each control has its own font again";
     for (int c = 0; c < 3; c++)
         EXPECT_EQ(ListView_GetColumnWidth(AppState.peerPane, c), widthsAt96[c]) << "column " << c;
     EXPECT_EQ(shownEdges(), (std::vector<int>{90, 140, 250, 370, 850, -1}));
