@@ -12,7 +12,7 @@
 #include "dialogs/served_folder_dialog.h"
 #include "net/connection.h"
 #include "core/fast_link.h"
-#include "net/message_sender.h"
+#include "core/send_ops.h"
 #include "panes/pane_rows.h"
 #include "panes/own_pane.h"
 #include "panes/pane_drag.h"

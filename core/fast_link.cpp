@@ -18,7 +18,7 @@
 #include "core/tree_listing.h"
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
-#include "net/message_sender.h"
+#include "core/send_ops.h"
 
 #include <cstdio>
 #include <cstring>

@@ -5,7 +5,7 @@
 #include "core/app_state.h"
 #include "core/file_receiver.h"
 #include "core/reports.h"
-#include "net/message_sender.h"
+#include "core/send_ops.h"
 
 #include <cstring>
 

@@ -13,7 +13,7 @@
 #include "core/transfer_states.h"
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
-#include "net/message_sender.h"
+#include "core/send_ops.h"
 #include "resources/resource_ids.h"
 
 #include <cstring>

@@ -10,7 +10,7 @@
 #include "core/served_folder.h"
 #include "core/text_codec.h"
 #include "core/ui_ops.h"
-#include "net/message_sender.h"
+#include "core/send_ops.h"
 
 #include <cstdio>
 #include <cstring>

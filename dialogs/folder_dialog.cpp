@@ -12,7 +12,7 @@
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
 #include "core/fast_link.h"
-#include "net/message_sender.h"
+#include "core/send_ops.h"
 #include "panes/own_pane.h"
 #include "resources/resource_ids.h"
 

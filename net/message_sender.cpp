@@ -1,6 +1,6 @@
 // message_sender.cpp: the one send path for protocol messages other than file blocks, and the two
-// traffic-monitor rings.
-#include "net/message_sender.h"
+// traffic-monitor rings, as core/send_ops.h declares them.
+#include "core/send_ops.h"
 
 #include <cstdio>
 #include <cstring>

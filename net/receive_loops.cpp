@@ -15,7 +15,7 @@
 #include "core/wire_message.h"
 #include "net/connection.h"
 #include "core/message_framer.h"
-#include "net/message_sender.h"
+#include "core/send_ops.h"
 #include "resources/resource_ids.h"
 
 #include <cstdio>

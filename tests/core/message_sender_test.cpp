@@ -1,5 +1,5 @@
 // message_sender_test.cpp: the send path, the traffic-monitor rings and the report queue.
-#include "net/message_sender.h"
+#include "core/send_ops.h"
 
 #include "core/message_box.h"
 #include "core/reports.h"

@@ -3,7 +3,7 @@
 #include "tests/support/test_support.h"
 
 #include "dialogs/monitor_window.h"
-#include "net/message_sender.h"
+#include "core/send_ops.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_file.h"
 #include "core/message_box.h"

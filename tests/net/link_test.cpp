@@ -1,7 +1,7 @@
 // link_test.cpp: opening and closing the link and the two receive loops, in this process, against a peer that
 // the test plays over loopback sockets.
 #include "net/connection.h"
-#include "net/message_sender.h"
+#include "core/send_ops.h"
 #include "net/receive_loops.h"
 #include "core/fast_link.h"
 #include "core/message_box.h"

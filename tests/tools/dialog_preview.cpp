@@ -9,7 +9,7 @@
 #include "dialogs/folder_dialog.h"
 #include "dialogs/monitor_window.h"
 #include "dialogs/served_folder_dialog.h"
-#include "net/message_sender.h"
+#include "core/send_ops.h"
 #include "resources/resource_ids.h"
 
 #include <gtest/gtest.h>

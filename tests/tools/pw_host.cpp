@@ -27,7 +27,7 @@
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
 #include "net/connection.h"
-#include "net/message_sender.h"
+#include "core/send_ops.h"
 #include "net/receive_loops.h"
 #include "resources/resource_ids.h"
 

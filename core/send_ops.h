@@ -1,5 +1,6 @@
-// message_sender.h: the one path by which a protocol message other than a file block leaves this side, and
-// the two traffic-monitor rings.
+// send_ops.h: what the transfer core asks of the network: the one path by which a protocol message other than
+// a file block leaves this side, and the two traffic-monitor rings. net/message_sender.cpp provides them, as the
+// windows provide the operations of ui_ops.h; no core file includes a net header.
 #pragma once
 
 #include "core/app_state.h"
