@@ -1,6 +1,7 @@
 // app_state.cpp: the one AppState record.
 #include "core/app_state.h"
 #include "core/reports.h"
+#include "core/tree_listing.h"
 #include "core/ui_ops.h"
 
 #include <cstring>
@@ -9,6 +10,7 @@ AppStateRecord AppState;
 
 void resetAppState()
 {
+    freeTreeListing();
     memset(&AppState, 0, sizeof(AppState));
     discardReports();
     static const int32_t edges[StatusParts] = {90, 140, 250, 370, 850, -1};

@@ -16,6 +16,7 @@
 // Sizes the wire protocol, the peer and the dialogs rely on.
 constexpr int PathChars = 260;            // a path of at most 259 characters and its NUL
 constexpr int DirRows = 1024;
+constexpr int TreeRowsMax = 200000;       // one peer folder of a folder copy, on the fast link
 constexpr int DirRowBytes = 256;          // a DR record of at most 255 bytes and its NUL
 constexpr int RingLines = 32;
 constexpr int RingLineBytes = 272;
@@ -226,8 +227,12 @@ struct AppStateRecord {
 
     // A folder copy's listing of one peer folder: filled by the network thread while treeListing is set, read
     // by the UI thread once the listing has ended.
-    TreeRow treeRows[DirRows];
+    TreeRow *treeRows;            // heap, grown by the network thread while it lists (core/tree_listing.cpp)
+    int32_t *treeOrder;           // the rows' indexes in name order, made by the UI thread when it looks up
+    int32_t treeRowsCapacity;
     int32_t treeRowsUsed;
+    int32_t treeRowsCut;          // rows were left out for lack of room
+    int32_t treeOrderBuilt;
 };
 
 extern AppStateRecord AppState;

@@ -121,7 +121,8 @@ void noteFolderCopy();
 void recordCopyResult(const wchar_t *name, CopyResult result, const wchar_t *reason, bool explained);
 // How the engine said a file's transfer ended.
 void recordTransferOutcome(const wchar_t *name, TransferOutcome outcome);
-void noteListingCut(const wchar_t *folder);
+// A folder listing that may have left rows out: named in the summary with the rows it kept.
+void noteListingCut(const wchar_t *folder, int rows);
 // The summary of the command into out; false when there is nothing to say.
 bool copySummaryText(wchar_t *out, int outChars);
 // Shows the summary, owned by owner, when there is something to say.

@@ -21,6 +21,7 @@ static struct {
     int listedNames;
     wchar_t names[ListedNames][ListedNameChars];
     int cutListings;
+    int cutRows;        // the rows the first cut listing kept
     wchar_t firstCut[SummaryCutChars];
 } tally;
 
@@ -108,9 +109,10 @@ void recordTransferOutcome(const wchar_t *name, TransferOutcome outcome)
     }
 }
 
-void noteListingCut(const wchar_t *folder)
+void noteListingCut(const wchar_t *folder, int rows)
 {
     if (tally.cutListings++ == 0) {
+        tally.cutRows = rows;
         wcsncpy(tally.firstCut, folder, SummaryCutChars - 1);
         tally.firstCut[SummaryCutChars - 1] = 0;
     }
@@ -158,7 +160,7 @@ bool copySummaryText(wchar_t *out, int outChars)
             append(out, outChars, L"  ほか %d 件\r\n", missing - tally.listedNames);
     }
     if (tally.cutListings > 0)
-        append(out, outChars, L"一覧が %d 行で切れたフォルダがあります: %ls\r\n", DirRows - 1, tally.firstCut);
+        append(out, outChars, L"一覧が %d 行で切れたフォルダがあります: %ls\r\n", tally.cutRows, tally.firstCut);
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "core/text_codec.h"
 #include "core/tree_listing.h"
 #include "core/dir_table.h"
+#include "core/fast_link.h"
 #include "core/file_receiver.h"
 #include "core/paths.h"
 #include "core/wire_message.h"
@@ -341,18 +342,6 @@ static void treeRowFacts(const TreeRow *row, FileFacts *facts)
     rowFileFacts(size, date, facts);
 }
 
-// The tree table's row of name (peer names compared as the file system does, without case); null when none.
-static const TreeRow *peerRowNamed(const wchar_t *name)
-{
-    wchar_t rowName[PathChars];
-    for (int i = 0; i < treeRowCount(); ++i) {
-        memset(rowName, 0, sizeof(rowName));
-        ansiToWide(treeRow(i)->name, -1, rowName, COUNTOF(rowName));
-        if (_wcsicmp(rowName, name) == 0)
-            return treeRow(i);
-    }
-    return nullptr;
-}
 
 // Starts one file of the current folder. peer: the peer's facts of it (a pull's incoming file, or the one a
 // push lands on; null when the peer lists none). True when a transfer runs; false when the file was passed over
@@ -437,7 +426,7 @@ static bool nextLocalEntry(HWND dialog)
             continue;
         }
         int64_t size = (static_cast<int64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-        const TreeRow *there = peerRowNamed(found.cFileName);
+        const TreeRow *there = treeRowNamed(found.cFileName);
         FileFacts peer;
         if (there != nullptr)
             treeRowFacts(there, &peer);
@@ -577,8 +566,9 @@ bool treeStepEnded(HWND dialog, TransferOutcome outcome)
                 tree.cancelled = true;
             return nextFolder();
         }
-        if (treeRowCount() >= DirRows - 1)
-            noteListingCut(shownName(tree.current.source));
+        // A classic peer's listing stops at 1023 rows; the fast link's is cut only when this side had no room.
+        if ((!fastLinkOn() && treeRowCount() >= DirRows - 1) || treeListingCut())
+            noteListingCut(shownName(tree.current.source), treeRowCount());
         countPeerListing();
         tree.rowCursor = 0;
         tree.phase = TreePhase::Files;

@@ -2,12 +2,14 @@
 #include "core/app_state.h"
 #include "core/dir_table.h"
 #include "core/text_codec.h"
+#include "core/tree_listing.h"
 
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -509,4 +511,35 @@ TEST(DirTableTest, JapaneseNamesTravelInShiftJis)
     ASSERT_GE(fitsRow, 0);
     EXPECT_EQ(row(fitsRow).size(), 255u);
     removeTree(folder);
+}
+
+// A folder copy's table of one peer folder: the fast link lists past the classic 1023 rows.
+TEST(TreeListingTest, GrowsPastTheClassicRowsFindsNamesWithoutCaseAndSaysWhenCut)
+{
+    resetAppState();
+    char record[64];
+    for (int i = 0; i < 3000; i++) {
+        int length = snprintf(record, sizeof(record), "File%04d.txt,2024/01/01 00:00,1,8", i);
+        ASSERT_FALSE(addTreeRecord(record, length));
+    }
+    EXPECT_EQ(treeRowCount(), 3000);
+    EXPECT_FALSE(treeListingCut());
+    ASSERT_NE(treeRowNamed(L"file2999.TXT"), nullptr);
+    EXPECT_STREQ(treeRowNamed(L"file2999.TXT")->name, "File2999.txt");
+    EXPECT_STREQ(treeRowNamed(L"FILE0000.txt")->name, "File0000.txt");
+    EXPECT_EQ(treeRowNamed(L"File3000.txt"), nullptr);
+    // A row added after a look-up is found as well.
+    ASSERT_FALSE(addTreeRecord("late,,,8", 8));
+    EXPECT_NE(treeRowNamed(L"LATE"), nullptr);
+
+    clearTreeListing();
+    EXPECT_EQ(treeRowCount(), 0);
+    EXPECT_EQ(treeRowNamed(L"late"), nullptr);
+    for (int i = 0; i <= TreeRowsMax; i++)
+        addTreeRecord("x,,,8", 5);
+    EXPECT_EQ(treeRowCount(), TreeRowsMax);
+    EXPECT_TRUE(treeListingCut());
+    resetAppState();
+    EXPECT_EQ(treeRowCount(), 0);
+    EXPECT_FALSE(treeListingCut());
 }
