@@ -238,11 +238,9 @@ bool timeSmallFiles(int count)
             names.push_back(name);
             ok = writeFileBytes(clientFolder + L"\\" + name, randomBytes(fileBytes, 1000u + i));
         }
-        if (!ok) {
+        if (!ok)
             fprintf(stderr, "cannot write the small files\n");
-            return false;
-        }
-        {
+        if (ok) {
             HostProcess server, client;
             Relay relay;
             ok = startPair(&server, &client, &relay, serverFolder, clientFolder, fast) == 0;
