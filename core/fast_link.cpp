@@ -274,13 +274,23 @@ bool answerFastProbe(const char *message, int count)
     return true;
 }
 
+// Once agreed, every message goes in one send, so nothing is gained by holding a small one back: without this,
+// an "EN" after the last "DA" waits for the peer's delayed ACK.
+static void sendAtOnce(SOCKET s)
+{
+    BOOL on = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on), sizeof(on));
+}
+
 void awaitFastHello()
 {
     // Everything after the terminator is the fast link; this side waits in RequestDIR, where nothing of its own
     // can start, until the client's "HI" says it has switched too.
     int slot = AppState.exchangeSlot;
-    if (slot >= 0 && slot < ClientSlotCount)
+    if (slot >= 0 && slot < ClientSlotCount) {
         AppState.slotFramers[slot].fast = 1;
+        sendAtOnce(AppState.clientSlots[slot]);
+    }
 }
 
 bool takeFastProbeRecord(const char *message, int count)
@@ -323,6 +333,7 @@ void finishFastProbe()
     if (!offered)
         return;
     AppState.clientFramer.fast = 1;
+    sendAtOnce(AppState.mainSocket);
     char served[PathChars];
     servedFolderA(served, COUNTOF(served));
     unsigned char payload[8 + PathChars];

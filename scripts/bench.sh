@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the benchmarks under Wine on a private Xvfb display, printing one line per figure:
 #  - the real program: two parcelwight.exe instances, a server and a client over loopback, driven from outside
-#    (tests/tools/app_bench.cpp): peer listing, push, pull, small files in one copy, an own folder of 10,000
-#    entries;
-#  - the console hosts (tests/tools/bench.cpp): push, pull and listings between two pw_host processes.
-# Each figure is printed beside a bare ping-pong (1008 bytes answered by 3) measured in the same run.
+#    (tests/tools/app_bench.cpp): peer listings of 10,000 and 1,000 entries on the link they agree on, push,
+#    pull, small files in one copy, an own folder of 10,000 entries; then 1,000 entries on the classic link;
+#  - the console hosts (tests/tools/bench.cpp): push, pull and listings between two pw_host processes; with
+#    PW_BENCH_FILES=N also N files of 1,000 bytes on each link, and with PW_BENCH_BIG_MB=M a sparse file of M
+#    megabytes pushed and pulled back on the fast link (skipped under 10 GB free; 2500 takes about a minute).
+# Each figure is printed beside a bare ping-pong (1008 bytes answered by 3) or a bare stream measured in the same run.
 #   scripts/bench.sh [MEGABYTES] [ENTRIES] [LISTINGS]     (defaults 4, 200, 20; ENTRIES and LISTINGS: console)
 # PW_BUILD_DIR chooses the build folder (default build/). Exits non-zero when a step fails or the bytes differ.
 set -uo pipefail

@@ -3,6 +3,11 @@
 // beside a bare ping-pong measured first.
 //
 // Command line: pw_bench [MEGABYTES] [ENTRIES] [LISTINGS]   (defaults 4, 200, 20; a megabyte is 1,000,000 bytes)
+// Optional figures, each on pairs of its own after the others:
+//   PW_BENCH_FILES=N    N files of 1,000 bytes, classic and then fast: the host copies one file per command, so
+//                       they go as N push commands back to back (each waits for both sides' Waiting)
+//   PW_BENCH_BIG_MB=M   a sparse file of M megabytes pushed and pulled back on the fast link: size, bytes and
+//                       last-write time checked, both hosts' peak working set beside it; skipped under 10 GB free
 // Prints one line per figure; exits 1 when a transfer fails or the bytes differ, 2 when the hosts do not start.
 #include "tests/net/relay.h"
 #include "tests/support/host_process.h"
@@ -15,6 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+
+#include <psapi.h>
 
 namespace {
 
@@ -125,6 +132,34 @@ bool timeListings(HostProcess *client, const std::wstring &folder, int entries, 
     return true;
 }
 
+// Starts a server and a client host and waits for their first listings (and the agreement, when fast); with a
+// delay, the client reaches the server through a relay that adds it in each direction. 0, else 2.
+int startPair(HostProcess *server, HostProcess *client, Relay *relay, const std::wstring &serverFolder,
+              const std::wstring &clientFolder, bool fast)
+{
+    std::string why;
+    int port = 0;
+    std::vector<std::wstring> extra;
+    if (fast)
+        extra.push_back(L"--fast");
+    relay->delayMs = delayMs;
+    if (!startServerHost(server, &port, serverFolder, &why, extra) ||
+        (delayMs > 0 && !relay->start(port, RelayMode::Delay, 1u)) ||
+        !startClientHost(client, delayMs > 0 ? relay->port : port, clientFolder, &why, extra)) {
+        fprintf(stderr, "%s\n", why.c_str());
+        return 2;
+    }
+    if (!sawSequence(server, "server", {"STATE RequestDIR", "STATE Waiting", "STATE CallDIR", "STATE Waiting"},
+                     15000) ||
+        !sawSequence(client, "client", {"STATE CallDIR", "STATE Waiting", "STATE RequestDIR", "STATE Waiting"},
+                     15000))
+        return 2;
+    if (fast && (!sawSequence(client, "client", {"STATE CallDIR", "STATE Waiting"}, 15000) ||
+                 !sawSequence(server, "server", {"STATE RequestDIR", "STATE Waiting"}, 15000)))
+        return 2;
+    return 0;
+}
+
 int run(double megabytes, int entries, int rounds)
 {
     std::wstring serverFolder = makeTempFolder(L"pwbs");
@@ -159,26 +194,8 @@ int run(double megabytes, int entries, int rounds)
     int result = 0;
     {
         HostProcess server, client;
-        std::string why;
-        int port = 0;
-        std::vector<std::wstring> extra;
-        if (fastLink)
-            extra.push_back(L"--fast");
-        // With a delay, the client reaches the server through a relay that adds it in each direction.
         Relay relay;
-        relay.delayMs = delayMs;
-        if (!startServerHost(&server, &port, serverFolder, &why, extra) ||
-            (delayMs > 0 && !relay.start(port, RelayMode::Delay, 1u)) ||
-            !startClientHost(&client, delayMs > 0 ? relay.port : port, clientFolder, &why, extra)) {
-            fprintf(stderr, "%s\n", why.c_str());
-            result = 2;
-        } else if (!sawSequence(&server, "server", {"STATE RequestDIR", "STATE Waiting", "STATE CallDIR", "STATE Waiting"},
-                                15000) ||
-                   !sawSequence(&client, "client", {"STATE CallDIR", "STATE Waiting", "STATE RequestDIR", "STATE Waiting"},
-                                15000)) {
-            result = 2;
-        } else if (fastLink && (!sawSequence(&client, "client", {"STATE CallDIR", "STATE Waiting"}, 15000) ||
-                                !sawSequence(&server, "server", {"STATE RequestDIR", "STATE Waiting"}, 15000))) {
+        if (startPair(&server, &client, &relay, serverFolder, clientFolder, fastLink) != 0) {
             result = 2;
         } else {
             // Generous: some ten times what a round trip costs here, per block.
@@ -205,6 +222,200 @@ int run(double megabytes, int entries, int rounds)
     return result;
 }
 
+// count files of 1,000 bytes pushed on each link in turn, one command per file, back to back: ms per file
+// beside the ping-pong taken just before.
+bool timeSmallFiles(int count)
+{
+    const size_t fileBytes = 1000;
+    for (bool fast : {false, true}) {
+        std::wstring serverFolder = makeTempFolder(L"pwfs");
+        std::wstring clientFolder = makeTempFolder(L"pwfc");
+        std::vector<std::wstring> names;
+        bool ok = !serverFolder.empty() && !clientFolder.empty();
+        for (int i = 0; ok && i < count; i++) {
+            wchar_t name[32] = {};
+            _snwprintf(name, 31, L"small%04d.txt", i);
+            names.push_back(name);
+            ok = writeFileBytes(clientFolder + L"\\" + name, randomBytes(fileBytes, 1000u + i));
+        }
+        if (!ok)
+            fprintf(stderr, "cannot write the small files\n");
+        if (ok) {
+            HostProcess server, client;
+            Relay relay;
+            ok = startPair(&server, &client, &relay, serverFolder, clientFolder, fast) == 0;
+            double rate = ok ? pingPongRate(0.5) : 0;
+            Clock::time_point start = Clock::now();
+            for (int i = 0; ok && i < count; i++) {
+                ok = client.send("push " + quotedPath(clientFolder + L"\\" + names[i]) + " " +
+                                 quotedPath(serverFolder)) &&
+                     sawSequence(&client, "client", {"STATE CallCopyTO", "STATE Waiting"}, 30000) &&
+                     sawSequence(&server, "server", {"STATE RequestCopyTO", "STATE Waiting"}, 10000);
+            }
+            double ms = secondsSince(start) * 1000 / count;
+            for (int i = 0; ok && i < count; i++)
+                ok = sameFile(clientFolder + L"\\" + names[i], serverFolder + L"\\" + names[i], "small file");
+            bool boxes = reportBoxes(&server, "server");
+            boxes = reportBoxes(&client, "client") || boxes;
+            ok = ok && !boxes;
+            if (ok)
+                printf("%d files of %zu bytes, %s link, one push each back to back: %.2f ms per file (%.1f "
+                       "ping-pong round trips at %.0f round trips/s)\n",
+                       count, fileBytes, fast ? "fast" : "classic", ms, ms * rate / 1000, rate);
+            fflush(stdout);
+            client.end();
+            server.end();
+        }
+        removeTree(serverFolder);
+        removeTree(clientFolder);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+// A file of any size against its copy, a piece at a time: size, bytes and last-write time.
+bool sameLargeFile(const std::wstring &expected, const std::wstring &copy, const char *what)
+{
+    HANDLE files[2];
+    const std::wstring *paths[2] = {&expected, &copy};
+    LARGE_INTEGER sizes[2] = {};
+    FILETIME written[2] = {};
+    bool same = true;
+    for (int i = 0; i < 2; i++) {
+        files[i] = CreateFileW(paths[i]->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        same = same && files[i] != INVALID_HANDLE_VALUE && GetFileSizeEx(files[i], &sizes[i]) &&
+               GetFileTime(files[i], nullptr, nullptr, &written[i]);
+    }
+    const char *why = !same ? "cannot be read"
+                      : sizes[0].QuadPart != sizes[1].QuadPart ? "has another size"
+                      : CompareFileTime(&written[0], &written[1]) != 0 ? "has another last-write time"
+                                                                        : nullptr;
+    const DWORD pieceBytes = 4u << 20;
+    std::vector<char> a(pieceBytes), b(pieceBytes);
+    for (long long at = 0; why == nullptr; at += pieceBytes) {
+        DWORD gotA = 0, gotB = 0;
+        if (!ReadFile(files[0], a.data(), pieceBytes, &gotA, nullptr) ||
+            !ReadFile(files[1], b.data(), pieceBytes, &gotB, nullptr) || gotA != gotB ||
+            memcmp(a.data(), b.data(), gotA) != 0)
+            why = "has other bytes";
+        else if (gotA == 0)
+            break;
+    }
+    for (HANDLE file : files) {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+    if (why != nullptr)
+        fprintf(stderr, "%s: %s %s\n", what, narrow(copy).c_str(), why);
+    return why == nullptr;
+}
+
+std::string memoryText(HANDLE process)
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    if (!GetProcessMemoryInfo(process, &counters, sizeof(counters)))
+        return "unknown";
+    char text[128];
+    snprintf(text, sizeof(text), "peak working set %.1f MB, private %.1f MB", counters.PeakWorkingSetSize / 1e6,
+             counters.PagefileUsage / 1e6);
+    return text;
+}
+
+void printMemory(const char *when, HostProcess *server, HostProcess *client)
+{
+    printf("  memory %s: server %s; client %s\n", when, memoryText(server->process).c_str(),
+           memoryText(client->process).c_str());
+    fflush(stdout);
+}
+
+// A sparse source: random pieces at its start, middle and end, holes between; a fixed last-write time.
+bool makeSparseSource(const std::wstring &path, long long bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const long long pieceBytes = 1 << 20;
+    bool ok = bytes >= 3 * pieceBytes;
+    long long offsets[3] = {0, bytes / 2, bytes - pieceBytes};
+    for (int i = 0; ok && i < 3; i++) {
+        std::string piece = randomBytes(static_cast<size_t>(pieceBytes), 77u + i);
+        LARGE_INTEGER at;
+        at.QuadPart = offsets[i];
+        DWORD written = 0;
+        ok = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+             WriteFile(file, piece.data(), static_cast<DWORD>(piece.size()), &written, nullptr) &&
+             written == piece.size();
+    }
+    CloseHandle(file);
+    return ok && setWriteTime(path, utcFileTime(2021, 3, 4, 5, 6, 7));
+}
+
+// A sparse file of megabytes pushed and pulled back on the fast link, beside a bare stream of as many bytes.
+bool timeBigFile(double megabytes)
+{
+    long long bytes = static_cast<long long>(megabytes * 1e6);
+    std::wstring serverFolder = makeTempFolder(L"pwgs");
+    std::wstring clientFolder = makeTempFolder(L"pwgc");
+    std::wstring backFolder = clientFolder + L"\\back";
+    ULARGE_INTEGER freeBytes = {};
+    if (serverFolder.empty() || clientFolder.empty() || !CreateDirectoryW(backFolder.c_str(), nullptr) ||
+        !GetDiskFreeSpaceExW(clientFolder.c_str(), &freeBytes, nullptr, nullptr)) {
+        fprintf(stderr, "cannot make the temporary folders\n");
+        return false;
+    }
+    bool ok = true;
+    if (freeBytes.QuadPart < 10000000000ull) {
+        printf("big file: skipped, %.1f GB free (10 GB wanted)\n", freeBytes.QuadPart / 1e9);
+    } else {
+        std::wstring source = clientFolder + L"\\big.bin";
+        std::wstring pushed = serverFolder + L"\\big.bin";
+        ok = makeSparseSource(source, bytes);
+        if (!ok)
+            fprintf(stderr, "cannot make the sparse source\n");
+        HostProcess server, client;
+        Relay relay;
+        ok = ok && startPair(&server, &client, &relay, serverFolder, clientFolder, true) == 0;
+        if (ok) {
+            bareStream = bareStreamRate(static_cast<size_t>(bytes));
+            printf("big file, fast link, sparse (3 random MiB, holes between); bare stream of as many bytes: %.1f "
+                   "MB/s\n",
+                   bareStream);
+            printMemory("before", &server, &client);
+        }
+        int timeoutMs = 60000 + static_cast<int>(bytes / 1000000) * 200;
+        Clock::time_point checkStart;
+        ok = ok &&
+             timeCopy(&client, &server, "  push", "push " + quotedPath(source) + " " + quotedPath(serverFolder),
+                      "CallCopyTO", "RequestCopyTO", static_cast<size_t>(bytes), timeoutMs);
+        if (ok) {
+            printMemory("after the push", &server, &client);
+            checkStart = Clock::now();
+            ok = sameLargeFile(source, pushed, "big push");
+            printf("  push checked (size, bytes, last-write time) in %.1f s\n", secondsSince(checkStart));
+        }
+        ok = ok && timeCopy(&client, &server, "  pull", "pull " + quotedPath(pushed) + " " + quotedPath(backFolder),
+                            "CallCopyFrom", "RequestCopyFrom", static_cast<size_t>(bytes), timeoutMs);
+        if (ok) {
+            printMemory("after the pull", &server, &client);
+            checkStart = Clock::now();
+            ok = sameLargeFile(source, backFolder + L"\\big.bin", "big pull");
+            printf("  pull checked (size, bytes, last-write time) in %.1f s\n", secondsSince(checkStart));
+        }
+        fflush(stdout);
+        bool boxes = reportBoxes(&server, "server");
+        boxes = reportBoxes(&client, "client") || boxes;
+        ok = ok && !boxes;
+        client.end();
+        server.end();
+    }
+    removeTree(serverFolder);
+    removeTree(clientFolder);
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -227,5 +438,12 @@ int main(int argc, char **argv)
            "way\n",
            pingPong, bareStream, fastLink ? "fast" : "classic", delayMs);
     fflush(stdout);
-    return run(megabytes, entries, rounds);
+    int result = run(megabytes, entries, rounds);
+    const char *files = getenv("PW_BENCH_FILES");
+    if (result == 0 && files != nullptr && atoi(files) > 0 && !timeSmallFiles(atoi(files)))
+        result = 1;
+    const char *big = getenv("PW_BENCH_BIG_MB");
+    if (result == 0 && big != nullptr && atof(big) > 0 && !timeBigFile(atof(big)))
+        result = 1;
+    return result;
 }
