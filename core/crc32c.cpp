@@ -1,6 +1,21 @@
-// crc32c.cpp: CRC-32C eight bytes at a time from eight tables, fast enough to keep up with the link.
-// The tables are constant once made, so resetAppState leaves them be.
+// crc32c.cpp: CRC-32C by the processor's own instruction where it has one (SSE 4.2, every x86-64 processor of
+// the last fifteen years), else eight bytes at a time from eight tables. The tables and the processor check are
+// constant once made, so resetAppState leaves them be.
 #include "core/crc32c.h"
+
+#include <cstring>
+
+#if defined(_M_X64) || defined(__x86_64__)
+#include <nmmintrin.h>
+#if defined(_MSC_VER)
+#include <intrin.h>
+#define PW_CRC_INSTRUCTION
+#else
+#include <cpuid.h>
+#define PW_CRC_INSTRUCTION __attribute__((target("sse4.2")))
+#endif
+#define PW_HAS_CRC_INSTRUCTION 1
+#endif
 
 static uint32_t tables[8][256];
 static volatile long tablesReady = 0;
@@ -23,7 +38,7 @@ static void buildTables()
     tablesReady = 1;
 }
 
-uint32_t crc32cUpdate(uint32_t crc, const void *data, size_t length)
+uint32_t crc32cByTables(uint32_t crc, const void *data, size_t length)
 {
     // Both threads may digest; building the tables twice writes the same values.
     if (!tablesReady)
@@ -41,4 +56,49 @@ uint32_t crc32cUpdate(uint32_t crc, const void *data, size_t length)
     while (length-- > 0)
         c = tables[0][(c ^ *p++) & 0xFF] ^ (c >> 8);
     return ~c;
+}
+
+#ifdef PW_HAS_CRC_INSTRUCTION
+static volatile long instructionKnown = 0;  // 0 not asked yet, 1 present, 2 absent
+
+static bool hasCrcInstruction()
+{
+    if (instructionKnown == 0) {
+        unsigned int registers[4] = {0, 0, 0, 0};
+#if defined(_MSC_VER)
+        int info[4];
+        __cpuid(info, 1);
+        registers[2] = static_cast<unsigned int>(info[2]);
+#else
+        __get_cpuid(1, &registers[0], &registers[1], &registers[2], &registers[3]);
+#endif
+        instructionKnown = (registers[2] & (1u << 20)) != 0 ? 1 : 2;
+    }
+    return instructionKnown == 1;
+}
+
+PW_CRC_INSTRUCTION static uint32_t crcByInstruction(uint32_t crc, const unsigned char *p, size_t length)
+{
+    uint64_t c = ~crc;
+    while (length >= 8) {
+        uint64_t word;
+        memcpy(&word, p, 8);
+        c = _mm_crc32_u64(c, word);
+        p += 8;
+        length -= 8;
+    }
+    uint32_t tail = static_cast<uint32_t>(c);
+    while (length-- > 0)
+        tail = _mm_crc32_u8(tail, *p++);
+    return ~tail;
+}
+#endif
+
+uint32_t crc32cUpdate(uint32_t crc, const void *data, size_t length)
+{
+#ifdef PW_HAS_CRC_INSTRUCTION
+    if (hasCrcInstruction())
+        return crcByInstruction(crc, static_cast<const unsigned char *>(data), length);
+#endif
+    return crc32cByTables(crc, data, length);
 }

@@ -28,6 +28,7 @@ static const int TimesBytes = 3 * FileTimeBytes;
 static const int FileHeadBytes = 8 + TimesBytes;  // size, then the three times
 static const char ResumeMagic[4] = {'P', 'W', 'R', '1'};
 static const int ResumeInfoBytes = 4 + 8 + 8;     // magic, size, last write
+static const int64_t ResumeMinBytes = 1 << 20;    // smaller files start again
 static const int PiecesPerPump = 8;
 
 bool fastLinkOn()
@@ -576,7 +577,11 @@ static bool startReceiving(const wchar_t *target)
     int64_t offset = 0;
     uint32_t digest = 0;
     HANDLE file = INVALID_HANDLE_VALUE;
-    if (resumeInfoMatches()) {
+    // A small file comes again faster than its resume record is written, read and deleted: it has none.
+    bool resumable = AppState.transferSize >= ResumeMinBytes;
+    if (!resumable)
+        memset(AppState.resumeInfoName, 0, sizeof(AppState.resumeInfoName));
+    if (resumable && resumeInfoMatches()) {
         file = CreateFileW(AppState.tempFileName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
         LARGE_INTEGER held;
@@ -600,7 +605,8 @@ static bool startReceiving(const wchar_t *target)
             memset(AppState.resumeInfoName, 0, sizeof(AppState.resumeInfoName));
             return false;
         }
-        writeResumeInfo();
+        if (resumable)
+            writeResumeInfo();
     }
     AppState.fileHandle = file;
     AppState.fileState = FileIoState::Open;
