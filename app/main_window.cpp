@@ -455,12 +455,16 @@ void restorePaneFocus(HWND window)
 }
 
 // WM_FILE_ARRIVED: the own pane shows a file that has just arrived; several notices make one listing.
-static LRESULT onFileArrived(HWND window)
+static LRESULT onFileArrived(HWND window, LPARAM folder)
 {
+    // A file that landed in another folder (a folder copy's) does not list the pane again.
+    LPARAM shown = ownFolderKey();
+    bool here = folder == shown;
     MSG more;
-    while (PeekMessageW(&more, window, WM_FILE_ARRIVED, WM_FILE_ARRIVED, PM_REMOVE)) {
-    }
-    ownFileArrived(window, nullptr);
+    while (PeekMessageW(&more, window, WM_FILE_ARRIVED, WM_FILE_ARRIVED, PM_REMOVE))
+        here = here || more.lParam == shown;
+    if (here)
+        ownFileArrived(window, nullptr);
     return 0;
 }
 
@@ -590,7 +594,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_PANE_ROWS:
         return handlePaneMessage(window, message, wParam, lParam, &paneResult) ? paneResult : 0;
     case WM_FILE_ARRIVED:
-        return onFileArrived(window);
+        return onFileArrived(window, lParam);
     case WM_SHOW_REPORTS:
         showPendingReports(window);
         return 0;

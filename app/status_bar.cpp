@@ -6,6 +6,7 @@
 
 #include "core/app_state.h"
 #include "core/served_folder.h"
+#include "panes/own_pane.h"
 #include "panes/pane_rows.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_file.h"
@@ -175,8 +176,8 @@ void peerServesFolder()
         PostMessageW(AppState.mainWindow, WM_PEER_SERVES, 0, 0);
 }
 
-void fileArrived(const wchar_t *)
+void fileArrived(const wchar_t *targetPath)
 {
     if (AppState.mainWindow != nullptr)
-        PostMessageW(AppState.mainWindow, WM_FILE_ARRIVED, 0, 0);
+        PostMessageW(AppState.mainWindow, WM_FILE_ARRIVED, 0, arrivalFolderKey(targetPath));
 }

@@ -11,6 +11,7 @@
 
 #include <commctrl.h>
 #include <cwchar>
+#include <cwctype>
 
 // The other drives of this machine, so the user can move between them from a drive root.
 static void addDriveRow(const wchar_t *root, int code, void *pane)
@@ -141,6 +142,29 @@ static bool liesIn(const wchar_t *path, const wchar_t *folder)
         return false;
     size_t parentChars = static_cast<size_t>(cut - path);
     return parentChars == folderChars && _wcsnicmp(path, folder, folderChars) == 0;
+}
+
+static LPARAM folderKey(const wchar_t *folder, size_t chars)
+{
+    while (chars > 0 && folder[chars - 1] == L'\\')
+        chars--;
+    uint32_t key = 2166136261u;
+    for (size_t i = 0; i < chars; i++) {
+        key ^= static_cast<uint32_t>(towupper(folder[i]));
+        key *= 16777619u;
+    }
+    return static_cast<LPARAM>(key);
+}
+
+LPARAM arrivalFolderKey(const wchar_t *path)
+{
+    const wchar_t *cut = wcsrchr(path, L'\\');
+    return folderKey(path, cut != nullptr ? static_cast<size_t>(cut - path) : 0);
+}
+
+LPARAM ownFolderKey()
+{
+    return folderKey(AppState.ownFolder, wcsnlen(AppState.ownFolder, COUNTOF(AppState.ownFolder)));
 }
 
 void ownFileArrived(HWND window, const wchar_t *path)

@@ -2,6 +2,7 @@
 #include "app/dpi_scale.h"
 #include "app/main_window.h"
 #include "app/status_bar.h"
+#include "core/ui_ops.h"
 #include "net/connection.h"
 #include "panes/pane_rows.h"
 #include "panes/peer_pane.h"
@@ -802,8 +803,12 @@ TEST_F(MainWindowTest, ArrivedFileIsListedKeepingTheSelection)
     start();
     selectNamedRows(AppState.ownPane, {L"a.txt"});
     ASSERT_TRUE(writeFileBytes(folder + L"\\0.txt", "arrived"));
-    PostMessageW(window, WM_FILE_ARRIVED, 0, 0);
-    PostMessageW(window, WM_FILE_ARRIVED, 0, 0);
+    // A file of a folder copy lands in a folder the pane does not show: no listing for it.
+    fileArrived((folder + L"\\sub\\x.txt").c_str());
+    serveMessages();
+    EXPECT_EQ(paneRowOf(AppState.ownPane, L"0.txt"), -1);
+    fileArrived((folder + L"\\0.txt").c_str());
+    fileArrived((folder + L"\\0.txt").c_str());
     ASSERT_TRUE(pumpUntil([] { return paneRowOf(AppState.ownPane, L"0.txt") != -1; }, 3000));
     EXPECT_EQ(selectedRows(AppState.ownPane), std::vector<int>{paneRowOf(AppState.ownPane, L"a.txt")});
 }
