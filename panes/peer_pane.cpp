@@ -158,6 +158,9 @@ void writePeerFolderLabel(HWND window)
 
 void requestPeerFolder(HWND)
 {
+    // A listing that runs keeps its flags: written here, they would make its end look like a refusal.
+    if (AppState.transferState != TransferState::Waiting)
+        return;
     AppState.peerEntryOnTrial = 0;
     AppState.peerPaneListing = 1;
     // An empty pane has nothing to keep.

@@ -277,10 +277,12 @@ TEST_F(CopyCommand, EachFileEndsOnItsOutcomeAndAMixedResultEndsInOneSummary)
             endPush(theirs, "FDC:\\peer\\a", TransferOutcome::Done);
             endPush(theirs, "FDC:\\peer\\b", TransferOutcome::Refused);
             endPush(theirs, "FDC:\\peer\\c", TransferOutcome::Failed);
+            // d's request has gone, so c's dialog is gone: Stop there would stop the command before d.
+            EXPECT_EQ(receiveMessage(theirs), "FDC:\\peer\\d");
             HWND last = nextDialog(ui);
             ASSERT_NE(last, nullptr);
             clickButton(last, IDC_STOP);
-            endPush(theirs, "FDC:\\peer\\d", TransferOutcome::Stopped);
+            endExchange(TransferOutcome::Stopped);
         },
         [&] { runCopyCommand(window, false); });
     EXPECT_EQ(receiveMessage(theirs), "DDC:\\peer");
