@@ -458,13 +458,12 @@ void restorePaneFocus(HWND window)
 static LRESULT onFileArrived(HWND window, LPARAM folder)
 {
     // A file that landed in another folder (a folder copy's) does not list the pane again.
-    LPARAM shown = ownFolderKey();
-    bool here = folder == shown;
+    bool here = arrivedInOwnFolder(folder);
     MSG more;
     while (PeekMessageW(&more, window, WM_FILE_ARRIVED, WM_FILE_ARRIVED, PM_REMOVE))
-        here = here || more.lParam == shown;
+        here = arrivedInOwnFolder(more.lParam) || here;
     if (here)
-        ownFileArrived(window, nullptr);
+        relistOwnFolderInPlace(window);
     return 0;
 }
 

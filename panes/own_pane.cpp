@@ -131,19 +131,6 @@ void ownPaneUp(HWND window)
         listOwnFolder(window);
 }
 
-// True when path names an entry directly inside folder (compared without regard to case).
-static bool liesIn(const wchar_t *path, const wchar_t *folder)
-{
-    size_t folderChars = wcslen(folder);
-    while (folderChars > 0 && folder[folderChars - 1] == L'\\')
-        folderChars--;
-    const wchar_t *cut = wcsrchr(path, L'\\');
-    if (cut == nullptr)
-        return false;
-    size_t parentChars = static_cast<size_t>(cut - path);
-    return parentChars == folderChars && _wcsnicmp(path, folder, folderChars) == 0;
-}
-
 static LPARAM folderKey(const wchar_t *folder, size_t chars)
 {
     while (chars > 0 && folder[chars - 1] == L'\\')
@@ -162,14 +149,7 @@ LPARAM arrivalFolderKey(const wchar_t *path)
     return folderKey(path, cut != nullptr ? static_cast<size_t>(cut - path) : 0);
 }
 
-LPARAM ownFolderKey()
+bool arrivedInOwnFolder(LPARAM key)
 {
-    return folderKey(AppState.ownFolder, wcsnlen(AppState.ownFolder, COUNTOF(AppState.ownFolder)));
-}
-
-void ownFileArrived(HWND window, const wchar_t *path)
-{
-    if (path != nullptr && path[0] != 0 && !liesIn(path, AppState.ownFolder))
-        return;
-    relistOwnFolderInPlace(window);
+    return key == folderKey(AppState.ownFolder, wcsnlen(AppState.ownFolder, COUNTOF(AppState.ownFolder)));
 }

@@ -17,12 +17,8 @@ void navigateOwnPane(HWND window);
 // Backspace in the own pane: lists the parent folder.
 void ownPaneUp(HWND window);
 
-// WM_FILE_ARRIVED: lists the own pane again in place when the file at path (wide, NUL-terminated) lies in the
-// folder it shows; with no path, whenever a file has arrived.
-void ownFileArrived(HWND window, const wchar_t *path);
-
-// The key of the folder a file lies in, compared without case, so that the network thread can name it in a
-// post: the own pane is listed again only for its own folder (another key is at worst one listing too many).
+// The key of the folder a received file lies in, compared without case, so that the network thread can name it
+// in its post; true when a key is the folder the own pane shows (another folder's key matches at worst by
+// chance, and costs one listing too many).
 LPARAM arrivalFolderKey(const wchar_t *path);
-// The key of the folder the own pane shows.
-LPARAM ownFolderKey();
+bool arrivedInOwnFolder(LPARAM key);
