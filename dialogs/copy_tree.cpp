@@ -342,7 +342,6 @@ static void treeRowFacts(const TreeRow *row, FileFacts *facts)
     rowFileFacts(size, date, facts);
 }
 
-
 // Starts one file of the current folder. peer: the peer's facts of it (a pull's incoming file, or the one a
 // push lands on; null when the peer lists none). True when a transfer runs; false when the file was passed over
 // (refused, skipped) and the walk goes on.
