@@ -444,6 +444,8 @@ TEST_F(CopyCommand, ProgressShowsBytesOfTheLocalSizeOrOfTheApproximatePeerSize)
                 << narrow(controlText(dialog, IDC_COPY_WHOLE));
             EXPECT_EQ(controlText(dialog, IDC_COPY_PROGRESS), L"2.0 KB / 3.9 KB  50%");
             endPush(theirs, "FD" + narrow(AppState.peerFolder) + "\\half.bin", TransferOutcome::Done);
+            // tiny.txt's request has gone, so half.bin's dialog is gone and the one found is tiny.txt's.
+            EXPECT_EQ(receiveMessage(theirs), "FD" + narrow(AppState.peerFolder) + "\\tiny.txt");
             dialog = nextDialog(ui);
             ASSERT_NE(dialog, nullptr);
             EXPECT_TRUE(pumpUntil([&] { return controlText(dialog, IDC_COPY_PROGRESS) == L"0 B / 500 B  0%"; }, 2000))
@@ -464,7 +466,8 @@ TEST_F(CopyCommand, ProgressShowsBytesOfTheLocalSizeOrOfTheApproximatePeerSize)
             RECT place = {};
             GetClientRect(line, &place);
             EXPECT_LE(extent.cx, place.right) << narrow(longest);
-            endPush(theirs, "FD" + narrow(AppState.peerFolder) + "\\tiny.txt", TransferOutcome::Done);
+            EXPECT_EQ(AppState.transferState, TransferState::CallCopyTO);
+            endExchange(TransferOutcome::Done);
         },
         [&] { runCopyCommand(window, false); });
     removeTree(own);
