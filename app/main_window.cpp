@@ -631,8 +631,11 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_PEER_SERVES:
         openPeerServedFolder(window);
         return 0;
+    case WM_REFRESH_STATUS:
+        refreshStatus();
+        return 0;
     case WM_EXCHANGE_ENDED:
-        peerListingEnded(window, static_cast<TransferOutcome>(wParam));
+        peerListingEnded(window, static_cast<TransferOutcome>(wParam), static_cast<LONG>(lParam));
         return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);

@@ -98,12 +98,18 @@ void statusPartText(int part, wchar_t *out, int outChars)
     out[outChars - 1] = 0;
 }
 
-// Runs on either thread: from the network thread each SendMessageW waits until the UI thread has drawn it.
+// Runs on either thread. The network thread waits once for the UI thread to draw every part, not once per
+// part: a copy of many small files refreshes several times a file.
 void refreshStatus()
 {
     HWND bar = AppState.statusBar;
     if (bar == nullptr)
         return;
+    if (GetWindowThreadProcessId(bar, nullptr) != GetCurrentThreadId()) {
+        if (AppState.mainWindow != nullptr)
+            SendMessageW(AppState.mainWindow, WM_REFRESH_STATUS, 0, 0);
+        return;
+    }
     int32_t edges[StatusParts];
     shownStatusEdges(edges);
     SendMessageW(bar, SB_SETPARTS, StatusParts, reinterpret_cast<LPARAM>(edges));
@@ -161,7 +167,8 @@ void exchangeEnded()
     // The last rows of a listing are shown now, not at the pane's next look a moment later.
     if (AppState.endedState == TransferState::CallDIR && AppState.mainWindow != nullptr) {
         PostMessageW(AppState.mainWindow, WM_PANE_ROWS, 0, reinterpret_cast<LPARAM>(AppState.peerPane));
-        PostMessageW(AppState.mainWindow, WM_EXCHANGE_ENDED, static_cast<WPARAM>(AppState.lastOutcome), 0);
+        PostMessageW(AppState.mainWindow, WM_EXCHANGE_ENDED, static_cast<WPARAM>(AppState.lastOutcome),
+                     static_cast<LPARAM>(AppState.endedListing));
     }
     // A refused listing usually means the peer serves only part of its machine; the main window says so.
     // One that met a request of the peer's is not that, and the pane says so itself.

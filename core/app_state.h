@@ -109,6 +109,7 @@ struct AppStateRecord {
     wchar_t peerFolderListed[PathChars];
     wchar_t peerFolderRefused[PathChars];   // the folder the last pane listing could not open; empty when it did
     int32_t peerPaneListing;                // a listing asked for by the pane runs
+    LONG peerPaneSerial;                    // and this is its number (listingSerial at its claim)
     volatile LONG peerPaneClearPending;
 
     // What the peer may reach on this machine (see core/served_folder.h). Written by the UI thread (settings,
@@ -138,6 +139,10 @@ struct AppStateRecord {
     wchar_t tempFileName[PathChars];
     TransferOutcome lastOutcome;  // written by the network thread before it calls exchangeEnded
     TransferState endedState;     // the requester state that lastOutcome ended (CallDIR, CallCopyTO, ...)
+    // Every listing of the peer's folder is numbered by whoever claims it, so that the end told for one is
+    // never taken for the end of one started after it.
+    volatile LONG listingSerial;
+    LONG endedListing;            // with endedState CallDIR: the number of the listing that ended
     int64_t bytesDone;            // file bytes sent or received so far in the running transfer
     int32_t exchangeSlot;         // Server mode: the slot whose connection the running exchange belongs to
     DWORD livenessMs;             // an exchange that hears nothing for this long ends as failed

@@ -49,6 +49,7 @@ bool isRequesterState(TransferState state)
 void endExchange(TransferOutcome outcome)
 {
     TransferState ended = AppState.transferState;
+    LONG listing = AppState.listingSerial;  // read before Waiting lets another listing claim the link
     // The agreement's own listing is no exchange the user asked for: it ends without a word.
     bool probing = AppState.fastProbing != 0;
     bool asked = isRequesterState(ended) && !probing;
@@ -77,6 +78,7 @@ void endExchange(TransferOutcome outcome)
         AppState.lastReason = reason;
         AppState.lastOutcome = outcome;
         AppState.endedState = ended;
+        AppState.endedListing = listing;
         exchangeEnded();
     }
 }
@@ -359,13 +361,17 @@ void handleMessage(const char *message, int count)
     }
 }
 
-bool startPeerListing()
+LONG startPeerListing()
 {
     if (!claimExchange(TransferState::CallDIR))
-        return false;
+        return 0;
+    // Only the claimant writes the number, and nothing is asked before it is written.
+    LONG serial = InterlockedIncrement(&AppState.listingSerial);
+    if (serial == 0)
+        serial = InterlockedIncrement(&AppState.listingSerial);
     refreshStatus();
     requestPeerDir();
-    return true;
+    return serial;
 }
 
 void requestPeerDir()

@@ -14,9 +14,9 @@ DWORD startDueOwnListing(DWORD now);
 // Sends "DD" + AppState.peerFolder. Does not change the transfer state; callers set CallDIR.
 void requestPeerDir();
 
-// Either thread: enters CallDIR, refreshes the status and asks for AppState.peerFolder. False, with nothing
-// sent, when another exchange runs.
-bool startPeerListing();
+// Either thread: enters CallDIR, refreshes the status and asks for AppState.peerFolder. Returns the listing's
+// number (never 0), or 0 with nothing sent when another exchange runs.
+LONG startPeerListing();
 
 // Network thread, after the peer made a folder: lists the peer folder again when the new-folder command set
 // AppState.relistAfterFolder, and clears it.

@@ -170,10 +170,12 @@ void requestPeerFolder(HWND)
         memset(AppState.peerFolderListed, 0, sizeof(AppState.peerFolderListed));
     // Callers saw Waiting; a request of the peer's that claimed the link since then goes on, and the pane
     // stays as it was.
-    if (!startPeerListing()) {
+    LONG serial = startPeerListing();
+    if (serial == 0) {
         AppState.peerPaneListing = 0;
         InterlockedExchange(&AppState.peerPaneClearPending, 0);
     }
+    AppState.peerPaneSerial = serial;
 }
 
 void navigatePeerPane(HWND window)
@@ -219,9 +221,10 @@ void showPeerFolderRefused(HWND window, const wchar_t *reason)
         notePeerFolderRefused(window, reason);
 }
 
-void peerListingEnded(HWND window, TransferOutcome outcome)
+void peerListingEnded(HWND window, TransferOutcome outcome, LONG listing)
 {
-    if (!AppState.peerPaneListing)
+    // The end of a listing before the one the pane asked for, told after the pane asked: not the pane's.
+    if (!AppState.peerPaneListing || listing != AppState.peerPaneSerial)
         return;
     AppState.peerPaneListing = 0;
     bool trial = AppState.peerEntryOnTrial != 0;

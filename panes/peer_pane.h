@@ -24,8 +24,9 @@ void requestPeerFolder(HWND window);
 
 // UI thread: a listing of the peer folder has ended with outcome. A row entered on trial (type 8, possibly a
 // folder with extra attributes) whose listing came back empty or refused was a file: the pane goes back to the
-// folder it came from, with the "not a folder" message.
-void peerListingEnded(HWND window, TransferOutcome outcome);
+// folder it came from, with the "not a folder" message. listing is the number of the listing that ended; the
+// end of any listing but the one the pane asked for last is not the pane's.
+void peerListingEnded(HWND window, TransferOutcome outcome, LONG listing);
 
 // Backspace in the peer pane: asks the peer for the parent folder. Only while Waiting.
 void peerPaneUp(HWND window);

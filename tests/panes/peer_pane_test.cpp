@@ -135,9 +135,13 @@ TEST_F(PeerPaneTest, UpRequestsTheParentFolder)
     EXPECT_EQ(controlText(window, 306), L"C:\\work");
     EXPECT_EQ(AppState.transferState, TransferState::CallDIR);
     EXPECT_EQ(receiveMessage(theirs), std::string("DDC:\\"));
+    // The end of the listing before this one, told only now, is not this one's end.
+    peerListingEnded(window, TransferOutcome::Refused, AppState.peerPaneSerial - 1);
+    EXPECT_STREQ(AppState.peerFolder, L"C:\\");
+    EXPECT_EQ(controlText(window, 306), L"C:\\work");
     add("work,2024/01/02 03:04,,1", 0);
     serveMessages();
-    peerListingEnded(window, TransferOutcome::Done);
+    peerListingEnded(window, TransferOutcome::Done, AppState.peerPaneSerial);
     expectRows(AppState.peerPane, {{L"work", L"2024/01/02 03:04", L"", 1}});
     EXPECT_EQ(controlText(window, 306), L"C:\\");
     EXPECT_TRUE(recordedBoxes().empty());
@@ -153,7 +157,7 @@ TEST_F(PeerPaneTest, ARefusedFolderLeavesThePaneAndSaysWhyInFull)
         doubleClick(L"secret");
         EXPECT_EQ(receiveMessage(theirs), "DD" + narrow(shown) + "\\secret");
         // Refused, or listed with no row at all.
-        peerListingEnded(window, outcome);
+        peerListingEnded(window, outcome, AppState.peerPaneSerial);
         EXPECT_EQ(std::wstring(AppState.peerFolder), shown);
         EXPECT_EQ(paneNames(AppState.peerPane), (std::vector<std::wstring>{L".", L"..", L"secret"}));
         std::wstring label = controlText(window, 306);
@@ -208,7 +212,7 @@ TEST_F(PeerPaneTest, FileCodeRowIsTriedAndAFileWarnsAndGoesBack)
     doubleClick(L"Hidden.dir");
     EXPECT_EQ(receiveMessage(theirs), std::string("DDC:\\work\\Hidden.dir"));
     add(".,2024/01/02 03:04,,0", 0);
-    peerListingEnded(window, TransferOutcome::Done);
+    peerListingEnded(window, TransferOutcome::Done, AppState.peerPaneSerial);
     EXPECT_STREQ(AppState.peerFolder, L"C:\\work\\Hidden.dir");
     EXPECT_TRUE(recordedBoxes().empty());
 
@@ -217,7 +221,7 @@ TEST_F(PeerPaneTest, FileCodeRowIsTriedAndAFileWarnsAndGoesBack)
     doubleClick(L"README");
     EXPECT_EQ(receiveMessage(theirs), std::string("DDC:\\work\\README"));
     AppState.transferState = TransferState::Waiting;  // the exchange has ended when its end is told
-    peerListingEnded(window, TransferOutcome::Done);
+    peerListingEnded(window, TransferOutcome::Done, AppState.peerPaneSerial);
     expectOnlyBox(window, L"ファイルでフォルダではありません！", L"フォルダ移行", MB_ICONWARNING | MB_OK);
     ASSERT_FALSE(HasFatalFailure());
     // The pane never left the folder: nothing to ask again.
