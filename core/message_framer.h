@@ -10,9 +10,9 @@
 // answer, so nothing more can belong to it. Each request and each file's last short block pays this once.
 constexpr DWORD QuietWindowMs = 30;
 
-// Holds two whole messages of the fast link, the longest of either link: a large receive never has to wait for
-// the message before it to be handled.
-constexpr int FramerBufferBytes = 320 * 1024;
+// Holds several whole messages of the fast link, the longest of either link: a large receive never has to wait
+// for the message before it to be handled, and the bytes that wait are moved to the front only now and then.
+constexpr int FramerBufferBytes = 1024 * 1024;
 
 // What the bytes at the front of a stream are.
 enum class FrameCut : int32_t {

@@ -2,10 +2,14 @@
 #include "core/message_framer.h"
 
 #include "core/app_state.h"
+#include "core/fast_wire.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -159,6 +163,42 @@ TEST(MessageFramer, PiecesJoinGluedMessagesPartAndQuietClosesOpenEnds)
     std::string first = next(&framer, 11000);
     EXPECT_EQ(trailer("FR"), first);
     EXPECT_EQ("DDC:\\x", next(&framer, 11000 + QuietWindowMs));
+}
+
+// A fast stream many times the buffer, in receives that never line up with its messages: every message comes
+// out whole and in order while the bytes that wait are moved to the front now and then.
+TEST(MessageFramer, FastStreamLongerThanTheBufferComesOutWhole)
+{
+    static MessageFramer framer;
+    resetFramer(&framer);
+    framer.fast = 1;
+    std::string stream;
+    std::vector<std::string> sent;
+    for (int i = 0; i < 40; i++) {
+        std::string message(FastHeaderBytes + FastPieceBytes - i * 997, static_cast<char>('a' + i % 26));
+        putFastHeader(&message[0], FastData, static_cast<int>(message.size()) - FastHeaderBytes);
+        sent.push_back(message);
+        stream += message;
+    }
+    size_t fed = 0;
+    size_t got = 0;
+    while (got < sent.size()) {
+        int room = 0;
+        char *space = framerSpace(&framer, &room);
+        ASSERT_GT(room, 0);
+        size_t piece = std::min<size_t>({stream.size() - fed, static_cast<size_t>(room), 100003});
+        memcpy(space, stream.data() + fed, piece);
+        framerReceived(&framer, static_cast<int>(piece), 1000);
+        fed += piece;
+        const char *message = nullptr;
+        int length = 0;
+        while (nextMessage(&framer, 1000, &message, &length) == FramerEvent::Message) {
+            ASSERT_LT(got, sent.size());
+            ASSERT_EQ(sent[got], std::string(message, static_cast<size_t>(length))) << "message " << got;
+            got++;
+        }
+        ASSERT_TRUE(piece > 0 || got == sent.size());
+    }
 }
 
 }  // namespace
