@@ -98,18 +98,20 @@ void statusPartText(int part, wchar_t *out, int outChars)
     out[outChars - 1] = 0;
 }
 
-// Runs on either thread. The network thread waits once for the UI thread to draw every part, not once per
-// part: a copy of many small files refreshes several times a file.
+// Runs on either thread. The network thread does not wait for the UI thread: it posts one redraw, which
+// draws the state as it is by then. A copy of many small files changes the state several times a file.
 void refreshStatus()
 {
     HWND bar = AppState.statusBar;
     if (bar == nullptr)
         return;
     if (GetWindowThreadProcessId(bar, nullptr) != GetCurrentThreadId()) {
-        if (AppState.mainWindow != nullptr)
-            SendMessageW(AppState.mainWindow, WM_REFRESH_STATUS, 0, 0);
+        if (AppState.mainWindow != nullptr && InterlockedExchange(&AppState.statusRedrawPosted, 1) == 0)
+            PostMessageW(AppState.mainWindow, WM_REFRESH_STATUS, 0, 0);
         return;
     }
+    // Taken down before drawing: a change made while this draws posts again.
+    InterlockedExchange(&AppState.statusRedrawPosted, 0);
     int32_t edges[StatusParts];
     shownStatusEdges(edges);
     SendMessageW(bar, SB_SETPARTS, StatusParts, reinterpret_cast<LPARAM>(edges));

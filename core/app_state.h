@@ -178,6 +178,7 @@ struct AppStateRecord {
     FastReason endReason;         // why the exchange that ends next was refused or failed
     FastReason lastReason;        // with lastOutcome: the reason, when the fast link gave one
     int32_t fastSending;          // sender: pieces go out while the window allows
+    int32_t fastSentAtOnce;       // sender: the whole file went with its request; the receiver's "RS" is not waited for
     int64_t transferSize;         // the file's size as its sender opened it; -1 while unknown
     int64_t fastOffset;           // sender: the next byte to send; receiver: the next byte expected
     int64_t fastAcked;            // sender: bytes the receiver acknowledged; receiver: bytes acknowledged
@@ -197,6 +198,7 @@ struct AppStateRecord {
     // User-interface handles. Created and owned by the UI thread; the network thread only sends them messages.
     HWND mainWindow;
     HWND statusBar;
+    volatile LONG statusRedrawPosted;  // the network thread has posted a redraw the UI thread has not done yet
     HWND ownPane;           // list view 301
     HWND peerPane;          // list view 302
     HWND ownHostLabel;      // 303

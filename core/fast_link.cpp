@@ -143,9 +143,49 @@ static bool openFastSource()
     AppState.fastAcked = 0;
     AppState.fastDigest = 0;
     AppState.fastSending = 0;
+    AppState.fastSentAtOnce = 0;
     AppState.resumedFrom = -1;
     AppState.bytesDone = 0;
     return true;
+}
+
+static bool sourceUnchanged();
+
+// A file that fits one piece goes straight after its request or its head, without waiting for the receiver's
+// "RS": it has no resume record to continue from, and that round trip was a good part of a small file's time.
+// A receiver that did hold a part starts again at the piece of offset 0. Runs on the thread that sent the
+// request; fastSending stays 0, so the network thread sends nothing of its own.
+static bool fitsOnePiece()
+{
+    return AppState.transferSize <= FastPieceBytes && AppState.transferSize < ResumeMinBytes;
+}
+
+static void sendWholeFileNow()
+{
+    int length = static_cast<int>(AppState.transferSize);
+    unsigned char *payload = reinterpret_cast<unsigned char *>(AppState.fastPiece + FastHeaderBytes);
+    uint32_t digest = 0;
+    if (length > 0) {
+        DWORD got = 0;
+        if (!ReadFile(AppState.fileHandle, payload + 8, static_cast<DWORD>(length), &got, nullptr) ||
+            got != static_cast<DWORD>(length)) {
+            refuseWith(FastReason::SourceChanged);
+            return;
+        }
+        putLittleEndian(payload, 0, 8);
+        digest = crc32cUpdate(0, payload + 8, static_cast<size_t>(length));
+        // A lost link is the receive loop's to end and tell.
+        if (sendPiece(FastData, 8 + length) != 0)
+            return;
+    }
+    if (!sourceUnchanged()) {
+        refuseWith(FastReason::SourceChanged);
+        return;
+    }
+    AppState.fastOffset = length;
+    AppState.fastDigest = digest;
+    AppState.bytesDone = length;
+    sendNumber(FastEnd, digest, 4);
 }
 
 // Size and times of the open source into out (FileHeadBytes).
@@ -188,7 +228,12 @@ int sendRequest(const char *message, int length)
     unsigned char payload[FileHeadBytes + PathChars];
     putFileHead(payload);
     memcpy(payload + FileHeadBytes, path, static_cast<size_t>(pathBytes));
-    return sendFast(FastPush, payload, FileHeadBytes + pathBytes);
+    // Set before the request goes out: the receiver's "RS" may come back before this thread goes on.
+    AppState.fastSentAtOnce = fitsOnePiece() ? 1 : 0;
+    int sent = sendFast(FastPush, payload, FileHeadBytes + pathBytes);
+    if (sent == 0 && AppState.fastSentAtOnce)
+        sendWholeFileNow();
+    return sent;
 }
 
 // ---- The agreement ------------------------------------------------------------------------------------------
@@ -797,12 +842,17 @@ static void startServedFastPull(const unsigned char *payload, int bytes)
     }
     unsigned char head[FileHeadBytes];
     putFileHead(head);
-    sendFast(FastFileHead, head, sizeof(head));
+    AppState.fastSentAtOnce = fitsOnePiece() ? 1 : 0;
+    if (sendFast(FastFileHead, head, sizeof(head)) == 0 && AppState.fastSentAtOnce)
+        sendWholeFileNow();
 }
 
 // "RS": the receiver's part is checked against ours; the data flows from where both agree.
 static void startSending(const unsigned char *payload, int bytes)
 {
+    // The whole file has gone already; what the receiver held it drops at the piece of offset 0.
+    if (AppState.fastSentAtOnce)
+        return;
     if (bytes < 12 || AppState.fileState != FileIoState::Open) {
         refuseWith(FastReason::Malformed);
         return;
@@ -1007,6 +1057,10 @@ void handleFastMessage(const char *message, int count)
     case TransferState::RequestCopyTO:
         if (state == TransferState::CallCopyFrom && isFast(message, count, FastFileHead))
             startPulledFile(payload, bytes);
+        // Before the file's head, data can only be that of a push of the peer's that crossed this pull and was
+        // refused: it is dropped.
+        else if (state == TransferState::CallCopyFrom && AppState.fileState != FileIoState::Open)
+            break;
         else if (isFast(message, count, FastData))
             receivePiece(payload, bytes);
         else if (isFast(message, count, FastEnd))

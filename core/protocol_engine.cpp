@@ -55,6 +55,7 @@ void endExchange(TransferOutcome outcome)
     bool asked = isRequesterState(ended) && !probing;
     AppState.fastProbing = 0;
     AppState.fastSending = 0;
+    AppState.fastSentAtOnce = 0;
     if (outcome == TransferOutcome::LinkLost)
         keepPartialForResume();
     abandonTransferFile();

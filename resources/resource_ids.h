@@ -85,7 +85,7 @@
 // Posted to the main window: a received file has arrived (wParam unused), reports wait to be shown.
 #define WM_FILE_ARRIVED (WM_APP + 2)
 #define WM_SHOW_REPORTS (WM_APP + 3)
-// Sent to the main window by the network thread: draw the status bar again, all of it in one wait.
+// Posted to the main window by the network thread: draw the status bar again from AppState.
 #define WM_REFRESH_STATUS (WM_APP + 4)
 
 // Copy command: progress line of the copy dialog, the overwrite question and its answers, and the copy

@@ -4,6 +4,8 @@
 #include "core/send_ops.h"
 #include "net/receive_loops.h"
 #include "core/fast_link.h"
+#include "core/crc32c.h"
+#include "core/fast_wire.h"
 #include "core/message_box.h"
 #include "core/wire_message.h"
 #include "core/reports.h"
@@ -946,6 +948,65 @@ TEST_F(ClientLinkTest, NewClientAsksAClassicServerOnceAndStaysClassic)
     EXPECT_FALSE(fastLinkOn());
     EXPECT_TRUE(recordedBoxes().empty());
     EXPECT_EQ(1u, fakeUiSnapshot().outcomes.size()) << "the question ends without a word";
+}
+
+// A file that fits one piece goes with its request, before the receiver's "RS", which then changes nothing;
+// the data of a push that crossed this side's pull, and was refused, is dropped without a word.
+TEST_F(ClientLinkTest, FastClientSendsASmallFileWithItsRequestAndDropsACrossingPushsData)
+{
+    AppState.fastLinkAllowed = 1;
+    std::string first;
+    connectClient(&first);
+    ASSERT_TRUE(sendText(server, "DR999999"));
+    std::vector<std::string> rows;
+    std::string why;
+    ASSERT_TRUE(peerListing(server, folderA, &rows, &why)) << why;
+    ASSERT_EQ("DD|Parcelwight|fast-link|", receiveMessage(server, 3000));
+    ASSERT_TRUE(sendText(server, "DR000000|fast|1|W|,,,8"));
+    ASSERT_EQ("ACK", receiveMessage(server, 3000));
+    ASSERT_TRUE(sendText(server, "DR999999"));
+    ASSERT_EQ("HI", receiveBytes(server, FastHeaderBytes + 5).substr(0, 2));
+    ASSERT_TRUE(pumpUntil([] { return fastLinkOn() && AppState.transferState == TransferState::Waiting; }, 3000));
+
+    std::wstring source = folder + L"\\small.txt";
+    ASSERT_TRUE(writeFileBytes(source, "hello world"));
+    wcscpy(AppState.sendSourcePath, source.c_str());
+    AppState.transferState = TransferState::CallCopyTO;
+    ASSERT_EQ(0, sendRequest("FDC:\\far\\small.txt", 18));
+    const size_t push = FastHeaderBytes + 32 + 16;
+    std::string sent = receiveBytes(server, push + FastHeaderBytes + 8 + 11 + FastHeaderBytes + 4);
+    ASSERT_EQ(0u, sent.rfind(FastPush, 0));
+    std::string digest(4, '\0');
+    putLittleEndian(reinterpret_cast<unsigned char *>(&digest[0]), crc32cUpdate(0, "hello world", 11), 4);
+    EXPECT_EQ(fastMessage(FastData, std::string(8, '\0') + "hello world") + fastMessage(FastEnd, digest),
+              sent.substr(push));
+    ASSERT_TRUE(sendText(server, fastMessage(FastResume, std::string(12, '\0')) + fastMessage(FastDone, "")));
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    EXPECT_EQ(TransferOutcome::Done, fakeUiSnapshot().outcomes.back());
+
+    std::wstring target = folder + L"\\pulled.txt";
+    strcpy(AppState.pullTargetA, ansiPath(target).c_str());
+    AppState.transferState = TransferState::CallCopyFrom;
+    ASSERT_EQ(0, sendRequest("FCC:\\far\\pulled.txt", 19));
+    // The next bytes are the pull's: nothing went out for the "RS" before.
+    EXPECT_EQ(fastMessage(FastPull, "C:\\far\\pulled.txt"), receiveBytes(server, FastHeaderBytes + 17));
+    std::string crossing = fastMessage(FastPush, std::string(32, '\0') + ansiPath(folder + L"\\crossed.txt"));
+    crossing[FastHeaderBytes] = 1;  // one byte long
+    ASSERT_TRUE(sendText(server, crossing + fastMessage(FastData, std::string(8, '\0') + "x") +
+                                     fastMessage(FastEnd, std::string(4, '\0'))));
+    std::string busy = fastMessage(FastRefuse, std::string(1, static_cast<char>(FastReason::Busy)));
+    EXPECT_EQ(busy, receiveBytes(server, busy.size()));
+    ASSERT_TRUE(sendText(server, busy));
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    EXPECT_EQ(TransferOutcome::Refused, fakeUiSnapshot().outcomes.back());
+    EXPECT_EQ(FastReason::Busy, AppState.lastReason);
+    // No refusal of the dropped data came between: the next bytes are the next request's.
+    AppState.transferState = TransferState::CallDIR;
+    ASSERT_EQ(0, sendRequest("DDC:\\far", 8));
+    EXPECT_EQ(fastMessage(FastList, "C:\\far"), receiveBytes(server, FastHeaderBytes + 6));
+    EXPECT_FALSE(fileExists(folder + L"\\crossed.txt"));
+    EXPECT_FALSE(fileExists(target));
+    EXPECT_TRUE(recordedBoxes().empty());
 }
 
 TEST_F(LinkTest, NewServerAnswersTheQuestionWithItsOfferAndThenSpeaksTheFastLink)
