@@ -111,18 +111,17 @@ LRESULT CALLBACK countCopyDialogs(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-#define awaitSelfStartingDialogs(...) awaitSelfStartingDialogsAt(HERE __VA_OPT__(, ) __VA_ARGS__)
-// Waits until count more copy dialogs have started by themselves and the last is gone within goneMs; counts
-// them in *seen if given.
-void awaitSelfStartingDialogsAt(Caller at, DWORD, int count, int goneMs, int *seen)
+#define awaitCopyDialogs(...) awaitCopyDialogsAt(HERE __VA_OPT__(, ) __VA_ARGS__)
+// Waits until the test has made total copy dialogs and the last is gone, within goneMs a dialog; puts the count
+// in *seen if given. Counted from the test's start: one that started by itself before this wait is counted too.
+void awaitCopyDialogsAt(Caller at, int total, int goneMs, int *seen)
 {
     TRACE_CALLER(at);
-    int before = copyDialogsCreated;
-    bool all = pumpUntil([&] { return copyDialogsCreated >= before + count && AppState.copyDialog == nullptr; },
-                         goneMs * count);
+    bool all = pumpUntil([&] { return copyDialogsCreated >= total && AppState.copyDialog == nullptr; },
+                         goneMs * total);
     if (seen != nullptr)
-        *seen += copyDialogsCreated - before;
-    ASSERT_TRUE(all) << "dialogs seen: " << copyDialogsCreated - before;
+        *seen = copyDialogsCreated;
+    ASSERT_TRUE(all) << "dialogs seen: " << copyDialogsCreated;
 }
 
 #define startNextDialog(...) startNextDialogAt(HERE __VA_OPT__(, ) __VA_ARGS__)
@@ -144,6 +143,7 @@ protected:
     void SetUp() override
     {
         TestWindowFixture::SetUp();
+        copyDialogsCreated = 0;
         dialogHook = SetWindowsHookExW(WH_CALLWNDPROC, countCopyDialogs, nullptr, GetCurrentThreadId());
         local = makeTempFolder(L"pwlocal");
         remote = makeTempFolder(L"pwremote");
@@ -297,13 +297,12 @@ TEST_F(CopyEndToEnd, ThreeFilesPushedTheFirstDialogWaitsTheOthersStartThemselves
         [&](DWORD ui) {
             HWND first = waitForDialog(ui, CopyTitle, 5000);
             ASSERT_NE(first, nullptr);
-            ++dialogs;
             EXPECT_FALSE(waitGone(first, 500)) << "the first dialog started by itself";
             EXPECT_EQ(AppState.transferState, TransferState::Waiting) << "the first dialog started by itself";
             EXPECT_TRUE(controlEnabled(first, IDC_START));
             clickButton(first, IDC_START);
             ASSERT_TRUE(waitGone(first, 8000));
-            awaitSelfStartingDialogs(ui, 2, 8000, &dialogs);
+            awaitCopyDialogs(3, 8000, &dialogs);
         },
         [&] { runCopyCommand(window, false); });
     EXPECT_EQ(dialogs, 3);
@@ -336,7 +335,7 @@ TEST_F(CopyEndToEnd, ThreeFilesPulledFromThePeer)
             EXPECT_EQ(controlText(first, IDC_EDIT2), local);
             clickButton(first, IDC_START);
             ASSERT_TRUE(waitGone(first, 8000));
-            awaitSelfStartingDialogs(ui, 2, 15000, nullptr);
+            awaitCopyDialogs(3, 15000, nullptr);
         },
         [&] { runCopyCommand(window, true); });
     settle();
@@ -410,9 +409,9 @@ TEST_F(CopyEndToEnd, ADriveRowIsRefusedOnceAndBothFilesAreCopied)
     selectOwn({L"q:\\", names[0], names[1]});
     int dialogs = 0;
     driveWhile(
-        [&](DWORD ui) {
+        [&](DWORD) {
             // The drive was the first pass, so both dialogs start by themselves.
-            awaitSelfStartingDialogs(ui, 2, 8000, &dialogs);
+            awaitCopyDialogs(2, 8000, &dialogs);
         },
         [&] { runCopyCommand(window, false); });
     EXPECT_EQ(dialogs, 2);
