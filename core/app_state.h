@@ -63,7 +63,7 @@ typedef SOCKET ClientSlots[ClientSlotCount];
 
 // One row of a peer folder listed for a folder copy.
 struct TreeRow {
-    char name[PathChars];  // as the peer sent it, in the ANSI code page
+    char name[PathChars];  // as the wire carries it (see core/text_codec.h)
     char size[64];
     int32_t type;
     char date[32];  // as the peer sent it: local "yyyy/mm/dd hh:mm"
@@ -172,6 +172,7 @@ struct AppStateRecord {
     int32_t fastProbing;          // Client: the agreement request is out, in CallDIR
     int32_t fastProbeAnswering;   // Server: the agreement answer went out; the client's "HI" completes it
     int32_t fastPeerOffered;      // Client: the peer's answer named a link this side speaks
+    int32_t fastPeerVersion;      // Client: and its version
     int32_t peerServedReadOnly;   // what the peer said it serves, once agreed
     char peerServedFolderA[PathChars];
     wchar_t peerServedFolder[PathChars];

@@ -261,6 +261,7 @@ DWORD startDueFastProbe()
     AppState.fastProbePending = 0;
     AppState.fastProbing = 1;
     AppState.fastPeerOffered = 0;
+    AppState.fastPeerVersion = 0;
     refreshStatus();
     char message[64];
     memset(message, 0, sizeof(message));
@@ -351,8 +352,9 @@ bool takeFastProbeRecord(const char *message, int count)
     if (splitDirRecord(message + BlockHeaderBytes, text - BlockHeaderBytes, &fields) &&
         parseProbeRecord(fields.name, static_cast<int>(strnlen(fields.name, sizeof(fields.name))), &version,
                          &readOnly, served, COUNTOF(served)) &&
-        version >= FastLinkVersion) {
+        version >= 1) {
         AppState.fastPeerOffered = 1;
+        AppState.fastPeerVersion = version;
         AppState.peerServedReadOnly = readOnly;
         memcpy(AppState.peerServedFolderA, served, sizeof(AppState.peerServedFolderA));
     }
@@ -389,6 +391,8 @@ void finishFastProbe()
     memcpy(payload + 5, served, static_cast<size_t>(servedBytes));
     sendFast(FastHello, payload, 5 + servedBytes);
     tellPeerServes(AppState.peerServedFolderA);
+    // Both folders above went in the code page; every name after the hello goes in UTF-8 when both speak it.
+    AppState.clientFramer.utf8 = AppState.fastPeerVersion >= FastUtf8Version ? 1 : 0;
 }
 
 static void takeHello(const unsigned char *payload, int bytes)
@@ -401,6 +405,9 @@ static void takeHello(const unsigned char *payload, int bytes)
     memset(AppState.peerServedFolderA, 0, sizeof(AppState.peerServedFolderA));
     memcpy(AppState.peerServedFolderA, payload + 5, static_cast<size_t>(bytes - 5));
     tellPeerServes(AppState.peerServedFolderA);
+    int slot = AppState.exchangeSlot;
+    if (slot >= 0 && slot < ClientSlotCount)
+        AppState.slotFramers[slot].utf8 = getLittleEndian(payload, 4) >= FastUtf8Version ? 1 : 0;
 }
 
 // ---- Paths the peer names -----------------------------------------------------------------------------------

@@ -12,7 +12,9 @@ constexpr int FastMaxPayload = FastPieceBytes + 64;      // anything longer is n
 constexpr int FastMessageMax = FastHeaderBytes + FastMaxPayload;
 constexpr int64_t FastWindowBytes = 8 * 1024 * 1024;     // data sent and not yet acknowledged
 constexpr int64_t FastAckEveryBytes = 1024 * 1024;       // the receiver acknowledges this often
-constexpr int FastLinkVersion = 1;
+// 1: names in the ANSI code page; 2: names in UTF-8, once both sides speak 2 (after the client's "HI").
+constexpr int FastLinkVersion = 2;
+constexpr int FastUtf8Version = 2;
 
 // The tags, one constant each.
 extern const char FastHello[3];     // "HI": client's answer to the agreement: version, read-only, served folder

@@ -31,6 +31,7 @@ struct MessageFramer {
     int32_t count;        // bytes waiting to be cut
     int32_t discarding;   // after garbage: every byte is dropped until the stream is quiet
     int32_t fast;         // the connection has agreed on the fast link: messages say their own length
+    int32_t utf8;         // and on names in UTF-8 (see core/text_codec.h)
     DWORD lastArrival;    // tick of the last bytes received
 };
 

@@ -1,6 +1,20 @@
 // text_codec.cpp: bounded conversions at the borders where text leaves or enters the program.
 #include "core/text_codec.h"
 
+#include "core/app_state.h"
+
+bool wireTextIsUtf8()
+{
+    const MessageFramer *framer = &AppState.clientFramer;
+    if (AppState.mode == ConnectionMode::Server) {
+        int slot = AppState.exchangeSlot;
+        if (slot < 0 || slot >= ClientSlotCount)
+            return false;
+        framer = &AppState.slotFramers[slot];
+    }
+    return framer->fast != 0 && framer->utf8 != 0;
+}
+
 int wideToAnsi(const wchar_t *src, int srcChars, char *dst, int dstBytes)
 {
     if (dst == nullptr || dstBytes <= 0)
@@ -8,15 +22,17 @@ int wideToAnsi(const wchar_t *src, int srcChars, char *dst, int dstBytes)
     dst[0] = 0;
     if (src == nullptr || srcChars == 0 || (srcChars < 0 && src[0] == 0))
         return 0;
-    int needed = WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, src, srcChars, nullptr, 0, nullptr, nullptr);
+    // UTF-8 takes no best-fit flag: it has no character it cannot hold.
+    UINT page = wireTextIsUtf8() ? CP_UTF8 : CP_THREAD_ACP;
+    DWORD flags = page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    int needed = WideCharToMultiByte(page, flags, src, srcChars, nullptr, 0, nullptr, nullptr);
     if (needed <= 0)
         return 0;
     // With srcChars -1 the count includes the NUL.
     int textBytes = srcChars < 0 ? needed - 1 : needed;
     if (textBytes > dstBytes - 1)
         return -1;
-    int written = WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, src, srcChars, dst, dstBytes, nullptr,
-                                      nullptr);
+    int written = WideCharToMultiByte(page, flags, src, srcChars, dst, dstBytes, nullptr, nullptr);
     if (written <= 0) {
         dst[0] = 0;
         return 0;
@@ -32,13 +48,15 @@ int ansiToWide(const char *src, int srcBytes, wchar_t *dst, int dstChars)
     dst[0] = 0;
     if (src == nullptr || srcBytes == 0 || (srcBytes < 0 && src[0] == 0))
         return 0;
-    int needed = MultiByteToWideChar(CP_THREAD_ACP, MB_PRECOMPOSED, src, srcBytes, nullptr, 0);
+    UINT page = wireTextIsUtf8() ? CP_UTF8 : CP_THREAD_ACP;
+    DWORD flags = page == CP_UTF8 ? 0 : MB_PRECOMPOSED;
+    int needed = MultiByteToWideChar(page, flags, src, srcBytes, nullptr, 0);
     if (needed <= 0)
         return 0;
     int textChars = srcBytes < 0 ? needed - 1 : needed;
     if (textChars > dstChars - 1)
         return -1;
-    int written = MultiByteToWideChar(CP_THREAD_ACP, MB_PRECOMPOSED, src, srcBytes, dst, dstChars);
+    int written = MultiByteToWideChar(page, flags, src, srcBytes, dst, dstChars);
     if (written <= 0) {
         dst[0] = 0;
         return 0;

@@ -1,9 +1,15 @@
-// text_codec.h: conversions between the program's wide text and the thread's ANSI code page, always bounded.
+// text_codec.h: conversions between the program's wide text and the text of the wire, always bounded. The
+// wire's text is in the thread's ANSI code page, as every classic peer's is; on a fast link on which both sides
+// have agreed on UTF-8 it is UTF-8, so that a name of any script travels whole. Records and paths are made and
+// read through these two for the connection of the running exchange; with no link they are in the code page.
 #pragma once
 
 #include <windows.h>
 
-// Converts wide text (srcChars characters, or up to its NUL when -1) to the thread's ANSI code page without
+// True while the connection of the running exchange carries its names in UTF-8.
+bool wireTextIsUtf8();
+
+// Converts wide text (srcChars characters, or up to its NUL when -1) to the wire's text without
 // best-fit characters. Asks for the needed length first and converts only when it is positive. Returns the
 // bytes written without the NUL, which is always written; 0 when there was nothing to convert; -1 when the
 // result would not fit dstBytes - 1 bytes (dst is then left empty).

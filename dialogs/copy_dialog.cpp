@@ -310,6 +310,8 @@ const wchar_t UnfinishedFileReason[] = L"受信途中の一時ファイルです
 
 bool codePageHolds(const wchar_t *text)
 {
+    if (wireTextIsUtf8())
+        return true;
     BOOL replaced = FALSE;
     int needed = WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0, nullptr, &replaced);
     // A UTF-8 code page takes neither flag nor default character, and holds every name.

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <map>
 #include <functional>
 #include <set>
@@ -414,6 +416,30 @@ TEST_F(FastLinkTest, FlippedByteFailsTheDigestAndACutCopyResumes)
     EXPECT_GT(std::stoll(ended.substr(ended.find('=') + 1)), 0) << ended;
     expectSameFile(source, target);
     EXPECT_FALSE(fileExists(clientFolder + L"\\video.$RESUME"));
+}
+
+// Names no code page here holds (Hangul beside a Latin accent) go in UTF-8 between two new instances: the
+// listing shows them, and both directions copy the file under its own name.
+TEST_F(FastLinkTest, NamesOutsideTheCodePageAreListedAndCopiedWhole)
+{
+    const std::wstring pulled = L"\uD55C\uAE00 \u00E9t\u00E9.txt";
+    const std::wstring pushed = L"\uC0AC\uC9C4.bin";
+    std::wstring source = makeFile(serverFolder, pulled, 3000, 5);
+    std::wstring local = makeFile(clientFolder, pushed, 2000, 6);
+    ASSERT_NO_FATAL_FAILURE(connectHosts());
+    ASSERT_TRUE(client.send("dir " + quotedPath(serverFolder)));
+    ASSERT_TRUE(sawSequence(&client, "client", {"CLEAR", "STATE CallDIR"}));
+    std::vector<std::string> names;
+    std::string line;
+    while (client.readLine(&line, 5000) && line != "STATE Waiting") {
+        std::string fields = line.substr(line.find('|') + 1);
+        names.push_back(fields.substr(0, fields.find('|')));
+    }
+    EXPECT_NE(names.end(), std::find(names.begin(), names.end(), narrow(pulled))) << names.size() << " rows";
+    ASSERT_NO_FATAL_FAILURE(copyWith(true, "pull", source, clientFolder));
+    expectSameFile(source, clientFolder + L"\\" + pulled);
+    ASSERT_NO_FATAL_FAILURE(copyWith(true, "push", local, serverFolder));
+    expectSameFile(local, serverFolder + L"\\" + pushed);
 }
 
 TEST_F(FastLinkTest, ServedFolderOpensByItselfWithAllItsRowsAndAFileOverFourGigabytes)

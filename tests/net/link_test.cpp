@@ -1017,7 +1017,7 @@ TEST_F(LinkTest, NewServerAnswersTheQuestionWithItsOfferAndThenSpeaksTheFastLink
     SOCKET client;
     ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
     ASSERT_TRUE(sendText(client, "DD|Parcelwight|fast-link|"));
-    EXPECT_EQ("DR000000|fast|1|R|,,,8", receiveMessage(client, 3000));
+    EXPECT_EQ("DR000000|fast|2|R|,,,8", receiveMessage(client, 3000));
     ASSERT_TRUE(sendText(client, "ACK"));
     EXPECT_EQ("DR999999", receiveMessage(client, 3000));
     // From here on each message says its length: the client's hello, then a listing in one stream.

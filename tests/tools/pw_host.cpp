@@ -80,16 +80,11 @@ std::wstring fromUtf8(const std::string &text)
     return out;
 }
 
-// Text in the thread's ANSI code page, as the wire carries it, made wide.
-std::wstring fromAnsi(const char *text, int length)
+// A field as the wire carries it (the code page, or UTF-8 once agreed), read as the peer pane reads it.
+std::wstring fromWire(const char *text)
 {
-    if (length <= 0)
-        return std::wstring();
-    int needed = MultiByteToWideChar(CP_THREAD_ACP, MB_PRECOMPOSED, text, length, nullptr, 0);
-    std::wstring out(static_cast<size_t>(needed > 0 ? needed : 0), L'\0');
-    if (needed > 0)
-        MultiByteToWideChar(CP_THREAD_ACP, MB_PRECOMPOSED, text, length, &out[0], needed);
-    return out;
+    wchar_t wide[PathChars];
+    return ansiToWide(text, -1, wide, COUNTOF(wide)) > 0 ? std::wstring(wide) : std::wstring();
 }
 
 void emit(const std::string &line)
@@ -140,7 +135,7 @@ bool onUiThread()
 
 static std::string fieldUtf8(const char *field)
 {
-    return utf8(fromAnsi(field, static_cast<int>(strlen(field))));
+    return utf8(fromWire(field));
 }
 
 // The peer pane's reading of a record body, printed instead of drawn.
