@@ -149,43 +149,23 @@ static bool openFastSource()
     return true;
 }
 
-static bool sourceUnchanged();
+static bool sendNextPiece();
 
 // A file that fits one piece goes straight after its request or its head, without waiting for the receiver's
-// "RS": it has no resume record to continue from, and that round trip was a good part of a small file's time.
-// A receiver that did hold a part starts again at the piece of offset 0. Runs on the thread that sent the
-// request; fastSending stays 0, so the network thread sends nothing of its own.
+// "RS": it has no resume record to continue from (it is under ResumeMinBytes), and that round trip was a good
+// part of a small file's time. A receiver that did hold a part starts again at the piece of offset 0. Runs on
+// the thread that sent the request; fastSending stays 0, so the network thread sends nothing of its own.
 static bool fitsOnePiece()
 {
-    return AppState.transferSize <= FastPieceBytes && AppState.transferSize < ResumeMinBytes;
+    return AppState.transferSize <= FastPieceBytes;
 }
+static_assert(FastPieceBytes < ResumeMinBytes, "a file of one piece has no resume record");
 
+// The one piece, then "EN"; an empty file is "EN" alone.
 static void sendWholeFileNow()
 {
-    int length = static_cast<int>(AppState.transferSize);
-    unsigned char *payload = reinterpret_cast<unsigned char *>(AppState.fastPiece + FastHeaderBytes);
-    uint32_t digest = 0;
-    if (length > 0) {
-        DWORD got = 0;
-        if (!ReadFile(AppState.fileHandle, payload + 8, static_cast<DWORD>(length), &got, nullptr) ||
-            got != static_cast<DWORD>(length)) {
-            refuseWith(FastReason::SourceChanged);
-            return;
-        }
-        putLittleEndian(payload, 0, 8);
-        digest = crc32cUpdate(0, payload + 8, static_cast<size_t>(length));
-        // A lost link is the receive loop's to end and tell.
-        if (sendPiece(FastData, 8 + length) != 0)
-            return;
-    }
-    if (!sourceUnchanged()) {
-        refuseWith(FastReason::SourceChanged);
-        return;
-    }
-    AppState.fastOffset = length;
-    AppState.fastDigest = digest;
-    AppState.bytesDone = length;
-    sendNumber(FastEnd, digest, 4);
+    if (sendNextPiece())
+        sendNextPiece();
 }
 
 // Size and times of the open source into out (FileHeadBytes).
