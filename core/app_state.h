@@ -119,6 +119,10 @@ struct AppStateRecord {
     int32_t servedReadOnly;                         // 1: the peer may list and read, not write or create
     wchar_t allowedPeerAddress[AddressTextChars];   // dotted IPv4 the server accepts alone; empty: any
 
+    // This instance's identity as users see it (core/paired_machines.h): its key's fingerprint, short and
+    // readable. Written by the UI thread at start, before any link opens; empty until the key is loaded.
+    wchar_t ownFingerprint[32];
+
     // Transfer. The UI thread sets the requester's fields and state before its request goes out; from then on
     // the network thread owns them until transferState is back at Waiting.
     TransferState transferState;
