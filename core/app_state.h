@@ -50,6 +50,13 @@ enum class TransferState : int32_t {
     StopFrom = 10,
 };
 
+// Who the server serves: a new machine is paired after its user and ours confirm one code; a classic peer, which
+// cannot be encrypted, is asked about, refused, or served as before.
+enum class AdmissionMode : int32_t { Ask = 0, PairedOnly = 1, Everyone = 2 };
+
+// What the open link is, for the user: nothing yet, the classic lock-step, the fast link in clear, encrypted.
+enum class LinkKind : int32_t { None = 0, Classic = 1, Fast = 2, Private = 3 };
+
 enum class FileIoState : int32_t { Closed = 0, Open = 1, Done = 2, Failed = 3 };
 
 enum class StopRequest : int32_t { None = 0, Requested = 1, Sent = 2 };
@@ -122,6 +129,12 @@ struct AppStateRecord {
     // This instance's identity as users see it (core/paired_machines.h): its key's fingerprint, short and
     // readable. Written by the UI thread at start, before any link opens; empty until the key is loaded.
     wchar_t ownFingerprint[32];
+    // Who is served (settings; UI thread while the link is closed, read by the network thread).
+    AdmissionMode admission;
+    // The kind of the open link and, on a private link, the peer's fingerprint. Network thread; the status bar
+    // and the link label read them.
+    LinkKind linkKind;
+    wchar_t peerFingerprint[32];
 
     // Transfer. The UI thread sets the requester's fields and state before its request goes out; from then on
     // the network thread owns them until transferState is back at Waiting.

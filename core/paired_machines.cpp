@@ -6,3 +6,21 @@ bool pairedMachineKnown(const wchar_t *fingerprint)
     (void)fingerprint;
     return false;
 }
+
+int pairedMachineCount()
+{
+    return 0;
+}
+
+bool pairedMachineAt(int index, PairedMachine *out)
+{
+    (void)index;
+    (void)out;
+    return false;
+}
+
+bool forgetPairedMachine(const wchar_t *fingerprint)
+{
+    (void)fingerprint;
+    return false;
+}

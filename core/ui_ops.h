@@ -31,6 +31,18 @@ void peerServesFolder();
 // it to the main window, which lists its own pane again when that is the folder it shows.
 void fileArrived(const wchar_t *targetPath);
 
+// Pairing with a new machine: shows the code both screens show and asks whether the peer's screen shows the
+// same one. Never waits: the answer comes back through pairingAnswered (core/private_link.h), or never, and
+// the link ends after 60 s.
+void askPairing(const wchar_t *code, const wchar_t *peerName, const wchar_t *peerFingerprint);
+// Takes the pairing question away unanswered (the link ended, the peer declined, the time ran out).
+void endPairingQuestion();
+// A classic peer (no encryption) at this dotted address: asks whether to serve it (Server) or to use it
+// (Client). Never waits: the answer comes back through classicPeerAnswered.
+void askClassicPeer(const wchar_t *address);
+// A paired machine came back with another key and was refused. Never waits.
+void warnKeyChanged(const wchar_t *peerName, const wchar_t *address);
+
 // Puts the user interface's own module statics back to their first-start values; resetAppState calls it last,
 // with the link closed.
 void resetUiModules();

@@ -100,6 +100,23 @@ void resetUiModules()
 {
 }
 
+// The private link's questions: the recorder answers none of them (a pairing is never confirmed here).
+void askPairing(const wchar_t *, const wchar_t *, const wchar_t *)
+{
+}
+
+void endPairingQuestion()
+{
+}
+
+void askClassicPeer(const wchar_t *)
+{
+}
+
+void warnKeyChanged(const wchar_t *, const wchar_t *)
+{
+}
+
 void peerServesFolder()
 {
     std::lock_guard<std::mutex> hold(fakeLock);

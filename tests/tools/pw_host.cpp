@@ -473,6 +473,23 @@ void resetUiModules()
 {
 }
 
+// The private link's questions: the host answers none of them (a pairing is never confirmed here).
+void askPairing(const wchar_t *, const wchar_t *, const wchar_t *)
+{
+}
+
+void endPairingQuestion()
+{
+}
+
+void askClassicPeer(const wchar_t *)
+{
+}
+
+void warnKeyChanged(const wchar_t *, const wchar_t *)
+{
+}
+
 void fileArrived(const wchar_t *targetPath)
 {
     emitWide("ARRIVED", targetPath ? targetPath : L"");
