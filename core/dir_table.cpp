@@ -69,7 +69,7 @@ static void listDriveRow(const wchar_t *root, int code, void *context)
 {
     Listing *listing = static_cast<Listing *>(context);
     char rootA[8];
-    if (wideToAnsi(root, -1, rootA, COUNTOF(rootA)) <= 0)
+    if (wideToWire(root, -1, rootA, COUNTOF(rootA)) <= 0)
         return;
     char record[DirRowBytes];
     memset(record, 0, sizeof(record));
@@ -101,7 +101,7 @@ static int formatEntryRecord(const wchar_t *folder, int folderChars, const WIN32
                            code);
     if (chars < 0 || chars >= static_cast<int>(COUNTOF(wide)) - 1)
         return -1;
-    return wideToAnsi(wide, chars, record, recordBytes);
+    return wideToWire(wide, chars, record, recordBytes);
 }
 
 int listFolderRecords(const wchar_t *folder, int length, RecordVisitor visit, void *context)

@@ -6,6 +6,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "core/app_state.h"
+
 // True when the running exchange's connection (the exchange's slot in Server mode) has agreed on the fast link.
 bool fastLinkOn();
 
@@ -32,6 +34,10 @@ bool takeFastProbeRecord(const char *message, int count);
 void finishFastProbe();
 // Server: the last row of the agreement answer has gone; the connection now waits for the client's "HI".
 void awaitFastHello();
+
+// Called by endExchange as the running exchange ends, before its file is let go: the fast link's part of it ends
+// too. True when the exchange was the agreement's own, which no user asked for.
+bool endFastExchange(TransferState ended, TransferOutcome outcome);
 
 // Sends what the window allows of the running transfer, and a stop the user asked for. True when more is ready
 // to go at once (the receive loop then does not wait).

@@ -121,7 +121,7 @@ static HANDLE createTemporaryFile(const char *targetPathA)
         bytes++;
     if (bytes == 0 || bytes >= PathChars)
         return INVALID_HANDLE_VALUE;
-    if (ansiToWide(targetPathA, bytes, AppState.targetFileName, COUNTOF(AppState.targetFileName)) <= 0)
+    if (wireToWide(targetPathA, bytes, AppState.targetFileName, COUNTOF(AppState.targetFileName)) <= 0)
         return INVALID_HANDLE_VALUE;
     if (!canReceiveInto(AppState.targetFileName) ||
         !temporaryNameFor(AppState.targetFileName, AppState.tempFileName, COUNTOF(AppState.tempFileName)))

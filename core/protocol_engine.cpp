@@ -25,8 +25,6 @@ static const int RequestPathChars = 1024;
 static const UINT DisconnectDelayMs = 100;
 static const DWORD OwnRequestDelayMs = 500;
 static const DWORD ExchangePollMs = 50;
-// Longer than a server waits before it lists its new client.
-static const DWORD FastProbeAfterRefusalMs = 1500;
 
 void refuseMessage()
 {
@@ -51,22 +49,14 @@ void endExchange(TransferOutcome outcome)
     TransferState ended = AppState.transferState;
     LONG listing = AppState.listingSerial;  // read before Waiting lets another listing claim the link
     // The agreement's own listing is no exchange the user asked for: it ends without a word.
-    bool probing = AppState.fastProbing != 0;
+    bool probing = endFastExchange(ended, outcome);
     bool asked = isRequesterState(ended) && !probing;
-    AppState.fastProbing = 0;
-    AppState.fastSending = 0;
-    AppState.fastSentAtOnce = 0;
-    if (outcome == TransferOutcome::LinkLost)
-        keepPartialForResume();
     abandonTransferFile();
     AppState.stopRequest = StopRequest::None;
     AppState.expectedBlock = 0;
     AppState.transferState = TransferState::Waiting;
     if (ended != TransferState::Waiting)
         refreshStatus();
-    // A server that refused our first listing asks nothing of ours; the agreement follows after a while.
-    if (ended == TransferState::CallDIR && outcome == TransferOutcome::Refused && !probing)
-        scheduleFastProbe(FastProbeAfterRefusalMs);
     FastReason reason = outcome == TransferOutcome::Done ? FastReason::None : AppState.endReason;
     AppState.endReason = FastReason::None;
     // A server's listing that met a request of its client's lists again once the link is free.
@@ -383,7 +373,7 @@ void requestPeerDir()
     memset(message, 0, sizeof(message));
     // A folder whose A form does not fit a path goes out as "DD" alone, which the peer refuses with "NAK":
     // that returns this side to Waiting instead of leaving it in CallDIR with nothing asked.
-    if (wideToAnsi(AppState.peerFolder, -1, path, COUNTOF(path)) < 0)
+    if (wideToWire(AppState.peerFolder, -1, path, COUNTOF(path)) < 0)
         path[0] = 0;
     int length = buildPathRequest(message, COUNTOF(message), DirRequestTag, path);
     if (length < 0) {

@@ -325,7 +325,7 @@ bool resolvePeerPath(const char *pathA, int bytes, PeerAccess access, wchar_t *o
         return false;
     wchar_t wide[WorkChars];
     memset(wide, 0, sizeof(wide));
-    int chars = ansiToWide(pathA, bytes, wide, COUNTOF(wide));
+    int chars = wireToWide(pathA, bytes, wide, COUNTOF(wide));
     // A NUL inside the named bytes would cut the path short of what the peer named.
     if (chars <= 0 || static_cast<int>(wcsnlen(wide, COUNTOF(wide))) != chars)
         return false;

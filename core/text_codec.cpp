@@ -15,7 +15,7 @@ bool wireTextIsUtf8()
     return framer->fast != 0 && framer->utf8 != 0;
 }
 
-int wideToAnsi(const wchar_t *src, int srcChars, char *dst, int dstBytes)
+int wideToWire(const wchar_t *src, int srcChars, char *dst, int dstBytes)
 {
     if (dst == nullptr || dstBytes <= 0)
         return -1;
@@ -41,7 +41,7 @@ int wideToAnsi(const wchar_t *src, int srcChars, char *dst, int dstBytes)
     return textBytes;
 }
 
-int ansiToWide(const char *src, int srcBytes, wchar_t *dst, int dstChars)
+int wireToWide(const char *src, int srcBytes, wchar_t *dst, int dstChars)
 {
     if (dst == nullptr || dstChars <= 0)
         return -1;

@@ -35,7 +35,7 @@ void startServedPush(const char *message, int textLen)
     memset(target, 0, sizeof(target));
     int bytes = static_cast<int>(strnlen(AppState.incomingTargetA, COUNTOF(AppState.incomingTargetA)));
     if (!resolvePeerPath(AppState.incomingTargetA, bytes, PeerAccess::Write, target, COUNTOF(target)) ||
-        wideToAnsi(target, -1, AppState.incomingTargetA, COUNTOF(AppState.incomingTargetA)) <= 0 ||
+        wideToWire(target, -1, AppState.incomingTargetA, COUNTOF(AppState.incomingTargetA)) <= 0 ||
         !canReceiveInto(target)) {
         refuseMessage();
         return;

@@ -98,7 +98,7 @@ static int compareNames(const char *leftA, const wchar_t *right)
 {
     wchar_t left[PathChars];
     memset(left, 0, sizeof(left));
-    ansiToWide(leftA, -1, left, COUNTOF(left));
+    wireToWide(leftA, -1, left, COUNTOF(left));
     return _wcsicmp(left, right);
 }
 
@@ -106,7 +106,7 @@ static int compareRows(const void *left, const void *right)
 {
     wchar_t rightName[PathChars];
     memset(rightName, 0, sizeof(rightName));
-    ansiToWide(AppState.treeRows[*static_cast<const int32_t *>(right)].name, -1, rightName, COUNTOF(rightName));
+    wireToWide(AppState.treeRows[*static_cast<const int32_t *>(right)].name, -1, rightName, COUNTOF(rightName));
     return compareNames(AppState.treeRows[*static_cast<const int32_t *>(left)].name, rightName);
 }
 

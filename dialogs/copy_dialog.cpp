@@ -335,11 +335,11 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
     char message[PathChars];
     memset(destinationA, 0, sizeof(destinationA));
     memset(sourceA, 0, sizeof(sourceA));
-    if (wcslen(source) > PathChars - 1 || wideToAnsi(destination, -1, destinationA, PathChars) < 0)
+    if (wcslen(source) > PathChars - 1 || wideToWire(destination, -1, destinationA, PathChars) < 0)
         return RequestStart::TooLong;
     int length;
     if (AppState.copyFromPeer) {
-        if (wideToAnsi(source, -1, sourceA, PathChars) < 0)
+        if (wideToWire(source, -1, sourceA, PathChars) < 0)
             return RequestStart::TooLong;
         length = buildPathRequest(message, PathChars, PullRequestTag, sourceA);
     } else {

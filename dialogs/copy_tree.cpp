@@ -175,7 +175,7 @@ static RequestStart sendPathRequest(const char *tag, const wchar_t *path, Transf
     char message[PathChars];
     if (!codePageHolds(path))
         return RequestStart::Unwritable;
-    if (wideToAnsi(path, -1, pathA, COUNTOF(pathA)) <= 0)
+    if (wideToWire(path, -1, pathA, COUNTOF(pathA)) <= 0)
         return RequestStart::TooLong;
     int length = buildPathRequest(message, COUNTOF(message), tag, pathA);
     if (length < 0)
@@ -267,7 +267,7 @@ static void countPeerListing()
         if (row->type != TypeOther)
             continue;
         memset(size, 0, sizeof(size));
-        ansiToWide(row->size, -1, size, COUNTOF(size));
+        wireToWide(row->size, -1, size, COUNTOF(size));
         bool approximate = false;
         int64_t bytes = static_cast<int64_t>(sizeTextValue(size, &approximate));
         // No bytes: tried as a folder first, counted as a file only if it is one.
@@ -337,8 +337,8 @@ static void treeRowFacts(const TreeRow *row, FileFacts *facts)
     wchar_t date[FactChars];
     memset(size, 0, sizeof(size));
     memset(date, 0, sizeof(date));
-    ansiToWide(row->size, -1, size, COUNTOF(size));
-    ansiToWide(row->date, -1, date, COUNTOF(date));
+    wireToWide(row->size, -1, size, COUNTOF(size));
+    wireToWide(row->date, -1, date, COUNTOF(date));
     rowFileFacts(size, date, facts);
 }
 
@@ -443,7 +443,7 @@ static bool nextPeerRow(HWND dialog)
         wchar_t size[64];
         memset(name, 0, sizeof(name));
         memset(size, 0, sizeof(size));
-        if (ansiToWide(row->name, -1, name, COUNTOF(name)) <= 0 || isUpFolderName(name))
+        if (wireToWide(row->name, -1, name, COUNTOF(name)) <= 0 || isUpFolderName(name))
             continue;
         if (row->type == TypeFolder) {
             if (tree.subfoldersAhead > 0)
@@ -454,7 +454,7 @@ static bool nextPeerRow(HWND dialog)
         }
         if (row->type != TypeOther)
             continue;
-        ansiToWide(row->size, -1, size, COUNTOF(size));
+        wireToWide(row->size, -1, size, COUNTOF(size));
         bool approximate = false;
         int64_t total = static_cast<int64_t>(sizeTextValue(size, &approximate));
         if (total <= 0 && tree.subfoldersAhead > 0)

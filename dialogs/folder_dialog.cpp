@@ -42,7 +42,7 @@ int buildFolderRequest(const wchar_t *name, char *out, int outBytes)
     wchar_t path[PathChars];
     char pathA[FolderRequestBytes];
     if (!joinFolderName(AppState.peerFolder, name, path, PathChars) ||
-        wideToAnsi(path, -1, pathA, COUNTOF(pathA)) < 0)
+        wideToWire(path, -1, pathA, COUNTOF(pathA)) < 0)
         return -1;
     return buildPathRequest(out, outBytes, FolderRequestTag, pathA);
 }

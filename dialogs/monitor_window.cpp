@@ -68,7 +68,7 @@ int monitorRowText(MonitorView view, int index, wchar_t *out, int outChars)
     int textBytes = zero != nullptr ? static_cast<int>(static_cast<const char *>(zero) - row) : rowSize;
     wchar_t text[RingLineBytes + 1];
     memset(text, 0, sizeof(text));
-    int chars = ansiToWide(row, textBytes, text, COUNTOF(text));
+    int chars = wireToWide(row, textBytes, text, COUNTOF(text));
     if (chars <= 0)
         return 0;
     if (chars > MonitorRowChars)

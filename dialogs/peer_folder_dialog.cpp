@@ -54,8 +54,8 @@ static const wchar_t *peerFolderForm(wchar_t *typed, int typedChars)
     char pathA[PathChars];
     wchar_t back[PathChars];
     memset(back, 0, sizeof(back));
-    if (length > PathChars - 1 || wideToAnsi(typed, length, pathA, COUNTOF(pathA)) <= 0 ||
-        ansiToWide(pathA, -1, back, COUNTOF(back)) <= 0 || wcscmp(back, typed) != 0)
+    if (length > PathChars - 1 || wideToWire(typed, length, pathA, COUNTOF(pathA)) <= 0 ||
+        wireToWide(pathA, -1, back, COUNTOF(back)) <= 0 || wcscmp(back, typed) != 0)
         return L"フォルダ名が長すぎるか、送れない文字を含んでいます。";
     return nullptr;
 }

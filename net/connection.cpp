@@ -133,7 +133,7 @@ bool openClient(HWND window)
         memset(AppState.peerHostNameA, 0, sizeof(AppState.peerHostNameA));
         memcpy(AppState.peerHostNameA, name, sizeof(AppState.peerHostNameA) - 1);
     }
-    ansiToWide(AppState.peerHostNameA, -1, AppState.peerHostName, COUNTOF(AppState.peerHostName));
+    wireToWide(AppState.peerHostNameA, -1, AppState.peerHostName, COUNTOF(AppState.peerHostName));
     AppState.clientSocketNumber = static_cast<int32_t>(AppState.mainSocket);
 
     if (AppState.linkOpen)

@@ -287,7 +287,7 @@ static void peerAddressText(int slot, wchar_t *wide, int wideChars)
     memset(AppState.peerHostNameA, 0, sizeof(AppState.peerHostNameA));
     snprintf(AppState.peerHostNameA, sizeof(AppState.peerHostNameA) - 1, "[%d,%d,%d,%d]", bytes[0], bytes[1],
              bytes[2], bytes[3]);
-    ansiToWide(AppState.peerHostNameA, -1, wide, wideChars);
+    wireToWide(AppState.peerHostNameA, -1, wide, wideChars);
 }
 
 static void showPeerLabel(const wchar_t *format, int slot)

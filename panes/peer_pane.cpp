@@ -33,9 +33,9 @@ bool addPeerRecord(const char *text, int length)
     wchar_t wideName[COUNTOF(fields.name)] = {};
     wchar_t wideDate[COUNTOF(fields.date)] = {};
     wchar_t wideSize[COUNTOF(fields.size)] = {};
-    ansiToWide(fields.name, -1, wideName, COUNTOF(wideName));
-    ansiToWide(fields.date, -1, wideDate, COUNTOF(wideDate));
-    ansiToWide(fields.size, -1, wideSize, COUNTOF(wideSize));
+    wireToWide(fields.name, -1, wideName, COUNTOF(wideName));
+    wireToWide(fields.date, -1, wideDate, COUNTOF(wideDate));
+    wireToWide(fields.size, -1, wideSize, COUNTOF(wideSize));
     insertPaneRow(AppState.peerPane, AppState.lastDirIndex, wideName, atoi(fields.type), wideDate, wideSize);
     return false;
 }

@@ -501,12 +501,12 @@ TEST(DirTableTest, JapaneseNamesTravelInShiftJis)
     ASSERT_GE(found, 0);
     wchar_t back[PathChars];
     std::string record = row(found);
-    ASSERT_GT(ansiToWide(record.c_str() + 8, static_cast<int>(strlen(sjis)), back, COUNTOF(back)), 0);
+    ASSERT_GT(wireToWide(record.c_str() + 8, static_cast<int>(strlen(sjis)), back, COUNTOF(back)), 0);
     EXPECT_EQ(std::wstring(back), name);
     EXPECT_EQ(record.substr(record.size() - 4), ",3,8");
 
     char fitsA[DirRowBytes];
-    ASSERT_EQ(wideToAnsi(fits.c_str(), -1, fitsA, COUNTOF(fitsA)), 226);
+    ASSERT_EQ(wideToWire(fits.c_str(), -1, fitsA, COUNTOF(fitsA)), 226);
     int fitsRow = findRow(fitsA);
     ASSERT_GE(fitsRow, 0);
     EXPECT_EQ(row(fitsRow).size(), 255u);

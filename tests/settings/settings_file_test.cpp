@@ -126,7 +126,7 @@ TEST_F(SettingsFileTest, HandWrittenAnsiFileIsReadAndStaysReadable)
     // A folder name the running code page can carry, written in that code page without a byte order mark.
     const wchar_t *own = GetACP() == 932 ? L"C:\\作業" : L"C:\\caf\u00e9";
     char ownA[PathChars] = {};
-    ASSERT_GT(wideToAnsi(own, -1, ownA, sizeof(ownA)), 0);
+    ASSERT_GT(wideToWire(own, -1, ownA, sizeof(ownA)), 0);
     std::string file = std::string("[Parcelwight_setting]\r\ncurrentdirectory_r=") + ownA +
                        "\r\nip_mode=1\r\nport_no=2222\r\n";
     ASSERT_TRUE(writeFileBytes(ini, file));

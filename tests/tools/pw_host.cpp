@@ -84,7 +84,7 @@ std::wstring fromUtf8(const std::string &text)
 std::wstring fromWire(const char *text)
 {
     wchar_t wide[PathChars];
-    return ansiToWide(text, -1, wide, COUNTOF(wide)) > 0 ? std::wstring(wide) : std::wstring();
+    return wireToWide(text, -1, wide, COUNTOF(wide)) > 0 ? std::wstring(wide) : std::wstring();
 }
 
 void emit(const std::string &line)
@@ -190,7 +190,7 @@ std::wstring lastName(const std::wstring &path)
 bool sendPathRequest(const char *tag, const std::wstring &path)
 {
     char pathA[PathChars];
-    int length = wideToAnsi(path.c_str(), -1, pathA, COUNTOF(pathA));
+    int length = wideToWire(path.c_str(), -1, pathA, COUNTOF(pathA));
     if (length <= 0)
         return false;
     char message[ReceiveMaxBytes];
@@ -204,7 +204,7 @@ bool sendPathRequest(const char *tag, const std::wstring &path)
 bool fitsPath(const std::wstring &path)
 {
     char pathA[PathChars];
-    return !path.empty() && path.size() < PathChars && wideToAnsi(path.c_str(), -1, pathA, COUNTOF(pathA)) > 0;
+    return !path.empty() && path.size() < PathChars && wideToWire(path.c_str(), -1, pathA, COUNTOF(pathA)) > 0;
 }
 
 void enterState(TransferState state)
@@ -311,7 +311,7 @@ void runCommand(HWND window, const std::wstring &line)
     }
     if (copy && verb == L"pull") {
         memset(AppState.pullTargetA, 0, sizeof(AppState.pullTargetA));
-        wideToAnsi(target.c_str(), -1, AppState.pullTargetA, COUNTOF(AppState.pullTargetA));
+        wideToWire(target.c_str(), -1, AppState.pullTargetA, COUNTOF(AppState.pullTargetA));
         AppState.stopRequest = StopRequest::None;
         enterState(TransferState::CallCopyFrom);
         sendPathRequest("FC", words[1]);

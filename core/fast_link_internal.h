@@ -1,0 +1,59 @@
+// fast_link_internal.h: what the parts of the fast link share among themselves (agreement, listings and
+// folders, receiving, sending, dispatch). Network thread only, except where a part says otherwise.
+#pragma once
+
+#include "core/app_state.h"
+#include "core/fast_wire.h"
+#include "core/served_folder.h"
+#include "core/wire_message.h"
+
+#include <cstdint>
+
+constexpr int TimesBytes = 3 * FileTimeBytes;
+constexpr int FileHeadBytes = 8 + TimesBytes;       // size, then the three times
+constexpr int64_t ResumeMinBytes = 1 << 20;         // smaller files start again
+
+// ---- Messages out (fast_link.cpp) ----
+// Sends the message whose payload (payloadBytes) already lies at fastPiece + FastHeaderBytes. 0, or the error.
+int sendPiece(const char *tag, int payloadBytes);
+// A small message on the exchange's connection, built apart from fastPiece. 0, or the error.
+int sendFast(const char *tag, const void *payload, int payloadBytes);
+// A message whose payload is one little-endian number of bytes bytes.
+void sendNumber(const char *tag, uint64_t value, int bytes);
+// Ends the running exchange with a reason the summary can show.
+void endWith(TransferOutcome outcome, FastReason reason);
+// Tells the peer why, and ends this side's exchange.
+void refuseWith(FastReason reason);
+// The path of a fast request as this side serves it. FastReason::None when it may be used.
+FastReason resolveFastPath(const unsigned char *path, int bytes, PeerAccess access, wchar_t *out, int outChars);
+
+// ---- The agreement (fast_agreement.cpp) ----
+// Server, waiting in RequestDIR after its answer: the client's "HI".
+void takeHello(const unsigned char *payload, int bytes);
+
+// ---- Listings and folders (fast_folders.cpp) ----
+void serveFastListing(const unsigned char *path, int bytes);
+void takeRows(const unsigned char *payload, int bytes);
+void makeFastFolder(const unsigned char *path, int bytes);
+
+// ---- Receiving a file (fast_receive.cpp) ----
+void startServedFastPush(const unsigned char *payload, int bytes);
+void startPulledFile(const unsigned char *payload, int bytes);
+void receivePiece(const unsigned char *payload, int bytes);
+void finishReceiving(const unsigned char *payload, int bytes);
+void deleteResumeInfo();
+// Digest of the first bytes of an open file, read through the piece buffer. False when reading failed.
+bool digestPrefix(HANDLE file, int64_t bytes, uint32_t *digest);
+bool seekTo(HANDLE file, int64_t offset);
+
+// ---- Sending a file (fast_send.cpp) ----
+// Opens sendSourcePath for a fast send: size and times into the transfer's fields. False when it cannot be read.
+bool openFastSource();
+// True when the open source goes whole after its request or head (see fast_send.cpp).
+bool fitsOnePiece();
+// The one piece, then "EN"; an empty file is "EN" alone.
+void sendWholeFileNow();
+// Size and times of the open source into out (FileHeadBytes).
+void putFileHead(unsigned char *out);
+void startServedFastPull(const unsigned char *payload, int bytes);
+void startSending(const unsigned char *payload, int bytes);

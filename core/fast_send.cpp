@@ -1,0 +1,196 @@
+// fast_send.cpp: sending a file on the fast link. It flows as "DA" pieces that are not answered one by one: the
+// sender keeps at most FastWindowBytes unacknowledged, so a stop, a refusal or the peer's silence still ends the
+// exchange at once.
+#include "core/fast_link.h"
+#include "core/fast_link_internal.h"
+
+#include "core/app_state.h"
+#include "core/crc32c.h"
+#include "core/file_receiver.h"
+#include "core/protocol_engine.h"
+#include "core/ui_ops.h"
+#include "core/wire_message.h"
+
+#include <cstring>
+
+static const int PiecesPerPump = 8;
+
+// ---- Sending a file -----------------------------------------------------------------------------------------
+
+// Opens sendSourcePath for a fast send: size and times into the transfer's fields. False when it cannot be read.
+bool openFastSource()
+{
+    abandonTransferFile();
+    HANDLE file = CreateFileW(AppState.sendSourcePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE || file == nullptr)
+        return false;
+    LARGE_INTEGER size;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size) ||
+        !GetFileTime(file, &AppState.fastTimes[0], &AppState.fastTimes[1], &AppState.fastTimes[2])) {
+        CloseHandle(file);
+        return false;
+    }
+    AppState.fileHandle = file;
+    AppState.fileState = FileIoState::Open;
+    AppState.transferSize = size.QuadPart;
+    AppState.fastOffset = 0;
+    AppState.fastAcked = 0;
+    AppState.fastDigest = 0;
+    AppState.fastSending = 0;
+    AppState.fastSentAtOnce = 0;
+    AppState.resumedFrom = -1;
+    AppState.bytesDone = 0;
+    return true;
+}
+
+static bool sendNextPiece();
+
+// A file that fits one piece goes straight after its request or its head, without waiting for the receiver's
+// "RS": it has no resume record to continue from (it is under ResumeMinBytes), and that round trip was a good
+// part of a small file's time. A receiver that did hold a part starts again at the piece of offset 0. Runs on
+// the thread that sent the request; fastSending stays 0, so the network thread sends nothing of its own.
+bool fitsOnePiece()
+{
+    return AppState.transferSize <= FastPieceBytes;
+}
+static_assert(FastPieceBytes < ResumeMinBytes, "a file of one piece has no resume record");
+
+// The one piece, then "EN"; an empty file is "EN" alone.
+void sendWholeFileNow()
+{
+    if (sendNextPiece())
+        sendNextPiece();
+}
+
+// Size and times of the open source into out (FileHeadBytes).
+void putFileHead(unsigned char *out)
+{
+    putLittleEndian(out, static_cast<uint64_t>(AppState.transferSize), 8);
+    for (int i = 0; i < 3; i++)
+        putFileTime(out + 8 + i * FileTimeBytes, AppState.fastTimes[i]);
+}
+
+// "GE" in Waiting: the peer pulls a file.
+void startServedFastPull(const unsigned char *payload, int bytes)
+{
+    FastReason reason = resolveFastPath(payload, bytes, PeerAccess::Read, AppState.sendSourcePath,
+                                        COUNTOF(AppState.sendSourcePath));
+    if (reason != FastReason::None) {
+        refuseWith(reason);
+        return;
+    }
+    refreshStatus();
+    if (!openFastSource()) {
+        refuseWith(FastReason::CannotRead);
+        return;
+    }
+    unsigned char head[FileHeadBytes];
+    putFileHead(head);
+    AppState.fastSentAtOnce = fitsOnePiece() ? 1 : 0;
+    if (sendFast(FastFileHead, head, sizeof(head)) == 0 && AppState.fastSentAtOnce)
+        sendWholeFileNow();
+}
+
+// "RS": the receiver's part is checked against ours; the data flows from where both agree.
+void startSending(const unsigned char *payload, int bytes)
+{
+    // The whole file has gone already; what the receiver held it drops at the piece of offset 0.
+    if (AppState.fastSentAtOnce)
+        return;
+    if (bytes < 12 || AppState.fileState != FileIoState::Open) {
+        refuseWith(FastReason::Malformed);
+        return;
+    }
+    int64_t offset = static_cast<int64_t>(getLittleEndian(payload, 8));
+    uint32_t theirs = static_cast<uint32_t>(getLittleEndian(payload + 8, 4));
+    uint32_t ours = 0;
+    if (offset < 0 || offset > AppState.transferSize || !digestPrefix(AppState.fileHandle, offset, &ours) ||
+        ours != theirs) {
+        offset = 0;
+        ours = 0;
+    }
+    if (!seekTo(AppState.fileHandle, offset)) {
+        refuseWith(FastReason::CannotRead);
+        return;
+    }
+    AppState.fastOffset = offset;
+    AppState.fastAcked = offset;
+    AppState.fastDigest = ours;
+    AppState.bytesDone = offset;
+    AppState.resumedFrom = offset > 0 ? offset : -1;
+    AppState.fastSending = 1;
+}
+
+static bool sourceUnchanged()
+{
+    FILETIME created, accessed, written;
+    LARGE_INTEGER size;
+    return GetFileTime(AppState.fileHandle, &created, &accessed, &written) &&
+           GetFileSizeEx(AppState.fileHandle, &size) && size.QuadPart == AppState.transferSize &&
+           written.dwLowDateTime == AppState.fastTimes[2].dwLowDateTime &&
+           written.dwHighDateTime == AppState.fastTimes[2].dwHighDateTime;
+}
+
+// One piece, or "EN" when the whole file has gone. False when nothing more can go now.
+static bool sendNextPiece()
+{
+    int64_t left = AppState.transferSize - AppState.fastOffset;
+    if (left <= 0) {
+        AppState.fastSending = 0;
+        // A source rewritten meanwhile would pass a mixture off as the file.
+        if (!sourceUnchanged()) {
+            refuseWith(FastReason::SourceChanged);
+            return false;
+        }
+        sendNumber(FastEnd, AppState.fastDigest, 4);
+        return false;
+    }
+    int length = left < FastPieceBytes ? static_cast<int>(left) : FastPieceBytes;
+    unsigned char *payload = reinterpret_cast<unsigned char *>(AppState.fastPiece + FastHeaderBytes);
+    DWORD got = 0;
+    if (!ReadFile(AppState.fileHandle, payload + 8, static_cast<DWORD>(length), &got, nullptr) ||
+        got != static_cast<DWORD>(length)) {
+        AppState.fastSending = 0;
+        refuseWith(FastReason::SourceChanged);
+        return false;
+    }
+    putLittleEndian(payload, static_cast<uint64_t>(AppState.fastOffset), 8);
+    AppState.fastDigest = crc32cUpdate(AppState.fastDigest, payload + 8, static_cast<size_t>(length));
+    if (sendPiece(FastData, 8 + length) != 0) {
+        // The link is gone; the receive loop ends the exchange and tells the user once.
+        AppState.fastSending = 0;
+        return false;
+    }
+    AppState.fastOffset += length;
+    AppState.bytesDone = AppState.fastOffset;
+    return true;
+}
+
+static bool fastTransferState(TransferState state)
+{
+    return state == TransferState::CallCopyTO || state == TransferState::CallCopyFrom;
+}
+
+bool fastPump()
+{
+    if (!fastLinkOn())
+        return false;
+    TransferState state = AppState.transferState;
+    if (AppState.stopRequest == StopRequest::Requested && fastTransferState(state)) {
+        // Either direction: the peer drops its part of the transfer, and so does this side.
+        sendFast(FastStop, nullptr, 0);
+        deleteResumeInfo();
+        endExchange(TransferOutcome::Stopped);
+        return false;
+    }
+    if (!AppState.fastSending)
+        return false;
+    for (int i = 0; i < PiecesPerPump; i++) {
+        if (AppState.fastOffset - AppState.fastAcked >= FastWindowBytes)
+            return false;
+        if (!sendNextPiece())
+            return false;
+    }
+    return true;
+}
