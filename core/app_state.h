@@ -135,6 +135,7 @@ struct AppStateRecord {
     // and the link label read them.
     LinkKind linkKind;
     wchar_t peerFingerprint[32];
+    wchar_t peerMachineName[64];   // the host name the peer's handshake gave; empty on other links
 
     // Transfer. The UI thread sets the requester's fields and state before its request goes out; from then on
     // the network thread owns them until transferState is back at Waiting.
