@@ -76,6 +76,9 @@ static const wchar_t ServedReadOnlyKey[] = L"serve_readonly_on";
 static const wchar_t AllowedAddressKey[] = L"serve_allow_ip";
 // After those: the fast link with another instance of this program; on unless the file says 0.
 static const wchar_t FastLinkKey[] = L"fastlink_on";
+// Then who is served (AdmissionMode as a number). A new file asks about each new machine; a file from before
+// the key existed serves everyone, as its user's setup was made for.
+static const wchar_t AdmissionKey[] = L"serve_admission";
 
 static const wchar_t *const MonitorPlaceKeys[MonitorPlaceCount][2] = {
     {L"monitor_received_left", L"monitor_received_top"},
@@ -146,7 +149,8 @@ static void loadServedSettings(bool known, const wchar_t *path)
     memset(AppState.allowedPeerAddress, 0, sizeof(AppState.allowedPeerAddress));
     AppState.servedReadOnly = 0;
     AppState.fastLinkAllowed = 1;
-    if (!known)
+    AppState.admission = AdmissionMode::Ask;
+    if (!known || SettingsMissing)
         return;
     GetPrivateProfileStringW(SettingsSection, ServedFolderKey, L"", AppState.servedFolder,
                              COUNTOF(AppState.servedFolder), path);
@@ -154,6 +158,12 @@ static void loadServedSettings(bool known, const wchar_t *path)
     GetPrivateProfileStringW(SettingsSection, AllowedAddressKey, L"", AppState.allowedPeerAddress,
                              COUNTOF(AppState.allowedPeerAddress), path);
     AppState.fastLinkAllowed = GetPrivateProfileIntW(SettingsSection, FastLinkKey, 1, path) != 0 ? 1 : 0;
+    // A value no mode has asks, rather than serving everyone or nobody.
+    UINT admission = GetPrivateProfileIntW(SettingsSection, AdmissionKey,
+                                           static_cast<int>(AdmissionMode::Everyone), path);
+    AppState.admission = admission <= static_cast<UINT>(AdmissionMode::Everyone)
+                             ? static_cast<AdmissionMode>(static_cast<int32_t>(admission))
+                             : AdmissionMode::Ask;
 }
 
 static void saveServedSettings(const wchar_t *path)
@@ -162,6 +172,7 @@ static void saveServedSettings(const wchar_t *path)
     writeInteger(ServedReadOnlyKey, AppState.servedReadOnly != 0 ? 1 : 0, path);
     writeText(AllowedAddressKey, AppState.allowedPeerAddress, path);
     writeInteger(FastLinkKey, AppState.fastLinkAllowed != 0 ? 1 : 0, path);
+    writeInteger(AdmissionKey, static_cast<int>(AppState.admission), path);
 }
 
 void loadSettings()

@@ -7,8 +7,8 @@
 // defaults. The peer folder always starts at C:\.
 void loadSettings();
 
-// Writes the nine keys in their fixed order, then the main window's place, then the three of the served
-// folder. A new file is created as UTF-16 so that folder names outside the ANSI code page survive. False when
+// Writes the nine keys in their fixed order, then the main window's place, then those of the served folder,
+// the fast link and who is served. A new file is created as UTF-16 so that folder names outside the ANSI code page survive. False when
 // a key could not be written (a read-only or missing start folder); true when there is no start folder to use.
 bool saveSettings();
 

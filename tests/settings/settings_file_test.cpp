@@ -35,6 +35,7 @@ protected:
         EXPECT_STREQ(AppState.ownFolder, L"C:\\");
         EXPECT_STREQ(AppState.peerFolder, L"C:\\");
         EXPECT_EQ(AppState.monitorOn, 0);
+        EXPECT_EQ(AppState.admission, AdmissionMode::Ask) << "a first start asks about each new machine";
     }
 
     // Saves, clears the record but the start folder, loads again.
@@ -55,6 +56,7 @@ protected:
 TEST_F(SettingsFileTest, DefaultsWithoutAFileAndFirstSaveCreatesAllKeys)
 {
     wmemset(AppState.ownFolder, L'x', PathChars - 1);
+    AppState.admission = AdmissionMode::Everyone;
     loadSettings();
     expectDefaults();
     EXPECT_FALSE(fileExists(ini));
@@ -65,7 +67,7 @@ TEST_F(SettingsFileTest, DefaultsWithoutAFileAndFirstSaveCreatesAllKeys)
     ASSERT_NE(text, NoByteOrderMark) << "a new file is UTF-16";
     const wchar_t *lines[] = {L"[Parcelwight_setting]", L"currentdirectory_r=C:\\", L"currentdirectory_w=C:\\",
                               L"ip_mode=0", L"port_no=1050", L"ip_no1=192", L"ip_no2=138", L"ip_no3=1",
-                              L"ip_no4=31", L"sendreadmonitor_on=0"};
+                              L"ip_no4=31", L"sendreadmonitor_on=0", L"fastlink_on=1", L"serve_admission=0"};
     size_t at = 0;
     for (const wchar_t *line : lines) {
         size_t next = text.find(line, at);
@@ -99,13 +101,15 @@ TEST_F(SettingsFileTest, ValuesComeBackButThePeerFolderStartsAtTheRoot)
 TEST_F(SettingsFileTest, NumbersThatAreNotNumbers)
 {
     writeFileBytes(ini, "[Parcelwight_setting]\r\nport_no=abc\r\nip_no1=12x\r\nip_mode=\r\n"
-                        "sendreadmonitor_on=7\r\n");
+                        "sendreadmonitor_on=7\r\nserve_admission=7\r\n");
+    AppState.admission = AdmissionMode::Everyone;
     loadSettings();
     EXPECT_EQ(AppState.port, 0);
     EXPECT_EQ(AppState.ip[0], 12);
     EXPECT_EQ(AppState.mode, ConnectionMode::Client);
     EXPECT_EQ(AppState.ip[1], 138);
     EXPECT_EQ(AppState.monitorOn, 7);
+    EXPECT_EQ(AppState.admission, AdmissionMode::Ask) << "no mode has that number";
 }
 
 TEST_F(SettingsFileTest, JapaneseOwnFolderSurvivesSaveAndLoad)
@@ -229,7 +233,9 @@ TEST_F(SettingsFileTest, OldFileServesTheWholeMachineAndServedKeysComeBackAfterT
     wcscpy(AppState.servedFolder, L"C:\\stale");
     wcscpy(AppState.allowedPeerAddress, L"10.0.0.1");
     AppState.servedReadOnly = 1;
+    AppState.admission = AdmissionMode::Ask;
     loadSettings();
+    EXPECT_EQ(AppState.admission, AdmissionMode::Everyone) << "its user's setup serves everyone, as before";
     EXPECT_STREQ(AppState.ownFolder, L"C:\\old");
     EXPECT_EQ(AppState.port, 2000);
     EXPECT_EQ(AppState.monitorOn, 1);
@@ -244,7 +250,9 @@ TEST_F(SettingsFileTest, OldFileServesTheWholeMachineAndServedKeysComeBackAfterT
     wcscpy(AppState.servedFolder, served);
     AppState.servedReadOnly = 1;
     wcscpy(AppState.allowedPeerAddress, L"127.0.0.2");
+    AppState.admission = AdmissionMode::PairedOnly;
     saveAndReload();
+    EXPECT_EQ(AppState.admission, AdmissionMode::PairedOnly);
     EXPECT_STREQ(AppState.servedFolder, served);
     EXPECT_EQ(AppState.servedReadOnly, 1);
     EXPECT_STREQ(AppState.allowedPeerAddress, L"127.0.0.2");
@@ -258,6 +266,7 @@ TEST_F(SettingsFileTest, OldFileServesTheWholeMachineAndServedKeysComeBackAfterT
     EXPECT_LT(monitor, first) << "new keys come after the existing ones";
     EXPECT_LT(first, text.find(L"serve_readonly_on=1"));
     EXPECT_LT(text.find(L"serve_readonly_on=1"), text.find(L"serve_allow_ip=127.0.0.2"));
+    EXPECT_LT(text.find(L"serve_allow_ip=127.0.0.2"), text.find(L"serve_admission=1"));
 }
 
 }  // namespace
