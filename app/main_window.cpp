@@ -550,7 +550,7 @@ bool armLinkClose(HWND window)
     return false;
 }
 
-void requestClose(HWND window, bool askWhileOpen)
+void requestClose(HWND window)
 {
     if (!AppState.linkOpen) {
         DestroyWindow(window);
@@ -559,8 +559,7 @@ void requestClose(HWND window, bool askWhileOpen)
     if (AppState.mode == ConnectionMode::Server && AppState.peerPresent) {
         if (showMessageBox(window, L"接続相手が存在します\r\n強制切断しますか", L"切断", MB_YESNO) != IDYES)
             return;
-    } else if (askWhileOpen &&
-               showMessageBox(window, L"接続中です\r\n切断して終了しますか", L"切断", MB_YESNO) != IDYES) {
+    } else if (showMessageBox(window, L"接続中です\r\n切断して終了しますか", L"切断", MB_YESNO) != IDYES) {
         return;
     }
     // The client may have left while the question was open: armLinkClose looks again.
@@ -586,7 +585,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         restorePaneFocus(window);
         return 0;
     case WM_CLOSE:
-        requestClose(window, false);
+        // The title bar's close button asks as 終了 does: a link is never dropped by a stray click.
+        requestClose(window);
         return 0;
     case WM_ENDSESSION:
         return onEndSession(wParam);

@@ -8,9 +8,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 void createMainChildren(HWND window);
 // Back to the first-start layout and focus: 96 DPI, no columns fitted, no pane remembered.
 void resetMainWindowLayout();
-// Closes the window, the link first when it is open. A server with a client asks first; askWhileOpen (the
-// 終了 command) asks in every mode while the link is open.
-void requestClose(HWND window, bool askWhileOpen);
+// Closes the window, the link first when it is open, after asking: a server with a client whether to cut it,
+// any other open link whether to close it. The 終了 command and the title bar's close button both come here.
+void requestClose(HWND window);
 
 // Gives the keyboard back to the pane that last had it (the own pane at first).
 void restorePaneFocus(HWND window);

@@ -170,7 +170,7 @@ BOOL runMenuCommand(HWND window, int id)
         openAboutBox(window);
         return TRUE;
     case IDM_EXIT:
-        requestClose(window, true);
+        requestClose(window);
         return TRUE;
     default:
         return FALSE;

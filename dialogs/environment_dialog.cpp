@@ -3,6 +3,7 @@
 #include "dialogs/environment_dialog.h"
 #include "dialogs/dialog_common.h"
 
+#include "app/dpi_scale.h"
 #include "core/app_state.h"
 #include "core/message_box.h"
 #include "resources/resource_ids.h"
@@ -58,7 +59,19 @@ static INT_PTR onAboutInit(HWND dialog)
     return TRUE;
 }
 
-// WM_PAINT: the 128 x 64 picture at (40, 0); the texts are the dialog's own controls.
+void aboutPicturePlace(HWND dialog, RECT *place)
+{
+    int dpi = windowDpi(dialog);
+    int width = scaleToDpi(AboutPictureWidth, dpi);
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    place->left = (client.right - width) / 2;
+    place->top = 0;
+    place->right = place->left + width;
+    place->bottom = scaleToDpi(AboutPictureHeight, dpi);
+}
+
+// WM_PAINT: the picture centred along the top, at the dialog's DPI; the texts are the dialog's own controls.
 static void onAboutPaint(HWND dialog)
 {
     PAINTSTRUCT paint;
@@ -69,8 +82,18 @@ static void onAboutPaint(HWND dialog)
     } else {
         HBITMAP bitmap = aboutBitmapOf(dialog);
         if (bitmap != nullptr) {
+            RECT place;
+            aboutPicturePlace(dialog, &place);
             HGDIOBJ previous = SelectObject(memory, bitmap);
-            BitBlt(dc, 40, 0, 128, 64, memory, 0, 0, SRCCOPY);
+            int width = place.right - place.left;
+            int height = place.bottom - place.top;
+            if (width == AboutPictureWidth && height == AboutPictureHeight) {
+                BitBlt(dc, place.left, place.top, width, height, memory, 0, 0, SRCCOPY);
+            } else {
+                SetStretchBltMode(dc, HALFTONE);
+                StretchBlt(dc, place.left, place.top, width, height, memory, 0, 0, AboutPictureWidth,
+                           AboutPictureHeight, SRCCOPY);
+            }
             SelectObject(memory, previous);
         }
         if (!DeleteDC(memory))

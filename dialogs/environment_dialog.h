@@ -5,3 +5,8 @@
 
 INT_PTR runEnvironmentDialog(HWND window);
 HWND openAboutBox(HWND window);
+
+// The About picture's size in its bitmap, and where the box draws it: centred along the top at the box's DPI.
+constexpr int AboutPictureWidth = 128;
+constexpr int AboutPictureHeight = 64;
+void aboutPicturePlace(HWND dialog, RECT *place);

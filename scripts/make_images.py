@@ -7,6 +7,7 @@ Usage: scripts/make_images.py [output folder]   (default: resources/ beside this
 """
 import math
 import os
+import re
 import struct
 import sys
 
@@ -267,8 +268,16 @@ GLYPHS = {
     'h': ["1....", "1....", "111..", "1..1.", "1..1.", "1..1.", "1..1."],
     't': [".1...", ".1...", "111..", ".1...", ".1...", ".1...", "..11."],
     'V': ["1...1", "1...1", "1...1", "1...1", ".1.1.", ".1.1.", "..1.."],
-    '1': [".1...", "11...", ".1...", ".1...", ".1...", ".1...", "111.."],
     '0': [".11..", "1..1.", "1..1.", "1..1.", "1..1.", "1..1.", ".11.."],
+    '1': [".1...", "11...", ".1...", ".1...", ".1...", ".1...", "111.."],
+    '2': [".11..", "1..1.", "...1.", "..1..", ".1...", "1....", "1111."],
+    '3': ["111..", "...1.", "...1.", ".11..", "...1.", "...1.", "111.."],
+    '4': ["..1..", ".11..", "1.1..", "1.1..", "1111.", "..1..", "..1.."],
+    '5': ["1111.", "1....", "111..", "...1.", "...1.", "1..1.", ".11.."],
+    '6': [".11..", "1....", "111..", "1..1.", "1..1.", "1..1.", ".11.."],
+    '7': ["1111.", "...1.", "..1..", "..1..", ".1...", ".1...", ".1..."],
+    '8': [".11..", "1..1.", "1..1.", ".11..", "1..1.", "1..1.", ".11.."],
+    '9': [".11..", "1..1.", "1..1.", ".111.", "...1.", "...1.", ".11.."],
     '.': [".....", ".....", ".....", ".....", ".....", ".....", ".1..."],
     ' ': [".....", ".....", ".....", ".....", ".....", ".....", "....."],
 }
@@ -277,6 +286,18 @@ GLYPHS = {
 def glyph_width(ch):
     used = max(row.rfind('1') for row in GLYPHS[ch]) + 1
     return used if used > 0 else 3
+
+
+def text_width(text):
+    return sum(glyph_width(ch) + 1 for ch in text) - 1
+
+
+def project_version():
+    """The release's number from project(... VERSION x.y.z) in CMakeLists.txt: the picture says what About says."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, '..', 'CMakeLists.txt'), encoding='utf-8') as f:
+        found = re.search(r'project\(\s*\w+\s+VERSION\s+([0-9.]+)', f.read())
+    return found.group(1)
 
 
 def draw_text(rows, text, x, y, colour, shadow):
@@ -338,7 +359,8 @@ def about_picture():
     rows = render(width, height, shapes, background=sky, samples=3)
     rows = [[(r, g, b, 255) for (r, g, b, _a) in row] for row in rows]
     draw_text(rows, "Parcelwight", 4, 4, (255, 255, 255), (30, 50, 90))
-    draw_text(rows, "V1.01", 98, 4, (255, 235, 150), (30, 50, 90))
+    version = "V" + project_version()
+    draw_text(rows, version, width - 4 - text_width(version), 4, (255, 235, 150), (30, 50, 90))
     return rows
 
 

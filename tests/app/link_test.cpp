@@ -193,10 +193,11 @@ TEST_F(LinkTest, RefusedFirstListingPointsToTheTypedFolderCommandWhichListsIt)
     EXPECT_TRUE(recordedBoxes().empty());
 }
 
-TEST_F(LinkTest, ClientCloseNeedsNoQuestionAndSendsNothing)
+TEST_F(LinkTest, ClientCloseAsksThenSendsNothing)
 {
     openAsClient();
     exchange("DR999999", "");
+    recordBoxes(IDYES);
     DWORD asked = GetTickCount();
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(closedPumping(peer, 8000)) << "the link should close without a CUT";
@@ -207,7 +208,8 @@ TEST_F(LinkTest, ClientCloseNeedsNoQuestionAndSendsNothing)
     EXPECT_GE(gone, 1000u);
     EXPECT_GE(gone, linkClosed);
     EXPECT_EQ(AppState.linkOpen, 0);
-    EXPECT_TRUE(recordedBoxes().empty());
+    ASSERT_EQ(recordedBoxes().size(), 1u);
+    EXPECT_EQ(recordedBoxes()[0].text, L"接続中です\r\n切断して終了しますか");
     EXPECT_TRUE(fileExists(folder + L"\\Parcelwight.ini"));
 }
 

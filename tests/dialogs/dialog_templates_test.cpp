@@ -4,8 +4,12 @@
 #include "tests/support/test_support.h"
 
 #include "resources/resource_ids.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
+
+#define WIDE_TEXT(text) L"" text
+#define PW_VERSION_WIDE WIDE_TEXT(PW_VERSION_TEXT)
 
 namespace {
 
@@ -47,15 +51,15 @@ const std::vector<ExpectedTemplate> &templates()
           {L"Edit", 235, L"", 7, 94, 33, 12, -1},
           {L"Button", 201, L"OK", 9, 120, 30, 14, BS_DEFPUSHBUTTON},
           {L"Button", 202, L"ｷｬﾝｾﾙ", 50, 120, 30, 14, BS_PUSHBUTTON}}},
-        {IDD_ABOUT, L"このソフトについて", L"ＭＳ Ｐゴシック", 120, 170,
-         {{L"Static", -1, L"Soft Name : Parcelwight", 0, 45, 120, 8, -1},
-          {L"Static", -1, L"Version 1.01", 0, 53, 120, 8, -1},
-          {L"Static", -1, L"Socket通信でファイルを転送するソフト", 0, 70, 120, 8, -1},
-          {L"Static", -1, nullptr, 0, 95, 120, 8, -1},
-          {L"Static", -1, L"Character code :UNICODE", 0, 103, 120, 8, -1},
-          {L"Static", -1, L"Creator By Brindlewax", 0, 111, 120, 8, -1},
-          {L"Static", -1, nullptr, 0, 128, 120, 8, -1},
-          {L"Button", 201, L"ＯＫ", 40, 145, 40, 16, BS_PUSHBUTTON}}},
+        {IDD_ABOUT, L"このソフトについて", L"ＭＳ Ｐゴシック", 180, 170,
+         {{L"Static", -1, L"Soft Name : Parcelwight", 0, 45, 180, 8, -1},
+          {L"Static", -1, L"Version " PW_VERSION_WIDE, 0, 53, 180, 8, -1},
+          {L"Static", -1, L"Socket通信でファイルを転送するソフト", 0, 70, 180, 8, -1},
+          {L"Static", -1, nullptr, 0, 95, 180, 8, -1},
+          {L"Static", -1, L"Character code :UNICODE", 0, 103, 180, 8, -1},
+          {L"Static", -1, L"Creator By Brindlewax", 0, 111, 180, 8, -1},
+          {L"Static", -1, nullptr, 0, 128, 180, 8, -1},
+          {L"Button", 201, L"ＯＫ", 70, 145, 40, 16, BS_PUSHBUTTON}}},
         {IDD_ENVIRONMENT, L"環境設定", L"ＭＳ Ｐゴシック", 130, 120,
          {{L"Button", 521, L"送受信モニタ記憶有り", 10, 10, 100, 12, BS_AUTOCHECKBOX},
           {L"Button", 201, L"OK", 20, 84, 36, 20, BS_PUSHBUTTON},

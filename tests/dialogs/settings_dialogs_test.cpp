@@ -6,6 +6,7 @@
 #include "dialogs/connection_dialog.h"
 #include "dialogs/environment_dialog.h"
 #include "resources/resource_ids.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 
@@ -154,6 +155,30 @@ TEST_F(SettingsDialogs, EnvironmentCheckBoxSwitchesTheMonitorsOnlyOnOk)
     }
 }
 
+// Each static text of a dialog, and whether its font draws it whole inside the control.
+std::vector<std::pair<std::wstring, bool>> staticTexts(HWND dialog)
+{
+    std::vector<std::pair<std::wstring, bool>> texts;
+    for (HWND control = GetWindow(dialog, GW_CHILD); control != nullptr; control = GetWindow(control, GW_HWNDNEXT)) {
+        wchar_t name[32] = {};
+        GetClassNameW(control, name, COUNTOF(name));
+        if (_wcsicmp(name, L"Static") != 0)
+            continue;
+        wchar_t text[256] = {};
+        int length = GetWindowTextW(control, text, COUNTOF(text));
+        HDC dc = GetDC(control);
+        HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+        SIZE extent = {};
+        GetTextExtentPoint32W(dc, text, length, &extent);
+        SelectObject(dc, previous);
+        ReleaseDC(control, dc);
+        RECT client = {};
+        GetClientRect(control, &client);
+        texts.emplace_back(text, extent.cx <= client.right);
+    }
+    return texts;
+}
+
 TEST_F(SettingsDialogs, AboutBoxIsModelessShowsItsPictureAndEachUseOpensOneMore)
 {
     HWND first = openAboutBox(window);
@@ -166,6 +191,13 @@ TEST_F(SettingsDialogs, AboutBoxIsModelessShowsItsPictureAndEachUseOpensOneMore)
     EXPECT_TRUE(boxTexts().empty());
     serveMessages();
 
+    // The release's number, and every line whole.
+    std::vector<std::pair<std::wstring, bool>> texts = staticTexts(first);
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_EQ(narrow(texts[1].first), "Version " PW_VERSION_TEXT);
+    for (const auto &text : texts)
+        EXPECT_TRUE(text.second) << narrow(text.first) << " is cut";
+
     // The picture's top left corner is drawn at (40, 0) of the client area, in the bitmap's own colour.
     HBITMAP bitmap = static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_ABOUT),
                                                      IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
@@ -175,9 +207,16 @@ TEST_F(SettingsDialogs, AboutBoxIsModelessShowsItsPictureAndEachUseOpensOneMore)
     SelectObject(memory, previous);
     DeleteDC(memory);
     DeleteObject(bitmap);
+    // Centred along the top, its own size at 96 DPI.
+    RECT place = {};
+    aboutPicturePlace(second, &place);
+    RECT client = {};
+    GetClientRect(second, &client);
+    EXPECT_EQ(place.left, (client.right - 128) / 2);
+    EXPECT_EQ(place.right - place.left, 128);
     RedrawWindow(second, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     HDC dc = GetDC(second);
-    EXPECT_EQ(GetPixel(dc, 40 + 10, 10), want);
+    EXPECT_EQ(GetPixel(dc, place.left + 10, 10), want);
     ReleaseDC(second, dc);
 
     // Closing one leaves the other with its picture.
@@ -186,7 +225,7 @@ TEST_F(SettingsDialogs, AboutBoxIsModelessShowsItsPictureAndEachUseOpensOneMore)
     EXPECT_FALSE(IsWindow(first));
     RedrawWindow(second, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     dc = GetDC(second);
-    EXPECT_EQ(GetPixel(dc, 40 + 10, 10), want);
+    EXPECT_EQ(GetPixel(dc, place.left + 10, 10), want);
     ReleaseDC(second, dc);
     SendMessageW(second, WM_CLOSE, 0, 0);
     serveMessages();

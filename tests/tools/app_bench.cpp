@@ -149,7 +149,18 @@ void stop(Instance *instance)
     if (instance->process.hProcess == nullptr)
         return;
     PostMessageW(instance->main, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(instance->process.hProcess, 10000) != WAIT_OBJECT_0) {
+    // A linked instance first asks whether to close its link, as it asks a user: yes.
+    HANDLE process = instance->process.hProcess;
+    DWORD id = instance->process.dwProcessId;
+    pollUntil(
+        [&] {
+            HWND question = findProcessDialog(id, L"切断");
+            if (question != nullptr)
+                PostMessageW(question, WM_COMMAND, IDYES, 0);
+            return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+        },
+        10000, 20);
+    if (WaitForSingleObject(instance->process.hProcess, 0) != WAIT_OBJECT_0) {
         fprintf(stderr, "app bench: the %s did not close; ended\n", instance->who);
         TerminateProcess(instance->process.hProcess, 1);
         WaitForSingleObject(instance->process.hProcess, 5000);
