@@ -9,6 +9,7 @@
 #include "core/wire_message.h"
 #include "core/message_box.h"
 #include "core/reports.h"
+#include "dialogs/folder_dialog.h"
 #include "dialogs/served_folder_dialog.h"
 #include "net/connection.h"
 #include "core/fast_link.h"
@@ -627,6 +628,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_PEER_LISTING_REFUSED:
         showPeerListingRefused(window);
+        return 0;
+    case WM_PEER_FOLDER_NOT_MADE:
+        peerFolderNotMade(window, static_cast<TransferOutcome>(wParam), static_cast<FastReason>(lParam));
         return 0;
     case WM_PEER_SERVES:
         openPeerServedFolder(window);

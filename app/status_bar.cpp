@@ -172,6 +172,10 @@ void exchangeEnded()
         PostMessageW(AppState.mainWindow, WM_EXCHANGE_ENDED, static_cast<WPARAM>(AppState.lastOutcome),
                      static_cast<LPARAM>(AppState.endedListing));
     }
+    if (AppState.endedState == TransferState::FolderTO && AppState.lastOutcome != TransferOutcome::Done &&
+        AppState.mainWindow != nullptr)
+        PostMessageW(AppState.mainWindow, WM_PEER_FOLDER_NOT_MADE, static_cast<WPARAM>(AppState.lastOutcome),
+                     static_cast<LPARAM>(AppState.lastReason));
     // A refused listing usually means the peer serves only part of its machine; the main window says so.
     // One that met a request of the peer's is not that, and the pane says so itself.
     if (AppState.lastOutcome == TransferOutcome::Refused && AppState.endedState == TransferState::CallDIR &&

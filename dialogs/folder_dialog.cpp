@@ -12,6 +12,7 @@
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
 #include "core/fast_link.h"
+#include "core/fast_wire.h"
 #include "core/send_ops.h"
 #include "panes/own_pane.h"
 #include "resources/resource_ids.h"
@@ -134,8 +135,24 @@ static void requestNewPeerFolder(HWND window)
         showMessageBox(window, L"新しいフォルダの依頼を送れませんでした\r\n接続を確かめてください", FolderCaption, MB_OK);
     }
     refreshStatus();
-    clearPeerPane();
+    // The rows stay until the new listing's first row comes: a refused folder leaves the pane as it was.
+    if (AppState.relistAfterFolder)
+        InterlockedExchange(&AppState.peerPaneClearPending, 1);
     SetDlgItemTextW(window, IDC_PEER_FOLDER_LABEL, AppState.peerFolder);
+}
+
+void peerFolderNotMade(HWND window, TransferOutcome outcome, FastReason reason)
+{
+    // The listing that would have replaced the rows never comes.
+    InterlockedExchange(&AppState.peerPaneClearPending, 0);
+    // A lost or silent link has its own message.
+    if (outcome != TransferOutcome::Refused)
+        return;
+    wchar_t text[160];
+    memset(text, 0, sizeof(text));
+    const wchar_t *why = reason != FastReason::None ? fastReasonText(reason) : L"";
+    _snwprintf(text, COUNTOF(text) - 1, L"相手側にフォルダを作れませんでした\r\n%ls", why);
+    showMessageBox(window, text, FolderCaption, MB_OK);
 }
 
 void runNewFolderCommand(HWND window, bool onPeer)

@@ -117,3 +117,6 @@
 #define IDM_PEER_FOLDER 132
 #define IDD_PEER_FOLDER 10
 #define IDC_PEER_FOLDER_EDIT 251
+// Posted to the main window: the peer made no folder for the new-folder command (wParam the outcome, lParam the
+// fast link's reason).
+#define WM_PEER_FOLDER_NOT_MADE (WM_APP + 40)

@@ -2,6 +2,8 @@
 #include "app/dpi_scale.h"
 #include "app/main_window.h"
 #include "app/status_bar.h"
+#include "core/fast_wire.h"
+#include "core/protocol_engine.h"
 #include "core/ui_ops.h"
 #include "net/connection.h"
 #include "panes/pane_rows.h"
@@ -800,6 +802,44 @@ TEST_F(MainWindowTest, ExitAndTheCloseButtonAskWhileAClientLinkIsOpen)
     pumpFor(300);
     EXPECT_TRUE(IsWindow(window));
     EXPECT_EQ(AppState.linkOpen, 1);
+}
+
+// Fired inside the folder-name dialog's loop: names the folder "made" and presses 作成.
+VOID CALLBACK nameNewFolder(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    std::vector<HWND> dialogs = ownedDialogs();
+    if (dialogs.empty())
+        return;
+    KillTimer(nullptr, timer);
+    SetDlgItemTextW(dialogs[0], IDC_EDIT1, L"made");
+    PostMessageW(dialogs[0], WM_COMMAND, IDC_START, 0);
+}
+
+TEST_F(MainWindowTest, ANewFolderAReadOnlyPeerRefusesIsToldAndThePeerPaneKeepsItsRows)
+{
+    SOCKET ours = INVALID_SOCKET;
+    SOCKET theirs = INVALID_SOCKET;
+    ASSERT_TRUE(loopbackPair(&ours, &theirs));
+    start();
+    AppState.mode = ConnectionMode::Client;
+    AppState.mainSocket = ours;
+    AppState.linkOpen = 1;
+    wcscpy(AppState.peerFolder, L"C:\\shared");
+    insertPaneRow(AppState.peerPane, -1, L"kept", 1, L"", L"");
+    SetTimer(nullptr, 0, 50, nameNewFolder);
+    SendMessageW(window, WM_COMMAND, IDM_NEW_PEER_FOLDER, 0);
+    EXPECT_EQ(receiveMessage(theirs), "CDC:\\shared\\made");
+    EXPECT_EQ(paneNames(AppState.peerPane), std::vector<std::wstring>{L"kept"});
+    // The peer's refusal, as its fast link gives it.
+    AppState.endReason = FastReason::ReadOnly;
+    endExchange(TransferOutcome::Refused);
+    serveMessages();
+    expectOnlyBox(window, L"相手側にフォルダを作れませんでした\r\n相手側は読み取り専用で公開しています", L"Folder", MB_OK);
+    EXPECT_EQ(paneNames(AppState.peerPane), std::vector<std::wstring>{L"kept"});
+    EXPECT_EQ(AppState.peerPaneClearPending, 0);
+    AppState.linkOpen = 0;
+    closesocket(ours);
+    closesocket(theirs);
 }
 
 TEST_F(MainWindowTest, ArrivedFileIsListedKeepingTheSelection)
