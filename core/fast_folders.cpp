@@ -98,4 +98,5 @@ void makeFastFolder(const unsigned char *path, int bytes)
     }
     sendFast(FastDone, nullptr, 0);
     endExchange(TransferOutcome::Done);
+    fileArrived(folder);
 }

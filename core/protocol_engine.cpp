@@ -164,6 +164,7 @@ static void createRequestedFolder(const char *message, int textLen)
     }
     sendAck();
     endExchange(TransferOutcome::Done);
+    fileArrived(folder);
 }
 
 void scheduleLinkClose()

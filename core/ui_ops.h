@@ -27,8 +27,9 @@ void exchangeEnded();
 // The peer serves one folder, AppState.peerServedFolder: the peer pane opens it. Never waits.
 void peerServesFolder();
 
-// A received file has been put in place at targetPath (wide, NUL-terminated). Never waits: the program posts
-// it to the main window, which lists its own pane again when that is the folder it shows.
+// A received file has been put in place at targetPath (wide, NUL-terminated), or the peer has had a folder made
+// there. Never waits: the program posts it to the main window, which lists its own pane again when that is the
+// folder it shows.
 void fileArrived(const wchar_t *targetPath);
 
 // Pairing with a new machine: shows the code both screens show and asks whether the peer's screen shows the

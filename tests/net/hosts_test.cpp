@@ -187,6 +187,8 @@ TEST_P(BothLinksTest, ListPushPullBothWaysAndCut)
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY),
               GetFileAttributesW((serverFolder + L"\\made").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     ASSERT_TRUE(sawSequence(&client, "client", {"STATE Waiting"}, 5000));  // the listing that follows the new folder
+    // The server's own pane is told of the folder at once.
+    EXPECT_TRUE(sawSequence(&server, "server", {"ARRIVED " + narrow(serverFolder + L"\\made")}, 5000));
 
     ASSERT_NO_FATAL_FAILURE(copyWith(false, "pull", clientFiles[3], serverFolder + L"\\made"));
     expectSameFile(clientFiles[3], serverFolder + L"\\made" + clientFiles[3].substr(clientFolder.size()));
