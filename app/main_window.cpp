@@ -131,6 +131,42 @@ static void applyDpiFonts(int dpi)
     }
 }
 
+void fitInWorkArea(const RECT &work, RECT *place)
+{
+    int width = place->right - place->left;
+    int height = place->bottom - place->top;
+    if (width > work.right - work.left)
+        width = work.right - work.left;
+    if (height > work.bottom - work.top)
+        height = work.bottom - work.top;
+    int x = place->left;
+    int y = place->top;
+    if (x + width > work.right)
+        x = work.right - width;
+    if (y + height > work.bottom)
+        y = work.bottom - height;
+    if (x < work.left)
+        x = work.left;
+    if (y < work.top)
+        y = work.top;
+    *place = RECT{x, y, x + width, y + height};
+}
+
+void firstStartPlace(int screenWidth, int screenHeight, int dpi, RECT *place)
+{
+    int width = scaleToDpi(MainWidth, dpi);
+    int x = (screenWidth - width) / 2;
+    int y = (screenHeight - scaleToDpi(CentringHeight, dpi)) / 2;
+    *place = RECT{x, y, x + width, y + scaleToDpi(MainHeight, dpi)};
+    // At a high DPI the scaled window may not fit the screen: its title bar and menu must stay reachable.
+    MONITORINFO info;
+    memset(&info, 0, sizeof(info));
+    info.cbSize = sizeof(info);
+    POINT centre = {screenWidth / 2, screenHeight / 2};
+    if (GetMonitorInfoW(MonitorFromPoint(centre, MONITOR_DEFAULTTOPRIMARY), &info))
+        fitInWorkArea(info.rcWork, place);
+}
+
 bool createMainWindow(HINSTANCE instance)
 {
     AppState.instance = instance;
@@ -159,10 +195,11 @@ bool createMainWindow(HINSTANCE instance)
 
     // The window does not exist yet: its size follows the screen's DPI.
     MainDpi = windowDpi(nullptr);
-    int width = scaled(MainWidth);
-    AppState.mainWindow = CreateWindowExW(0, MainClassName, MainTitle, WS_OVERLAPPEDWINDOW, (screenWidth - width) / 2,
-                                          (screenHeight - scaled(CentringHeight)) / 2, width, scaled(MainHeight),
-                                          nullptr, nullptr, instance, nullptr);
+    RECT place;
+    firstStartPlace(screenWidth, screenHeight, MainDpi, &place);
+    AppState.mainWindow = CreateWindowExW(0, MainClassName, MainTitle, WS_OVERLAPPEDWINDOW, place.left, place.top,
+                                          place.right - place.left, place.bottom - place.top, nullptr, nullptr,
+                                          instance, nullptr);
     // Without a window the message loop would wait for ever: end the program instead.
     return AppState.mainWindow != nullptr;
 }

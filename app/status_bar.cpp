@@ -21,7 +21,7 @@ static const wchar_t FirstStartText[] = L"接続が未設定です。接続 > �
 static const int LinkTextChars = 512;
 
 // The part edges are AppState.statusEdges at 96 DPI and the default window width; they follow the window's DPI,
-// and a narrower bar shrinks them in proportion. UI thread only: the edges are read where the bar handles
+// and a narrower bar takes the width it lacks from the free part. UI thread only: the edges are read where the bar handles
 // SB_SETPARTS.
 static int StatusWidth = 1;
 static int StatusDefaultWidth = 1;
@@ -43,11 +43,14 @@ void fitStatusParts(int clientWidth, int defaultClientWidth, int dpi)
 
 void shownStatusEdges(int32_t edges[StatusParts])
 {
-    for (int part = 0; part < StatusParts; part++) {
-        int edge = AppState.statusEdges[part] >= 0 ? scaleToDpi(AppState.statusEdges[part], StatusDpi) : -1;
-        if (edge >= 0 && StatusWidth < StatusDefaultWidth)
-            edge = MulDiv(edge, StatusWidth > 0 ? StatusWidth : 0, StatusDefaultWidth);
-        edges[part] = edge;
+    for (int part = 0; part < StatusParts; part++)
+        edges[part] = AppState.statusEdges[part] >= 0 ? scaleToDpi(AppState.statusEdges[part], StatusDpi) : -1;
+    // A narrower bar takes the width it lacks from the free part alone: the product, mode, link and transfer
+    // words before it stay whole (a window kept at its 96-DPI size on a 144-DPI screen cut them).
+    int lacking = StatusDefaultWidth - StatusWidth;
+    if (lacking > 0 && edges[PartSpare] >= 0) {
+        int spare = edges[PartSpare] - lacking;
+        edges[PartSpare] = spare > edges[PartTransfer] ? spare : edges[PartTransfer];
     }
 }
 

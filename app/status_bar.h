@@ -8,7 +8,7 @@
 #include "core/ui_ops.h"
 
 // The bar's client width now and at the window's default size, and the window's DPI: the parts follow the DPI
-// and shrink in proportion below the default width.
+// and below the default width the free part gives up what the bar lacks.
 void fitStatusParts(int clientWidth, int defaultClientWidth, int dpi);
 // Back to the first-start fit: the parts at 96 DPI, not shrunk.
 void resetStatusFit();

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -229,6 +230,13 @@ TEST_F(MainWindowTest, SizesFollowTheDpiAndAreTodaysAgainAt96)
     EXPECT_EQ(reinterpret_cast<HIMAGELIST>(SendMessageW(AppState.ownPane, LVM_GETIMAGELIST, LVSIL_SMALL, 0)),
               AppState.paneImages);
 
+    // A window kept at its 96-DPI size (an older INI) on a 144-DPI screen: the free part gives up the width, so
+    // "Parcelwight", "Client" and the words after them are not cut.
+    changeDpi(window, 144, 1060, 720);
+    std::vector<int> kept = shownEdges();
+    EXPECT_EQ(std::vector<int>(kept.begin(), kept.begin() + 4), (std::vector<int>{135, 210, 375, 555}));
+    EXPECT_GT(kept[4], kept[3]);
+
     changeDpi(window, 96, 1060, 720);
     EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(AppState.peerPane, WM_GETFONT, 0, 0)), paneFont)
         << "back at 96 each control has its own font again";
@@ -238,6 +246,29 @@ TEST_F(MainWindowTest, SizesFollowTheDpiAndAreTodaysAgainAt96)
     EXPECT_EQ(childRect(window, IDC_OWN_PANE).top, 40);
     ImageList_GetIconSize(AppState.paneImages, &imageWidth, &imageHeight);
     EXPECT_EQ(imageWidth, 12);
+}
+
+TEST_F(MainWindowTest, AFirstStartAt144DpiStaysInsideTheWorkArea)
+{
+    // The screen of the report: 1600 x 1000 at 144 DPI put a 1590 x 1014 window 62 pixels above it.
+    RECT place = {5, -62, 1595, 1018};
+    fitInWorkArea(RECT{0, 0, 1600, 1000}, &place);
+    EXPECT_EQ(place.left, 5);
+    EXPECT_EQ(place.top, 0);
+    EXPECT_EQ(place.right, 1595);
+    EXPECT_EQ(place.bottom, 1000);
+    // This screen's own work area, whatever its size.
+    MONITORINFO info = {};
+    info.cbSize = sizeof(info);
+    ASSERT_TRUE(GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &info));
+    const RECT &work = info.rcWork;
+    firstStartPlace(work.right - work.left, work.bottom - work.top, 144, &place);
+    EXPECT_GE(place.left, work.left);
+    EXPECT_GE(place.top, work.top) << "the title bar must be reachable";
+    EXPECT_LE(place.right, work.right);
+    EXPECT_LE(place.bottom, work.bottom);
+    firstStartPlace(work.right - work.left, work.bottom - work.top, 96, &place);
+    EXPECT_EQ(place.right - place.left, std::min(1060L, work.right - work.left));
 }
 
 TEST_F(MainWindowTest, FreshStartStatusPartsAndLabels)
@@ -587,16 +618,17 @@ TEST_F(MainWindowTest, SettingsDialogsSaveEvenWhenCancelled)
     EXPECT_EQ(iniValue(iniPath(), L"port_no"), L"4321");
 }
 
-TEST_F(MainWindowTest, MonitorAndAboutCommandsOpenOneMoreWindowEachTime)
+TEST_F(MainWindowTest, AMonitorOpensOnceAndAboutOnceMoreEachTime)
 {
     start();
     AppState.monitorOn = 1;
     SendMessageW(window, WM_COMMAND, IDM_RECEIVED_MONITOR, 0);
     SendMessageW(window, WM_COMMAND, IDM_RECEIVED_MONITOR, 0);
     std::vector<HWND> dialogs = ownedDialogs();
-    EXPECT_EQ(dialogs.size(), 2u);
+    EXPECT_EQ(dialogs.size(), 1u);
     for (HWND dialog : dialogs)
         EXPECT_TRUE(IsWindowVisible(dialog));
+    SendMessageW(window, WM_COMMAND, IDM_ABOUT, 0);
     SendMessageW(window, WM_COMMAND, IDM_ABOUT, 0);
     SendMessageW(window, WM_COMMAND, IDM_DIR_TABLE_MONITOR, 0);
     EXPECT_EQ(ownedDialogs().size(), 4u);
