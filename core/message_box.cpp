@@ -4,8 +4,7 @@
 
 #include "core/app_state.h"
 
-// Centred on the owner, kept inside the work area of the owner's monitor.
-static void centreOnOwner(HWND box, HWND owner)
+void centreOnOwner(HWND box, HWND owner)
 {
     RECT ownerRect = {};
     RECT boxRect = {};

@@ -5,6 +5,9 @@
 
 typedef int (*MessageBoxFunction)(HWND owner, const wchar_t *text, const wchar_t *caption, UINT flags);
 
+// Centres a box or dialog on its owner, kept inside the work area of the owner's monitor. A null owner leaves it.
+void centreOnOwner(HWND box, HWND owner);
+
 // MessageBoxW, centred on its owner window (on the owner's monitor).
 int platformMessageBox(HWND owner, const wchar_t *text, const wchar_t *caption, UINT flags);
 

@@ -513,6 +513,8 @@ static void beginTransfer(HWND dialog)
 static INT_PTR onCopyInit(HWND dialog, LPARAM pass)
 {
     memset(&job, 0, sizeof(job));
+    // On the main window, not on the screen: the question and the summary come there too.
+    centreOnOwner(dialog, GetWindow(dialog, GW_OWNER));
     job.folder = rowIsFolder;
     job.onTrial = rowOnTrial;
     job.total = -1;

@@ -215,8 +215,26 @@ static bool placeWhereItWas(HWND monitor, int view)
     return true;
 }
 
+// The window of this view that window already owns, or null.
+static HWND openMonitorOf(HWND window, MonitorView view)
+{
+    for (HWND found = FindWindowExW(nullptr, nullptr, L"#32770", monitorTitle(view)); found != nullptr;
+         found = FindWindowExW(nullptr, found, L"#32770", monitorTitle(view))) {
+        if (GetWindow(found, GW_OWNER) == window)
+            return found;
+    }
+    return nullptr;
+}
+
 HWND openMonitorWindow(HWND window, MonitorView view)
 {
+    // A second window of one view would only show the same lines: the open one comes forward instead.
+    HWND open = openMonitorOf(window, view);
+    if (open != nullptr) {
+        ShowWindow(open, IsIconic(open) ? SW_RESTORE : SW_SHOWNORMAL);
+        SetWindowPos(open, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        return open;
+    }
     DLGPROC procedure = view == MonitorView::Received ? receivedMonitorProc
                         : view == MonitorView::Sent   ? sentMonitorProc
                                                       : dirTableMonitorProc;

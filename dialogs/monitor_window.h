@@ -8,6 +8,7 @@ enum class MonitorView : int { Received = 0, Sent = 1, DirTable = 2 };
 constexpr int MonitorRowChars = 256;   // a drawn row shows at most this many characters
 constexpr int MonitorLineHeight = 20;  // pixels between two drawn lines
 
+// Opens the view's window owned by window, or brings forward the one already open.
 HWND openMonitorWindow(HWND window, MonitorView view);
 
 // The view's window title.

@@ -5,6 +5,7 @@
 #include "dialogs/dialog_common.h"
 
 #include "core/dir_table.h"
+#include "core/message_box.h"
 #include "resources/resource_ids.h"
 
 #include <cstdio>
@@ -112,6 +113,7 @@ static void showFacts(HWND dialog, const OverwriteQuestion &question)
 static INT_PTR onOverwriteInit(HWND dialog, LPARAM parameter)
 {
     const OverwriteQuestion *question = reinterpret_cast<const OverwriteQuestion *>(parameter);
+    centreOnOwner(dialog, GetWindow(dialog, GW_OWNER));
     SetDlgItemTextW(dialog, IDC_OVERWRITE_NAME, question->name);
     showFacts(dialog, *question);
     SetFocus(GetDlgItem(dialog, IDC_OVERWRITE_SKIP));

@@ -20,6 +20,7 @@ static const wchar_t PartServedNote[] =
 // WM_INITDIALOG: the controls show AppState.
 static INT_PTR onServedInit(HWND dialog)
 {
+    centreOnOwner(dialog, GetWindow(dialog, GW_OWNER));
     SendDlgItemMessageW(dialog, IDC_SERVED_FOLDER_EDIT, EM_LIMITTEXT, PathChars - 1, 0);
     SendDlgItemMessageW(dialog, IDC_SERVED_ADDRESS_EDIT, EM_LIMITTEXT, AddressTextChars - 1, 0);
     SetDlgItemTextW(dialog, IDC_SERVED_FOLDER_EDIT, AppState.servedFolder);

@@ -136,6 +136,7 @@ TEST_F(CopyCommand, PullSendsTheSourceAndKeepsTheLocalTarget)
         [&](DWORD ui) {
             HWND dialog = nextDialog(ui);
             ASSERT_NE(dialog, nullptr);
+            expectCentredOn(dialog, window);
             EXPECT_EQ(controlText(dialog, IDC_EDIT1), L"C:\\peer\\b.bin");
             EXPECT_EQ(controlText(dialog, IDC_EDIT2), L"C:\\own");
             clickButton(dialog, IDC_START);
@@ -309,6 +310,7 @@ TEST_F(CopyCommand, TheOverwriteAnswersHoldForTheRestOfTheCommand)
         HWND question = waitForDialog(ui, OverwriteTitle, 5000);
         ASSERT_NE(question, nullptr);
         EXPECT_EQ(GetWindow(question, GW_OWNER), window);
+        expectCentredOn(question, window);
         clickButton(question, button);
         EXPECT_TRUE(waitGone(question, 2000));
     };

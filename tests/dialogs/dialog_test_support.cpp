@@ -29,6 +29,17 @@ static BOOL CALLBACK matchDialog(HWND window, LPARAM parameter)
     return FALSE;
 }
 
+void expectCentredOnAt(Caller at, HWND window, HWND owner)
+{
+    TRACE_CALLER(at);
+    RECT outer = {};
+    RECT inner = {};
+    GetWindowRect(owner, &outer);
+    GetWindowRect(window, &inner);
+    EXPECT_NEAR((inner.left + inner.right) / 2, (outer.left + outer.right) / 2, 1);
+    EXPECT_NEAR((inner.top + inner.bottom) / 2, (outer.top + outer.bottom) / 2, 1);
+}
+
 HWND waitForDialog(DWORD threadId, const wchar_t *title, int timeoutMs)
 {
     DWORD start = GetTickCount();

@@ -18,6 +18,10 @@ bool waitGone(HWND window, int timeoutMs);
 // Ends every dialog of the thread still on screen with WM_CLOSE, so that a failing test never hangs.
 void closeDialogsOf(DWORD threadId);
 
+// Checks that window stands centred on owner, to the pixel.
+void expectCentredOnAt(Caller at, HWND window, HWND owner);
+#define expectCentredOn(...) expectCentredOnAt(HERE, __VA_ARGS__)
+
 void setControlText(HWND dialog, int id, const std::wstring &text);
 void clickButton(HWND dialog, int id);
 bool controlEnabled(HWND dialog, int id);

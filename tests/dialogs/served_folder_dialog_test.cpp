@@ -32,6 +32,7 @@ TEST_F(ServedFolderDialog, OkChecksThenWritesBackAndSavesCancelChangesNothing)
         [&](DWORD ui) {
             HWND dialog = waitForDialog(ui, ServedTitle, 5000);
             ASSERT_NE(dialog, nullptr);
+            expectCentredOn(dialog, window);
             EXPECT_EQ(controlText(dialog, IDC_SERVED_FOLDER_EDIT), folder);
             EXPECT_EQ(controlText(dialog, IDC_SERVED_ADDRESS_EDIT), L"127.0.0.1");
             EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_SERVED_READONLY_CHECK), BST_UNCHECKED);
