@@ -136,10 +136,10 @@ bool copySummaryText(wchar_t *out, int outChars)
     int missing = tally.stopped + tally.refused + tally.failed + tally.notCopied;
     if (missing == 0 && tally.cutListings == 0)
         return false;
-    // One file that the user stopped or left at the question, or whose failure already had its own box, needs no
-    // second word. A stop among more rows is told: what arrived and what did not.
-    if (tally.folders == 0 && tally.attempted + tally.notCopied == 1 &&
-        (tally.stopped == 1 || tally.explained == 1 || tally.notCopied == 1))
+    // One file left at the question, or whose failure already had its own box, needs no second word. A stop is
+    // always told: what arrived, what did not, and that nothing is kept to resume from.
+    if (tally.folders == 0 && tally.attempted + tally.notCopied == 1 && tally.stopped == 0 &&
+        (tally.explained == 1 || tally.notCopied == 1))
         return false;
     append(out, outChars, L"複写の結果\r\n完了: %d 件\r\n", tally.done);
     if (tally.stopped > 0)
@@ -161,6 +161,10 @@ bool copySummaryText(wchar_t *out, int outChars)
     }
     if (tally.cutListings > 0)
         append(out, outChars, L"一覧が %d 行で切れたフォルダがあります: %ls\r\n", tally.cutRows, tally.firstCut);
+    // Stop drops the part on both sides: there is nothing to resume from, and saying so spares a wait for it.
+    if (tally.stopped > 0)
+        append(out, outChars, L"停止しました: %d 件は複写済み、%d 件は複写していません。途中までの分は消したので、次は最初から複写します\r\n",
+               tally.done, missing);
     return true;
 }
 

@@ -294,7 +294,8 @@ TEST_F(CopyCommand, EachFileEndsOnItsOutcomeAndAMixedResultEndsInOneSummary)
     EXPECT_EQ(narrow(boxes[0].text),
               narrow(L"複写の結果\r\n完了: 1 件\r\n停止: 1 件\r\n相手側が拒否: 1 件\r\n失敗: 2 件\r\n"
                      L"中止したため複写していません: 1 件\r\n届かなかったもの:\r\n  _.$TEMP（受信途中の一時ファイルです）\r\n"
-                     L"  b（相手側が拒否）\r\n  c（失敗）\r\n  d（停止）\r\n  e（複写していません）\r\n"));
+                     L"  b（相手側が拒否）\r\n  c（失敗）\r\n  d（停止）\r\n  e（複写していません）\r\n"
+                     L"停止しました: 1 件は複写済み、5 件は複写していません。途中までの分は消したので、次は最初から複写します\r\n"));
     EXPECT_EQ(AppState.copyDialog, nullptr);
 }
 
