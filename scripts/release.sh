@@ -13,13 +13,14 @@ pack() {
   stage=$(mktemp -d)
   cp "$exe" "$stage/parcelwight.exe"
   cp "$root/LICENSE" "$stage/LICENSE"
-  python3 - "$root/docs/使い方.md" "$stage/使い方.txt" <<'PY'
+  # An ASCII name: every unzip writes it as it is, so the sums below match on any system.
+  python3 - "$root/docs/使い方.txt" "$stage/guide-ja.txt" <<'PY'
 import sys
 text = open(sys.argv[1], encoding="utf-8").read().replace("\r\n", "\n")
 # A byte order mark and CR LF: Notepad on every Windows opens it as UTF-8.
 open(sys.argv[2], "wb").write(b"\xef\xbb\xbf" + text.replace("\n", "\r\n").encode("utf-8"))
 PY
-  (cd "$stage" && LC_ALL=C sha256sum LICENSE parcelwight.exe 使い方.txt > SHA256SUMS)
+  (cd "$stage" && LC_ALL=C sha256sum LICENSE guide-ja.txt parcelwight.exe > SHA256SUMS)
   mkdir -p "$out"
   local zip="$out/Parcelwight-$version-win64.zip"
   python3 - "$stage" "$zip" "${SOURCE_DATE_EPOCH:-315532800}" <<'PY'

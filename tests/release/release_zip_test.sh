@@ -16,13 +16,15 @@ import hashlib, os, re, struct, sys, zipfile
 zip_path, version, out = sys.argv[1:]
 z = zipfile.ZipFile(zip_path)
 names = [i.filename for i in z.infolist()]
-assert names == ["LICENSE", "SHA256SUMS", "parcelwight.exe", "使い方.txt"], names
+assert names == ["LICENSE", "SHA256SUMS", "guide-ja.txt", "parcelwight.exe"], names
 assert {i.date_time for i in z.infolist()} == {(2023, 11, 14, 22, 13, 20)}, "dates not fixed"
 z.extractall(out)
-guide = open(os.path.join(out, "使い方.txt"), "rb").read()
+guide = open(os.path.join(out, "guide-ja.txt"), "rb").read()
 assert guide.startswith(b"\xef\xbb\xbf"), "no byte order mark"
 assert b"\n" not in guide.replace(b"\r\n", b""), "bare LF in the guide"
-guide.decode("utf-8")
+# Written for Notepad: no Markdown headings or table rules show raw.
+for line in guide[3:].decode("utf-8").split("\r\n"):
+    assert not line.startswith("#") and "|---" not in line and not line.startswith("```"), line
 for line in open(os.path.join(out, "SHA256SUMS"), encoding="utf-8"):
     digest, name = line.rstrip("\n").split("  ", 1)
     assert hashlib.sha256(open(os.path.join(out, name), "rb").read()).hexdigest() == digest, name
@@ -37,6 +39,16 @@ assert "FileVersion\0".encode("utf-16-le") in exe and (version + "\0").encode("u
 assert re.search(rb'name="Brindlewax.Parcelwight" version="%s.0"' % version.encode(), exe), "manifest version"
 assert "Parcelwight Ver1.01".encode("utf-16-le") in exe, "window title"
 PY
+
+# Info-ZIP's unzip, as a Linux user unpacks it: the names come out as stored and every sum matches.
+if command -v unzip >/dev/null 2>&1; then
+  unzip -q "$zip" -d "$work/unzipped"
+  (cd "$work/unzipped" && sha256sum -c --quiet SHA256SUMS) || { echo "sha256sum -c failed after unzip"; exit 1; }
+fi
+# The About picture says the project's version: scripts/make_images.py draws it again the same.
+python3 "$root/scripts/make_images.py" "$work/images" >/dev/null
+cmp "$work/images/about.bmp" "$root/resources/about.bmp" ||
+  { echo "resources/about.bmp does not show version $version: run scripts/make_images.py"; exit 1; }
 
 # A user unpacks it into a fresh folder and starts it there.
 fresh="$work/fresh folder"
