@@ -25,11 +25,11 @@ namespace {
 
 
 // 2 January 2020, 03:04:05 UTC, and a day later: times no copy made now could carry by chance.
-// The summary of a copy command whose one file was stopped.
+// The summary box of a copy command whose one file was stopped, as boxTexts() gives it.
 std::wstring stoppedOneFile(const std::wstring &name)
 {
     return L"複写の結果\r\n完了: 0 件\r\n停止: 1 件\r\n届かなかったもの:\r\n  " + name +
-           L"（停止）\r\n停止しました: 0 件は複写済み、1 件は複写していません。途中までの分は消したので、次は最初から複写します\r\n";
+           L"（停止）\r\n停止しました: 0 件は複写済み、1 件は複写していません。途中までの分は消したので、次は最初から複写します\r\n / 複写結果";
 }
 
 FILETIME knownTime(int day)
