@@ -4,6 +4,7 @@
 
 #include "app/dpi_scale.h"
 #include "app/menu_commands.h"
+#include "app/private_prompts.h"
 #include "app/status_bar.h"
 #include "core/app_state.h"
 #include "core/wire_message.h"
@@ -674,6 +675,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_REFRESH_STATUS:
         refreshStatus();
+        return 0;
+    case WM_PRIVATE_QUESTION:
+        showPrivateQuestion(window, wParam);
         return 0;
     case WM_EXCHANGE_ENDED:
         peerListingEnded(window, static_cast<TransferOutcome>(wParam), static_cast<LONG>(lParam));

@@ -67,6 +67,46 @@ static void linkPartText(wchar_t *out, int outChars)
         _snwprintf(out, outChars - 1, L"Connecting:%d", static_cast<int>(AppState.clientSocketNumber));
 }
 
+// What the open link is, so the user always sees whether it is encrypted: the peer's own name and the start of
+// its fingerprint, enough to tell two paired machines apart. Empty while no link is open.
+static void linkKindText(wchar_t *out, int outChars)
+{
+    if (!AppState.linkOpen)
+        return;
+    switch (AppState.linkKind) {
+    case LinkKind::Private:
+        _snwprintf(out, outChars - 1, L"暗号化:%.63s（%.9s）",
+                   AppState.peerMachineName[0] != 0 ? AppState.peerMachineName : AppState.peerHostName,
+                   AppState.peerFingerprint);
+        break;
+    case LinkKind::Classic:
+        _snwprintf(out, outChars - 1, L"%s", L"古い方式（暗号化なし）");
+        break;
+    case LinkKind::Fast:
+        _snwprintf(out, outChars - 1, L"%s", L"高速（暗号化なし）");
+        break;
+    default:
+        break;
+    }
+}
+
+// The link's kind, then the limits of what is served; a single blank when there is neither.
+static void spareText(wchar_t *out, int outChars)
+{
+    wchar_t kind[112];
+    memset(kind, 0, sizeof(kind));
+    linkKindText(kind, COUNTOF(kind));
+    if (kind[0] == 0) {
+        servedLimitText(out, outChars);
+        return;
+    }
+    wchar_t limits[StatusTextChars];
+    memset(limits, 0, sizeof(limits));
+    if (servedLimited())
+        servedLimitText(limits, COUNTOF(limits));
+    _snwprintf(out, outChars - 1, limits[0] != 0 ? L"%s　%s" : L"%s%s", kind, limits);
+}
+
 void statusPartText(int part, wchar_t *out, int outChars)
 {
     if (outChars <= 0)
@@ -90,7 +130,7 @@ void statusPartText(int part, wchar_t *out, int outChars)
         if (!AppState.linkOpen && settingsFileMissing())
             _snwprintf(out, outChars - 1, L"%s", FirstStartText);
         else
-            servedLimitText(out, outChars);
+            spareText(out, outChars);
         break;
     case PartMaker:
         _snwprintf(out, outChars - 1, L"%s", L"by Brindlewax");

@@ -120,3 +120,26 @@
 // Posted to the main window: the peer made no folder for the new-folder command (wParam the outcome, lParam the
 // fast link's reason).
 #define WM_PEER_FOLDER_NOT_MADE (WM_APP + 40)
+// The private link: the pairing question (template 31), the classic-peer question (32), the paired machines
+// (command 141, template 33), who is served in the served-folder dialog, and this machine's fingerprint in
+// About and the connection settings. Both questions answer with IDYES and IDNO.
+#define IDM_PAIRED_MACHINES 141
+#define IDD_PAIRING 31
+#define IDD_CLASSIC_PEER 32
+#define IDD_PAIRED_MACHINES 33
+#define IDC_PAIRING_CODE 601
+#define IDC_PAIRING_PEER 602
+#define IDC_PAIRING_COUNTDOWN 603
+#define IDC_CLASSIC_QUESTION 611
+#define IDC_CLASSIC_REMEMBER 612
+#define IDC_PAIRED_LIST 621
+#define IDC_PAIRED_FORGET 622
+#define IDC_OWN_FINGERPRINT 631
+#define IDC_ADMISSION_ASK 244
+#define IDC_ADMISSION_PAIRED_ONLY 245
+#define IDC_ADMISSION_EVERYONE 246
+#define IDC_SERVED_PAIRED_MACHINES 247
+// Timer of both questions: count down, and see whether the link still waits for the answer.
+#define IDT_QUESTION_TICK 1
+// Posted to the main window by the network thread: a question of the private link (wParam: which).
+#define WM_PRIVATE_QUESTION (WM_APP + 50)
