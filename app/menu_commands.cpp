@@ -1,4 +1,4 @@
-// menu_commands.cpp: the enable rule of menu 100 and what its commands (101 to 120, 131, 132) do.
+// menu_commands.cpp: the enable rule of menu 100 and what its commands (101 to 120, 131, 132, 141) do.
 #include "app/menu_commands.h"
 
 #include "app/main_window.h"
@@ -12,6 +12,7 @@
 #include "dialogs/environment_dialog.h"
 #include "dialogs/folder_dialog.h"
 #include "dialogs/monitor_window.h"
+#include "dialogs/paired_machines_dialog.h"
 #include "dialogs/peer_folder_dialog.h"
 #include "dialogs/served_folder_dialog.h"
 #include "net/connection.h"
@@ -33,7 +34,7 @@ static const wchar_t HomePagePath[] = L"/brindlewax/brindlewax_menu.htm";
 static const int LinkOpenItems[] = {IDM_PEER_RELIST,    IDM_PEER_ROOT,       IDM_PEER_FOLDER, IDM_COPY_TO_PEER,
                                     IDM_COPY_FROM_PEER, IDM_NEW_PEER_FOLDER, IDM_CLOSE_LINK};
 static const int LinkClosedItems[] = {IDM_ENVIRONMENT, IDM_CONNECTION_SETTINGS, IDM_OPEN_LINK,
-                                      IDM_SERVED_FOLDER};
+                                      IDM_SERVED_FOLDER, IDM_PAIRED_MACHINES};
 static const int MonitorItems[] = {IDM_RECEIVED_MONITOR, IDM_SENT_MONITOR, IDM_DIR_TABLE_MONITOR};
 
 static void enableItems(HMENU menu, const int *ids, int count, bool enabled)
@@ -129,6 +130,11 @@ BOOL runMenuCommand(HWND window, int id)
         // Only while the link is closed: the network thread reads these settings for every request.
         if (!AppState.linkOpen && runServedFolderDialog(window) == IDC_DIALOG_OK)
             refreshStatus();
+        return TRUE;
+    case IDM_PAIRED_MACHINES:
+        // Only while the link is closed: the network thread looks paired machines up at each meeting.
+        if (!AppState.linkOpen)
+            runPairedMachinesDialog(window);
         return TRUE;
     case IDM_OPEN_LINK:
         // Rows of an earlier link would stay in front of the new listing.

@@ -36,7 +36,7 @@ static int32_t readNumber(HWND dialog, int id, int maxChars)
     return static_cast<int32_t>(_wtoi(text));
 }
 
-// WM_INITDIALOG: the controls show AppState.
+// WM_INITDIALOG: the controls show AppState, and the label this machine's fingerprint to read out to the peer.
 static INT_PTR onConnectionInit(HWND dialog)
 {
     CheckRadioButton(dialog, IDC_CLIENT_RADIO, IDC_SERVER_RADIO, 0);
@@ -46,6 +46,7 @@ static INT_PTR onConnectionInit(HWND dialog)
         setNumber(dialog, AddressEdits[i], AppState.ip[i]);
     setNumber(dialog, IDC_EDIT5, AppState.port);
     enableAddressEdits(dialog, AppState.mode != ConnectionMode::Server);
+    showOwnFingerprint(dialog, IDC_OWN_FINGERPRINT);
     return TRUE;
 }
 

@@ -8,3 +8,6 @@ HINSTANCE dialogInstance();
 
 // WM_PAINT of a dialog that draws nothing of its own: validates the area so no paint message repeats.
 void paintNothing(HWND dialog);
+
+// Fills the label id of dialog with this machine's fingerprint, which a user reads out to the peer's user.
+void showOwnFingerprint(HWND dialog, int id);

@@ -47,7 +47,7 @@ static HBITMAP aboutBitmapOf(HWND dialog)
     return reinterpret_cast<HBITMAP>(GetWindowLongPtrW(dialog, DWLP_USER));
 }
 
-// WM_INITDIALOG: the picture comes from the program's own resources.
+// WM_INITDIALOG: the picture comes from the program's own resources; the fingerprint is this machine's.
 static INT_PTR onAboutInit(HWND dialog)
 {
     HBITMAP bitmap = static_cast<HBITMAP>(
@@ -56,6 +56,7 @@ static INT_PTR onAboutInit(HWND dialog)
         showMessageBox(dialog, L"画像が読み込み出来ません。", L"ImageLoad", MB_OK);
     SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(bitmap));
     AppState.aboutBitmap = bitmap;
+    showOwnFingerprint(dialog, IDC_OWN_FINGERPRINT);
     return TRUE;
 }
 

@@ -1,7 +1,8 @@
 // served_folder_dialog.cpp: the served-folder dialog (template 9): the folder the peer may reach, whether it
-// may write there, and the one address a server lets in.
+// may write there, the one address a server lets in, and who is served.
 #include "dialogs/served_folder_dialog.h"
 #include "dialogs/dialog_common.h"
+#include "dialogs/paired_machines_dialog.h"
 
 #include "core/app_state.h"
 #include "core/message_box.h"
@@ -17,6 +18,9 @@ static const wchar_t ServedCaption[] = L"公開設定";
 static const wchar_t PartServedNote[] =
     L"相手側はマシンの一部だけを公開しています。「ファイル→相手側：フォルダ入力」で開いて下さい";
 
+// The admission radio buttons in AdmissionMode order.
+static const int AdmissionButtons[3] = {IDC_ADMISSION_ASK, IDC_ADMISSION_PAIRED_ONLY, IDC_ADMISSION_EVERYONE};
+
 // WM_INITDIALOG: the controls show AppState.
 static INT_PTR onServedInit(HWND dialog)
 {
@@ -26,6 +30,9 @@ static INT_PTR onServedInit(HWND dialog)
     SetDlgItemTextW(dialog, IDC_SERVED_FOLDER_EDIT, AppState.servedFolder);
     CheckDlgButton(dialog, IDC_SERVED_READONLY_CHECK, AppState.servedReadOnly ? BST_CHECKED : BST_UNCHECKED);
     SetDlgItemTextW(dialog, IDC_SERVED_ADDRESS_EDIT, AppState.allowedPeerAddress);
+    int mode = static_cast<int>(AppState.admission);
+    CheckRadioButton(dialog, IDC_ADMISSION_ASK, IDC_ADMISSION_EVERYONE,
+                     AdmissionButtons[mode >= 0 && mode < 3 ? mode : 0]);
     return TRUE;
 }
 
@@ -68,6 +75,10 @@ static void onServedOk(HWND dialog)
     memcpy(AppState.servedFolder, folder, sizeof(AppState.servedFolder));
     AppState.servedReadOnly = IsDlgButtonChecked(dialog, IDC_SERVED_READONLY_CHECK) == BST_CHECKED ? 1 : 0;
     memcpy(AppState.allowedPeerAddress, address, sizeof(AppState.allowedPeerAddress));
+    AppState.admission = AdmissionMode::Ask;
+    for (int mode = 0; mode < 3; mode++)
+        if (IsDlgButtonChecked(dialog, AdmissionButtons[mode]) == BST_CHECKED)
+            AppState.admission = static_cast<AdmissionMode>(mode);
     saveSettingsTold(dialog);
     EndDialog(dialog, IDC_DIALOG_OK);
 }
@@ -76,6 +87,8 @@ static INT_PTR onServedCommand(HWND dialog, int id)
 {
     if (id == IDC_DIALOG_OK)
         onServedOk(dialog);
+    else if (id == IDC_SERVED_PAIRED_MACHINES)
+        runPairedMachinesDialog(dialog);
     else if (id == IDC_DIALOG_CANCEL || id == IDCANCEL)
         EndDialog(dialog, IDC_DIALOG_CANCEL);
     return TRUE;

@@ -377,7 +377,8 @@ TEST_F(MainWindowTest, MenuTextsInTheirDropDowns)
         {{105, L"複写→相手側へ(&S)"}, {106, L"複写←相手側から(&R)"}, {107, L"自分フォルダ作成(&F)"},
          {108, L"相手フォルダ作成(&T)"}},
         {{109, L"接続設定(&K)"}, {110, L"接続開始(&S)"}, {111, L"接続終了(&P)"}, {112, L"HostName(&H)"},
-         {113, L"受信内容(&R)"}, {114, L"送信内容(&T)"}, {115, L"DIR-TBL(&D)"}, {131, L"公開設定(&O)"}},
+         {113, L"受信内容(&R)"}, {114, L"送信内容(&T)"}, {115, L"DIR-TBL(&D)"}, {131, L"公開設定(&O)"},
+         {141, L"ペアリング済みのマシン(&M)"}},
         {{116, L"環境設定(&K)"}, {117, L"ﾍﾙﾌﾟ(&W)"}, {118, L"Brindlewaxのホームページ(&H)"},
          {119, L"このソフトについて(&S)"}},
     };
@@ -404,7 +405,7 @@ TEST_F(MainWindowTest, MenuEnableRuleForLinkAndMonitors)
     start();
     HMENU bar = GetMenu(window);
     const int linkOpenItems[] = {103, 104, 105, 106, 108, 111, 132};
-    const int linkClosedItems[] = {109, 110, 116, 131};
+    const int linkClosedItems[] = {109, 110, 116, 131, 141};
     const int monitorItems[] = {113, 114, 115};
     const int fixedItems[] = {101, 102, 107, 112, 117, 118, 119, 120};
     for (int open = 0; open < 2; open++) {

@@ -37,7 +37,7 @@ INT_PTR CALLBACK plainProc(HWND, UINT message, WPARAM, LPARAM)
 const std::vector<ExpectedTemplate> &templates()
 {
     static const std::vector<ExpectedTemplate> all = {
-        {IDD_CONNECTION, L"Socket Setting", L"Ms Shell Dlg", 120, 150,
+        {IDD_CONNECTION, L"Socket Setting", L"Ms Shell Dlg", 120, 170,
          {{L"Static", -1, L"本体の設定", 6, 5, 80, 8, -1},
           {L"Static", -1, L"サーバ・クライアントの選択", 6, 25, 80, 8, -1},
           {L"Button", 221, L"クライアント側", 6, 37, 50, 12, BS_AUTORADIOBUTTON},
@@ -50,8 +50,9 @@ const std::vector<ExpectedTemplate> &templates()
           {L"Static", -1, L"ＰＯＲＴ番号", 7, 84, 45, 8, -1},
           {L"Edit", 235, L"", 7, 94, 33, 12, -1},
           {L"Button", 201, L"OK", 9, 120, 30, 14, BS_DEFPUSHBUTTON},
-          {L"Button", 202, L"ｷｬﾝｾﾙ", 50, 120, 30, 14, BS_PUSHBUTTON}}},
-        {IDD_ABOUT, L"このソフトについて", L"ＭＳ Ｐゴシック", 180, 170,
+          {L"Button", 202, L"ｷｬﾝｾﾙ", 50, 120, 30, 14, BS_PUSHBUTTON},
+          {L"Static", IDC_OWN_FINGERPRINT, L"", 6, 140, 108, 24, -1}}},
+        {IDD_ABOUT, L"このソフトについて", L"ＭＳ Ｐゴシック", 180, 190,
          {{L"Static", -1, L"Soft Name : Parcelwight", 0, 45, 180, 8, -1},
           {L"Static", -1, L"Version " PW_VERSION_WIDE, 0, 53, 180, 8, -1},
           {L"Static", -1, L"Socket通信でファイルを転送するソフト", 0, 70, 180, 8, -1},
@@ -59,7 +60,8 @@ const std::vector<ExpectedTemplate> &templates()
           {L"Static", -1, L"Character code :UNICODE", 0, 103, 180, 8, -1},
           {L"Static", -1, L"Creator By Brindlewax", 0, 111, 180, 8, -1},
           {L"Static", -1, nullptr, 0, 128, 180, 8, -1},
-          {L"Button", 201, L"ＯＫ", 70, 145, 40, 16, BS_PUSHBUTTON}}},
+          {L"Button", 201, L"ＯＫ", 70, 165, 40, 16, BS_PUSHBUTTON},
+          {L"Static", IDC_OWN_FINGERPRINT, L"", 0, 140, 180, 20, -1}}},
         {IDD_ENVIRONMENT, L"環境設定", L"ＭＳ Ｐゴシック", 130, 120,
          {{L"Button", 521, L"送受信モニタ記憶有り", 10, 10, 100, 12, BS_AUTOCHECKBOX},
           {L"Button", 201, L"OK", 20, 84, 36, 20, BS_PUSHBUTTON},

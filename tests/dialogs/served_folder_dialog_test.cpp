@@ -22,6 +22,7 @@ protected:
         wcscpy(AppState.startFolder, folder.c_str());
         wcscpy(AppState.servedFolder, folder.c_str());
         wcscpy(AppState.allowedPeerAddress, L"127.0.0.1");
+        AppState.admission = AdmissionMode::Everyone;
     }
 };
 
@@ -36,6 +37,9 @@ TEST_F(ServedFolderDialog, OkChecksThenWritesBackAndSavesCancelChangesNothing)
             EXPECT_EQ(controlText(dialog, IDC_SERVED_FOLDER_EDIT), folder);
             EXPECT_EQ(controlText(dialog, IDC_SERVED_ADDRESS_EDIT), L"127.0.0.1");
             EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_SERVED_READONLY_CHECK), BST_UNCHECKED);
+            EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_ADMISSION_EVERYONE), BST_CHECKED);
+            EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_ADMISSION_ASK), BST_UNCHECKED);
+            clickButton(dialog, IDC_ADMISSION_PAIRED_ONLY);
             setControlText(dialog, IDC_SERVED_FOLDER_EDIT, L"shared");
             clickButton(dialog, IDC_DIALOG_OK);
             setControlText(dialog, IDC_SERVED_FOLDER_EDIT, folder + L"\\missing");
@@ -55,6 +59,7 @@ TEST_F(ServedFolderDialog, OkChecksThenWritesBackAndSavesCancelChangesNothing)
     EXPECT_STREQ(AppState.servedFolder, folder.c_str()) << "kept in its normal form";
     EXPECT_EQ(AppState.servedReadOnly, 1);
     EXPECT_STREQ(AppState.allowedPeerAddress, L"");
+    EXPECT_EQ(AppState.admission, AdmissionMode::PairedOnly);
     wchar_t saved[8] = {};
     GetPrivateProfileStringW(L"Parcelwight_setting", L"serve_readonly_on", L"", saved, 8,
                              (folder + L"\\Parcelwight.ini").c_str());
@@ -71,6 +76,8 @@ TEST_F(ServedFolderDialog, OkChecksThenWritesBackAndSavesCancelChangesNothing)
             ASSERT_NE(dialog, nullptr);
             setControlText(dialog, IDC_SERVED_FOLDER_EDIT, L"");
             clickButton(dialog, IDC_SERVED_READONLY_CHECK);
+            EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_ADMISSION_PAIRED_ONLY), BST_CHECKED);
+            clickButton(dialog, IDC_ADMISSION_EVERYONE);
             clickButton(dialog, IDC_DIALOG_CANCEL);
             EXPECT_TRUE(waitGone(dialog, 3000));
         },
@@ -78,6 +85,7 @@ TEST_F(ServedFolderDialog, OkChecksThenWritesBackAndSavesCancelChangesNothing)
     EXPECT_EQ(result, IDC_DIALOG_CANCEL);
     EXPECT_STREQ(AppState.servedFolder, before.servedFolder);
     EXPECT_EQ(AppState.servedReadOnly, 1);
+    EXPECT_EQ(AppState.admission, AdmissionMode::PairedOnly);
 }
 
 TEST_F(ServedFolderDialog, RefusedListingIsNotedOnThePeerFolderLabel)

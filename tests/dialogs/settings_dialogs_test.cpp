@@ -106,10 +106,12 @@ TEST_F(SettingsDialogs, CancelAndTitleBarCloseChangeNothing)
 TEST_F(SettingsDialogs, ClientModeOpensWithTheAddressEditsEnabled)
 {
     AppState.mode = ConnectionMode::Client;
+    wcscpy(AppState.ownFingerprint, L"AB12-CD34-EF56-7890");
     driveWhile(
         [&](DWORD ui) {
             HWND dialog = waitForDialog(ui, L"Socket Setting", 5000);
             ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(controlText(dialog, IDC_OWN_FINGERPRINT), L"このマシンの指紋：\r\nAB12-CD34-EF56-7890");
             EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_CLIENT_RADIO), BST_CHECKED);
             for (int id : AddressEdits)
                 EXPECT_TRUE(controlEnabled(dialog, id)) << id;
@@ -181,10 +183,14 @@ std::vector<std::pair<std::wstring, bool>> staticTexts(HWND dialog)
 
 TEST_F(SettingsDialogs, AboutBoxIsModelessShowsItsPictureAndEachUseOpensOneMore)
 {
+    wcscpy(AppState.ownFingerprint, L"AB12-CD34-EF56-7890");
     HWND first = openAboutBox(window);
+    AppState.ownFingerprint[0] = 0;
     HWND second = openAboutBox(window);
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
+    EXPECT_EQ(controlText(first, IDC_OWN_FINGERPRINT), L"このマシンの指紋：\r\nAB12-CD34-EF56-7890");
+    EXPECT_EQ(controlText(second, IDC_OWN_FINGERPRINT), L"このマシンの指紋：\r\n（まだありません）");
     EXPECT_NE(first, second);
     EXPECT_TRUE(IsWindowVisible(first));
     EXPECT_EQ(GetWindow(first, GW_OWNER), window);
