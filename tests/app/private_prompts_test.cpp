@@ -12,6 +12,8 @@
 #include "tests/dialogs/dialog_test_support.h"
 #include "tests/support/test_support.h"
 
+#include <commctrl.h>
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -182,6 +184,34 @@ TEST_F(PrivatePrompts, StatusBarSaysWhatKindOfLinkIsOpen)
     AppState.linkOpen = 0;
     refreshStatus();
     EXPECT_EQ(statusPart(4), L"公開:全体 読取のみ") << "no link, no kind";
+}
+
+TEST_F(PrivatePrompts, PairedMachinesOpenFromTheMenuAndForgettingNeedsAChoice)
+{
+    AppState.linkOpen = 0;
+    std::vector<std::wstring> headers;
+    driveWhile(
+        [&](DWORD ui) {
+            HWND dialog = waitForDialog(ui, L"ペアリング済みのマシン", 5000);
+            ASSERT_NE(dialog, nullptr);
+            HWND header = reinterpret_cast<HWND>(SendDlgItemMessageW(dialog, IDC_PAIRED_LIST, LVM_GETHEADER, 0, 0));
+            for (int i = 0; i < 4; i++) {
+                wchar_t text[32] = {};
+                HDITEMW item = {};
+                item.mask = HDI_TEXT;
+                item.pszText = text;
+                item.cchTextMax = 31;
+                SendMessageW(header, HDM_GETITEMW, i, reinterpret_cast<LPARAM>(&item));
+                headers.push_back(text);
+            }
+            clickButton(dialog, IDC_PAIRED_FORGET);
+            clickButton(dialog, IDC_DIALOG_OK);
+            EXPECT_TRUE(waitGone(dialog, 3000));
+        },
+        [&] { SendMessageW(window, WM_COMMAND, IDM_PAIRED_MACHINES, 0); });
+    EXPECT_EQ(headers, (std::vector<std::wstring>{L"名前", L"アドレス", L"指紋", L"ペアリング日時"}));
+    ASSERT_EQ(recordedBoxes().size(), 1u);
+    EXPECT_EQ(recordedBoxes()[0].text, L"削除するマシンを一覧から選んで下さい。");
 }
 
 }  // namespace
