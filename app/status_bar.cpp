@@ -226,6 +226,13 @@ void exchangeEnded()
         PostMessageW(AppState.mainWindow, WM_PEER_LISTING_REFUSED, 0, 0);
 }
 
+void askTreeOverwrite()
+{
+    HWND dialog = openCopyDialog();
+    if (dialog != nullptr)
+        PostMessageW(dialog, WM_TREE_QUESTION, 0, 0);
+}
+
 void peerServesFolder()
 {
     if (AppState.mainWindow != nullptr)

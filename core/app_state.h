@@ -76,6 +76,33 @@ struct TreeRow {
     char date[32];  // as the peer sent it: local "yyyy/mm/dd hh:mm"
 };
 
+// How a tree stream went, for the requester's copy dialog: the network thread writes it while the stream runs;
+// the dialog reads the counters on its timer and the rest once the exchange has ended.
+constexpr int TreeNamedFailures = 8;
+struct TreeTally {
+    int64_t filesTotal;   // -1 until the sender has counted the tree
+    int64_t bytesTotal;
+    int64_t filesPast;    // files written, passed over or failed
+    int64_t bytesPast;    // and their bytes, with the file now moving's bytes so far
+    int64_t bytesMoved;   // file data that went over the link
+    int64_t written;
+    int64_t skipped;
+    int64_t failed;
+    int32_t named;        // failures named below; the rest are counted
+    wchar_t names[TreeNamedFailures][PathChars];  // below the tree's folder
+    FastReason reasons[TreeNamedFailures];
+};
+
+// The overwrite question of a tree stream, from the network thread to the copy dialog and back.
+enum class TreeQuestion : LONG { None = 0, Asked = 1, Answered = 2 };
+struct TreeAsk {
+    wchar_t name[PathChars];  // below the tree's folder
+    int64_t incomingSize;
+    FILETIME incomingWritten;
+    int64_t existingSize;
+    FILETIME existingWritten;
+};
+
 struct AppStateRecord {
     // Link configuration and state. Written by the UI thread (settings, open, close); the network thread reads
     // linkOpen once per pass and writes the slot and peer fields.
@@ -259,6 +286,19 @@ struct AppStateRecord {
     int32_t treeRowsUsed;
     int32_t treeRowsCut;          // rows were left out for lack of room
     int32_t treeOrderBuilt;
+
+    // A whole folder in one exchange (core/fast_tree.h). The requester's thread sets the request's fields before
+    // its request goes out; from then on the network thread owns them until transferState is back at Waiting.
+    int32_t treeStream;               // the running exchange is a tree stream
+    struct FastTree *fastTree;        // its walk and queues (heap), network thread
+    TreeTally treeTally;
+    // The overwrite question: the network thread fills treeAsk and raises treeQuestion to Asked; the copy
+    // dialog writes treeAnswer (an OverwriteAnswer) and treeStanding (the answer that holds for the rest of the
+    // command: 0, OverwriteAll or OverwriteNewer) and raises it to Answered.
+    volatile LONG treeQuestion;
+    TreeAsk treeAsk;
+    int32_t treeAnswer;
+    int32_t treeStanding;
 };
 
 extern AppStateRecord AppState;

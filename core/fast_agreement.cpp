@@ -168,6 +168,7 @@ void finishFastProbe()
     tellPeerServes(AppState.peerServedFolderA);
     // Both folders above went in the code page; every name after the hello goes in UTF-8 when both speak it.
     AppState.clientFramer.utf8 = AppState.fastPeerVersion >= FastUtf8Version ? 1 : 0;
+    AppState.clientFramer.trees = AppState.fastPeerVersion >= FastTreeVersion ? 1 : 0;
 }
 
 void takeHello(const unsigned char *payload, int bytes)
@@ -181,6 +182,8 @@ void takeHello(const unsigned char *payload, int bytes)
     memcpy(AppState.peerServedFolderA, payload + 5, static_cast<size_t>(bytes - 5));
     tellPeerServes(AppState.peerServedFolderA);
     int slot = AppState.exchangeSlot;
-    if (slot >= 0 && slot < ClientSlotCount)
+    if (slot >= 0 && slot < ClientSlotCount) {
         AppState.slotFramers[slot].utf8 = getLittleEndian(payload, 4) >= FastUtf8Version ? 1 : 0;
+        AppState.slotFramers[slot].trees = getLittleEndian(payload, 4) >= FastTreeVersion ? 1 : 0;
+    }
 }

@@ -2,6 +2,7 @@
 // peer names, and the dispatch of every fast message received to the part of the link that handles it.
 #include "core/fast_link.h"
 #include "core/fast_link_internal.h"
+#include "core/fast_tree.h"
 
 #include "core/app_state.h"
 #include "core/paths.h"
@@ -32,6 +33,8 @@ bool endFastExchange(TransferState ended, TransferOutcome outcome)
     AppState.fastProbing = 0;
     AppState.fastSending = 0;
     AppState.fastSentAtOnce = 0;
+    if (AppState.treeStream)
+        endTreeStream(outcome);
     if (outcome == TransferOutcome::LinkLost)
         keepPartialForResume();
     // A server that refused our first listing asks nothing of ours; the agreement follows after a while.
@@ -182,7 +185,7 @@ FastReason resolveFastPath(const unsigned char *path, int bytes, PeerAccess acce
     return FastReason::Outside;
 }
 
-static bool claimFast(TransferState serving)
+bool claimFast(TransferState serving)
 {
     if (claimExchange(serving))
         return true;
@@ -219,7 +222,9 @@ static void handleFastWaiting(const char *message, int count, const unsigned cha
             startServedFastPull(payload, bytes);
     } else if (isFast(message, count, FastCut)) {
         closeOnCut();
-    } else if (!isFast(message, count, FastData) && !isFast(message, count, FastAck) &&
+    } else if (serveTreeRequest(message, count)) {
+        return;
+    } else if (!isTreeStreamMessage(message, count) && !isFast(message, count, FastData) && !isFast(message, count, FastAck) &&
                !isFast(message, count, FastEnd) && !isFast(message, count, FastDone) &&
                !isFast(message, count, FastRefuse) && !isFast(message, count, FastStop)) {
         // What is left of a transfer that has ended is dropped; anything else is no request of this link.
@@ -254,6 +259,10 @@ void handleFastMessage(const char *message, int count)
     if (isFast(message, count, FastStop)) {
         deleteResumeInfo();
         endExchange(TransferOutcome::Stopped);
+        return;
+    }
+    if (AppState.treeStream) {
+        handleTreeMessage(message, count);
         return;
     }
     switch (state) {

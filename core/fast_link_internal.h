@@ -24,6 +24,8 @@ void sendNumber(const char *tag, uint64_t value, int bytes);
 void endWith(TransferOutcome outcome, FastReason reason);
 // Tells the peer why, and ends this side's exchange.
 void refuseWith(FastReason reason);
+// Claims the exchange for a request of the peer's; answers "NO busy" when another runs.
+bool claimFast(TransferState serving);
 // The path of a fast request as this side serves it. FastReason::None when it may be used.
 FastReason resolveFastPath(const unsigned char *path, int bytes, PeerAccess access, wchar_t *out, int outChars);
 
@@ -42,6 +44,17 @@ void startPulledFile(const unsigned char *payload, int bytes);
 void receivePiece(const unsigned char *payload, int bytes);
 void finishReceiving(const unsigned char *payload, int bytes);
 void deleteResumeInfo();
+// Opens target's temporary file, keeping a part an interrupted copy of the same source left (transferSize and
+// fastTimes name the source); sends nothing. False when it cannot be written.
+bool openReceivePart(const wchar_t *target);
+// What a copy of the source (size, last write) into target would resume from: the length and CRC of the part
+// held. False, with 0 and 0, when nothing can be resumed.
+bool heldPartOf(const wchar_t *target, int64_t size, const FILETIME &lastWrite, int64_t *offset, uint32_t *digest);
+// Writes one "DA" payload into the open part; sends nothing.
+FastReason writeReceivedPiece(const unsigned char *payload, int bytes);
+// "EN": the digest decides; only a whole, matching file replaces the target, with the source's times. Sends
+// nothing.
+FastReason putReceivedInPlace(const unsigned char *payload, int bytes);
 // Digest of the first bytes of an open file, read through the piece buffer. False when reading failed.
 bool digestPrefix(HANDLE file, int64_t bytes, uint32_t *digest);
 bool seekTo(HANDLE file, int64_t offset);
@@ -57,3 +70,7 @@ void sendWholeFileNow();
 void putFileHead(unsigned char *out);
 void startServedFastPull(const unsigned char *payload, int bytes);
 void startSending(const unsigned char *payload, int bytes);
+// One "DA" piece of the open source, or "EN" once all of it has gone (*more false then). A reason when the source
+// changed or could not be read; nothing was sent for it.
+FastReason sendFilePiece(bool *more);
+bool sourceUnchanged();

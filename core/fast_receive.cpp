@@ -59,9 +59,9 @@ static void writeResumeInfo()
         DeleteFileW(AppState.resumeInfoName);
 }
 
-static bool resumeInfoMatches()
+static bool resumeInfoMatches(const wchar_t *recordName, int64_t size, const FILETIME &lastWrite)
 {
-    HANDLE file = CreateFileW(AppState.resumeInfoName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+    HANDLE file = CreateFileW(recordName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                               nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
@@ -72,9 +72,8 @@ static bool resumeInfoMatches()
     if (!ok || got != sizeof(info) || memcmp(info, ResumeMagic, 4) != 0)
         return false;
     FILETIME written = getFileTime(info + 12);
-    return getLittleEndian(info + 4, 8) == static_cast<uint64_t>(AppState.transferSize) &&
-           written.dwLowDateTime == AppState.fastTimes[2].dwLowDateTime &&
-           written.dwHighDateTime == AppState.fastTimes[2].dwHighDateTime;
+    return getLittleEndian(info + 4, 8) == static_cast<uint64_t>(size) &&
+           written.dwLowDateTime == lastWrite.dwLowDateTime && written.dwHighDateTime == lastWrite.dwHighDateTime;
 }
 
 // Digest of the first bytes of an open file, read through the piece buffer. False when reading failed.
@@ -106,9 +105,7 @@ bool seekTo(HANDLE file, int64_t offset)
     return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != 0;
 }
 
-// Opens the temporary file of target: the part an interrupted copy of the same source left is kept and its
-// digest taken; anything else starts empty. Sends "RS". False (nothing sent) when it cannot be written.
-static bool startReceiving(const wchar_t *target)
+bool openReceivePart(const wchar_t *target)
 {
     abandonTransferFile();
     memset(AppState.targetFileName, 0, sizeof(AppState.targetFileName));
@@ -126,7 +123,7 @@ static bool startReceiving(const wchar_t *target)
     bool resumable = AppState.transferSize >= ResumeMinBytes;
     if (!resumable)
         memset(AppState.resumeInfoName, 0, sizeof(AppState.resumeInfoName));
-    if (resumable && resumeInfoMatches()) {
+    if (resumable && resumeInfoMatches(AppState.resumeInfoName, AppState.transferSize, AppState.fastTimes[2])) {
         file = CreateFileW(AppState.tempFileName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
         LARGE_INTEGER held;
@@ -161,9 +158,43 @@ static bool startReceiving(const wchar_t *target)
     AppState.fastDigest = digest;
     AppState.bytesDone = offset;
     AppState.resumedFrom = offset > 0 ? offset : -1;
+    return true;
+}
+
+bool heldPartOf(const wchar_t *target, int64_t size, const FILETIME &lastWrite, int64_t *offset, uint32_t *digest)
+{
+    *offset = 0;
+    *digest = 0;
+    wchar_t temporary[PathChars];
+    wchar_t record[PathChars];
+    if (size < ResumeMinBytes || !temporaryNameFor(target, temporary, COUNTOF(temporary)) ||
+        !resumeInfoNameFor(temporary, record, COUNTOF(record)) || !resumeInfoMatches(record, size, lastWrite))
+        return false;
+    HANDLE file = CreateFileW(temporary, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER held;
+    bool ok = GetFileSizeEx(file, &held) != 0;
+    int64_t bytes = ok && held.QuadPart < size ? held.QuadPart : size;
+    ok = ok && digestPrefix(file, bytes, digest);
+    CloseHandle(file);
+    if (!ok) {
+        *digest = 0;
+        return false;
+    }
+    *offset = bytes;
+    return bytes > 0;
+}
+
+// Opens the temporary file of target as openReceivePart does and sends "RS". False (nothing sent) when it cannot
+// be written.
+static bool startReceiving(const wchar_t *target)
+{
+    if (!openReceivePart(target))
+        return false;
     unsigned char payload[12];
-    putLittleEndian(payload, static_cast<uint64_t>(offset), 8);
-    putLittleEndian(payload + 8, digest, 4);
+    putLittleEndian(payload, static_cast<uint64_t>(AppState.fastOffset), 8);
+    putLittleEndian(payload + 8, AppState.fastDigest, 4);
     sendFast(FastResume, payload, sizeof(payload));
     return true;
 }
@@ -204,49 +235,49 @@ static bool allZero(const unsigned char *data, int bytes)
     return true;
 }
 
-void receivePiece(const unsigned char *payload, int bytes)
+FastReason writeReceivedPiece(const unsigned char *payload, int bytes)
 {
-    if (AppState.fileState != FileIoState::Open || bytes < 8) {
-        failReceiving(FastReason::Malformed);
-        return;
-    }
+    if (AppState.fileState != FileIoState::Open || bytes < 8)
+        return FastReason::Malformed;
     int64_t offset = static_cast<int64_t>(getLittleEndian(payload, 8));
     const unsigned char *data = payload + 8;
     int length = bytes - 8;
     if (offset == 0 && AppState.fastOffset > 0) {
         // The sender's part did not match ours: it starts again from the beginning.
-        if (!seekTo(AppState.fileHandle, 0) || !SetEndOfFile(AppState.fileHandle)) {
-            failReceiving(writeFailureReason());
-            return;
-        }
+        if (!seekTo(AppState.fileHandle, 0) || !SetEndOfFile(AppState.fileHandle))
+            return writeFailureReason();
         AppState.fastOffset = 0;
         AppState.fastAcked = 0;
         AppState.fastDigest = 0;
         AppState.resumedFrom = -1;
     }
-    if (offset != AppState.fastOffset || length > AppState.transferSize - offset) {
-        failReceiving(FastReason::Malformed);
-        return;
-    }
+    if (offset != AppState.fastOffset || length > AppState.transferSize - offset)
+        return FastReason::Malformed;
     // Runs of zeros are skipped, not written: a sparse source stays sparse, and costs no disk.
     if (allZero(data, length)) {
         LARGE_INTEGER step;
         step.QuadPart = length;
-        if (!SetFilePointerEx(AppState.fileHandle, step, nullptr, FILE_CURRENT)) {
-            failReceiving(writeFailureReason());
-            return;
-        }
+        if (!SetFilePointerEx(AppState.fileHandle, step, nullptr, FILE_CURRENT))
+            return writeFailureReason();
     } else {
         DWORD written = 0;
         if (!WriteFile(AppState.fileHandle, data, static_cast<DWORD>(length), &written, nullptr) ||
-            written != static_cast<DWORD>(length)) {
-            failReceiving(writeFailureReason());
-            return;
-        }
+            written != static_cast<DWORD>(length))
+            return writeFailureReason();
     }
     AppState.fastDigest = crc32cUpdate(AppState.fastDigest, data, static_cast<size_t>(length));
     AppState.fastOffset += length;
     AppState.bytesDone = AppState.fastOffset;
+    return FastReason::None;
+}
+
+void receivePiece(const unsigned char *payload, int bytes)
+{
+    FastReason reason = writeReceivedPiece(payload, bytes);
+    if (reason != FastReason::None) {
+        failReceiving(reason);
+        return;
+    }
     if (AppState.fastOffset - AppState.fastAcked >= FastAckEveryBytes) {
         AppState.fastAcked = AppState.fastOffset;
         sendNumber(FastAck, static_cast<uint64_t>(AppState.fastOffset), 8);
@@ -254,16 +285,12 @@ void receivePiece(const unsigned char *payload, int bytes)
 }
 
 // "EN": the digest decides; only a whole, matching file replaces the target, with the source's times.
-void finishReceiving(const unsigned char *payload, int bytes)
+FastReason putReceivedInPlace(const unsigned char *payload, int bytes)
 {
-    if (bytes < 4 || AppState.fileState != FileIoState::Open || AppState.fastOffset != AppState.transferSize) {
-        failReceiving(FastReason::Malformed);
-        return;
-    }
-    if (static_cast<uint32_t>(getLittleEndian(payload, 4)) != AppState.fastDigest) {
-        failReceiving(FastReason::Digest);
-        return;
-    }
+    if (bytes < 4 || AppState.fileState != FileIoState::Open || AppState.fastOffset != AppState.transferSize)
+        return FastReason::Malformed;
+    if (static_cast<uint32_t>(getLittleEndian(payload, 4)) != AppState.fastDigest)
+        return FastReason::Digest;
     HANDLE file = AppState.fileHandle;
     const FILETIME *t = AppState.fastTimes;
     bool timed = seekTo(file, AppState.transferSize) && SetEndOfFile(file) &&
@@ -277,13 +304,21 @@ void finishReceiving(const unsigned char *payload, int bytes)
     bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
     bool replaced = timed && !readOnly &&
                     MoveFileExW(AppState.tempFileName, AppState.targetFileName, MOVEFILE_REPLACE_EXISTING) != 0;
-    if (!replaced) {
-        failReceiving(timed ? FastReason::CannotWrite : writeFailureReason());
-        return;
-    }
+    if (!replaced)
+        return timed ? FastReason::CannotWrite : writeFailureReason();
     AppState.tempFilePending = 0;
     deleteResumeInfo();
     fileArrived(AppState.targetFileName);
+    return FastReason::None;
+}
+
+void finishReceiving(const unsigned char *payload, int bytes)
+{
+    FastReason reason = putReceivedInPlace(payload, bytes);
+    if (reason != FastReason::None) {
+        failReceiving(reason);
+        return;
+    }
     sendFast(FastDone, nullptr, 0);
     endExchange(TransferOutcome::Done);
 }

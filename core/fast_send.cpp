@@ -3,6 +3,7 @@
 // exchange at once.
 #include "core/fast_link.h"
 #include "core/fast_link_internal.h"
+#include "core/fast_tree.h"
 
 #include "core/app_state.h"
 #include "core/crc32c.h"
@@ -122,7 +123,7 @@ void startSending(const unsigned char *payload, int bytes)
     AppState.fastSending = 1;
 }
 
-static bool sourceUnchanged()
+bool sourceUnchanged()
 {
     FILETIME created, accessed, written;
     LARGE_INTEGER size;
@@ -132,39 +133,46 @@ static bool sourceUnchanged()
            written.dwHighDateTime == AppState.fastTimes[2].dwHighDateTime;
 }
 
-// One piece, or "EN" when the whole file has gone. False when nothing more can go now.
-static bool sendNextPiece()
+FastReason sendFilePiece(bool *more)
 {
+    *more = false;
     int64_t left = AppState.transferSize - AppState.fastOffset;
     if (left <= 0) {
-        AppState.fastSending = 0;
         // A source rewritten meanwhile would pass a mixture off as the file.
-        if (!sourceUnchanged()) {
-            refuseWith(FastReason::SourceChanged);
-            return false;
-        }
+        if (!sourceUnchanged())
+            return FastReason::SourceChanged;
         sendNumber(FastEnd, AppState.fastDigest, 4);
-        return false;
+        return FastReason::None;
     }
     int length = left < FastPieceBytes ? static_cast<int>(left) : FastPieceBytes;
     unsigned char *payload = reinterpret_cast<unsigned char *>(AppState.fastPiece + FastHeaderBytes);
     DWORD got = 0;
     if (!ReadFile(AppState.fileHandle, payload + 8, static_cast<DWORD>(length), &got, nullptr) ||
-        got != static_cast<DWORD>(length)) {
-        AppState.fastSending = 0;
-        refuseWith(FastReason::SourceChanged);
-        return false;
-    }
+        got != static_cast<DWORD>(length))
+        return FastReason::SourceChanged;
     putLittleEndian(payload, static_cast<uint64_t>(AppState.fastOffset), 8);
     AppState.fastDigest = crc32cUpdate(AppState.fastDigest, payload + 8, static_cast<size_t>(length));
-    if (sendPiece(FastData, 8 + length) != 0) {
-        // The link is gone; the receive loop ends the exchange and tells the user once.
-        AppState.fastSending = 0;
-        return false;
-    }
+    // A failed send means the link is gone; the receive loop ends the exchange and tells the user once.
+    if (sendPiece(FastData, 8 + length) != 0)
+        return FastReason::None;
     AppState.fastOffset += length;
     AppState.bytesDone = AppState.fastOffset;
-    return true;
+    *more = true;
+    return FastReason::None;
+}
+
+// One piece, or "EN" when the whole file has gone. False when nothing more can go now.
+static bool sendNextPiece()
+{
+    bool more = false;
+    FastReason reason = sendFilePiece(&more);
+    if (!more)
+        AppState.fastSending = 0;
+    if (reason != FastReason::None) {
+        refuseWith(reason);
+        return false;
+    }
+    return more;
 }
 
 static bool fastTransferState(TransferState state)
@@ -184,6 +192,8 @@ bool fastPump()
         endExchange(TransferOutcome::Stopped);
         return false;
     }
+    if (AppState.treeStream)
+        return treePump();
     if (!AppState.fastSending)
         return false;
     for (int i = 0; i < PiecesPerPump; i++) {

@@ -23,6 +23,16 @@ const char FastDone[3] = "OK";
 const char FastRefuse[3] = "NO";
 const char FastStop[3] = "SP";
 const char FastCut[3] = "CU";
+const char FastTreePush[3] = "TP";
+const char FastTreePull[3] = "TG";
+const char FastTreeFolder[3] = "TD";
+const char FastTreeClose[3] = "TC";
+const char FastTreeFile[3] = "TF";
+const char FastTreeWord[3] = "TW";
+const char FastTreeSkip[3] = "TK";
+const char FastTreeFailed[3] = "TX";
+const char FastTreeEnd[3] = "TE";
+const char FastTreeTotal[3] = "TT";
 
 const char FastProbeFolderA[] = "|Parcelwight|fast-link|";
 const char FastProbeRecordPrefix[] = "|fast|";
@@ -48,6 +58,12 @@ const wchar_t *fastReasonText(FastReason reason)
         return L"相手側が要求を読めませんでした";
     case FastReason::SourceChanged:
         return L"コピー中に元のファイルが変わりました";
+    case FastReason::BadName:
+        return L"この名前のファイルは作れません";
+    case FastReason::TooLong:
+        return L"パスが長すぎます";
+    case FastReason::Unfinished:
+        return L"受信途中の一時ファイルです";
     default:
         return L"";
     }
@@ -86,7 +102,8 @@ bool isFast(const char *message, int count, const char *tag)
 bool isFastRequest(const char *message, int count)
 {
     return isFast(message, count, FastList) || isFast(message, count, FastMakeFolder) ||
-           isFast(message, count, FastPush) || isFast(message, count, FastPull);
+           isFast(message, count, FastPush) || isFast(message, count, FastPull) ||
+           isFast(message, count, FastTreePush) || isFast(message, count, FastTreePull);
 }
 
 const unsigned char *fastPayload(const char *message, int count, int *payloadBytes)
@@ -150,4 +167,113 @@ bool parseProbeRecord(const char *body, int length, int *version, int *readOnly,
     *version = number;
     *readOnly = p[1] == 'R' ? 1 : 0;
     return true;
+}
+
+// ---- The tree stream ----------------------------------------------------------------------------------------
+
+static void putTimes(unsigned char *out, const FILETIME *times)
+{
+    for (int i = 0; i < 3; i++)
+        putFileTime(out + i * FileTimeBytes, times[i]);
+}
+
+static void getTimes(const unsigned char *in, FILETIME *times)
+{
+    for (int i = 0; i < 3; i++)
+        times[i] = getFileTime(in + i * FileTimeBytes);
+}
+
+static int putPath(unsigned char *out, int room, int at, const TreeEntryWire &entry)
+{
+    if (entry.pathBytes < 0 || entry.pathBytes > room - at)
+        return -1;
+    if (entry.pathBytes > 0)
+        memcpy(out + at, entry.path, static_cast<size_t>(entry.pathBytes));
+    return at + entry.pathBytes;
+}
+
+int putTreeFolder(unsigned char *out, int room, const TreeEntryWire &entry)
+{
+    if (room < TreeFolderHeadBytes)
+        return -1;
+    putLittleEndian(out, entry.attributes, 4);
+    putTimes(out + 4, entry.times);
+    return putPath(out, room, TreeFolderHeadBytes, entry);
+}
+
+int putTreeFile(unsigned char *out, int room, const TreeEntryWire &entry)
+{
+    if (room < TreeFileHeadBytes)
+        return -1;
+    putLittleEndian(out, entry.number, 4);
+    putLittleEndian(out + 4, static_cast<uint64_t>(entry.size), 8);
+    putTimes(out + 12, entry.times);
+    putLittleEndian(out + 12 + TreeTimesBytes, entry.attributes, 4);
+    return putPath(out, room, TreeFileHeadBytes, entry);
+}
+
+void putTreeWord(unsigned char *out, const TreeWordWire &word)
+{
+    putLittleEndian(out, word.number, 4);
+    out[4] = static_cast<unsigned char>(word.held);
+    out[5] = word.reason;
+    putLittleEndian(out + 6, static_cast<uint64_t>(word.offset), 8);
+    putLittleEndian(out + 14, word.digest, 4);
+    putLittleEndian(out + 18, static_cast<uint64_t>(word.heldSize), 8);
+    putFileTime(out + 26, word.heldWritten);
+}
+
+bool parseTreeFolder(const unsigned char *payload, int bytes, TreeEntryWire *entry)
+{
+    memset(entry, 0, sizeof(*entry));
+    if (bytes < TreeFolderHeadBytes)
+        return false;
+    entry->attributes = static_cast<uint32_t>(getLittleEndian(payload, 4));
+    getTimes(payload + 4, entry->times);
+    entry->path = reinterpret_cast<const char *>(payload + TreeFolderHeadBytes);
+    entry->pathBytes = bytes - TreeFolderHeadBytes;
+    return true;
+}
+
+bool parseTreeFile(const unsigned char *payload, int bytes, TreeEntryWire *entry)
+{
+    memset(entry, 0, sizeof(*entry));
+    if (bytes < TreeFileHeadBytes)
+        return false;
+    uint64_t size = getLittleEndian(payload + 4, 8);
+    if (size > static_cast<uint64_t>(INT64_MAX))
+        return false;
+    entry->number = static_cast<uint32_t>(getLittleEndian(payload, 4));
+    entry->size = static_cast<int64_t>(size);
+    getTimes(payload + 12, entry->times);
+    entry->attributes = static_cast<uint32_t>(getLittleEndian(payload + 12 + TreeTimesBytes, 4));
+    entry->path = reinterpret_cast<const char *>(payload + TreeFileHeadBytes);
+    entry->pathBytes = bytes - TreeFileHeadBytes;
+    return true;
+}
+
+bool parseTreeWord(const unsigned char *payload, int bytes, TreeWordWire *word)
+{
+    memset(word, 0, sizeof(*word));
+    if (bytes < TreeWordBytes || payload[4] > static_cast<unsigned char>(TreeHeld::Declined))
+        return false;
+    uint64_t offset = getLittleEndian(payload + 6, 8);
+    if (offset > static_cast<uint64_t>(INT64_MAX))
+        return false;
+    word->number = static_cast<uint32_t>(getLittleEndian(payload, 4));
+    word->held = static_cast<TreeHeld>(payload[4]);
+    word->reason = payload[5];
+    word->offset = static_cast<int64_t>(offset);
+    word->digest = static_cast<uint32_t>(getLittleEndian(payload + 14, 4));
+    word->heldSize = static_cast<int64_t>(getLittleEndian(payload + 18, 8) & 0x7fffffffffffffffull);
+    word->heldWritten = getFileTime(payload + 26);
+    return true;
+}
+
+bool isTreeStreamMessage(const char *message, int count)
+{
+    return isFast(message, count, FastTreeFolder) || isFast(message, count, FastTreeClose) ||
+           isFast(message, count, FastTreeFile) || isFast(message, count, FastTreeWord) ||
+           isFast(message, count, FastTreeSkip) || isFast(message, count, FastTreeFailed) ||
+           isFast(message, count, FastTreeEnd) || isFast(message, count, FastTreeTotal);
 }

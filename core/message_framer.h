@@ -32,6 +32,7 @@ struct MessageFramer {
     int32_t discarding;   // after garbage: every byte is dropped until the stream is quiet
     int32_t fast;         // the connection has agreed on the fast link: messages say their own length
     int32_t utf8;         // and on names in UTF-8 (see core/text_codec.h)
+    int32_t trees;        // and on whole folders in one exchange (see core/fast_tree.h)
     DWORD lastArrival;    // tick of the last bytes received
 };
 

@@ -24,6 +24,10 @@ void setLinkLabel(const wchar_t *text);
 // it to the copy dialog.
 void exchangeEnded();
 
+// A tree stream met a file that is there (AppState.treeAsk): the copy dialog asks the overwrite question. Never
+// waits: the answer comes back through AppState.treeQuestion.
+void askTreeOverwrite();
+
 // The peer serves one folder, AppState.peerServedFolder: the peer pane opens it. Never waits.
 void peerServesFolder();
 

@@ -14,6 +14,7 @@
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
 #include "core/fast_link.h"
+#include "core/fast_tree.h"
 #include "core/send_ops.h"
 #include "panes/pane_rows.h"
 #include "panes/own_pane.h"
@@ -67,6 +68,7 @@ static struct {
     bool approximate;
     DWORD startTick;
     bool transferring;
+    bool streaming;        // a folder goes in one exchange: its counts are in AppState.treeTally
     int filesStarted;
 } job;
 
@@ -259,13 +261,27 @@ static void showWholeProgress(HWND dialog)
     if (!whole.shown)
         return;
     int64_t current = job.transferring ? bytesSoFar() : 0;
+    int filesDone = whole.filesDone;
+    int filesTotal = whole.filesTotal;
+    int64_t bytesTotal = whole.bytesTotal;
+    int64_t moved = whole.bytesMoved;
+    bool growing = whole.folderRowsLeft > 0 || treeStillCounting();
+    if (job.streaming) {
+        // The stream's own counts: files and bytes past only grow, and its totals are known before its data.
+        const TreeTally &stream = AppState.treeTally;
+        current = stream.bytesPast + AppState.bytesDone;
+        filesDone += static_cast<int>(stream.filesPast);
+        filesTotal += stream.filesTotal > 0 ? static_cast<int>(stream.filesTotal) : 0;
+        bytesTotal += stream.bytesTotal > 0 ? stream.bytesTotal : 0;
+        moved += stream.bytesMoved;
+        growing = growing || stream.filesTotal < 0;
+    }
     int64_t done = whole.bytesDone + current;
-    int64_t total = whole.bytesTotal > done ? whole.bytesTotal : done;
+    int64_t total = bytesTotal > done ? bytesTotal : done;
     wchar_t line[160];
-    formatWholeProgress(whole.filesDone, whole.filesTotal > whole.filesDone ? whole.filesTotal : whole.filesDone,
-                        done, total, whole.approximate, whole.folderRowsLeft > 0 || treeStillCounting(),
-                        whole.bytesMoved + current, whole.clockStarted ? GetTickCount() - whole.startTick : 0, line,
-                        COUNTOF(line));
+    formatWholeProgress(filesDone, filesTotal > filesDone ? filesTotal : filesDone, done, total, whole.approximate,
+                        growing, job.streaming ? moved : moved + current,
+                        whole.clockStarted ? GetTickCount() - whole.startTick : 0, line, COUNTOF(line));
     SetDlgItemTextW(dialog, IDC_COPY_WHOLE, line);
 }
 
@@ -403,6 +419,70 @@ RequestStart startTreeExchange(const char *message, int length, TransferState st
     }
     refreshStatus();
     return RequestStart::Started;
+}
+
+RequestStart startTreeStream(const wchar_t *localRoot, const wchar_t *peerPath)
+{
+    if (!claimExchange(AppState.copyFromPeer ? TransferState::CallCopyFrom : TransferState::CallCopyTO))
+        return RequestStart::Busy;
+    job.transferring = false;
+    job.stepRunning = true;
+    job.waitingTicks = 0;
+    job.streaming = true;
+    if (!whole.clockStarted) {
+        whole.clockStarted = true;
+        whole.startTick = GetTickCount();
+    }
+    if (requestTreeStream(AppState.copyFromPeer != 0, localRoot, peerPath, standingOverwrite()) != 0) {
+        AppState.transferState = TransferState::Waiting;
+        job.stepRunning = false;
+        job.streaming = false;
+        refreshStatus();
+        return RequestStart::NotSent;
+    }
+    refreshStatus();
+    return RequestStart::Started;
+}
+
+void treeStreamCounted()
+{
+    if (!job.streaming)
+        return;
+    job.streaming = false;
+    const TreeTally &stream = AppState.treeTally;
+    int64_t files = stream.filesTotal > stream.filesPast ? stream.filesTotal : stream.filesPast;
+    int64_t bytes = stream.bytesTotal > stream.bytesPast ? stream.bytesTotal : stream.bytesPast;
+    wholeFilesFound(static_cast<int>(files), bytes, false);
+    wholeFilesPassed(static_cast<int>(files), bytes);
+    whole.bytesMoved += stream.bytesMoved;
+}
+
+// WM_TREE_QUESTION: the folder stream met a file that is there; the answer goes back to the network thread.
+static void onTreeQuestion(HWND dialog)
+{
+    if (AppState.treeQuestion != static_cast<LONG>(TreeQuestion::Asked))
+        return;
+    const TreeAsk &ask = AppState.treeAsk;
+    FileFacts incoming, existing;
+    memset(&incoming, 0, sizeof(incoming));
+    memset(&existing, 0, sizeof(existing));
+    sizeText(static_cast<unsigned long long>(ask.incomingSize), incoming.size, FactChars);
+    entryDateText(ask.incomingWritten, incoming.date, FactChars);
+    sizeText(static_cast<unsigned long long>(ask.existingSize), existing.size, FactChars);
+    entryDateText(ask.existingWritten, existing.date, FactChars);
+    wchar_t name[PathChars];
+    treeStreamName(ask.name, name, COUNTOF(name));
+    OverwriteAnswer answer = overwriteDecision(name, incoming, existing);
+    AppState.treeAnswer = static_cast<int32_t>(answer);
+    AppState.treeStanding = standingOverwrite();
+    if (answer == OverwriteAnswer::Cancel) {
+        // 中止: the stream stops here, as with Stop, and nothing after it in the command is copied.
+        AppState.stopRequest = StopRequest::Requested;
+        job.stopPressed = true;
+        noteCommandStopped();
+    }
+    InterlockedExchange(&AppState.treeQuestion, static_cast<LONG>(TreeQuestion::Answered));
+    showProgress(dialog);
 }
 
 // The name a single row is known by in the summary.
@@ -618,6 +698,9 @@ static INT_PTR CALLBACK copyDialogProc(HWND dialog, UINT message, WPARAM wParam,
         return TRUE;
     case WM_EXCHANGE_ENDED:
         onExchangeEnded(dialog, wParam);
+        return TRUE;
+    case WM_TREE_QUESTION:
+        onTreeQuestion(dialog);
         return TRUE;
     case WM_CLOSE:
         AppState.copyDialogClosed = 1;

@@ -71,6 +71,13 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
 
 // Sends a request of the folder copier ("CD" in FolderTO, "DD" in CallDIR) whose end the dialog then awaits.
 RequestStart startTreeExchange(const char *message, int length, TransferState state);
+// Starts a whole folder in one exchange (push: localRoot to peerPath; pull: peerPath into localRoot), whose end
+// the dialog then awaits; its progress comes from AppState.treeTally.
+RequestStart startTreeStream(const wchar_t *localRoot, const wchar_t *peerPath);
+// The folder stream has ended: its counts go into the whole copy.
+void treeStreamCounted();
+// copy_tree.cpp: a path below the streamed folder as the summary names it (the folder's name first).
+void treeStreamName(const wchar_t *relative, wchar_t *out, int outChars);
 // copy_tree.cpp
 
 // Starts copying the folder source (full path) into destinationFolder; sourceRow is a pull's peer row of it.
@@ -101,6 +108,8 @@ bool rowDateTime(const wchar_t *date, SYSTEMTIME *out);
 
 // Every copy command starts asking again.
 void resetOverwritePolicy();
+// The answer that holds for the rest of the command: OverwriteAll, OverwriteNewer, or 0 when each file is asked.
+int standingOverwrite();
 // Asks whether name may be overwritten by incoming (owned by the main window) unless the user said so for the
 // rest of the command; the answer to act on is Overwrite, Skip or Cancel.
 OverwriteAnswer overwriteDecision(const wchar_t *name, const FileFacts &incoming, const FileFacts &existing);
@@ -119,6 +128,8 @@ void resetCopySummary();
 void noteFolderCopy();
 // reason (may be null) replaces the result's own mark after the name; explained says a box already told it.
 void recordCopyResult(const wchar_t *name, CopyResult result, const wchar_t *reason, bool explained);
+// count files of one result at once, unnamed (a folder stream's files).
+void recordCopyResults(CopyResult result, int64_t count);
 // How the engine said a file's transfer ended.
 void recordTransferOutcome(const wchar_t *name, TransferOutcome outcome);
 // A folder listing that may have left rows out: named in the summary with the rows it kept.

@@ -84,6 +84,24 @@ void recordCopyResult(const wchar_t *name, CopyResult result, const wchar_t *rea
     }
 }
 
+void recordCopyResults(CopyResult result, int64_t count)
+{
+    int files = count > 0 ? (count < 0x7fffffff ? static_cast<int>(count) : 0x7fffffff) : 0;
+    switch (result) {
+    case CopyResult::Done:
+        tally.done += files;
+        tally.attempted += files;
+        break;
+    case CopyResult::Skipped:
+        tally.skipped += files;
+        break;
+    default:
+        tally.failed += files;
+        tally.attempted += files;
+        break;
+    }
+}
+
 void recordTransferOutcome(const wchar_t *name, TransferOutcome outcome)
 {
     const wchar_t *reason = AppState.lastReason != FastReason::None ? fastReasonText(AppState.lastReason) : nullptr;

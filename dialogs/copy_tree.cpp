@@ -1,13 +1,14 @@
-// copy_tree.cpp: copies a whole folder, both ways, one exchange at a time: "CD" makes each folder on the peer,
-// "DD" lists each peer folder into the tree table, "FD" or "FC" moves each file. The copy dialog starts each
-// step and calls back when it has ended; nothing here waits. Its statics are reset by resetAppState through
-// resetUiModules().
+// copy_tree.cpp: copies a whole folder, both ways: in one exchange on a link that speaks the tree stream, else
+// one exchange at a time: "CD" makes each folder on the peer, "DD" lists each peer folder into the tree table,
+// "FD" or "FC" moves each file. The copy dialog starts each step and calls back when it has ended; nothing here
+// waits. Its statics are reset by resetAppState through resetUiModules().
 #include "dialogs/copy_dialog.h"
 
 #include "core/text_codec.h"
 #include "core/tree_listing.h"
 #include "core/dir_table.h"
 #include "core/fast_link.h"
+#include "core/fast_tree.h"
 #include "core/file_receiver.h"
 #include "core/paths.h"
 #include "core/wire_message.h"
@@ -28,7 +29,7 @@ struct TreeFolder {
     FileFacts row;     // pull: size and date of its row in the listing above it
 };
 
-enum class TreePhase { Idle, CreatePeer, ListNewPeer, ListPeer, Files };
+enum class TreePhase { Idle, CreatePeer, ListNewPeer, ListPeer, Files, Stream };
 
 // Pull: a folder made here that takes its peer row's time once everything under it is written (writing its
 // files would move the time again). Its subtree is done when the walk comes back to the pending entries that
@@ -483,6 +484,54 @@ static bool nextEntry(HWND dialog)
     return tree.fromPeer ? nextPeerRow(dialog) : nextLocalEntry(dialog);
 }
 
+void treeStreamName(const wchar_t *relative, wchar_t *out, int outChars)
+{
+    const wchar_t *root = shownName(tree.pending[0].source);
+    if (relative[0] == 0 || !joinFolderName(root, relative, out, outChars)) {
+        memset(out, 0, sizeof(wchar_t) * static_cast<size_t>(outChars));
+        wcsncpy(out, relative[0] != 0 ? relative : root, static_cast<size_t>(outChars) - 1);
+    }
+}
+
+// The whole folder in one exchange; false when it did not start (the copy then goes one exchange at a time, or
+// is told as refused).
+static bool beginTreeStream(const wchar_t *source, const wchar_t *destination)
+{
+    RequestStart started =
+        tree.fromPeer ? startTreeStream(destination, source) : startTreeStream(source, destination);
+    if (started != RequestStart::Started)
+        return false;
+    tree.phase = TreePhase::Stream;
+    return true;
+}
+
+// The stream has ended: what it wrote, passed over and could not copy goes into the summary.
+static bool treeStreamEnded(TransferOutcome outcome)
+{
+    const TreeFolder &root = tree.pending[0];
+    // A peer row on trial that is no folder after all: it is copied as the file it is.
+    if (root.trial && outcome == TransferOutcome::Refused && AppState.lastReason == FastReason::CannotRead) {
+        treeStreamCounted();
+        tree.pendingCount = 1;
+        return nextFolder();
+    }
+    const TreeTally &stream = AppState.treeTally;
+    wchar_t name[PathChars];
+    for (int i = 0; i < stream.named; ++i) {
+        treeStreamName(stream.names[i], name, COUNTOF(name));
+        recordCopyResult(name, CopyResult::Failed, fastReasonText(stream.reasons[i]), false);
+    }
+    recordCopyResults(CopyResult::Failed, stream.failed - stream.named);
+    recordCopyResults(CopyResult::Done, stream.written);
+    recordCopyResults(CopyResult::Skipped, stream.skipped);
+    if (outcome != TransferOutcome::Done && outcome != TransferOutcome::Stopped)
+        recordTransferOutcome(shownName(root.source), outcome);
+    treeStreamCounted();
+    tree.phase = TreePhase::Idle;
+    tree.running = false;
+    return false;
+}
+
 bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool fromPeer, bool onTrial,
                    const FileFacts &sourceRow)
 {
@@ -504,6 +553,8 @@ bool beginTreeCopy(const wchar_t *source, const wchar_t *destinationFolder, bool
     root->total = -1;
     root->row = sourceRow;
     tree.pendingCount = 1;
+    if (treeStreamOn() && beginTreeStream(root->source, root->destination))
+        return true;
     return nextFolder();
 }
 
@@ -572,6 +623,8 @@ bool treeStepEnded(HWND dialog, TransferOutcome outcome)
         tree.rowCursor = 0;
         tree.phase = TreePhase::Files;
         return nextEntry(dialog);
+    case TreePhase::Stream:
+        return treeStreamEnded(outcome);
     case TreePhase::Files:
         recordTransferOutcome(tree.fileName, outcome);
         // Stop ends the whole folder; a lost link ends everything.

@@ -21,6 +21,13 @@ void resetOverwritePolicy()
     overwriteNewer = false;
 }
 
+int standingOverwrite()
+{
+    if (overwriteAll)
+        return static_cast<int>(OverwriteAnswer::OverwriteAll);
+    return overwriteNewer ? static_cast<int>(OverwriteAnswer::OverwriteNewer) : 0;
+}
+
 bool localFileFacts(const wchar_t *path, FileFacts *facts)
 {
     memset(facts, 0, sizeof(*facts));

@@ -103,6 +103,8 @@
 #define IDC_OVERWRITE_FACTS 504
 #define IDC_OVERWRITE_NEWER 208
 #define WM_COPY_AUTOSTART (WM_APP + 20)
+// Posted to the copy dialog by the network thread: a folder stream asks the overwrite question (AppState.treeAsk).
+#define WM_TREE_QUESTION (WM_APP + 22)
 // The served-folder dialog (command 131, template 9) and its notice to the main window.
 #define IDM_SERVED_FOLDER 131
 #define IDD_SERVED_FOLDER 9

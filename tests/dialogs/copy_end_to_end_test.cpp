@@ -3,6 +3,7 @@
 #include "tests/dialogs/dialog_test_support.h"
 #include "tests/support/host_process.h"
 #include "tests/support/test_support.h"
+#include "tests/net/relay.h"
 
 #include "dialogs/copy_dialog.h"
 #include "core/protocol_engine.h"
@@ -158,7 +159,11 @@ protected:
         ASSERT_FALSE(remote.empty());
         int port = 0;
         std::string why;
-        ASSERT_TRUE(startServerHost(&host, &port, remote, &why)) << why;
+        ASSERT_TRUE(startServerHost(&host, &port, remote, &why, fastLink ? std::vector<std::wstring>{L"--fast"}
+                                                                         : std::vector<std::wstring>{}))
+            << why;
+        hostPort = port;
+        AppState.fastLinkAllowed = fastLink ? 1 : 0;
 
         AppState.mode = ConnectionMode::Client;
         const int32_t loopback[4] = {127, 0, 0, 1};
@@ -286,6 +291,8 @@ protected:
     std::wstring local;
     std::wstring remote;
     HostProcess host;
+    int hostPort = 0;
+    bool fastLink = false;  // set by a derived fixture before SetUp: both sides agree on the fast link
     bool linked = false;
     HHOOK dialogHook = nullptr;
     std::vector<std::string> hostLines;
@@ -940,6 +947,250 @@ TEST_F(CopyWithAPlainPeer, StopOnAPullRefusesTheNextBlockAndLeavesNothing)
     EXPECT_EQ(AppState.stopRequest, StopRequest::None);
     ASSERT_EQ(boxTexts().size(), 1u);
     EXPECT_EQ(narrow(boxTexts()[0]), narrow(stoppedOneFile(L"big.bin")));
+}
+
+
+// ---- A whole folder in one exchange, between two instances that both speak it ----------------------------------
+
+// Every name below folder with its kind, bytes, last write and hidden and system bits, one line each.
+std::vector<std::string> treeFacts(const std::wstring &folder, const std::wstring &below = L"")
+{
+    std::vector<std::string> facts;
+    std::vector<std::wstring> names = folderNames(folder + below);
+    std::sort(names.begin(), names.end());
+    for (const std::wstring &name : names) {
+        std::wstring relative = below + L"\\" + name;
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        GetFileAttributesExW((folder + relative).c_str(), GetFileExInfoStandard, &data);
+        bool isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        std::string bytes;
+        if (!isDirectory)
+            readFileBytes(folder + relative, &bytes);
+        // A folder's read-only bit is its Linux mode under Wine, which SetFileAttributesW does not change.
+        DWORD carried = data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        facts.push_back(narrow(relative) + (isDirectory ? " folder " : " file ") + std::to_string(bytes.size()) + " " +
+                        std::to_string(std::hash<std::string>()(bytes)) + " attributes " + std::to_string(carried) +
+                        " written " + std::to_string(asNumber(data.ftLastWriteTime)));
+        if (isDirectory) {
+            std::vector<std::string> inner = treeFacts(folder, relative);
+            facts.insert(facts.end(), inner.begin(), inner.end());
+        }
+    }
+    return facts;
+}
+
+bool setFolderTime(const std::wstring &folder, const FILETIME &written)
+{
+    HANDLE handle = CreateFileW(folder.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BOOL ok = SetFileTime(handle, nullptr, nullptr, &written);
+    CloseHandle(handle);
+    return ok != FALSE;
+}
+
+const wchar_t OverwriteQuestionTitle[] = L"上書き確認";
+
+class CopyTreeStream : public CopyEndToEnd {
+protected:
+    CopyTreeStream() { fastLink = true; }
+    void SetUp() override
+    {
+        CopyEndToEnd::SetUp();
+        ASSERT_TRUE(pumpUntil([] { return AppState.clientFramer.trees != 0; }, 8000)) << "no tree stream agreed";
+        settle();
+    }
+
+    // Copies the selected row of the own pane (push) or the peer pane (pull) with Start pressed; the overwrite
+    // question, when it comes, is answered with answer (0: it must not come). The questions seen go to *asked.
+    void copySelected(bool fromPeer, int answer = 0, int *asked = nullptr, bool settling = true)
+    {
+        std::atomic<int> questions(0);
+        driveWhile(
+            [&](DWORD ui) {
+                HWND dialog = waitForDialog(ui, CopyTitle, 5000);
+                ASSERT_NE(dialog, nullptr);
+                clickButton(dialog, IDC_START);
+                while (!waitGone(dialog, 100)) {
+                    HWND question = waitForDialog(ui, OverwriteQuestionTitle, 0);
+                    if (question != nullptr && answer != 0) {
+                        ++questions;
+                        clickButton(question, answer);
+                        waitGone(question, 5000);
+                    }
+                }
+            },
+            [&] { runCopyCommand(window, fromPeer); });
+        if (settling)
+            settle();
+        if (asked != nullptr)
+            *asked = questions;
+    }
+
+    // The link again, straight to the host or through relay.
+    void relinkAt(Caller at, int port)
+    {
+        TRACE_CALLER(at);
+        closeLink(window);
+        serveMessages();
+        AppState.port = port;
+        clearPeerPane();
+        ASSERT_TRUE(openClient(window));
+        ASSERT_TRUE(pumpUntil([] { return AppState.clientFramer.trees != 0; }, 8000)) << "no tree stream agreed";
+        settle();
+    }
+};
+
+TEST_F(CopyTreeStream, EveryKindOfEntryGoesBothWaysInOneExchangeWithItsTimes)
+{
+    const std::wstring top = local + L"\\top";
+    std::vector<TreeFile> files = sampleTree(40);
+    writeTree(top, files);
+    ASSERT_TRUE(writeFileWithTimes(top + L"\\sub\\\U0001F600\uD55C\u00E9.txt", "no code page holds this name"));
+    // Deeper than the file-by-file copy goes, and more folders side by side than it holds.
+    std::wstring deep = top;
+    for (int level = 1; level <= 20; ++level) {
+        deep += L"\\d" + std::to_wstring(level);
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    }
+    ASSERT_TRUE(writeFileWithTimes(deep + L"\\bottom.txt", "twenty levels down"));
+    ASSERT_TRUE(CreateDirectoryW((top + L"\\wide").c_str(), nullptr));
+    for (int i = 0; i < 300; ++i)
+        ASSERT_TRUE(CreateDirectoryW((top + L"\\wide\\w" + std::to_wstring(i)).c_str(), nullptr));
+    // A path of 255 characters where it lands on either side.
+    size_t longest = std::max(local.size(), remote.size()) + 5;  // "\top\"
+    ASSERT_TRUE(writeFileWithTimes(top + L"\\" + std::wstring(255 - longest - 4, L'n') + L".txt", "long"));
+    ASSERT_TRUE(setFolderTime(top + L"\\sub", knownTime(2)));
+    const std::vector<std::string> want = treeFacts(top);
+    relistOwn();
+    selectOwn({L"top"});
+    copySelected(false);
+    EXPECT_EQ(treeFacts(remote + L"\\top"), want);
+    // Counted by the stream: every file written, in one exchange.
+    EXPECT_EQ(AppState.treeTally.written, static_cast<int64_t>(files.size()) + 3);
+    EXPECT_EQ(AppState.treeTally.failed, 0);
+    EXPECT_TRUE(boxTexts().empty()) << narrow(joinedBoxes());
+
+    // And back, into a folder that has none of it.
+    const std::wstring back = makeTempFolder(L"pwback");
+    wcscpy(AppState.ownFolder, back.c_str());
+    relistOwn();
+    ASSERT_TRUE(peerPaneShows({L"top"}));
+    selectNamedRows(AppState.peerPane, {L"top"});
+    copySelected(true);
+    EXPECT_EQ(treeFacts(back + L"\\top"), want);
+    EXPECT_EQ(AppState.treeTally.written, static_cast<int64_t>(files.size()) + 3);
+    EXPECT_TRUE(boxTexts().empty()) << narrow(joinedBoxes());
+    EXPECT_FALSE(hostShowedBox());
+    removeTree(back);
+}
+
+TEST_F(CopyTreeStream, AgainOnlyTheChangedFilesGoAfterOneQuestionAndARefusalIsNamed)
+{
+    const std::wstring top = local + L"\\top";
+    for (const wchar_t *folder : {L"", L"\\sub"})
+        ASSERT_TRUE(CreateDirectoryW((top + folder).c_str(), nullptr));
+    for (const wchar_t *name : {L"a.txt", L"b.bin", L"sub\\c.txt", L"sub\\d.txt"})
+        ASSERT_TRUE(writeFileWithTimes(top + L"\\" + name, randomBytes(3000, name[0])));
+    relistOwn();
+    selectOwn({L"top"});
+    copySelected(false);
+    ASSERT_EQ(AppState.treeTally.written, 4);
+
+    // b is newer here; the peer's c is read-only, so it is refused when it lands; a and d are as they were.
+    const std::string changed = randomBytes(2500, 7);
+    ASSERT_TRUE(writeFileBytes(top + L"\\b.bin", changed));
+    ASSERT_TRUE(SetFileAttributesW((remote + L"\\top\\sub\\c.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(writeFileWithTimes(top + L"\\sub\\c.txt", "newer than the read-only one"));
+    HANDLE c = CreateFileW((top + L"\\sub\\c.txt").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME later = knownTime(3);
+    ASSERT_TRUE(SetFileTime(c, nullptr, nullptr, &later));
+    CloseHandle(c);
+    std::string heldC;
+    ASSERT_TRUE(readFileBytes(remote + L"\\top\\sub\\c.txt", &heldC));
+    selectOwn({L"top"});
+    int asked = 0;
+    copySelected(false, IDC_OVERWRITE_NEWER, &asked);
+    EXPECT_EQ(asked, 1);
+    std::string got;
+    EXPECT_TRUE(readFileBytes(remote + L"\\top\\b.bin", &got) && got == changed);
+    EXPECT_TRUE(readFileBytes(remote + L"\\top\\sub\\c.txt", &got) && got == heldC);
+    // Only the two changed files went over the link.
+    EXPECT_EQ(AppState.treeTally.bytesMoved, static_cast<int64_t>(changed.size() + 28));
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u) << narrow(joinedBoxes());
+    EXPECT_NE(boxes[0].text.find(L"完了: 1 件"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_NE(boxes[0].text.find(L"スキップ: 2 件"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_NE(boxes[0].text.find(L"top\\sub\\c.txt（書き込めません）"), std::wstring::npos) << narrow(boxes[0].text);
+    SetFileAttributesW((remote + L"\\top\\sub\\c.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(CopyTreeStream, StopInTheMiddleEndsBothSidesAndLeavesOnlyWholeFiles)
+{
+    const std::wstring top = local + L"\\many";
+    ASSERT_TRUE(CreateDirectoryW(top.c_str(), nullptr));
+    for (int i = 0; i < 600; ++i)
+        ASSERT_TRUE(writeFileWithTimes(top + L"\\f" + std::to_wstring(i) + L".bin", randomBytes(4000, i)));
+    relistOwn();
+    selectOwn({L"many"});
+    driveWhile(
+        [&](DWORD ui) {
+            HWND dialog = waitForDialog(ui, CopyTitle, 5000);
+            ASSERT_NE(dialog, nullptr);
+            clickButton(dialog, IDC_START);
+            ASSERT_TRUE(pumpUntil([] { return AppState.treeTally.filesPast >= 20; }, 20000));
+            clickButton(dialog, IDC_STOP);
+            ASSERT_TRUE(waitGone(dialog, 8000));
+        },
+        [&] { runCopyCommand(window, false); });
+    settle();
+    std::vector<std::wstring> arrived = folderNames(remote + L"\\many");
+    EXPECT_GE(arrived.size(), 1u);
+    EXPECT_LT(arrived.size(), 600u);
+    for (const std::wstring &name : arrived)
+        expectSameFile(top + L"\\" + name, remote + L"\\many\\" + name);
+    expectNoTemporaryFiles(remote + L"\\many");
+    std::vector<RecordedBox> boxes = recordedBoxes();
+    ASSERT_EQ(boxes.size(), 1u) << narrow(joinedBoxes());
+    EXPECT_NE(boxes[0].text.find(L"停止"), std::wstring::npos) << narrow(boxes[0].text);
+    EXPECT_FALSE(hostShowedBox());
+}
+
+TEST_F(CopyTreeStream, ALostLinkThenTheSameCopyAgainSkipsWhatArrivedAndResumesTheFileItWasIn)
+{
+    const std::wstring top = remote + L"\\pulled";
+    ASSERT_TRUE(CreateDirectoryW(top.c_str(), nullptr));
+    ASSERT_TRUE(writeFileWithTimes(top + L"\\small1.txt", randomBytes(10000, 1)));
+    ASSERT_TRUE(writeFileWithTimes(top + L"\\small2.txt", randomBytes(10000, 2)));
+    const int64_t bigBytes = 6 << 20;
+    ASSERT_TRUE(writeFileWithTimes(top + L"\\big.bin", randomBytes(static_cast<size_t>(bigBytes), 3)));
+    Relay relay;
+    ASSERT_TRUE(relay.start(hostPort, RelayMode::Split, 5));
+    relay.cutAfter = 3 << 20;
+    relinkAt(HERE, relay.port);
+    ASSERT_TRUE(peerPaneShows({L"pulled"}));
+    selectNamedRows(AppState.peerPane, {L"pulled"});
+    copySelected(true, 0, nullptr, false);
+    EXPECT_TRUE(fileExists(local + L"\\pulled\\big.$TEMP")) << "the part was not kept";
+    EXPECT_FALSE(fileExists(local + L"\\pulled\\big.bin"));
+
+    // The machine at the other end comes back as a new process.
+    host.end(3000);
+    relay.stop();
+    std::string why;
+    hostPort = 0;
+    ASSERT_TRUE(startServerHost(&host, &hostPort, remote, &why, {L"--fast"})) << why;
+    relinkAt(HERE, hostPort);
+    ASSERT_TRUE(peerPaneShows({L"pulled"}));
+    selectNamedRows(AppState.peerPane, {L"pulled"});
+    copySelected(true);
+    for (const wchar_t *name : {L"small1.txt", L"small2.txt", L"big.bin"})
+        expectSameFile(top + L"\\" + name, local + L"\\pulled\\" + name);
+    expectNoTemporaryFiles(local + L"\\pulled");
+    // Resumed: less than the whole file came again, and nothing of the files that had arrived.
+    EXPECT_GT(AppState.treeTally.bytesMoved, 0);
+    EXPECT_LT(AppState.treeTally.bytesMoved, bigBytes - (1 << 20));
 }
 
 }  // namespace

@@ -1017,7 +1017,7 @@ TEST_F(LinkTest, NewServerAnswersTheQuestionWithItsOfferAndThenSpeaksTheFastLink
     SOCKET client;
     ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
     ASSERT_TRUE(sendText(client, "DD|Parcelwight|fast-link|"));
-    EXPECT_EQ("DR000000|fast|2|R|,,,8", receiveMessage(client, 3000));
+    EXPECT_EQ("DR000000|fast|3|R|,,,8", receiveMessage(client, 3000));
     ASSERT_TRUE(sendText(client, "ACK"));
     EXPECT_EQ("DR999999", receiveMessage(client, 3000));
     // From here on each message says its length: the client's hello, then a listing in one stream.
@@ -1042,5 +1042,60 @@ TEST_F(LinkTest, NewServerAnswersTheQuestionWithItsOfferAndThenSpeaksTheFastLink
     ASSERT_TRUE(sendText(client, fastMessage(FastMakeFolder, folderA + "\\new")));
     EXPECT_EQ(fastMessage(FastRefuse, std::string(1, static_cast<char>(FastReason::ReadOnly))),
               receiveBytes(client, 7));
+    closesocket(client);
+}
+
+// A tree the peer pushes lands below the folder it named, name by name: whatever it sends, nothing is made or
+// written outside; each announced file gets its word, and the end is answered with what was written.
+TEST_F(LinkTest, ATreePushedByThePeerStaysInsideItsFolderAndEachFileGetsItsWord)
+{
+    AppState.fastLinkAllowed = 1;
+    openAsServer();
+    SOCKET client;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
+    ASSERT_TRUE(sendText(client, "DD|Parcelwight|fast-link|"));
+    ASSERT_EQ("DR000000|fast|3|W|,,,8", receiveMessage(client, 3000));
+    ASSERT_TRUE(sendText(client, "ACK"));
+    ASSERT_EQ("DR999999", receiveMessage(client, 3000));
+    ASSERT_TRUE(sendText(client, fastMessage(FastHello, std::string("\x03\x00\x00\x00\x00", 5))));
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+
+    auto folderEntry = [](const std::string &path) { return std::string(TreeFolderHeadBytes, '\0') + path; };
+    auto fileEntry = [](uint32_t number, const std::string &bytes, const std::string &path) {
+        std::string head(TreeFileHeadBytes, '\0');
+        putLittleEndian(reinterpret_cast<unsigned char *>(&head[0]), number, 4);
+        putLittleEndian(reinterpret_cast<unsigned char *>(&head[4]), bytes.size(), 8);
+        return fastMessage(FastTreeFile, head + path);
+    };
+    auto word = [](uint32_t number, TreeHeld held, FastReason reason) {
+        std::string payload(TreeWordBytes, '\0');
+        putLittleEndian(reinterpret_cast<unsigned char *>(&payload[0]), number, 4);
+        payload[4] = static_cast<char>(held);
+        payload[5] = static_cast<char>(reason);
+        return fastMessage(FastTreeWord, payload);
+    };
+    std::string digest(4, '\0');
+    putLittleEndian(reinterpret_cast<unsigned char *>(&digest[0]), crc32cUpdate(0, "hello", 5), 4);
+    std::string totals(16, '\0');
+    totals[0] = 1;
+    totals[8] = 5;
+    ASSERT_TRUE(sendText(client, fastMessage(FastTreePush, "\x01" + folderA + "\\tree") +
+                                     fastMessage(FastTreeFolder, folderEntry("")) +
+                                     fastMessage(FastTreeFolder, folderEntry("..\\out")) +
+                                     fileEntry(0, "hello", "sub\\..\\..\\evil.txt") + fileEntry(1, "hello", "a.txt") +
+                                     fileEntry(2, "hello", "C:\\evil.txt")));
+    std::string failed = fastMessage(FastTreeFailed, std::string(1, static_cast<char>(FastReason::BadName)) + "..\\out");
+    std::string words = word(0, TreeHeld::Declined, FastReason::BadName) + word(1, TreeHeld::Nothing, FastReason::None) +
+                        word(2, TreeHeld::Declined, FastReason::BadName);
+    EXPECT_EQ(failed + words, receiveBytes(client, failed.size() + words.size()));
+    ASSERT_TRUE(sendText(client, fastMessage(FastData, std::string(8, '\0') + "hello") + fastMessage(FastEnd, digest) +
+                                     fastMessage(FastTreeClose, folderEntry("")) + fastMessage(FastTreeEnd, totals)));
+    EXPECT_EQ(fastMessage(FastTreeEnd, totals), receiveBytes(client, FastHeaderBytes + 16));
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    std::string got;
+    EXPECT_TRUE(readFileBytes(folder + L"\\tree\\a.txt", &got) && got == "hello");
+    EXPECT_FALSE(fileExists(folder + L"\\out"));
+    EXPECT_FALSE(fileExists(folder + L"\\evil.txt"));
+    EXPECT_FALSE(fileExists(L"C:\\evil.txt"));
     closesocket(client);
 }

@@ -95,6 +95,10 @@ void fileArrived(const wchar_t *)
 {
 }
 
+void askTreeOverwrite()
+{
+}
+
 // No module of the program's user interface is linked; the recorder is cleared by resetFakeUi.
 void resetUiModules()
 {

@@ -3,12 +3,17 @@
 // figure is printed beside a bare ping-pong measured in the same run; nothing is asserted.
 //
 // Command line: pw_app_bench PROGRAM [MEGABYTES]   (default 4; a megabyte is 1,000,000 bytes)
+// Then folder copies in one stream, on loopback and through a relay that adds 10 ms each way; with
+// PW_BENCH_TREE=1 also 100,000 empty files in 10,000 folders.
 // The figures run on the fast link the two instances agree on (fastlink_on is 1 when missing); then a second pair,
 // with fastlink_on=0, lists the same 1,000 entries on the classic link beside them.
 // Works under C:\pwbench, removed at the end. Exits 1 when a step fails or a copy differs, 2 on a bad call.
 #include "tests/support/test_support.h"
 #include "tests/tools/ping_pong.h"
 #include "tests/tools/remote_window.h"
+#include "tests/net/relay.h"
+
+#include <psapi.h>
 
 #include "resources/resource_ids.h"
 
@@ -95,12 +100,13 @@ bool waiting(const Instance &instance)
     return (L"|" + status + L"|").find(L"|Waiting|") != std::wstring::npos;
 }
 
-bool writeSettings(const std::wstring &folder, int mode, const std::wstring &own, int port, int fastLink = 1)
+bool writeSettings(const std::wstring &folder, int mode, const std::wstring &own, int port, int fastLink = 1,
+                   const std::wstring &served = L"")
 {
     std::wstring text = L"\xFEFF[Parcelwight_setting]\r\ncurrentdirectory_r=" + own + L"\r\nip_mode=" +
                         std::to_wstring(mode) + L"\r\nport_no=" + std::to_wstring(port) +
                         L"\r\nip_no1=127\r\nip_no2=0\r\nip_no3=0\r\nip_no4=1\r\nsendreadmonitor_on=0\r\nfastlink_on=" +
-                        std::to_wstring(fastLink) + L"\r\n";
+                        std::to_wstring(fastLink) + L"\r\n" + (served.empty() ? L"" : L"serve_directory=" + served + L"\r\n");
     return writeFileBytes(folder + L"\\Parcelwight.ini",
                           std::string(reinterpret_cast<const char *>(text.data()), text.size() * sizeof(wchar_t)));
 }
@@ -366,16 +372,25 @@ bool timePeerListings(const wchar_t *parent, int parentRows, const wchar_t *fold
 // C:\, then the server the client's). The server listens on port 0: the system picks a free port.
 bool startLinked(const std::wstring &program, const std::wstring &startServer, const std::wstring &serverFolder,
                  const std::wstring &startClient, const std::wstring &clientFolder, int ownRows, int fastLink,
-                 double *startMs)
+                 double *startMs, Relay *relay = nullptr, int delayMs = 0, bool serveFolder = false)
 {
     server.who = "server";
     client.who = "client";
-    if (!writeSettings(startServer, 1, serverFolder, 0, fastLink) || !start(&server, program, startServer))
+    if (!writeSettings(startServer, 1, serverFolder, 0, fastLink, serveFolder ? serverFolder : L"") ||
+        !start(&server, program, startServer))
         return false;
     int port = openServerLink(server.main, IDM_OPEN_LINK, IDM_CLOSE_LINK, 20000);
     if (port == 0) {
         fail("the server did not listen");
         return false;
+    }
+    if (relay != nullptr) {
+        relay->delayMs = delayMs;
+        if (!relay->start(port, RelayMode::Delay, 1u)) {
+            fail("the relay did not start");
+            return false;
+        }
+        port = relay->port;
     }
     if (!writeSettings(startClient, 0, clientFolder, port, fastLink) ||
         !start(&client, program, startClient, ownRows, startMs))
@@ -536,6 +551,132 @@ bool measure(const std::wstring &program, long long bytes)
     return true;
 }
 
+int countFiles(const std::wstring &folder)
+{
+    int count = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        count += (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? countFiles(folder + L"\\" + name) : 1;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return count;
+}
+
+size_t peakMemory(HANDLE process)
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    return GetProcessMemoryInfo(process, &counters, sizeof(counters)) ? counters.PeakWorkingSetSize : 0;
+}
+
+// One folder pushed, from Start to the end of the copy loop; the peer's copy is removed afterwards.
+bool timeFolderPush(const std::wstring &clientFolder, const std::wstring &serverFolder, const wchar_t *name, int rows,
+                    double *ms)
+{
+    // The server serves its folder, which the peer pane opens by itself.
+    auto served = [&] {
+        std::wstring shown = controlText(client.main, IDC_PEER_FOLDER_LABEL);
+        while (!shown.empty() && shown.back() == L'\\')
+            shown.pop_back();
+        return _wcsicmp(shown.c_str(), serverFolder.c_str()) == 0 && waiting(client);
+    };
+    bool ok = waitFor("the served folder", served, 60000, 20) &&
+              selectOnly(client.own, {name}) && timeCopy(IDM_COPY_TO_PEER, {}, 0, ms);
+    (void)clientFolder;
+    if (ok && countFiles(serverFolder + L"\\" + name) != rows) {
+        fail("a file of the tree is missing");
+        ok = false;
+    }
+    removeTree(serverFolder + L"\\" + name);
+    return ok;
+}
+
+// Folder copies between two instances that agree on the tree stream, with delayMs added each way.
+bool treeFigures(const std::wstring &program, int delayMs, bool bigTree)
+{
+    std::wstring base = std::wstring(Root) + L"\\tree" + std::to_wstring(delayMs);
+    std::wstring serverFolder = base + L"\\server", clientFolder = base + L"\\client";
+    for (const std::wstring &folder : {base, base + L"\\start", base + L"\\start\\server",
+                                       base + L"\\start\\client", serverFolder, clientFolder,
+                                       clientFolder + L"\\smalls", clientFolder + L"\\megs"}) {
+        if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+            fail("cannot make the tree folders");
+            return false;
+        }
+    }
+    const int MegFiles = 100;
+    const int MegBytes = 1000000;
+    if (!makeFiles(clientFolder + L"\\smalls", L"s%04d.txt", FolderFiles, randomBytes(SmallBytes, 5u)) ||
+        !makeFiles(clientFolder + L"\\megs", L"m%03d.bin", MegFiles, randomBytes(MegBytes, 6u))) {
+        fail("cannot write the tree folders");
+        return false;
+    }
+    int folders = 0, files = 0;
+    if (bigTree) {
+        // 10,000 folders of 10 empty files each, ten folders to a parent.
+        std::wstring top = clientFolder + L"\\hundredk";
+        CreateDirectoryW(top.c_str(), nullptr);
+        for (int a = 0; a < 1000; a++) {
+            std::wstring parent = top + L"\\p" + std::to_wstring(a);
+            CreateDirectoryW(parent.c_str(), nullptr);
+            for (int b = 0; b < 10; b++) {
+                std::wstring folder = parent + L"\\f" + std::to_wstring(b);
+                CreateDirectoryW(folder.c_str(), nullptr);
+                folders++;
+                for (int c = 0; c < 10; c++, files++)
+                    writeFileBytes(folder + L"\\e" + std::to_wstring(c), std::string());
+            }
+        }
+    }
+    Relay relay;
+    bool ok = startLinked(program, base + L"\\start\\server", serverFolder, base + L"\\start\\client",
+                          clientFolder, 0, 1, nullptr, delayMs > 0 ? &relay : nullptr, delayMs, true);
+    char line[256];
+    double ms = 0;
+    const char *where = delayMs > 0 ? "through 10 ms each way" : "on loopback";
+    double roundTripMs = 2.0 * delayMs;
+    for (int pass = 0; ok && pass < 2; pass++) {
+        const wchar_t *name = pass == 0 ? L"smalls" : L"megs";
+        int count = pass == 0 ? FolderFiles : MegFiles;
+        size_t bytes = static_cast<size_t>(count) * (pass == 0 ? SmallBytes : MegBytes);
+        measurePingPong();
+        ok = timeFolderPush(clientFolder, serverFolder, name, count, &ms);
+        if (!ok)
+            break;
+        setPairDelay(delayMs);
+        double bare = bareStreamRate(bytes);
+        setPairDelay(0);
+        double bareMs = bare > 0 ? bytes / 1e6 / bare * 1000 : 0;
+        if (delayMs > 0)
+            snprintf(line, sizeof(line), "tree stream %s, %d files of %d bytes: %.2f ms per file, %.2f round trips "
+                     "per file (%.0f in all); bare stream of the same bytes %.0f ms: %.2fx its speed",
+                     where, count, pass == 0 ? SmallBytes : MegBytes, ms / count, ms / roundTripMs / count,
+                     ms / roundTripMs, bareMs, bareMs / ms);
+        else
+            snprintf(line, sizeof(line), "tree stream %s, %d files of %d bytes: %.2f ms per file; bare stream of "
+                     "the same bytes %.0f ms: %.2fx its speed", where, count, pass == 0 ? SmallBytes : MegBytes,
+                     ms / count, bareMs, bareMs / ms);
+        printMs(line, ms / count);
+    }
+    if (ok && bigTree) {
+        ok = timeFolderPush(clientFolder, serverFolder, L"hundredk", files, &ms);
+        snprintf(line, sizeof(line), "tree stream %s, %d empty files in %d folders: %.1f s; peak working set: "
+                 "client %.1f MB, server %.1f MB", where, files, folders, ms / 1000,
+                 peakMemory(client.process.hProcess) / 1048576.0, peakMemory(server.process.hProcess) / 1048576.0);
+        printMs(line, ms / (files > 0 ? files : 1));
+    }
+    stop(&client);
+    stop(&server);
+    relay.stop();
+    return ok;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t **argv)
@@ -554,6 +695,9 @@ int wmain(int argc, wchar_t **argv)
     stop(&client);
     stop(&server);
     ok = ok && classicListing(argv[1]);
+    const char *bigTree = getenv("PW_BENCH_TREE");
+    for (int delayMs : {0, 10})
+        ok = ok && treeFigures(argv[1], delayMs, bigTree != nullptr && bigTree[0] == '1');
     printf("ping-pong again at the end: %.0f round trips/s\n", pingPongRate());
     removeTree(Root);
     return ok ? 0 : 1;

@@ -495,6 +495,11 @@ void fileArrived(const wchar_t *targetPath)
     emitWide("ARRIVED", targetPath ? targetPath : L"");
 }
 
+// The host never starts a folder stream, so it is never asked.
+void askTreeOverwrite()
+{
+}
+
 int wmain(int argc, wchar_t **argv)
 {
     InitializeCriticalSection(&outputLock);

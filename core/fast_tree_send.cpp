@@ -1,0 +1,346 @@
+// fast_tree_send.cpp: the sending side of a tree stream: counts the tree, then walks it again and announces its
+// entries ahead of their data ("TD", "TF", "TC"), and sends each file's data once the receiver's word on it has
+// come. Announcing ahead is what spares a round trip per file: the words come back while data flows.
+#include "core/fast_tree_internal.h"
+
+#include "core/fast_link_internal.h"
+#include "core/fast_tree.h"
+#include "core/fast_wire.h"
+#include "core/file_receiver.h"
+#include "core/protocol_engine.h"
+#include "core/text_codec.h"
+#include "core/wire_message.h"
+
+#include <cstring>
+#include <cwchar>
+
+static const int CountStepsPerPump = 4096;  // a stop is seen between them
+static const int MessagesPerPump = 64;
+
+enum class FrontStep { Progress, Wait, Gone };
+
+void startTreeSending(FastTree *tree)
+{
+    tree->phase = TreePhase::Counting;
+}
+
+// path below the tree's folder, in wire text after a head of headBytes at fastPiece.
+static int putRelativePath(FastTree *tree, const wchar_t *path, int headBytes)
+{
+    char *at = AppState.fastPiece + FastHeaderBytes + headBytes;
+    int room = FastMaxPayload - headBytes;
+    int bytes = wideToWire(treeRelative(tree, path), -1, at, room);
+    return bytes > 0 ? bytes : 0;
+}
+
+static void entryOfWalk(const TreeWalk &walk, TreeEntryWire *entry)
+{
+    memset(entry, 0, sizeof(*entry));
+    entry->size = walk.size;
+    memcpy(entry->times, walk.times, sizeof(entry->times));
+    entry->attributes = walk.attributes;
+}
+
+// "TD" or "TC" of the folder at path.
+static int sendFolderEntry(FastTree *tree, const char *tag, const TreeEntryWire &head, const wchar_t *path)
+{
+    unsigned char *payload = reinterpret_cast<unsigned char *>(AppState.fastPiece + FastHeaderBytes);
+    TreeEntryWire entry = head;
+    entry.path = nullptr;
+    entry.pathBytes = 0;
+    putTreeFolder(payload, TreeFolderHeadBytes, entry);
+    return sendPiece(tag, TreeFolderHeadBytes + putRelativePath(tree, path, TreeFolderHeadBytes));
+}
+
+static bool countSome(FastTree *tree)
+{
+    if (!tree->walkOpen) {
+        if (!startTreeWalk(&tree->walk, tree->root)) {
+            refuseWith(FastReason::CannotRead);
+            return false;
+        }
+        tree->walkOpen = true;
+    }
+    for (int i = 0; i < CountStepsPerPump; i++) {
+        WalkStep step = nextWalkStep(&tree->walk);
+        if (step == WalkStep::File) {
+            tree->totalFiles++;
+            tree->totalBytes += tree->walk.size;
+        } else if (step == WalkStep::End) {
+            endTreeWalk(&tree->walk);
+            unsigned char totals[16];
+            putLittleEndian(totals, static_cast<uint64_t>(tree->totalFiles), 8);
+            putLittleEndian(totals + 8, static_cast<uint64_t>(tree->totalBytes), 8);
+            if (tree->requester) {
+                AppState.treeTally.filesTotal = tree->totalFiles;
+                AppState.treeTally.bytesTotal = tree->totalBytes;
+            }
+            if (sendTreeMessage(FastTreeTotal, totals, sizeof(totals)) != 0 ||
+                !startTreeWalk(&tree->walk, tree->root)) {
+                tree->phase = TreePhase::Ended;
+                return false;
+            }
+            tree->phase = TreePhase::Streaming;
+            return true;
+        }
+    }
+    return true;
+}
+
+// An entry that is not sent: the requester names it; a server tells its requester.
+static void entryNotSent(FastTree *tree, FastReason reason)
+{
+    const wchar_t *relative = treeRelative(tree, tree->walk.path);
+    if (tree->requester)
+        tallyFailed(relative, reason, -1);
+    else
+        sendTreeFailed(reason, relative);
+}
+
+// The next entry of the walk: a folder goes at once, a file is announced, a folder's end waits its turn. False
+// when nothing more can be announced now.
+static bool announceNext(FastTree *tree)
+{
+    if (tree->phase != TreePhase::Streaming || tree->count >= TreeQueueItems)
+        return false;
+    WalkStep step = nextWalkStep(&tree->walk);
+    TreeEntryWire entry;
+    entryOfWalk(tree->walk, &entry);
+    switch (step) {
+    case WalkStep::Folder:
+        sendFolderEntry(tree, FastTreeFolder, entry, tree->walk.path);
+        return true;
+    case WalkStep::File: {
+        TreeItem *item = pushTreeItem(tree);
+        item->number = tree->nextNumber++;
+        item->state = TreeItemState::Unanswered;
+        item->size = tree->walk.size;
+        item->attributes = tree->walk.attributes;
+        memcpy(item->times, tree->walk.times, sizeof(item->times));
+        wcsncpy(item->path, tree->walk.path, PathChars - 1);
+        entry.number = item->number;
+        unsigned char *payload = reinterpret_cast<unsigned char *>(AppState.fastPiece + FastHeaderBytes);
+        putTreeFile(payload, TreeFileHeadBytes, entry);
+        sendPiece(FastTreeFile, TreeFileHeadBytes + putRelativePath(tree, tree->walk.path, TreeFileHeadBytes));
+        return true;
+    }
+    case WalkStep::Close: {
+        TreeItem *item = pushTreeItem(tree);
+        item->state = TreeItemState::Close;
+        item->attributes = tree->walk.attributes;
+        memcpy(item->times, tree->walk.times, sizeof(item->times));
+        wcsncpy(item->path, tree->walk.path, PathChars - 1);
+        return true;
+    }
+    case WalkStep::Unfinished:
+        entryNotSent(tree, FastReason::Unfinished);
+        return true;
+    case WalkStep::TooLong:
+        entryNotSent(tree, FastReason::TooLong);
+        return true;
+    default:
+        endTreeWalk(&tree->walk);
+        tree->phase = TreePhase::Walked;
+        return false;
+    }
+}
+
+// The receiver's word on the first file that had none.
+void takeTreeWord(FastTree *tree, const unsigned char *payload, int bytes)
+{
+    TreeWordWire word;
+    TreeItem *item = nullptr;
+    while (tree->answered < tree->count) {
+        TreeItem *next = treeItem(tree, tree->answered++);
+        if (next->state != TreeItemState::Close) {
+            item = next;
+            break;
+        }
+    }
+    if (!parseTreeWord(payload, bytes, &word) || item == nullptr || item->state != TreeItemState::Unanswered ||
+        word.number != item->number) {
+        refuseWith(FastReason::Malformed);
+        return;
+    }
+    item->held = word.held;
+    item->reason = static_cast<FastReason>(word.reason);
+    item->offset = word.offset;
+    item->digest = word.digest;
+    item->heldSize = word.heldSize;
+    item->heldWritten = word.heldWritten;
+    if (word.held == TreeHeld::Nothing)
+        item->state = TreeItemState::Send;
+    else if (word.held == TreeHeld::Declined)
+        item->state = TreeItemState::Declined;
+    else
+        // Only the requester decides over a file that is there.
+        item->state = tree->requester ? TreeItemState::Held : TreeItemState::Skip;
+}
+
+// Settles the files the receiver holds, in order; the user is asked about one at a time.
+static void decideHeldFiles(FastTree *tree)
+{
+    for (int i = 0; i < tree->count; i++) {
+        TreeItem *item = treeItem(tree, i);
+        if (item->state == TreeItemState::Unanswered)
+            return;
+        if (item->state != TreeItemState::Held)
+            continue;
+        TreeItemState decision = TreeItemState::Held;
+        if (tree->asking) {
+            if (!takeTreeAnswer(tree, &decision))
+                return;
+        } else {
+            decision = decideHeld(tree, item);
+        }
+        if (decision == TreeItemState::Held)
+            return;
+        item->state = decision;
+        item->reason = FastReason::None;
+        // Overwritten from the start: a part held for another source is no part of this one.
+        if (decision == TreeItemState::Send && item->held != TreeHeld::Nothing)
+            item->offset = 0;
+    }
+}
+
+static void fileEnded(FastTree *tree, const TreeItem *item, FastReason reason)
+{
+    if (reason == FastReason::None)
+        tallySkipped(item->size);
+    else
+        tallyFailed(treeRelative(tree, item->path), reason, item->size);
+    abandonTransferFile();
+    AppState.bytesDone = 0;
+    popTreeItem(tree);
+}
+
+static void sendSkip(const TreeItem *item, FastReason reason)
+{
+    unsigned char payload[5];
+    putLittleEndian(payload, item->number, 4);
+    payload[4] = static_cast<unsigned char>(reason);
+    sendTreeMessage(FastTreeSkip, payload, sizeof(payload));
+}
+
+// Opens the front file and settles where its data starts. A reason when it cannot be sent as announced.
+static FastReason openFront(FastTree *tree, TreeItem *item)
+{
+    memset(AppState.sendSourcePath, 0, sizeof(AppState.sendSourcePath));
+    wcsncpy(AppState.sendSourcePath, item->path, COUNTOF(AppState.sendSourcePath) - 1);
+    if (!openFastSource())
+        return FastReason::CannotRead;
+    if (AppState.transferSize != item->size || CompareFileTime(&AppState.fastTimes[2], &item->times[2]) != 0)
+        return FastReason::SourceChanged;
+    int64_t offset = item->offset;
+    uint32_t ours = 0;
+    if (offset <= 0 || offset > item->size || !digestPrefix(AppState.fileHandle, offset, &ours) ||
+        ours != item->digest) {
+        offset = 0;
+        ours = 0;
+    }
+    if (!seekTo(AppState.fileHandle, offset))
+        return FastReason::CannotRead;
+    AppState.fastOffset = offset;
+    AppState.fastDigest = ours;
+    AppState.bytesDone = offset;
+    AppState.resumedFrom = offset > 0 ? offset : -1;
+    tree->frontOpen = true;
+    return FastReason::None;
+}
+
+static FrontStep sendFront(FastTree *tree)
+{
+    if (tree->count == 0)
+        return FrontStep::Wait;
+    TreeItem *item = treeItem(tree, 0);
+    switch (item->state) {
+    case TreeItemState::Close: {
+        TreeEntryWire entry;
+        memset(&entry, 0, sizeof(entry));
+        entry.attributes = item->attributes;
+        memcpy(entry.times, item->times, sizeof(entry.times));
+        int sent = sendFolderEntry(tree, FastTreeClose, entry, item->path);
+        popTreeItem(tree);
+        return sent == 0 ? FrontStep::Progress : FrontStep::Gone;
+    }
+    case TreeItemState::Declined:
+        fileEnded(tree, item, item->reason);
+        return FrontStep::Progress;
+    case TreeItemState::Skip:
+        sendSkip(item, item->reason);
+        fileEnded(tree, item, item->reason);
+        return FrontStep::Progress;
+    case TreeItemState::Send:
+        break;
+    default:
+        return FrontStep::Wait;
+    }
+    if (!tree->frontOpen) {
+        FastReason reason = openFront(tree, item);
+        if (reason != FastReason::None) {
+            sendSkip(item, reason);
+            fileEnded(tree, item, reason);
+            return FrontStep::Progress;
+        }
+    }
+    if (tree->streamSent - tree->streamAcked >= FastWindowBytes)
+        return FrontStep::Wait;
+    int64_t before = AppState.fastOffset;
+    bool more = false;
+    FastReason reason = sendFilePiece(&more);
+    int64_t piece = AppState.fastOffset - before;
+    tree->streamSent += piece;
+    if (tree->requester)
+        AppState.treeTally.bytesMoved += piece;
+    if (reason != FastReason::None) {
+        // Pieces of it may have gone: the receiver drops its part at the "TK".
+        sendSkip(item, reason);
+        fileEnded(tree, item, reason);
+        return FrontStep::Progress;
+    }
+    if (more)
+        return FrontStep::Progress;
+    tallyPast(item->size);
+    abandonTransferFile();
+    AppState.bytesDone = 0;
+    popTreeItem(tree);
+    return FrontStep::Progress;
+}
+
+bool pumpTreeSending(FastTree *tree)
+{
+    if (tree->phase == TreePhase::Ended)
+        return false;
+    if (tree->phase == TreePhase::Counting)
+        return countSome(tree);
+    decideHeldFiles(tree);
+    bool progressed = false;
+    for (int i = 0; i < MessagesPerPump && AppState.fastTree == tree; i++) {
+        FrontStep step = sendFront(tree);
+        if (step == FrontStep::Gone)
+            return false;
+        if (step == FrontStep::Progress) {
+            progressed = true;
+            continue;
+        }
+        if (!announceNext(tree))
+            break;
+        progressed = true;
+    }
+    if (AppState.fastTree != tree)
+        return false;
+    if (tree->phase == TreePhase::Walked && tree->count == 0) {
+        unsigned char totals[16];
+        putLittleEndian(totals, static_cast<uint64_t>(tree->totalFiles), 8);
+        putLittleEndian(totals + 8, static_cast<uint64_t>(tree->totalBytes), 8);
+        sendTreeMessage(FastTreeEnd, totals, sizeof(totals));
+        tree->phase = TreePhase::Ended;
+        return false;
+    }
+    return progressed;
+}
+
+void endTreeSending(FastTree *tree)
+{
+    endTreeWalk(&tree->walk);
+}
