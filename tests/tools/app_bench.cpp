@@ -4,7 +4,7 @@
 //
 // Command line: pw_app_bench PROGRAM [MEGABYTES]   (default 4; a megabyte is 1,000,000 bytes)
 // Then folder copies in one stream, on loopback and through a relay that adds 10 ms each way; with
-// PW_BENCH_TREE=1 also 100,000 empty files in 10,000 folders.
+// PW_BENCH_TREE=1 also 100,000 empty files in 10,000 folders; PW_BENCH_TREE_ONLY=1 runs these alone.
 // The figures run on the fast link the two instances agree on (fastlink_on is 1 when missing); then a second pair,
 // with fastlink_on=0, lists the same 1,000 entries on the classic link beside them.
 // Works under C:\pwbench, removed at the end. Exits 1 when a step fails or a copy differs, 2 on a bad call.
@@ -690,11 +690,18 @@ int wmain(int argc, wchar_t **argv)
     pingPong = pingPongRate();
     printf("ping-pong (1008 bytes answered by 3, over loopback): %.0f round trips/s\n", pingPong);
     fflush(stdout);
-    bool ok = measure(argv[1], static_cast<long long>(megabytes * 1e6));
-    // The client first: a server that still has a client would ask before closing.
-    stop(&client);
-    stop(&server);
-    ok = ok && classicListing(argv[1]);
+    // PW_BENCH_TREE_ONLY=1: the folder copies alone.
+    const char *treeOnly = getenv("PW_BENCH_TREE_ONLY");
+    bool ok = true;
+    if (treeOnly == nullptr || treeOnly[0] != '1') {
+        ok = measure(argv[1], static_cast<long long>(megabytes * 1e6));
+        // The client first: a server that still has a client would ask before closing.
+        stop(&client);
+        stop(&server);
+        ok = ok && classicListing(argv[1]);
+    } else {
+        CreateDirectoryW(Root, nullptr);
+    }
     const char *bigTree = getenv("PW_BENCH_TREE");
     for (int delayMs : {0, 10})
         ok = ok && treeFigures(argv[1], delayMs, bigTree != nullptr && bigTree[0] == '1');
