@@ -14,6 +14,8 @@
 #include "dialogs/served_folder_dialog.h"
 #include "net/connection.h"
 #include "core/fast_link.h"
+#include "core/identity.h"
+#include "core/paired_machines.h"
 #include "core/send_ops.h"
 #include "panes/pane_rows.h"
 #include "panes/own_pane.h"
@@ -302,6 +304,9 @@ static LRESULT onCreate(HWND window)
     if (length == 0 || length >= COUNTOF(AppState.startFolder))
         memset(AppState.startFolder, 0, sizeof(AppState.startFolder));
     loadSettings();
+    // The identity key and the paired machines live beside the INI; without a key the private link is not offered.
+    loadIdentity();
+    reloadPairedMachines();
     restorePlace(window);
     createMainChildren(window);
     // Started on a monitor of another DPI than the system's.
