@@ -161,20 +161,15 @@ TEST_F(SettingsDialogs, EnvironmentCheckBoxSwitchesTheMonitorsOnlyOnOk)
 std::vector<std::pair<std::wstring, bool>> staticTexts(HWND dialog)
 {
     std::vector<std::pair<std::wstring, bool>> texts;
-    for (HWND control = GetWindow(dialog, GW_CHILD); control != nullptr; control = GetWindow(control, GW_HWNDNEXT)) {
-        wchar_t name[32] = {};
-        GetClassNameW(control, name, COUNTOF(name));
-        if (_wcsicmp(name, L"Static") != 0)
-            continue;
-        wchar_t text[256] = {};
-        int length = GetWindowTextW(control, text, COUNTOF(text));
+    for (HWND control = FindWindowExW(dialog, nullptr, L"Static", nullptr); control != nullptr;
+         control = FindWindowExW(dialog, control, L"Static", nullptr)) {
+        std::wstring text = windowText(control);
         HDC dc = GetDC(control);
-        HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
         SIZE extent = {};
-        GetTextExtentPoint32W(dc, text, length, &extent);
-        SelectObject(dc, previous);
-        ReleaseDC(control, dc);
         RECT client = {};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+        ReleaseDC(control, dc);
         GetClientRect(control, &client);
         texts.emplace_back(text, extent.cx <= client.right);
     }
