@@ -211,9 +211,9 @@ struct AppStateRecord {
     // The fast link (core/fast_link.cpp). fastLinkAllowed is the setting; the rest is the network thread's,
     // except that the UI thread writes a requester's fields before its request goes out, as above.
     int32_t fastLinkAllowed;      // agree on the fast link with a peer that offers it
-    int32_t fastProbeTried;       // Client: this link has been asked once
+    int32_t fastProbeTried;       // Client: times this link has been asked
     DWORD fastProbeDue;
-    int32_t fastProbePending;     // Client: the agreement request is due (after the opening listings)
+    int32_t fastProbePending;     // Client: the agreement request is due (before any listing)
     int32_t fastProbing;          // Client: the agreement request is out, in CallDIR
     int32_t fastProbeAnswering;   // Server: the agreement answer went out; the client's "HI" completes it
     int32_t fastPeerOffered;      // Client: the peer's answer named a link this side speaks
@@ -267,7 +267,7 @@ struct AppStateRecord {
     MessageFramer slotFramers[ClientSlotCount];   // each connection's unfinished bytes
     MessageFramer clientFramer;
     int32_t exchangeWatched;                      // the running exchange as the loop last saw it
-    int32_t ownListingPending;                    // Server mode: the new client's folder is to be listed
+    int32_t ownListingPending;                    // the opening listing of the peer's folder is due
     DWORD ownListingDue;                          // at this tick
     DWORD lastHeard;                              // when the exchange's connection last brought bytes
     int32_t clientReceivePending;                 // Client mode: an overlapped receive into clientFramer is out

@@ -12,16 +12,54 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
+
+// A server busy with another connection refuses the question; it is asked again a while later, a few times.
+static const int FastProbeTries = 8;
+static const DWORD FastProbeRetryMs = 1500;
+// A classic server lists its new client 500 ms after the first listing it served, which was the question: the
+// client waits this long for that request before it asks for its own opening listing, so the two never cross.
+static const DWORD ClassicServerAsksWithinMs = 2000;
 
 void scheduleFastProbe(DWORD delayMs)
 {
-    // Once per link: a classic peer is asked only once.
     if (AppState.mode == ConnectionMode::Client && AppState.fastLinkAllowed && !fastLinkOn() &&
-        !AppState.fastProbeTried) {
-        AppState.fastProbeTried = 1;
+        AppState.fastProbeTried < FastProbeTries) {
+        AppState.fastProbeTried++;
         AppState.fastProbePending = 1;
         AppState.fastProbeDue = GetTickCount() + delayMs;
     }
+}
+
+// The client's opening listing of the server's folder, after delayMs (or at once once the server has listed us).
+static void scheduleOpeningListing(DWORD delayMs)
+{
+    AppState.ownListingDue = GetTickCount() + delayMs;
+    AppState.ownListingPending = 1;
+}
+
+void startClientOpening()
+{
+    // The agreement first, before any listing; a client that does not offer it is a classic client.
+    if (!AppState.fastLinkAllowed) {
+        startPeerListing();
+        return;
+    }
+    AppState.fastProbeTried = 0;
+    scheduleFastProbe(0);
+}
+
+void probeEnded(TransferOutcome outcome)
+{
+    if (outcome == TransferOutcome::LinkLost || outcome == TransferOutcome::Done)
+        return;
+    // Refused: the server was busy. Anything else was no answer a server gives: the link stays classic.
+    int tried = AppState.fastProbeTried;
+    if (outcome == TransferOutcome::Refused && tried < FastProbeTries) {
+        scheduleFastProbe(FastProbeRetryMs);
+        return;
+    }
+    scheduleOpeningListing(0);
 }
 
 DWORD startDueFastProbe()
@@ -91,8 +129,9 @@ bool answerFastProbe(const char *message, int count)
     refreshStatus();
     AppState.dirCursor = 1;
     sendMessage(AppState.dirTable[0], textLength(AppState.dirTable[0], DirRowBytes));
+    // Switched off, this side counts it as a classic server does: its first listing served, it lists its client.
     if (AppState.dirCount == 1)
-        endExchange(TransferOutcome::Done);
+        finishServedListing();
     return true;
 }
 
@@ -137,7 +176,8 @@ bool takeFastProbeRecord(const char *message, int count)
     return true;
 }
 
-// The peer serves one folder: the user interface opens it in place of the folder it asked for.
+// The peer serves one folder: it is listed in place of the folder this side would ask for. Before this side's
+// opening listing, that listing asks for it; after it, the user interface opens it.
 static void tellPeerServes(const char *folderA)
 {
     memset(AppState.peerServedFolder, 0, sizeof(AppState.peerServedFolder));
@@ -146,15 +186,25 @@ static void tellPeerServes(const char *folderA)
         memset(AppState.peerServedFolder, 0, sizeof(AppState.peerServedFolder));
         return;
     }
-    peerServesFolder();
+    bool opening = AppState.mode == ConnectionMode::Client ? AppState.ownListingPending != 0
+                                                           : !AppState.serverAskedPeerDir;
+    if (!opening) {
+        peerServesFolder();
+        return;
+    }
+    memset(AppState.peerFolder, 0, sizeof(AppState.peerFolder));
+    wcsncpy(AppState.peerFolder, AppState.peerServedFolder, COUNTOF(AppState.peerFolder) - 1);
 }
 
 void finishFastProbe()
 {
     bool offered = AppState.fastPeerOffered != 0;
     endExchange(TransferOutcome::Done);
-    if (!offered)
+    if (!offered) {
+        // A classic server: it lists us first, then our opening listing goes, as between two classic peers.
+        scheduleOpeningListing(ClassicServerAsksWithinMs);
         return;
+    }
     AppState.clientFramer.fast = 1;
     sendAtOnce(AppState.mainSocket);
     char served[PathChars];
@@ -165,6 +215,9 @@ void finishFastProbe()
     payload[4] = AppState.servedReadOnly ? 1 : 0;
     memcpy(payload + 5, served, static_cast<size_t>(servedBytes));
     sendFast(FastHello, payload, 5 + servedBytes);
+    // Agreed, before any listing. A later step of the agreement goes here (and on the server in takeHello):
+    // the opening listing waits until it is done.
+    scheduleOpeningListing(0);
     tellPeerServes(AppState.peerServedFolderA);
     // Both folders above went in the code page; every name after the hello goes in UTF-8 when both speak it.
     AppState.clientFramer.utf8 = AppState.fastPeerVersion >= FastUtf8Version ? 1 : 0;
@@ -186,4 +239,5 @@ void takeHello(const unsigned char *payload, int bytes)
         AppState.slotFramers[slot].utf8 = getLittleEndian(payload, 4) >= FastUtf8Version ? 1 : 0;
         AppState.slotFramers[slot].trees = getLittleEndian(payload, 4) >= FastTreeVersion ? 1 : 0;
     }
+    // Agreed, before any listing: a later step of the agreement starts here; the client's listing follows it.
 }

@@ -56,7 +56,7 @@ void serveFastListing(const unsigned char *path, int bytes)
         return;
     }
     sendNumber(FastListEnd, static_cast<uint64_t>(rows), 4);
-    endExchange(TransferOutcome::Done);
+    finishServedListing();
 }
 
 // Rows of a listing this side asked for, into the pane or the folder copy's table.

@@ -24,9 +24,6 @@ bool fastLinkOn()
     return AppState.clientFramer.fast != 0;
 }
 
-// Longer than a server waits before it lists its new client.
-static const DWORD FastProbeAfterRefusalMs = 1500;
-
 bool endFastExchange(TransferState ended, TransferOutcome outcome)
 {
     bool probing = AppState.fastProbing != 0;
@@ -37,9 +34,8 @@ bool endFastExchange(TransferState ended, TransferOutcome outcome)
         endTreeStream(outcome);
     if (outcome == TransferOutcome::LinkLost)
         keepPartialForResume();
-    // A server that refused our first listing asks nothing of ours; the agreement follows after a while.
-    if (ended == TransferState::CallDIR && outcome == TransferOutcome::Refused && !probing)
-        scheduleFastProbe(FastProbeAfterRefusalMs);
+    if (probing && ended == TransferState::CallDIR)
+        probeEnded(outcome);
     return probing;
 }
 

@@ -19,9 +19,14 @@ int sendRequest(const char *message, int length);
 // A whole fast message of the exchange's connection.
 void handleFastMessage(const char *message, int count);
 
-// Client: the opening listings have crossed (or the server refused ours, after which it lists nothing of ours):
-// the agreement request goes out after delayMs, once nothing runs.
+// Client, as the link opens: the agreement request goes out first, before any listing; without the fast link
+// allowed, the opening listing goes at once. The opening listing follows the agreement (startDueOwnListing).
+void startClientOpening();
+// Client: the agreement request goes out after delayMs, once nothing runs (a few times per link at most).
 void scheduleFastProbe(DWORD delayMs);
+// Client: the agreement's own exchange ended other than by its terminator: asked again when the server was busy,
+// else the link stays classic and the opening listing goes.
+void probeEnded(TransferOutcome outcome);
 // Called by the receive loop on every pass: sends the agreement request when it is due. Milliseconds until it
 // should be called again (INFINITE: nothing due).
 DWORD startDueFastProbe();

@@ -95,12 +95,12 @@ static void sendDirRow(int row)
     sendMessage(AppState.dirTable[row], textLength(AppState.dirTable[row], DirRowBytes));
 }
 
-// The last row of a listing has gone: back to Waiting, and a server asks once for its new client's folder.
-static void finishServedListing()
+void finishServedListing()
 {
     endExchange(TransferOutcome::Done);
-    // The client has been listed by the server: the opening listings have crossed.
-    scheduleFastProbe(0);
+    // A client that waits for its server's listing of it asks for its own opening listing now.
+    if (AppState.mode == ConnectionMode::Client && AppState.ownListingPending)
+        AppState.ownListingDue = GetTickCount();
     if (AppState.mode == ConnectionMode::Server && !AppState.serverAskedPeerDir) {
         // Not a sleep: the receive loop starts it when due, and a client request that comes first is served.
         AppState.ownListingDue = GetTickCount() + OwnRequestDelayMs;
@@ -114,7 +114,7 @@ DWORD startDueOwnListing(DWORD now)
     if (!AppState.ownListingPending)
         return INFINITE;
     DWORD left = AppState.ownListingDue - now;
-    if (left <= OwnRequestDelayMs && left != 0)
+    if (left != 0 && left < 0x80000000u)
         return left;
     // An exchange that runs at the due time goes first; the listing follows once it has ended.
     if (!startPeerListing())

@@ -7,8 +7,13 @@
 // Handles one whole message of count bytes (not NUL-terminated; at most ReceiveMaxBytes are looked at).
 void handleMessage(const char *message, int count);
 
-// Server mode: starts the listing of a new client's folder once it is due and nothing runs. Called by the
-// receive loop on every pass; returns the milliseconds until it should be called again (INFINITE: nothing due).
+// The last row of a served listing has gone: the exchange ends, and a server asks once for its new client's
+// folder (500 ms later; a client waiting for that request asks for its own opening listing once it is served).
+void finishServedListing();
+
+// Starts this side's opening listing of the peer's folder once it is due and nothing runs (Server: the new
+// client's folder; Client: the server's, after the agreement). Called by the receive loop on every pass;
+// returns the milliseconds until it should be called again (INFINITE: nothing due).
 DWORD startDueOwnListing(DWORD now);
 
 // Sends "DD" + AppState.peerFolder. Does not change the transfer state; callers set CallDIR.

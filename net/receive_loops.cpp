@@ -235,6 +235,7 @@ DWORD WINAPI ClientThread(LPVOID)
     AppState.fastProbeTried = 0;
     AppState.fastProbePending = 0;
     AppState.fastPeerOffered = 0;
+    AppState.ownListingPending = 0;
     AppState.exchangeWatched = false;
     AppState.clientReceivePending = false;
     AppState.clientEvent = WSACreateEvent();
@@ -242,7 +243,7 @@ DWORD WINAPI ClientThread(LPVOID)
         postReport(L"受信の準備ができませんでした\r\n接続を閉じてください", L"WSACreateEvent");
         return 1;
     }
-    startPeerListing();
+    startClientOpening();
     while (AppState.linkOpen) {
         if (AppState.mode != ConnectionMode::Client) {
             // Never waits on a box here; a thread of the wrong mode has nothing to receive.

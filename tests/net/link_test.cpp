@@ -927,22 +927,25 @@ std::string fastMessage(const char *tag, const std::string &payload)
 
 }  // namespace
 
-TEST_F(ClientLinkTest, NewClientAsksAClassicServerOnceAndStaysClassic)
+TEST_F(ClientLinkTest, NewClientAsksAClassicServerFirstAndStaysClassic)
 {
     AppState.fastLinkAllowed = 1;
     std::string first;
     connectClient(&first);
+    // Before any listing the client asks about the fast link, with a folder no Windows name can be, which a
+    // classic server lists as the terminator alone; a busy one refuses it, and it is asked again.
+    EXPECT_EQ("DD|Parcelwight|fast-link|", first);
+    ASSERT_TRUE(sendText(server, "NAK"));
+    EXPECT_EQ("DD|Parcelwight|fast-link|", receiveMessage(server, 5000));
     ASSERT_TRUE(sendText(server, "DR999999"));
-    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
-    ASSERT_TRUE(pumpUntil([] { return fakeUiSnapshot().outcomes.size() == 1; }, 3000));
-    // The classic server lists its client once; only then does the client ask about the fast link, with a
-    // folder no Windows name can be, which a classic peer lists as the terminator alone.
+    // That was the classic server's first listing: it lists its client next, and the client's own opening
+    // listing waits for it, so the two never cross.
     std::vector<std::string> rows;
     std::string why;
     ASSERT_TRUE(peerListing(server, folderA, &rows, &why)) << why;
-    EXPECT_EQ("DD|Parcelwight|fast-link|", receiveMessage(server, 3000));
+    EXPECT_EQ("DDC:\\", receiveMessage(server, 3000));
     ASSERT_TRUE(sendText(server, "DR999999"));
-    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    ASSERT_TRUE(pumpUntil([] { return fakeUiSnapshot().outcomes.size() == 1; }, 3000));
     // Nothing else changes: the next listing is classic, with no second question in between, and nothing shows.
     ASSERT_TRUE(peerListing(server, folderA, &rows, &why)) << why;
     EXPECT_FALSE(fastLinkOn());
@@ -957,15 +960,15 @@ TEST_F(ClientLinkTest, FastClientSendsASmallFileWithItsRequestAndDropsACrossingP
     AppState.fastLinkAllowed = 1;
     std::string first;
     connectClient(&first);
-    ASSERT_TRUE(sendText(server, "DR999999"));
-    std::vector<std::string> rows;
-    std::string why;
-    ASSERT_TRUE(peerListing(server, folderA, &rows, &why)) << why;
-    ASSERT_EQ("DD|Parcelwight|fast-link|", receiveMessage(server, 3000));
+    ASSERT_EQ("DD|Parcelwight|fast-link|", first);
     ASSERT_TRUE(sendText(server, "DR000000|fast|1|W|,,,8"));
     ASSERT_EQ("ACK", receiveMessage(server, 3000));
     ASSERT_TRUE(sendText(server, "DR999999"));
-    ASSERT_EQ("HI", receiveBytes(server, FastHeaderBytes + 5).substr(0, 2));
+    // Agreed before any listing: the hello, then the opening listing in the fast link's form.
+    std::string opening = receiveBytes(server, 2 * FastHeaderBytes + 5 + 3);
+    ASSERT_EQ("HI", opening.substr(0, 2));
+    ASSERT_EQ(fastMessage(FastList, "C:\\"), opening.substr(FastHeaderBytes + 5));
+    ASSERT_TRUE(sendText(server, fastMessage(FastListEnd, std::string(4, '\0'))));
     ASSERT_TRUE(pumpUntil([] { return fastLinkOn() && AppState.transferState == TransferState::Waiting; }, 3000));
 
     std::wstring source = folder + L"\\small.txt";
@@ -1038,6 +1041,10 @@ TEST_F(LinkTest, NewServerAnswersTheQuestionWithItsOfferAndThenSpeaksTheFastLink
         static_cast<size_t>(getLittleEndian(reinterpret_cast<const unsigned char *>(stream.data() + 2), 4));
     EXPECT_EQ(stream.size(), FastHeaderBytes + length + end.size()) << "two rows in one message, then the end";
     EXPECT_NE(std::string::npos, stream.find("DR000001..,")) << "each row as a classic record, numbered";
+    // Its first listing served, the server lists its client's folder, in the fast form.
+    EXPECT_EQ(fastMessage(FastList, "C:\\"), receiveBytes(client, FastHeaderBytes + 3));
+    ASSERT_TRUE(sendText(client, fastMessage(FastListEnd, std::string(4, '\0'))));
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
     // A write to a read-only side is refused with its reason.
     ASSERT_TRUE(sendText(client, fastMessage(FastMakeFolder, folderA + "\\new")));
     EXPECT_EQ(fastMessage(FastRefuse, std::string(1, static_cast<char>(FastReason::ReadOnly))),
