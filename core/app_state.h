@@ -265,6 +265,8 @@ struct AppStateRecord {
     // what they are; the next open clears it.
     sockaddr_in slotAddresses[ClientSlotCount];   // each slot's client as accepted (a reset one no longer tells)
     MessageFramer slotFramers[ClientSlotCount];   // each connection's unfinished bytes
+    DWORD slotAcceptedAt[ClientSlotCount];        // when each slot's client was accepted
+    int32_t slotSpoke[ClientSlotCount];           // and whether it has sent anything since
     MessageFramer clientFramer;
     int32_t exchangeWatched;                      // the running exchange as the loop last saw it
     int32_t ownListingPending;                    // the opening listing of the peer's folder is due

@@ -10,6 +10,7 @@
 #include "core/reports.h"
 #include "core/send_ops.h"
 #include "core/served_folder.h"
+#include "core/text_codec.h"
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
 
@@ -34,6 +35,9 @@ bool endFastExchange(TransferState ended, TransferOutcome outcome)
         endTreeStream(outcome);
     if (outcome == TransferOutcome::LinkLost)
         keepPartialForResume();
+    // A part that is not kept is deleted as the exchange ends: its resume record goes with it.
+    if (AppState.tempFilePending)
+        deleteResumeInfo();
     if (probing && ended == TransferState::CallDIR)
         probeEnded(outcome);
     return probing;
@@ -170,7 +174,8 @@ FastReason resolveFastPath(const unsigned char *path, int bytes, PeerAccess acce
     memset(out, 0, static_cast<size_t>(outChars) * sizeof(wchar_t));
     if (bytes <= 0 || bytes > PathChars - 1)
         return FastReason::Malformed;
-    if (memchr(path, 0, static_cast<size_t>(bytes)) != nullptr)
+    if (memchr(path, 0, static_cast<size_t>(bytes)) != nullptr ||
+        !wireTextValid(reinterpret_cast<const char *>(path), bytes))
         return FastReason::Malformed;
     if (resolvePeerPath(reinterpret_cast<const char *>(path), bytes, access, out, outChars))
         return FastReason::None;

@@ -364,6 +364,13 @@ void keepPartialForResume()
     // Only a fast receive that wrote its resume record can be continued; any other is abandoned as before.
     if (!AppState.tempFilePending || AppState.resumeInfoName[0] == 0 || AppState.fileState != FileIoState::Open)
         return;
+    // Runs of zeros were skipped, not written: the part is made as long as what arrived, or the next copy would
+    // resume from less, or from nothing. A part that holds nothing resumes nothing: it goes, with its record.
+    if (AppState.fastOffset <= 0 || !seekTo(AppState.fileHandle, AppState.fastOffset) ||
+        !SetEndOfFile(AppState.fileHandle)) {
+        deleteResumeInfo();
+        return;
+    }
     CloseHandle(AppState.fileHandle);
     AppState.fileHandle = nullptr;
     AppState.fileState = FileIoState::Done;

@@ -222,6 +222,30 @@ static FramerEvent dropAsGarbage(MessageFramer *framer, bool untilQuiet)
     return FramerEvent::Garbage;
 }
 
+// Classic garbage: dropped with all that follows until the stream is quiet, and answered only then.
+static FramerEvent holdGarbage(MessageFramer *framer)
+{
+    framer->count = 0;
+    framer->start = 0;
+    framer->discarding = 1;
+    framer->garbageHeld = 1;
+    return FramerEvent::None;
+}
+
+// "ACK", "NAK" and "CUT" are told by their first three bytes, as is the terminator by its eight: bytes after
+// them that can start no message belong to them (a classic peer takes a whole receive as one message), up to
+// the longest message. A real message start after them is a message of its own.
+static int withTail(const char *held, int count, int cut)
+{
+    bool word = cut == 3 || (cut == BlockHeaderBytes && memcmp(held, DirEndMessage, BlockHeaderBytes) == 0);
+    if (!word)
+        return cut;
+    int ignored = 0;
+    while (cut < count && cut < ReceiveMaxBytes && cutMessage(held + cut, count - cut, &ignored) == FrameCut::Garbage)
+        cut++;
+    return cut;
+}
+
 FramerEvent nextMessage(MessageFramer *framer, DWORD now, const char **message, int *length)
 {
     *length = 0;
@@ -232,6 +256,11 @@ FramerEvent nextMessage(MessageFramer *framer, DWORD now, const char **message, 
         framer->discarding = 0;
         framer->count = 0;
         framer->start = 0;
+    }
+    // Held garbage is answered before anything that came after the quiet.
+    if (framer->garbageHeld) {
+        framer->garbageHeld = 0;
+        return FramerEvent::Garbage;
     }
     if (framer->count <= 0)
         return FramerEvent::None;
@@ -250,6 +279,7 @@ FramerEvent nextMessage(MessageFramer *framer, DWORD now, const char **message, 
     }
     switch (cutMessage(held, framer->count, &cut)) {
     case FrameCut::Complete:
+        cut = withTail(held, framer->count, cut);
         break;
     case FrameCut::OpenEnded:
         if (!quietSince(framer, now))
@@ -264,10 +294,10 @@ FramerEvent nextMessage(MessageFramer *framer, DWORD now, const char **message, 
         return dropAsGarbage(framer, false);
     case FrameCut::Garbage:
     default:
-        return dropAsGarbage(framer, true);
+        return holdGarbage(framer);
     }
     if (cut > ReceiveMaxBytes)
-        return dropAsGarbage(framer, true);
+        return holdGarbage(framer);
     *message = held;
     *length = cut;
     framer->start += cut;
@@ -279,6 +309,8 @@ FramerEvent nextMessage(MessageFramer *framer, DWORD now, const char **message, 
 
 DWORD framerQuietDue(const MessageFramer *framer, DWORD now)
 {
+    if (framer->garbageHeld && !framer->discarding)
+        return 0;
     if (!framer->discarding && framer->count <= 0)
         return INFINITE;
     if (!framer->discarding && framer->fast) {

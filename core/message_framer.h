@@ -30,6 +30,7 @@ struct MessageFramer {
     int32_t start;        // where the bytes waiting to be cut begin; the message handed out last lies before it
     int32_t count;        // bytes waiting to be cut
     int32_t discarding;   // after garbage: every byte is dropped until the stream is quiet
+    int32_t garbageHeld;  // classic: garbage was dropped; it is reported once the stream is quiet
     int32_t fast;         // the connection has agreed on the fast link: messages say their own length
     int32_t utf8;         // and on names in UTF-8 (see core/text_codec.h)
     int32_t trees;        // and on whole folders in one exchange (see core/fast_tree.h)
@@ -40,7 +41,10 @@ enum class FramerEvent : int32_t {
     None = 0,     // nothing to hand on now
     Message = 1,  // a whole message, in place in the framer's buffer
     Garbage = 2,  // bytes that can be no message arrived (or a start the quiet stream left unfinished): answer
-                  // them once; the rest is dropped until the stream is quiet
+                  // them once. On the classic link it comes once the stream is quiet, and everything before it
+                  // was the garbage: a lock-step peer sends its next message only once it has our answer, so
+                  // whatever comes after the answer is new. On the fast link it comes at once, and the rest is
+                  // dropped until the stream is quiet.
 };
 
 void resetFramer(MessageFramer *framer);

@@ -41,6 +41,13 @@ int wideToWire(const wchar_t *src, int srcChars, char *dst, int dstBytes)
     return textBytes;
 }
 
+bool wireTextValid(const char *src, int srcBytes)
+{
+    if (!wireTextIsUtf8() || src == nullptr || srcBytes <= 0)
+        return true;
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, src, srcBytes, nullptr, 0) > 0;
+}
+
 int wireToWide(const char *src, int srcBytes, wchar_t *dst, int dstChars)
 {
     if (dst == nullptr || dstChars <= 0)

@@ -15,5 +15,9 @@ bool wireTextIsUtf8();
 // result would not fit dstBytes - 1 bytes (dst is then left empty).
 int wideToWire(const wchar_t *src, int srcChars, char *dst, int dstBytes);
 
+// True when bytes of the wire's text are text of its encoding: always in the code page; in UTF-8, only a
+// well-formed sequence (a malformed one would name a file the peer never named).
+bool wireTextValid(const char *src, int srcBytes);
+
 // The reverse, with precomposed characters; the same results, counted in characters.
 int wireToWide(const char *src, int srcBytes, wchar_t *dst, int dstChars);

@@ -333,6 +333,8 @@ static void acceptClient(SOCKET listener)
     AppState.currentSlot = slot;
     AppState.clientSlots[slot] = client;
     AppState.slotAddresses[slot] = address;
+    AppState.slotAcceptedAt[slot] = GetTickCount();
+    AppState.slotSpoke[slot] = 0;
     resetFramer(&AppState.slotFramers[slot]);
     if (!slotOccupied(AppState.exchangeSlot) || AppState.exchangeSlot == slot)
         showConnection(slot);
@@ -432,8 +434,22 @@ static void receiveFromSlot(int slot)
         dropClient(slot);
         return;
     }
+    AppState.slotSpoke[slot] = 1;
     if (slot == AppState.exchangeSlot)
         AppState.lastHeard = GetTickCount();
+}
+
+// A connection that has sent nothing at all for the liveness time is closed: a classic client asks at once,
+// so it holds a slot for nothing (connections that never speak would fill every slot). One that has spoken
+// stays, however long it idles.
+static void dropMuteClients()
+{
+    DWORD now = GetTickCount();
+    for (int slot = 0; slot < ClientSlotCount; slot++) {
+        if (slotOccupied(slot) && !AppState.slotSpoke[slot] &&
+            now - AppState.slotAcceptedAt[slot] >= AppState.livenessMs)
+            dropClient(slot);
+    }
 }
 
 DWORD WINAPI ServerThread(LPVOID parameter)
@@ -477,6 +493,7 @@ DWORD WINAPI ServerThread(LPVOID parameter)
         for (int slot = 0; slot < ClientSlotCount; slot++)
             serveSlotMessages(slot);
         watchExchange();
+        dropMuteClients();
     }
     return 0;
 }

@@ -61,7 +61,9 @@ protected:
         SendMessageW(window, WM_COMMAND, IDM_OPEN_LINK, 0);
     }
 
-    // Client mode against our listener: open, accept, and take the first "DD".
+    // Client mode against our listener, a classic server: open, accept, and take the first "DD". The client's
+    // question about the fast link comes first; the server lists it as a missing folder, and then, as its first
+    // listing served, lists its client's folder.
     void openAsClientAt(Caller at)
     {
         TRACE_CALLER(at);
@@ -72,6 +74,13 @@ protected:
         ASSERT_EQ(AppState.linkOpen, 1);
         peer = accept(listener, nullptr, nullptr);
         ASSERT_NE(peer, INVALID_SOCKET);
+        ASSERT_EQ(receivePumping(peer), "DD|Parcelwight|fast-link|");
+        std::string request = "DR999999DD" + narrow(folder);
+        for (std::string row; row.compare(0, 8, "DR999999") != 0; request = "ACK") {
+            ASSERT_EQ(send(peer, request.data(), static_cast<int>(request.size()), 0), static_cast<int>(request.size()));
+            row = receivePumping(peer);
+            ASSERT_EQ(0u, row.rfind("DR", 0)) << row;
+        }
         EXPECT_EQ(receivePumping(peer), "DDC:\\");
     }
 

@@ -142,21 +142,34 @@ TEST(MessageFramer, PiecesJoinGluedMessagesPartAndQuietClosesOpenEnds)
         EXPECT_EQ("ACK", next(&framer, 3100));
     }
 
-    // Garbage is reported once; what follows before the stream is quiet is dropped, then all is fresh.
+    // Garbage and all that follows it until the stream is quiet are answered once, then: what comes after the
+    // answer is new.
     feed(&framer, "garbage", 6000);
-    next(&framer, 6000, FramerEvent::Garbage);
+    next(&framer, 6000, FramerEvent::None);
     feed(&framer, "ACK", 6010);
     feed(&framer, "more", 6020);
     next(&framer, 6020, FramerEvent::None);
+    EXPECT_EQ(QuietWindowMs, framerQuietDue(&framer, 6020));
+    next(&framer, 6020 + QuietWindowMs, FramerEvent::Garbage);
     next(&framer, 6020 + QuietWindowMs, FramerEvent::None);
     feed(&framer, "ACK", 7000);
     EXPECT_EQ("ACK", next(&framer, 7000));
 
-    // Garbage, then a request after a quiet window that nobody asked the framer about: handled.
+    // Garbage, then a request after a quiet window that nobody asked the framer about: both answered, in order.
     feed(&framer, "Q", 8000);
-    next(&framer, 8000, FramerEvent::Garbage);
+    next(&framer, 8000, FramerEvent::None);
     feed(&framer, "DDC:\\", 10000);
+    next(&framer, 10000, FramerEvent::Garbage);
     EXPECT_EQ("DDC:\\", next(&framer, 10000 + QuietWindowMs));
+
+    // A word or the terminator takes the bytes after it that start no message; a real start is a message.
+    for (const char *whole : {"NAKextra", "ACK\x01Dx", "DR999999xyz", "CUTx"}) {
+        feed(&framer, whole, 10100);
+        EXPECT_EQ(whole, next(&framer, 10100));
+    }
+    feed(&framer, "ACKDDC:\\", 10200);
+    EXPECT_EQ("ACK", next(&framer, 10200));
+    EXPECT_EQ("DDC:\\", next(&framer, 10200 + QuietWindowMs));
 
     // Messages handed out in place stay whole while the next ones wait behind them.
     feed(&framer, trailer("FR") + "DDC:\\x", 11000);

@@ -387,7 +387,11 @@ protected:
 
 TEST_F(FastLinkTest, FlippedByteFailsTheDigestAndACutCopyResumes)
 {
+    // It starts with zeros, which the receiver skips instead of writing: the part that is kept must still hold
+    // everything that arrived.
     std::wstring source = makeFile(serverFolder, L"video.bin", 3 * 1024 * 1024 + 17, 7);
+    ASSERT_TRUE(writeFileBytes(source, std::string(2 * 1024 * 1024 + 4096, '\0') + randomBytes(1024 * 1024 + 17, 7)));
+    ASSERT_TRUE(setWriteTime(source, utcFileTime(2016, 2, 3, 4, 5)));
     std::wstring target = clientFolder + L"\\video.bin";
     ASSERT_TRUE(writeFileBytes(target, "keep me"));
     throughRelay();
@@ -475,6 +479,8 @@ TEST_F(FastLinkTest, ServedFolderOpensByItselfWithAllItsRowsAndAFileOverFourGiga
     while (client.readLine(&line, 30000) && line != "STATE Waiting")
         rows += line.rfind("ROW ", 0) == 0 ? 1 : 0;
     EXPECT_EQ(files + 3, rows);  // ".", "..", the files and disk.img
+    // The server's listing of its client follows the client's first.
+    ASSERT_TRUE(sawSequence(&server, "server", {"STATE CallDIR", "STATE Waiting"}));
 
     ASSERT_TRUE(client.send("pull " + quotedPath(big) + " " + quotedPath(clientFolder)));
     ASSERT_TRUE(sawSequence(&client, "client", {"STATE CallCopyFrom", "ENDED Done"}, 240000));

@@ -596,6 +596,7 @@ TEST_F(LinkTest, SecondConnectionNeverReachesTheFirstOnesFile)
 TEST_F(LinkTest, IdleConnectionBlocksNoOneAndAReconnectIsServed)
 {
     ASSERT_TRUE(writeFileBytes(folder + L"\\source.bin", "source"));
+    AppState.livenessMs = 3000;
     openAsServer();
     // An idle connection, as an old one whose end has not been seen, holds the lowest slot.
     SOCKET idle, fresh;
@@ -610,12 +611,14 @@ TEST_F(LinkTest, IdleConnectionBlocksNoOneAndAReconnectIsServed)
     FILETIME written = {};
     ASSERT_TRUE(peerPull(fresh, folderA + "\\source.bin", &pulled, &written, &why)) << why;
     EXPECT_EQ("source", pulled);
-    EXPECT_TRUE(silentFor(idle, 20));
 
-    // The idle one leaves: nothing shown changes, the fresh connection stays served.
+    // The idle one, which never spoke, is closed after the liveness time: nothing shown changes, and the fresh
+    // connection, idle as long by then, stays served.
     int labels = static_cast<int>(fakeUiSnapshot().linkLabels.size());
+    EXPECT_TRUE(seesClosed(idle, 6000));
     closesocket(idle);
     ASSERT_TRUE(clientsBecome(1));
+    EXPECT_TRUE(silentFor(fresh, 3000));
     EXPECT_EQ(labels, static_cast<int>(fakeUiSnapshot().linkLabels.size()));
     EXPECT_EQ(1, AppState.peerPresent);
     ASSERT_TRUE(peerListing(fresh, folderA, &rows, &why)) << why;
@@ -673,6 +676,49 @@ TEST_F(LinkTest, GarbageBurstGetsOneNakAndTheNextRequestIsServed)
     std::string why;
     ASSERT_TRUE(peerListing(client, folderA, &rows, &why)) << why;
     closesocket(client);
+}
+
+// A peer built as the classic protocol says sends each message in one send and its next one the moment our
+// answer arrives: every message it sends gets its one answer, garbage included, and nothing is swallowed.
+TEST_F(LinkTest, LockStepPeerGetsOneAnswerPerMessage)
+{
+    openAsServer();
+    SOCKET peer;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&peer));
+    BOOL noDelay = TRUE;
+    setsockopt(peer, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&noDelay), sizeof(noDelay));
+    auto ask = [&](const std::string &message) {
+        EXPECT_TRUE(sendText(peer, message));
+        return receiveMessage(peer, 3000);
+    };
+    const std::string missing = "DD" + folderA + "\\missing";
+    EXPECT_EQ("NAK", ask("Hello"));
+    EXPECT_EQ("NAK", ask("FX12345"));
+    // A "NAK" is one message whatever follows it, and is never answered.
+    ASSERT_TRUE(sendText(peer, "NAKextra"));
+    EXPECT_TRUE(silentFor(peer, 200));
+    std::string noRequest = randomBytes(100 * 16, 7);
+    for (int i = 0; i < 100; i++) {
+        SCOPED_TRACE(i);
+        std::string message = noRequest.substr(static_cast<size_t>(i) * 16, 1 + i % 16);
+        if (strchr("ACDFN", message[0]) != nullptr)
+            message[0] = 'x';
+        ASSERT_EQ("NAK", ask(message));
+    }
+    EXPECT_EQ("DR999999", ask(missing));
+    std::string why;
+    ASSERT_TRUE(answerServerListing(peer, &why)) << why;
+    // Junk in place of an "ACK" while rows stream: one "NAK" ends the listing, and the request right after it
+    // is served.
+    ASSERT_TRUE(writeFileBytes(folder + L"\\row.txt", "r"));
+    ASSERT_EQ(0u, ask("DD" + folderA).rfind("DR000000", 0));
+    EXPECT_EQ("NAK", ask("junk"));
+    EXPECT_EQ("DR999999", ask(missing));
+    // A request glued to a push's trailer is served.
+    ASSERT_TRUE(peerPush(peer, folderA + "\\glued.txt", "glued", utcFileTime(2020, 1, 2, 3, 4), &why, missing))
+        << why;
+    EXPECT_EQ("DR999999", receiveMessage(peer, 3000));
+    closesocket(peer);
 }
 
 TEST_F(LinkTest, CloseIsBoundedWhenTheNetworkThreadIsStuck)
@@ -1024,7 +1070,7 @@ TEST_F(LinkTest, NewServerAnswersTheQuestionWithItsOfferAndThenSpeaksTheFastLink
     ASSERT_TRUE(sendText(client, "ACK"));
     EXPECT_EQ("DR999999", receiveMessage(client, 3000));
     // From here on each message says its length: the client's hello, then a listing in one stream.
-    std::string hello("\x01\x00\x00\x00\x00", 5);
+    std::string hello("\x02\x00\x00\x00\x00", 5);
     ASSERT_TRUE(sendText(client, fastMessage(FastHello, hello)));
     ASSERT_TRUE(stateBecomes(TransferState::Waiting));
     ASSERT_TRUE(sendText(client, fastMessage(FastList, folderA)));
@@ -1045,9 +1091,12 @@ TEST_F(LinkTest, NewServerAnswersTheQuestionWithItsOfferAndThenSpeaksTheFastLink
     EXPECT_EQ(fastMessage(FastList, "C:\\"), receiveBytes(client, FastHeaderBytes + 3));
     ASSERT_TRUE(sendText(client, fastMessage(FastListEnd, std::string(4, '\0'))));
     ASSERT_TRUE(stateBecomes(TransferState::Waiting));
-    // A write to a read-only side is refused with its reason.
+    // A write to a read-only side is refused with its reason; so is a name that is no UTF-8.
     ASSERT_TRUE(sendText(client, fastMessage(FastMakeFolder, folderA + "\\new")));
     EXPECT_EQ(fastMessage(FastRefuse, std::string(1, static_cast<char>(FastReason::ReadOnly))),
+              receiveBytes(client, 7));
+    ASSERT_TRUE(sendText(client, fastMessage(FastPull, folderA + "\\\xff\xfe.txt")));
+    EXPECT_EQ(fastMessage(FastRefuse, std::string(1, static_cast<char>(FastReason::Malformed))),
               receiveBytes(client, 7));
     closesocket(client);
 }

@@ -47,7 +47,7 @@ std::string trailerBytes(const char *tag, const FILETIME &written)
 }
 
 bool peerPush(SOCKET s, const std::string &targetA, const std::string &bytes, const FILETIME &written,
-              std::string *why)
+              std::string *why, const std::string &glued)
 {
     if (!sendText(s, "FD" + targetA))
         return fail(why, "send FD");
@@ -64,7 +64,7 @@ bool peerPush(SOCKET s, const std::string &targetA, const std::string &bytes, co
         if (answer != "ACK")
             return fail(why, "block " + std::to_string(n) + " answered with " + answer.substr(0, 20));
     }
-    if (!sendText(s, trailerBytes("FR999999", written)))
+    if (!sendText(s, trailerBytes("FR999999", written) + glued))
         return fail(why, "send trailer");
     return true;
 }

@@ -14,8 +14,9 @@
 bool peerListing(SOCKET s, const std::string &folderA, std::vector<std::string> *rows, std::string *why);
 // "FR999999"/"FB999999" with written as all three times.
 std::string trailerBytes(const char *tag, const FILETIME &written);
+// glued goes in the same send as the trailer.
 bool peerPush(SOCKET s, const std::string &targetA, const std::string &bytes, const FILETIME &written,
-              std::string *why);
+              std::string *why, const std::string &glued = "");
 bool peerPull(SOCKET s, const std::string &sourceA, std::string *bytes, FILETIME *written, std::string *why);
 
 // Answers the server's own "DD" (sent 500 ms after the first listing it serves) with the terminator alone.
