@@ -66,7 +66,7 @@ dlls=$(x86_64-w64-mingw32-objdump -p "$build/parcelwight.exe" | sed -n 's/^\s*DL
 for d in $dlls; do
   case "$d" in
     kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|shell32.dll|ws2_32.dll|advapi32.dll|ole32.dll|comdlg32.dll|\
-    msvcrt.dll|shlwapi.dll|iphlpapi.dll|version.dll|api-ms-win-*) ;;
+    msvcrt.dll|shlwapi.dll|iphlpapi.dll|version.dll|bcrypt.dll|crypt32.dll|api-ms-win-*) ;;
     *) echo "release: parcelwight.exe imports $d, not a system DLL" >&2; exit 1 ;;
   esac
 done
