@@ -16,6 +16,7 @@
 #include "dialogs/peer_folder_dialog.h"
 #include "dialogs/served_folder_dialog.h"
 #include "net/connection.h"
+#include "net/discovery.h"
 #include "panes/own_pane.h"
 #include "panes/peer_pane.h"
 #include "resources/resource_ids.h"
@@ -142,8 +143,8 @@ BOOL runMenuCommand(HWND window, int id)
         // The open text is shown even after a failed open; the status bar tells the truth.
         if (AppState.mode == ConnectionMode::Server)
             openServer(window);
-        else
-            openClient(window);
+        else if (openClient(window))
+            rememberServer(AppState.linkAddress);
         showLinkText(true, window);
         refreshStatus();
         return TRUE;

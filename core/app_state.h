@@ -10,6 +10,7 @@
 
 #include "core/fast_wire.h"
 #include "core/message_framer.h"
+#include "core/search_wire.h"
 
 #define COUNTOF(a) (sizeof(a) / sizeof((a)[0]))
 
@@ -240,6 +241,19 @@ struct AppStateRecord {
     int32_t receivedRingPos;
     MonitorRing sentRing;
     int32_t sentRingPos;
+
+    // Finding servers (net/discovery.h). answerSearches and recentServers are settings of the UI thread. The
+    // answerer is started and ended by the UI thread as the server's link opens and closes, its answer built
+    // then; the answer thread only reads them. search belongs to the connection dialog and its search thread.
+    int32_t answerSearches;       // answer the searches of clients while the server's link is open
+    RecentServer recentServers[RecentServersMax];
+    SOCKET answerSocket;
+    WSAEVENT answerReadable;
+    HANDLE answerStop;
+    HANDLE answerThread;
+    unsigned char answerBytes[SearchAnswerMaxBytes];
+    int32_t answerLength;
+    ServerSearch search;
 
     // User-interface handles. Created and owned by the UI thread; the network thread only sends them messages.
     HWND mainWindow;

@@ -6,6 +6,8 @@
 #include "core/file_receiver.h"
 #include "core/message_box.h"
 #include "core/text_codec.h"
+#include "net/discovery.h"
+#include "net/link_errors.h"
 #include "net/receive_loops.h"
 
 #include <cstdio>
@@ -121,7 +123,9 @@ bool openClient(HWND window)
     fillLinkAddress(ConnectionMode::Client);
     if (connect(AppState.mainSocket, reinterpret_cast<const sockaddr *>(&AppState.linkAddress),
                 sizeof(AppState.linkAddress)) != 0) {
-        abandonLinkSocket(window, L"connect_Error");
+        showConnectFailure(window, WSAGetLastError(), AppState.port & 0xFFFF);
+        closesocket(AppState.mainSocket);
+        WSACleanup();
         return false;
     }
 
@@ -161,7 +165,11 @@ bool openServer(HWND window)
     }
     if (AppState.linkOpen)
         return true;
-    return startNetThread(window, ServerThread, reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(AppState.mainSocket)));
+    if (!startNetThread(window, ServerThread, reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(AppState.mainSocket))))
+        return false;
+    if (AppState.answerSearches)
+        startSearchAnswerer(AppState.mainSocket);
+    return true;
 }
 
 // A network thread still running this long after the close is blocked somewhere a closed socket does not
@@ -242,6 +250,7 @@ void closeLink(HWND window)
         return;
     }
     AppState.linkOpen = 0;
+    stopSearchAnswerer();
     bool ended = waitForNetThread();
     if (!ended)
         AppState.netThreadExitCode = 0;

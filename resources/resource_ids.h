@@ -145,3 +145,10 @@
 #define IDT_QUESTION_TICK 1
 // Posted to the main window by the network thread: a question of the private link (wParam: which).
 #define WM_PRIVATE_QUESTION (WM_APP + 50)
+// The connection dialog's search (template 1): the servers found, the search button and its line, and what the
+// search thread posts to the dialog (WM_SEARCH_FOUND: wParam the row of AppState.search).
+#define IDC_SERVER_LIST 261
+#define IDC_SEARCH_BUTTON 262
+#define IDC_SEARCH_STATUS 263
+#define WM_SEARCH_FOUND (WM_APP + 60)
+#define WM_SEARCH_DONE (WM_APP + 61)

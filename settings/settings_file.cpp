@@ -175,6 +175,61 @@ static void saveServedSettings(const wchar_t *path)
     writeInteger(AdmissionKey, static_cast<int>(AppState.admission), path);
 }
 
+// After all of those: whether a server answers the searches of clients (on unless the file says 0), and the
+// servers last reached as a client, "a.b.c.d:port", newest first.
+static const wchar_t AnswerSearchesKey[] = L"search_answer_on";
+static const wchar_t *const RecentServerKeys[RecentServersMax] = {L"recent_server_1", L"recent_server_2",
+                                                                  L"recent_server_3", L"recent_server_4"};
+
+// A recent server as written; false for anything else, which is then left out.
+static bool parseRecentServer(const wchar_t *text, RecentServer *server)
+{
+    memset(server, 0, sizeof(*server));
+    const wchar_t *colon = wcschr(text, L':');
+    if (colon == nullptr || colon - text >= static_cast<ptrdiff_t>(COUNTOF(server->address)))
+        return false;
+    wcsncpy(server->address, text, static_cast<size_t>(colon - text));
+    uint32_t address = 0;
+    wchar_t *end = nullptr;
+    long port = wcstol(colon + 1, &end, 10);
+    if (InetPtonW(AF_INET, server->address, &address) != 1 || end == colon + 1 || *end != 0 || port <= 0 ||
+        port > 0xFFFF) {
+        memset(server, 0, sizeof(*server));
+        return false;
+    }
+    server->port = static_cast<int32_t>(port);
+    return true;
+}
+
+static void loadSearchSettings(bool known, const wchar_t *path)
+{
+    memset(AppState.recentServers, 0, sizeof(AppState.recentServers));
+    AppState.answerSearches = known ? (GetPrivateProfileIntW(SettingsSection, AnswerSearchesKey, 1, path) != 0 ? 1 : 0)
+                                    : 1;
+    int kept = 0;
+    for (int i = 0; known && i < RecentServersMax; i++) {
+        wchar_t text[40] = {};
+        GetPrivateProfileStringW(SettingsSection, RecentServerKeys[i], L"", text, COUNTOF(text), path);
+        if (parseRecentServer(text, &AppState.recentServers[kept]))
+            kept++;
+    }
+}
+
+static void saveSearchSettings(const wchar_t *path)
+{
+    writeInteger(AnswerSearchesKey, AppState.answerSearches != 0 ? 1 : 0, path);
+    for (int i = 0; i < RecentServersMax; i++) {
+        const RecentServer &server = AppState.recentServers[i];
+        if (server.address[0] == 0) {
+            WritePrivateProfileStringW(SettingsSection, RecentServerKeys[i], nullptr, path);
+            continue;
+        }
+        wchar_t text[40] = {};
+        _snwprintf(text, COUNTOF(text) - 1, L"%ls:%d", server.address, server.port);
+        writeText(RecentServerKeys[i], text, path);
+    }
+}
+
 void loadSettings()
 {
     wchar_t path[PathChars];
@@ -200,6 +255,7 @@ void loadSettings()
 
     loadServedSettings(known, path);
     loadMonitorPlaces(known, path);
+    loadSearchSettings(known, path);
 }
 
 // The profile functions create a missing file in the ANSI code page, where a folder name outside it turns
@@ -248,6 +304,7 @@ bool saveSettings()
     }
     saveServedSettings(path);
     saveMonitorPlaces(path);
+    saveSearchSettings(path);
     return FailedWrites == 0;
 }
 

@@ -37,7 +37,7 @@ INT_PTR CALLBACK plainProc(HWND, UINT message, WPARAM, LPARAM)
 const std::vector<ExpectedTemplate> &templates()
 {
     static const std::vector<ExpectedTemplate> all = {
-        {IDD_CONNECTION, L"Socket Setting", L"Ms Shell Dlg", 120, 170,
+        {IDD_CONNECTION, L"Socket Setting", L"Ms Shell Dlg", 330, 170,
          {{L"Static", -1, L"本体の設定", 6, 5, 80, 8, -1},
           {L"Static", -1, L"サーバ・クライアントの選択", 6, 25, 80, 8, -1},
           {L"Button", 221, L"クライアント側", 6, 37, 50, 12, BS_AUTORADIOBUTTON},
@@ -51,7 +51,11 @@ const std::vector<ExpectedTemplate> &templates()
           {L"Edit", 235, L"", 7, 94, 33, 12, -1},
           {L"Button", 201, L"OK", 9, 120, 30, 14, BS_DEFPUSHBUTTON},
           {L"Button", 202, L"ｷｬﾝｾﾙ", 50, 120, 30, 14, BS_PUSHBUTTON},
-          {L"Static", IDC_OWN_FINGERPRINT, L"", 6, 140, 108, 24, -1}}},
+          {L"Static", IDC_OWN_FINGERPRINT, L"", 6, 140, 108, 24, -1},
+          {L"Static", -1, L"LAN のサーバ (選ぶとアドレスとポートが入ります)", 124, 5, 200, 8, -1},
+          {L"SysListView32", IDC_SERVER_LIST, L"", 124, 16, 200, 96, -1},
+          {L"Button", IDC_SEARCH_BUTTON, L"検索", 124, 120, 40, 14, BS_PUSHBUTTON},
+          {L"Static", IDC_SEARCH_STATUS, L"", 168, 115, 156, 32, -1}}},
         {IDD_ABOUT, L"このソフトについて", L"ＭＳ Ｐゴシック", 180, 190,
          {{L"Static", -1, L"Soft Name : Parcelwight", 0, 45, 180, 8, -1},
           {L"Static", -1, L"Version " PW_VERSION_WIDE, 0, 53, 180, 8, -1},

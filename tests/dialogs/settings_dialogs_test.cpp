@@ -5,6 +5,7 @@
 
 #include "dialogs/connection_dialog.h"
 #include "dialogs/environment_dialog.h"
+#include "net/discovery.h"
 #include "resources/resource_ids.h"
 #include "version.h"
 
@@ -121,6 +122,77 @@ TEST_F(SettingsDialogs, ClientModeOpensWithTheAddressEditsEnabled)
     EXPECT_EQ(AppState.mode, ConnectionMode::Client);
     EXPECT_EQ(AppState.ip[0], 192);
     EXPECT_EQ(AppState.port, 1050);
+}
+
+std::wstring listText(HWND list, int item, int column)
+{
+    wchar_t text[64] = {};
+    LVITEMW line = {};
+    line.iSubItem = column;
+    line.pszText = text;
+    line.cchTextMax = 63;
+    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&line));
+    return text;
+}
+
+// The line of the list whose port column is port; -1 when none.
+int lineOfPort(HWND list, int port)
+{
+    int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int item = 0; item < count; item++)
+        if (listText(list, item, 2) == std::to_wstring(port))
+            return item;
+    return -1;
+}
+
+TEST_F(SettingsDialogs, ASearchListsTheServerAndChoosingItFillsTheAddressAndThePort)
+{
+    // A server of this process answers on the port the dialog shows; a machine met before does not answer.
+    searchLoopbackOnly = true;
+    int port = 0;
+    SOCKET listener = listenLoopback(&port);
+    wcscpy(AppState.ownFingerprint, L"CAFE-0001");
+    ASSERT_TRUE(startSearchAnswerer(listener));
+    AppState.port = port;
+    AppState.recentServers[0] = {L"127.0.0.9", 1234};
+    driveWhile(
+        [&](DWORD ui) {
+            HWND dialog = waitForDialog(ui, L"Socket Setting", 5000);
+            ASSERT_NE(dialog, nullptr);
+            HWND list = GetDlgItem(dialog, IDC_SERVER_LIST);
+            EXPECT_EQ(lineOfPort(list, 1234), 0);
+            EXPECT_EQ(listText(list, 0, 3), L"前回接続");
+            clickButton(dialog, IDC_SEARCH_BUTTON);
+            EXPECT_FALSE(controlEnabled(dialog, IDC_SEARCH_BUTTON));
+            ASSERT_TRUE(pumpUntil([&] { return controlEnabled(dialog, IDC_SEARCH_BUTTON); }, 10000));
+            int line = lineOfPort(list, port);
+            ASSERT_GT(line, 0);
+            EXPECT_EQ(listText(list, line, 1), L"127.0.0.1");
+            EXPECT_EQ(listText(list, line, 3), L"未ペア");
+            EXPECT_EQ(listText(list, lineOfPort(list, 1234), 3), L"応答なし (前回接続)");
+            EXPECT_NE(controlText(dialog, IDC_SEARCH_STATUS).find(L"台のサーバが応答しました"), std::wstring::npos);
+
+            LVITEMW select = {};
+            select.stateMask = LVIS_SELECTED;
+            select.state = LVIS_SELECTED;
+            SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(line), reinterpret_cast<LPARAM>(&select));
+            const wchar_t *address[4] = {L"127", L"0", L"0", L"1"};
+            for (int i = 0; i < 4; i++) {
+                EXPECT_EQ(controlText(dialog, AddressEdits[i]), address[i]);
+                EXPECT_TRUE(controlEnabled(dialog, AddressEdits[i]));
+            }
+            EXPECT_EQ(controlText(dialog, IDC_EDIT5), std::to_wstring(port));
+            clickButton(dialog, IDC_DIALOG_OK);
+            EXPECT_TRUE(waitGone(dialog, 3000));
+        },
+        [&] { runConnectionDialog(window); });
+    stopSearchAnswerer();
+    closesocket(listener);
+    searchLoopbackOnly = false;
+    EXPECT_EQ(AppState.mode, ConnectionMode::Client);
+    const int32_t loopback[4] = {127, 0, 0, 1};
+    EXPECT_EQ(memcmp(AppState.ip, loopback, sizeof(loopback)), 0);
+    EXPECT_EQ(AppState.port, port);
 }
 
 TEST_F(SettingsDialogs, EnvironmentCheckBoxSwitchesTheMonitorsOnlyOnOk)

@@ -161,8 +161,17 @@ TEST_F(LinkTest, ConnectWhereNothingListensShowsConnectError)
     std::vector<RecordedBox> boxes = recordedBoxes();
     ASSERT_EQ(1u, boxes.size());
     EXPECT_EQ(L"connect_Error", boxes[0].caption);
-    EXPECT_EQ(0u, boxes[0].text.rfind(L"Err No.", 0)) << narrow(boxes[0].text);
-    EXPECT_GT(_wtoi(boxes[0].text.c_str() + 7), 0);
+    // Why, what to check, and the number last.
+    const std::wstring &text = boxes[0].text;
+    size_t number = text.rfind(L"\r\nErr No.");
+    ASSERT_NE(number, std::wstring::npos) << narrow(text);
+    EXPECT_EQ(_wtoi(text.c_str() + number + 9), WSAECONNREFUSED);
+    EXPECT_EQ(text.rfind(L"サーバに接続できませんでした。\r\n相手のマシンには届きましたが、このポートで待っているサーバがありません", 0), 0u)
+        << narrow(text);
+    for (const std::wstring &check : {std::wstring(L"サーバ側で、接続を開いているか"), std::wstring(L"ファイアウォール"),
+                                      L"TCP ポート " + std::to_wstring(AppState.port & 0xFFFF) + L" を通しているか",
+                                      std::wstring(L"ＩＰアドレスとＰＯＲＴ番号")})
+        EXPECT_NE(text.find(check), std::wstring::npos) << narrow(check);
     EXPECT_EQ(window, boxes[0].owner);
     EXPECT_EQ(0, AppState.linkOpen);
     EXPECT_EQ(nullptr, AppState.netThread);

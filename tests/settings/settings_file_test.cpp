@@ -242,6 +242,7 @@ TEST_F(SettingsFileTest, OldFileServesTheWholeMachineAndServedKeysComeBackAfterT
     EXPECT_STREQ(AppState.servedFolder, L"");
     EXPECT_EQ(AppState.servedReadOnly, 0);
     EXPECT_STREQ(AppState.allowedPeerAddress, L"");
+    EXPECT_EQ(AppState.answerSearches, 1);
 
     // A new file, so that the Japanese folder survives under either code page.
     ASSERT_TRUE(DeleteFileW(ini.c_str()));
@@ -267,6 +268,35 @@ TEST_F(SettingsFileTest, OldFileServesTheWholeMachineAndServedKeysComeBackAfterT
     EXPECT_LT(first, text.find(L"serve_readonly_on=1"));
     EXPECT_LT(text.find(L"serve_readonly_on=1"), text.find(L"serve_allow_ip=127.0.0.2"));
     EXPECT_LT(text.find(L"serve_allow_ip=127.0.0.2"), text.find(L"serve_admission=1"));
+}
+
+TEST_F(SettingsFileTest, SearchKeysComeLastAndAServerWrittenWrongIsLeftOut)
+{
+    AppState.answerSearches = 0;
+    AppState.recentServers[0] = {L"192.168.1.20", 1050};
+    AppState.recentServers[1] = {L"10.0.0.5", 40000};
+    saveAndReload();
+    EXPECT_EQ(AppState.answerSearches, 0);
+    EXPECT_STREQ(AppState.recentServers[0].address, L"192.168.1.20");
+    EXPECT_EQ(AppState.recentServers[0].port, 1050);
+    EXPECT_STREQ(AppState.recentServers[1].address, L"10.0.0.5");
+    EXPECT_EQ(AppState.recentServers[1].port, 40000);
+    EXPECT_STREQ(AppState.recentServers[2].address, L"");
+    std::wstring text = readUtf16File(ini);
+    size_t answer = text.find(L"search_answer_on=0");
+    EXPECT_LT(text.find(L"fastlink_on="), answer) << narrow(text);
+    EXPECT_LT(answer, text.find(L"recent_server_1=192.168.1.20:1050"));
+    EXPECT_LT(text.find(L"recent_server_1="), text.find(L"recent_server_2=10.0.0.5:40000"));
+
+    const wchar_t *written[4] = {L"192.168.1.300:1050", L"10.0.0.5:0", L"10.0.0.6:99999x", L"10.0.0.7:8080"};
+    for (int i = 0; i < 4; i++) {
+        std::wstring key = L"recent_server_" + std::to_wstring(i + 1);
+        WritePrivateProfileStringW(L"Parcelwight_setting", key.c_str(), written[i], ini.c_str());
+    }
+    loadSettings();
+    EXPECT_STREQ(AppState.recentServers[0].address, L"10.0.0.7");
+    EXPECT_EQ(AppState.recentServers[0].port, 8080);
+    EXPECT_STREQ(AppState.recentServers[1].address, L"");
 }
 
 }  // namespace

@@ -2,8 +2,9 @@
 // user interface is replaced by lines on stdout and commands read from stdin, so tests can drive a real peer.
 //
 // Command line: --server PORT | --client ADDRESS PORT, [--folder PATH], [--monitor], [--fast], [--serve PATH],
-// [--readonly]   (a server on port 0 listens on a port the system picks; --fast agrees on the fast link with a
-// peer that offers it, as the program does by default)
+// [--readonly], [--answer], [--fingerprint TEXT]   (a server on port 0 listens on a port the system picks; --fast
+// agrees on the fast link with a peer that offers it, as the program does by default; --answer: a server answers
+// searches, as the program does by default, with the fingerprint given)
 // Output lines (UTF-8, one per event, flushed):
 //   READY <port> | FAILED     link open on that port / open failed (after its BOX line; the process exits with 2)
 //   STATE <name>              the transfer state changed
@@ -533,6 +534,10 @@ int wmain(int argc, wchar_t **argv)
             wcsncpy(AppState.servedFolder, argv[++i], COUNTOF(AppState.servedFolder) - 1);
         } else if (option == L"--readonly") {
             AppState.servedReadOnly = 1;
+        } else if (option == L"--answer") {
+            AppState.answerSearches = 1;
+        } else if (option == L"--fingerprint" && i + 1 < argc) {
+            wcsncpy(AppState.ownFingerprint, argv[++i], COUNTOF(AppState.ownFingerprint) - 1);
         } else {
             return usage();
         }
