@@ -172,6 +172,7 @@ TEST_F(SettingsDialogs, ASearchListsTheServerAndChoosingItFillsTheAddressAndTheP
             EXPECT_EQ(listText(list, lineOfPort(list, 1234), 3), L"応答なし (前回接続)");
             EXPECT_NE(controlText(dialog, IDC_SEARCH_STATUS).find(L"台のサーバが応答しました"), std::wstring::npos);
 
+            setControlText(dialog, IDC_EDIT5, L"1");
             LVITEMW select = {};
             select.stateMask = LVIS_SELECTED;
             select.state = LVIS_SELECTED;
