@@ -48,6 +48,9 @@ wine_env_start() {
   # The desktop's process (explorer) and rpcss start with the first program that touches a window, and would
   # hold that program's output open: start them here, silenced.
   "$WINE64" rundll32.exe user32.dll,GetDesktopWindow >/dev/null 2>&1 </dev/null
+  # So does the device host (winedevice) that the first listing of network interfaces starts (a search for
+  # servers asks for every interface's broadcast address): ipconfig lists them here, silenced.
+  "$WINE64" ipconfig >/dev/null 2>&1 </dev/null
   # Without a window manager, Wine waits on every managed window it shows or hides: unmanaged windows make
   # dialog tests about ten times faster.
   "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
