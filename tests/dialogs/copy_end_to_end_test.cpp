@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <random>
 #include <thread>
@@ -1003,10 +1004,10 @@ protected:
     }
 
     // Copies the selected row of the own pane (push) or the peer pane (pull) with Start pressed; the overwrite
-    // question, when it comes, is answered with answer (0: it must not come). The questions seen go to *asked.
-    void copySelected(bool fromPeer, int answer = 0, int *asked = nullptr, bool settling = true)
+    // question, when it comes, is answered with answer (0: it must not come). The names asked about go to *asked.
+    void copySelected(bool fromPeer, int answer = 0, std::vector<std::wstring> *asked = nullptr, bool settling = true)
     {
-        std::atomic<int> questions(0);
+        std::vector<std::wstring> questions;
         driveWhile(
             [&](DWORD ui) {
                 HWND dialog = waitForDialog(ui, CopyTitle, 5000);
@@ -1015,7 +1016,7 @@ protected:
                 while (!waitGone(dialog, 100)) {
                     HWND question = waitForDialog(ui, OverwriteQuestionTitle, 0);
                     if (question != nullptr && answer != 0) {
-                        ++questions;
+                        questions.push_back(windowText(GetDlgItem(question, IDC_OVERWRITE_NAME)));
                         clickButton(question, answer);
                         waitGone(question, 5000);
                     }
@@ -1055,6 +1056,7 @@ TEST_F(CopyTreeStream, EveryKindOfEntryGoesBothWaysInOneExchangeWithItsTimes)
         ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
     }
     ASSERT_TRUE(writeFileWithTimes(deep + L"\\bottom.txt", "twenty levels down"));
+    ASSERT_TRUE(SetFileAttributesW((deep + L"\\bottom.txt").c_str(), FILE_ATTRIBUTE_SYSTEM));
     ASSERT_TRUE(CreateDirectoryW((top + L"\\wide").c_str(), nullptr));
     for (int i = 0; i < 300; ++i)
         ASSERT_TRUE(CreateDirectoryW((top + L"\\wide\\w" + std::to_wstring(i)).c_str(), nullptr));
@@ -1110,9 +1112,10 @@ TEST_F(CopyTreeStream, AgainOnlyTheChangedFilesGoAfterOneQuestionAndARefusalIsNa
     std::string heldC;
     ASSERT_TRUE(readFileBytes(remote + L"\\top\\sub\\c.txt", &heldC));
     selectOwn({L"top"});
-    int asked = 0;
+    // Asked once, about the first changed file: those held unchanged are passed over unasked.
+    std::vector<std::wstring> asked;
     copySelected(false, IDC_OVERWRITE_NEWER, &asked);
-    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(asked, std::vector<std::wstring>{L"top\\b.bin"});
     std::string got;
     EXPECT_TRUE(readFileBytes(remote + L"\\top\\b.bin", &got) && got == changed);
     EXPECT_TRUE(readFileBytes(remote + L"\\top\\sub\\c.txt", &got) && got == heldC);
@@ -1126,34 +1129,54 @@ TEST_F(CopyTreeStream, AgainOnlyTheChangedFilesGoAfterOneQuestionAndARefusalIsNa
     SetFileAttributesW((remote + L"\\top\\sub\\c.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// Stop while this side sends, then while it receives: both sides end the stream at once and keep only whole files.
 TEST_F(CopyTreeStream, StopInTheMiddleEndsBothSidesAndLeavesOnlyWholeFiles)
 {
     const std::wstring top = local + L"\\many";
     ASSERT_TRUE(CreateDirectoryW(top.c_str(), nullptr));
     for (int i = 0; i < 600; ++i)
         ASSERT_TRUE(writeFileWithTimes(top + L"\\f" + std::to_wstring(i) + L".bin", randomBytes(4000, i)));
+    const std::wstring big = remote + L"\\big";
+    ASSERT_TRUE(CreateDirectoryW(big.c_str(), nullptr));
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(writeFileWithTimes(big + L"\\b" + std::to_wstring(i) + L".bin", randomBytes(3 << 20, i)));
+    auto stopWhen = [&](bool fromPeer, const std::function<bool()> &reached) {
+        driveWhile(
+            [&](DWORD ui) {
+                HWND dialog = waitForDialog(ui, CopyTitle, 5000);
+                ASSERT_NE(dialog, nullptr);
+                clickButton(dialog, IDC_START);
+                ASSERT_TRUE(pumpUntil(reached, 20000));
+                clickButton(dialog, IDC_STOP);
+                ASSERT_TRUE(waitGone(dialog, 8000));
+            },
+            [&] { runCopyCommand(window, fromPeer); });
+        settle();
+    };
     relistOwn();
     selectOwn({L"many"});
-    driveWhile(
-        [&](DWORD ui) {
-            HWND dialog = waitForDialog(ui, CopyTitle, 5000);
-            ASSERT_NE(dialog, nullptr);
-            clickButton(dialog, IDC_START);
-            ASSERT_TRUE(pumpUntil([] { return AppState.treeTally.filesPast >= 20; }, 20000));
-            clickButton(dialog, IDC_STOP);
-            ASSERT_TRUE(waitGone(dialog, 8000));
-        },
-        [&] { runCopyCommand(window, false); });
-    settle();
+    stopWhen(false, [] { return AppState.treeTally.filesPast >= 20; });
     std::vector<std::wstring> arrived = folderNames(remote + L"\\many");
     EXPECT_GE(arrived.size(), 1u);
     EXPECT_LT(arrived.size(), 600u);
     for (const std::wstring &name : arrived)
         expectSameFile(top + L"\\" + name, remote + L"\\many\\" + name);
     expectNoTemporaryFiles(remote + L"\\many");
+
+    // In the middle of the second file.
+    ASSERT_TRUE(peerPaneShows({L"big"}));
+    selectNamedRows(AppState.peerPane, {L"big"});
+    stopWhen(true, [] { return AppState.treeTally.bytesMoved >= (4 << 20); });
+    arrived = folderNames(local + L"\\big");
+    EXPECT_GE(arrived.size(), 1u);
+    EXPECT_LT(arrived.size(), 4u);
+    for (const std::wstring &name : arrived)
+        expectSameFile(big + L"\\" + name, local + L"\\big\\" + name);
+    expectNoTemporaryFiles(local + L"\\big");
     std::vector<RecordedBox> boxes = recordedBoxes();
-    ASSERT_EQ(boxes.size(), 1u) << narrow(joinedBoxes());
-    EXPECT_NE(boxes[0].text.find(L"停止"), std::wstring::npos) << narrow(boxes[0].text);
+    ASSERT_EQ(boxes.size(), 2u) << narrow(joinedBoxes());
+    for (const RecordedBox &box : boxes)
+        EXPECT_NE(box.text.find(L"停止"), std::wstring::npos) << narrow(box.text);
     EXPECT_FALSE(hostShowedBox());
 }
 
