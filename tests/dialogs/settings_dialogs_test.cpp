@@ -3,6 +3,8 @@
 #include "tests/dialogs/dialog_test_support.h"
 #include "tests/support/test_support.h"
 
+#include "core/identity.h"
+#include "core/paired_machines.h"
 #include "dialogs/connection_dialog.h"
 #include "dialogs/environment_dialog.h"
 #include "net/discovery.h"
@@ -135,42 +137,108 @@ std::wstring listText(HWND list, int item, int column)
     return text;
 }
 
-// The line of the list whose port column is port; -1 when none.
-int lineOfPort(HWND list, int port)
+// The line of the list for this address and port; -1 when none.
+int lineOf(HWND list, const std::wstring &address, int port)
 {
     int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     for (int item = 0; item < count; item++)
-        if (listText(list, item, 2) == std::to_wstring(port))
+        if (listText(list, item, 1) == address && listText(list, item, 2) == std::to_wstring(port))
             return item;
     return -1;
 }
 
+// A paired server that answers one question, and only when told: by then the dialog must still be searching.
+struct LateServer {
+    SOCKET socket = INVALID_SOCKET;
+    int port = 0;
+    sockaddr_in asker = {};
+    uint32_t nonce = 0;
+
+    bool open()
+    {
+        socket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        sockaddr_in at = {};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof(at);
+        if (bind(socket, reinterpret_cast<sockaddr *>(&at), sizeof(at)) != 0 ||
+            getsockname(socket, reinterpret_cast<sockaddr *>(&at), &length) != 0)
+            return false;
+        port = ntohs(at.sin_port);
+        return true;
+    }
+    bool heardQuestion()
+    {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(socket, &readable);
+        timeval wait = {5, 0};
+        unsigned char question[SearchQuestionBytes];
+        int length = sizeof(asker);
+        int round = 0;
+        return select(0, &readable, nullptr, nullptr, &wait) == 1 &&
+               recvfrom(socket, reinterpret_cast<char *>(question), sizeof(question), 0,
+                        reinterpret_cast<sockaddr *>(&asker), &length) == SearchQuestionBytes &&
+               parseSearchQuestion(question, SearchQuestionBytes, &nonce, &round);
+    }
+    void answer(const wchar_t *fingerprint)
+    {
+        SearchAnswer said = {};
+        said.nonce = nonce;
+        said.port = port;
+        wcscpy(said.hostName, L"事務所-PC");
+        wcscpy(said.fingerprint, fingerprint);
+        unsigned char bytes[SearchAnswerMaxBytes];
+        int length = buildSearchAnswer(bytes, sizeof(bytes), said);
+        sendto(socket, reinterpret_cast<char *>(bytes), length, 0, reinterpret_cast<sockaddr *>(&asker), sizeof(asker));
+    }
+};
+
 TEST_F(SettingsDialogs, ASearchListsTheServerAndChoosingItFillsTheAddressAndThePort)
 {
-    // A server of this process answers on the port the dialog shows; a machine met before does not answer.
+    // A server of this process answers on the port the dialog shows; a machine reached before does not answer; a
+    // paired machine is listed before any search; another server, paired, answers while the dialog is searching.
     searchLoopbackOnly = true;
+    std::wstring folder = makeTempFolder(L"pwsearch");
+    wcsncpy(AppState.startFolder, folder.c_str(), COUNTOF(AppState.startFolder) - 1);
+    reloadPairedMachines();
+    const uint8_t key[EcdsaPublicBytes] = {4, 1, 2, 3};
+    wchar_t pairedFingerprint[32] = {};
+    fingerprintOf(key, pairedFingerprint, COUNTOF(pairedFingerprint));
+    ASSERT_TRUE(rememberPairedMachine(key, L"事務所-PC", L"127.0.0.8"));
     int port = 0;
     SOCKET listener = listenLoopback(&port);
     wcscpy(AppState.ownFingerprint, L"CAFE-0001");
     ASSERT_TRUE(startSearchAnswerer(listener));
+    LateServer late;
+    ASSERT_TRUE(late.open());
     AppState.port = port;
     AppState.recentServers[0] = {L"127.0.0.9", 1234};
+    AppState.recentServers[1] = {L"127.0.0.1", late.port};
     driveWhile(
         [&](DWORD ui) {
             HWND dialog = waitForDialog(ui, L"Socket Setting", 5000);
             ASSERT_NE(dialog, nullptr);
             HWND list = GetDlgItem(dialog, IDC_SERVER_LIST);
-            EXPECT_EQ(lineOfPort(list, 1234), 0);
+            EXPECT_EQ(lineOf(list, L"127.0.0.9", 1234), 0);
             EXPECT_EQ(listText(list, 0, 3), L"前回接続");
+            int paired = lineOf(list, L"127.0.0.8", port);
+            ASSERT_GE(paired, 0);
+            EXPECT_EQ(listText(list, paired, 0), L"事務所-PC");
             clickButton(dialog, IDC_SEARCH_BUTTON);
             EXPECT_FALSE(controlEnabled(dialog, IDC_SEARCH_BUTTON));
+            ASSERT_TRUE(late.heardQuestion());
+            late.answer(pairedFingerprint);
             ASSERT_TRUE(pumpUntil([&] { return controlEnabled(dialog, IDC_SEARCH_BUTTON); }, 10000));
-            int line = lineOfPort(list, port);
+            int line = lineOf(list, L"127.0.0.1", port);
             ASSERT_GT(line, 0);
-            EXPECT_EQ(listText(list, line, 1), L"127.0.0.1");
             EXPECT_EQ(listText(list, line, 3), L"未ペア");
-            EXPECT_EQ(listText(list, lineOfPort(list, 1234), 3), L"応答なし (前回接続)");
-            EXPECT_NE(controlText(dialog, IDC_SEARCH_STATUS).find(L"台のサーバが応答しました"), std::wstring::npos);
+            int answeredLate = lineOf(list, L"127.0.0.1", late.port);
+            EXPECT_EQ(listText(list, answeredLate, 0), L"事務所-PC");
+            EXPECT_EQ(listText(list, answeredLate, 3), L"ペア済み");
+            EXPECT_EQ(listText(list, lineOf(list, L"127.0.0.9", 1234), 3), L"応答なし (前回接続)");
+            EXPECT_EQ(listText(list, paired, 3), L"応答なし (前回接続)");
+            EXPECT_NE(controlText(dialog, IDC_SEARCH_STATUS).find(L"2 台のサーバが応答しました"), std::wstring::npos);
 
             setControlText(dialog, IDC_EDIT5, L"1");
             LVITEMW select = {};
@@ -189,7 +257,11 @@ TEST_F(SettingsDialogs, ASearchListsTheServerAndChoosingItFillsTheAddressAndTheP
         [&] { runConnectionDialog(window); });
     stopSearchAnswerer();
     closesocket(listener);
+    closesocket(late.socket);
     searchLoopbackOnly = false;
+    memset(AppState.startFolder, 0, sizeof(AppState.startFolder));
+    reloadPairedMachines();
+    removeTree(folder);
     EXPECT_EQ(AppState.mode, ConnectionMode::Client);
     const int32_t loopback[4] = {127, 0, 0, 1};
     EXPECT_EQ(memcmp(AppState.ip, loopback, sizeof(loopback)), 0);
