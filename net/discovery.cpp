@@ -393,7 +393,9 @@ void runServerSearch(ServerSearch *search)
 {
     WSADATA startup;
     SOCKET socket = INVALID_SOCKET;
-    if (WSAStartup(MAKEWORD(2, 2), &startup) == 0) {
+    // Winsock is counted: a cleanup without its start would end the link's Winsock.
+    bool started = WSAStartup(MAKEWORD(2, 2), &startup) == 0;
+    if (started) {
         socket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
         sockaddr_in any = socketAddress(htonl(INADDR_ANY), 0);
         if (socket != INVALID_SOCKET &&
@@ -444,7 +446,8 @@ void runServerSearch(ServerSearch *search)
         }
         closesocket(socket);
     }
-    WSACleanup();
+    if (started)
+        WSACleanup();
     if (search->notify != nullptr)
         PostMessageW(search->notify, WM_SEARCH_DONE, 0, 0);
 }
