@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -127,7 +128,22 @@ TEST(Discovery, TheSearchListsTheServersThatAnswerAndNoOther)
         SOCKET asker = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
         sockaddr_in any = loopbackAt(0);
         ASSERT_EQ(bind(asker, reinterpret_cast<sockaddr *>(&any), sizeof(any)), 0);
+        // One question by multicast alone and one by broadcast alone: each way is answered by itself.
+        BOOL on = TRUE;
+        in_addr out = loopbackAt(0).sin_addr;
+        setsockopt(asker, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char *>(&on), sizeof(on));
+        setsockopt(asker, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<char *>(&out), sizeof(out));
+        setsockopt(asker, IPPROTO_IP, IP_MULTICAST_LOOP, reinterpret_cast<char *>(&on), sizeof(on));
         sockaddr_in to = loopbackAt(portA);
+        const uint32_t wayTargets[2] = {SearchGroupAddress, 0x7FFFFFFFu};
+        for (uint32_t way = 0; way < 2; way++) {
+            unsigned char question[SearchQuestionBytes];
+            buildSearchQuestion(question, sizeof(question), way + 1, 0);
+            to.sin_addr.s_addr = htonl(wayTargets[way]);
+            sendto(asker, reinterpret_cast<char *>(question), sizeof(question), 0, reinterpret_cast<sockaddr *>(&to),
+                   sizeof(to));
+        }
+        to = loopbackAt(portA);
         unsigned char bad[600] = {};
         buildSearchQuestion(bad, sizeof(bad), 7, 0);
         const int badLengths[] = {1, SearchQuestionBytes - 1, SearchQuestionBytes + 1, 600};
@@ -143,12 +159,16 @@ TEST(Discovery, TheSearchListsTheServersThatAnswerAndNoOther)
                    sizeof(to));
         }
         int answers = 0;
+        std::set<uint32_t> ways;
         char answer[SearchAnswerMaxBytes];
         for (int got; (got = receiveWithin(asker, answer, sizeof(answer), 500)) > 0; answers++) {
             SearchAnswer read;
             ASSERT_TRUE(parseSearchAnswer(reinterpret_cast<unsigned char *>(answer), got, &read));
-            EXPECT_GE(read.nonce, 1000u) << "a bad question was answered";
+            EXPECT_NE(read.nonce, 7u) << "a bad question was answered";
+            if (read.nonce < 1000u)
+                ways.insert(read.nonce);
         }
+        EXPECT_EQ(ways, (std::set<uint32_t>{1, 2})) << "multicast, broadcast";
         // The flood may straddle the turn of one second, not more.
         EXPECT_GE(answers, 1);
         EXPECT_LE(answers, 2 * AnswersPerSecond);
