@@ -284,7 +284,7 @@ TEST_F(SettingsFileTest, SearchKeysComeLastAndAServerWrittenWrongIsLeftOut)
     EXPECT_STREQ(AppState.recentServers[2].address, L"");
     std::wstring text = readUtf16File(ini);
     size_t answer = text.find(L"search_answer_on=0");
-    EXPECT_LT(text.find(L"fastlink_on="), answer) << narrow(text);
+    EXPECT_LT(text.find(L"serve_admission="), answer) << narrow(text);
     EXPECT_LT(answer, text.find(L"recent_server_1=192.168.1.20:1050"));
     EXPECT_LT(text.find(L"recent_server_1="), text.find(L"recent_server_2=10.0.0.5:40000"));
 
