@@ -197,6 +197,7 @@ static FastTree *newTree(bool sending, bool requester, uint8_t flags, const wcha
         return nullptr;
     }
     tree->items = items;
+    tree->freshChars = -1;
     tree->sending = sending;
     tree->requester = requester;
     tree->flags = flags;

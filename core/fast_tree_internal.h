@@ -25,6 +25,7 @@ struct TreeItem {
     int64_t size;
     int64_t offset;      // from the word: where the data starts
     uint32_t digest;     // and the CRC of the receiver's part before it
+    bool fresh;          // receiver: its folder was made by this stream, so nothing of it can be there yet
     int64_t heldSize;    // the file the receiver holds, for the question
     FILETIME heldWritten;
     DWORD attributes;
@@ -64,6 +65,10 @@ struct FastTree {
     int64_t streamAckedAt;
     int64_t writtenFiles;
     int64_t writtenBytes;
+    // The outermost folder this stream made itself that its entries may still come into (-1 chars: none).
+    // Looking for a file that cannot be there costs a search of its folder under Wine: files below it skip it.
+    wchar_t fresh[PathChars];
+    int freshChars;
 };
 
 // fast_tree.cpp

@@ -73,6 +73,13 @@ static void entryFailed(FastTree *tree, const wchar_t *relative, FastReason reas
         sendTreeFailed(reason, relative);
 }
 
+// True when path lies below the folder this stream made itself.
+static bool belowFresh(const FastTree *tree, const wchar_t *path)
+{
+    int chars = tree->freshChars;
+    return chars >= 0 && wcsncmp(path, tree->fresh, static_cast<size_t>(chars)) == 0 && path[chars] == L'\\';
+}
+
 static void makeFolder(FastTree *tree, const unsigned char *payload, int bytes)
 {
     TreeEntryWire entry;
@@ -83,8 +90,15 @@ static void makeFolder(FastTree *tree, const unsigned char *payload, int bytes)
         return;
     }
     FastReason reason = localPathOf(tree, entry.path, entry.pathBytes, path, relative);
-    if (reason == FastReason::None && !CreateDirectoryW(path, nullptr) && !isFolderOnDisk(path))
+    bool made = reason == FastReason::None && CreateDirectoryW(path, nullptr);
+    if (reason == FastReason::None && !made && !isFolderOnDisk(path))
         reason = GetLastError() == ERROR_DISK_FULL ? FastReason::DiskFull : FastReason::CannotWrite;
+    if (!belowFresh(tree, path)) {
+        // The walk is depth first: a folder outside the fresh one means the fresh one's entries have all come.
+        tree->freshChars = made ? static_cast<int>(wcsnlen(path, PathChars - 1)) : -1;
+        if (made)
+            wmemcpy(tree->fresh, path, static_cast<size_t>(tree->freshChars) + 1);
+    }
     if (reason != FastReason::None)
         entryFailed(tree, relative, reason, -1);
 }
@@ -190,7 +204,9 @@ static void answerFiles(FastTree *tree)
     }
     while (!tree->asking && tree->answered < tree->count) {
         TreeItem *item = treeItem(tree, tree->answered);
-        TreeHeld held = item->state == TreeItemState::Declined ? TreeHeld::Declined : lookAtTarget(item);
+        TreeHeld held = item->state == TreeItemState::Declined ? TreeHeld::Declined
+                        : item->fresh                                  ? TreeHeld::Nothing
+                                                                       : lookAtTarget(item);
         if (tree->requester && held != TreeHeld::Nothing && held != TreeHeld::Declined) {
             item->held = held;
             TreeItemState decision = decideHeld(tree, item);
@@ -226,6 +242,7 @@ static void announced(FastTree *tree, const unsigned char *payload, int bytes)
         joinPathN(tree->root, tree->rootChars, relative, item->path, PathChars);
         item->state = TreeItemState::Declined;
     }
+    item->fresh = belowFresh(tree, item->path);
     answerFiles(tree);
 }
 

@@ -3,6 +3,7 @@
 #include "core/file_receiver.h"
 
 #include "core/app_state.h"
+#include "core/served_folder.h"
 #include "core/text_codec.h"
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
@@ -73,6 +74,12 @@ static bool namesNonFile(const wchar_t *path)
     DWORD attributes = GetFileAttributesW(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return true;
+    // Nothing of that name is there and it names no device: the probe below would find nothing either, and each
+    // look for a missing name is a search of its whole folder under Wine.
+    const wchar_t *slash = wcsrchr(path, L'\\');
+    const wchar_t *name = slash != nullptr ? slash + 1 : path;
+    if (attributes == INVALID_FILE_ATTRIBUTES && !isDeviceName(name, static_cast<int>(wcslen(name))))
+        return false;
     HANDLE probe = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (probe == INVALID_HANDLE_VALUE)

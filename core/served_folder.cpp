@@ -30,9 +30,7 @@ static bool sameTextNoCase(const wchar_t *a, int aChars, const wchar_t *b, int b
     return CompareStringOrdinal(a, aChars, b, bChars, TRUE) == CSTR_EQUAL;
 }
 
-// CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9 and LPT0-9 (with the superscript digits) open a device, not a
-// file, with or without an extension and with spaces before it.
-static bool isDeviceName(const wchar_t *segment, int chars)
+bool isDeviceName(const wchar_t *segment, int chars)
 {
     int stem = 0;
     while (stem < chars && segment[stem] != L'.')

@@ -18,6 +18,10 @@ bool resolvePeerPath(const char *pathA, int bytes, PeerAccess access, wchar_t *o
 // whatever the settings, and so is any path outside AppState.servedFolder when that is set.
 bool resolvePeerPathW(const wchar_t *path, PeerAccess access, wchar_t *out, int outChars);
 
+// True when the name (chars long) opens a device, not a file: CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9 and
+// LPT0-9 (with the superscript digits), with or without an extension and with spaces before it.
+bool isDeviceName(const wchar_t *segment, int chars);
+
 // The normal form of a served-folder setting into out; false when it is not a plain absolute path.
 bool normalFolderPath(const wchar_t *folder, wchar_t *out, int outChars);
 

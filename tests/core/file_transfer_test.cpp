@@ -450,6 +450,10 @@ TEST_F(FileReceiverTest, OpenFailuresCreateNothing)
     EXPECT_EQ(AppState.fileState, FileIoState::Closed);
     CloseHandle(holder);
     EXPECT_FALSE(fileExists(target));
+    // A device answers to any folder: never a target, though no file of its name is there.
+    for (const wchar_t *name : {L"NUL", L"nul.txt", L"COM1"})
+        EXPECT_FALSE(canReceiveInto((folder + L"\\" + name).c_str())) << narrow(name);
+    EXPECT_TRUE(canReceiveInto((folder + L"\\absent.txt").c_str()));
 }
 
 } // namespace

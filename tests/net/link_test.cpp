@@ -1139,6 +1139,15 @@ TEST_F(LinkTest, ATreePushedByThePeerStaysInsideItsFolderAndEachFileGetsItsWord)
         payload[5] = static_cast<char>(reason);
         return fastMessage(FastTreeWord, payload);
     };
+    // A file held in a folder whose name begins with that of a folder the stream makes: it is looked at.
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\tree").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\tree\\newer").c_str(), nullptr));
+    ASSERT_TRUE(writeFileBytes(folder + L"\\tree\\newer\\x.txt", "old"));
+    WIN32_FILE_ATTRIBUTE_DATA held = {};
+    ASSERT_TRUE(GetFileAttributesExW((folder + L"\\tree\\newer\\x.txt").c_str(), GetFileExInfoStandard, &held));
+    TreeWordWire heldWord = {4, TreeHeld::Newer, 0, 0, 0, 3, held.ftLastWriteTime};
+    std::string heldPayload(TreeWordBytes, '\0');
+    putTreeWord(reinterpret_cast<unsigned char *>(&heldPayload[0]), heldWord);
     std::string digest(4, '\0');
     putLittleEndian(reinterpret_cast<unsigned char *>(&digest[0]), crc32cUpdate(0, "hello", 5), 4);
     std::string totals(16, '\0');
@@ -1148,12 +1157,18 @@ TEST_F(LinkTest, ATreePushedByThePeerStaysInsideItsFolderAndEachFileGetsItsWord)
                                      fastMessage(FastTreeFolder, folderEntry("")) +
                                      fastMessage(FastTreeFolder, folderEntry("..\\out")) +
                                      fileEntry(0, "hello", "sub\\..\\..\\evil.txt") + fileEntry(1, "hello", "a.txt") +
-                                     fileEntry(2, "hello", "C:\\evil.txt")));
+                                     fileEntry(2, "hello", "C:\\evil.txt") +
+                                     fastMessage(FastTreeFolder, folderEntry("new")) + fileEntry(3, "hello", "new\\b.txt") +
+                                     fastMessage(FastTreeFolder, folderEntry("newer")) +
+                                     fileEntry(4, "hello", "newer\\x.txt")));
     std::string failed = fastMessage(FastTreeFailed, std::string(1, static_cast<char>(FastReason::BadName)) + "..\\out");
     std::string words = word(0, TreeHeld::Declined, FastReason::BadName) + word(1, TreeHeld::Nothing, FastReason::None) +
-                        word(2, TreeHeld::Declined, FastReason::BadName);
+                        word(2, TreeHeld::Declined, FastReason::BadName) + word(3, TreeHeld::Nothing, FastReason::None) +
+                        fastMessage(FastTreeWord, heldPayload);
     EXPECT_EQ(failed + words, receiveBytes(client, failed.size() + words.size()));
     ASSERT_TRUE(sendText(client, fastMessage(FastData, std::string(8, '\0') + "hello") + fastMessage(FastEnd, digest) +
+                                     fastMessage(FastTreeSkip, std::string("\x03\0\0\0\0", 5)) +
+                                     fastMessage(FastTreeSkip, std::string("\x04\0\0\0\0", 5)) +
                                      fastMessage(FastTreeClose, folderEntry("")) + fastMessage(FastTreeEnd, totals)));
     EXPECT_EQ(fastMessage(FastTreeEnd, totals), receiveBytes(client, FastHeaderBytes + 16));
     ASSERT_TRUE(stateBecomes(TransferState::Waiting));

@@ -268,7 +268,7 @@ bool timeCopy(int command, const std::vector<std::wstring> &targets, long long b
                              return findProcessDialog(client.process.dwProcessId, CopyDialogCaption) == nullptr &&
                                     waiting(client);
                          },
-                         targets.empty() ? 600000 : 60000, targets.empty() ? 5 : 20);
+                         targets.empty() ? 600000 : 60000, targets.empty() ? 10 : 20);
     if (targets.empty())
         *ms = msSince(begin);
     return ended;
@@ -646,7 +646,10 @@ bool treeFigures(const std::wstring &program, int delayMs, bool bigTree)
         int count = pass == 0 ? FolderFiles : MegFiles;
         size_t bytes = static_cast<size_t>(count) * (pass == 0 ? SmallBytes : MegBytes);
         measurePingPong();
+        uint64_t clientCpu = cpu100ns(client.process.hProcess), serverCpu = cpu100ns(server.process.hProcess);
         ok = timeFolderPush(clientFolder, serverFolder, name, count, &ms);
+        printf("  CPU: client %.0f ms, server %.0f ms, wall %.0f ms\n", (cpu100ns(client.process.hProcess) - clientCpu) / 1e4,
+               (cpu100ns(server.process.hProcess) - serverCpu) / 1e4, ms);
         if (!ok)
             break;
         setPairDelay(delayMs);

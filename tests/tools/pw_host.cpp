@@ -18,9 +18,11 @@
 //   REFUSED <command>         a command the user interface would not start now
 //   ECHO <text>, STATUS <state>|<linkOpen>|<peerPresent>|<clients>
 // Commands: dir PEERFOLDER | push LOCALFILE PEERFOLDER | pull PEERFILE LOCALFOLDER | mkdir PEERPATH | stop |
+//   tree push LOCALFOLDER PEERFOLDER | tree pull PEERFOLDER LOCALFOLDER |
 //   close | quit | echo TEXT | status | fast (prints FAST 1 once the fast link is agreed, else FAST 0). Arguments are separated by blanks; put one in "..." to keep blanks.
 #include "core/app_state.h"
 #include "core/fast_link.h"
+#include "core/fast_tree.h"
 #include "core/message_box.h"
 #include "core/protocol_engine.h"
 #include "core/reports.h"
@@ -316,6 +318,19 @@ void runCommand(HWND window, const std::wstring &line)
         AppState.stopRequest = StopRequest::None;
         enterState(TransferState::CallCopyFrom);
         sendPathRequest("FC", words[1]);
+        return;
+    }
+    // A whole folder in one exchange, overwriting what is there: "tree push LOCALFOLDER PEERFOLDER" (the peer
+    // folder is made) or "tree pull PEERFOLDER LOCALFOLDER".
+    bool pullTree = words.size() == 4 && words[1] == L"pull";
+    if (verb == L"tree" && words.size() == 4 && (pullTree || words[1] == L"push") && fitsPath(words[2]) &&
+        fitsPath(words[3]) && treeStreamOn()) {
+        AppState.stopRequest = StopRequest::None;
+        enterState(pullTree ? TransferState::CallCopyFrom : TransferState::CallCopyTO);
+        const std::wstring &local = pullTree ? words[3] : words[2];
+        const std::wstring &peer = pullTree ? words[2] : words[3];
+        if (requestTreeStream(pullTree, local.c_str(), peer.c_str(), 3 /* all */) != 0)
+            enterState(TransferState::Waiting);
         return;
     }
     if (verb == L"mkdir" && words.size() == 2 && fitsPath(words[1])) {
