@@ -308,7 +308,8 @@ FastReason putReceivedInPlace(const unsigned char *payload, int bytes)
         return timed ? FastReason::CannotWrite : writeFailureReason();
     AppState.tempFilePending = 0;
     deleteResumeInfo();
-    fileArrived(AppState.targetFileName);
+    if (!AppState.treeStream)  // a folder stream tells each folder once, as it closes
+        fileArrived(AppState.targetFileName);
     return FastReason::None;
 }
 

@@ -11,6 +11,7 @@
 #include "core/paths.h"
 #include "core/protocol_engine.h"
 #include "core/text_codec.h"
+#include "core/ui_ops.h"
 #include "core/wire_message.h"
 
 #include <cstring>
@@ -121,6 +122,14 @@ static void closeFolder(FastTree *tree, const unsigned char *payload, int bytes)
     }
     if (entry.attributes & FolderAttributes)
         SetFileAttributesW(path, FILE_ATTRIBUTE_DIRECTORY | (entry.attributes & FolderAttributes));
+    // A pane that shows the folder, or the one that holds it, lists it again once, not once a file.
+    fileArrived(path);
+    size_t chars = wcsnlen(path, PathChars);
+    if (chars + 1 < PathChars) {
+        path[chars] = L'\\';
+        path[chars + 1] = 0;
+        fileArrived(path);
+    }
 }
 
 static void sendWord(const TreeItem *item, TreeHeld held, FastReason reason)
