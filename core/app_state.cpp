@@ -19,6 +19,8 @@ void resetAppState()
     AppState.livenessMs = DefaultLivenessMs;
     AppState.transferSize = -1;
     AppState.resumedFrom = -1;
+    // Served as before until the settings say otherwise: a new INI asks.
+    AppState.admission = AdmissionMode::Everyone;
     resetUiModules();
 }
 

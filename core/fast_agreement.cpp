@@ -4,6 +4,7 @@
 #include "core/fast_link_internal.h"
 
 #include "core/app_state.h"
+#include "core/private_link.h"
 #include "core/protocol_engine.h"
 #include "core/send_ops.h"
 #include "core/text_codec.h"
@@ -116,7 +117,7 @@ bool answerFastProbe(const char *message, int count)
         memset(row, 0, DirRowBytes);
         // A record the classic framer cuts like any other: the name carries the offer, date and size are empty.
         int bytes = snprintf(row, DirRowBytes - 1, "DR000000%s%d|%c|%s,,,8", FastProbeRecordPrefix,
-                             FastLinkVersion, AppState.servedReadOnly ? 'R' : 'W', served);
+                             offeredFastVersion(), AppState.servedReadOnly ? 'R' : 'W', served);
         if (bytes > 0 && bytes < DirRowBytes - 1) {
             AppState.dirCount = 1;
             AppState.fastProbeAnswering = 1;
@@ -203,6 +204,8 @@ void finishFastProbe()
     if (!offered) {
         // A classic server: it lists us first, then our opening listing goes, as between two classic peers.
         scheduleOpeningListing(ClassicServerAsksWithinMs);
+        // A client that asks its user about classic servers starts nothing until the answer.
+        privateAfterAgreement(PrivateClientChannel, 0);
         return;
     }
     AppState.clientFramer.fast = 1;
@@ -211,17 +214,18 @@ void finishFastProbe()
     servedFolderA(served, COUNTOF(served));
     unsigned char payload[8 + PathChars];
     int servedBytes = static_cast<int>(strnlen(served, sizeof(served)));
-    putLittleEndian(payload, FastLinkVersion, 4);
+    putLittleEndian(payload, static_cast<uint64_t>(offeredFastVersion()), 4);
     payload[4] = AppState.servedReadOnly ? 1 : 0;
     memcpy(payload + 5, served, static_cast<size_t>(servedBytes));
     sendFast(FastHello, payload, 5 + servedBytes);
-    // Agreed, before any listing. A later step of the agreement goes here (and on the server in takeHello):
-    // the opening listing waits until it is done.
+    // Agreed, before any listing. The private link's handshake follows when both offered it (and on the server
+    // in takeHello): the opening listing waits until it is done, as nothing can be claimed while it runs.
     scheduleOpeningListing(0);
     tellPeerServes(AppState.peerServedFolderA);
     // Both folders above went in the code page; every name after the hello goes in UTF-8 when both speak it.
     AppState.clientFramer.utf8 = AppState.fastPeerVersion >= FastUtf8Version ? 1 : 0;
     AppState.clientFramer.trees = AppState.fastPeerVersion >= FastTreeVersion ? 1 : 0;
+    privateAfterAgreement(PrivateClientChannel, AppState.fastPeerVersion);
 }
 
 void takeHello(const unsigned char *payload, int bytes)
@@ -236,8 +240,10 @@ void takeHello(const unsigned char *payload, int bytes)
     tellPeerServes(AppState.peerServedFolderA);
     int slot = AppState.exchangeSlot;
     if (slot >= 0 && slot < ClientSlotCount) {
-        AppState.slotFramers[slot].utf8 = getLittleEndian(payload, 4) >= FastUtf8Version ? 1 : 0;
-        AppState.slotFramers[slot].trees = getLittleEndian(payload, 4) >= FastTreeVersion ? 1 : 0;
+        uint64_t version = getLittleEndian(payload, 4);
+        AppState.slotFramers[slot].utf8 = version >= FastUtf8Version ? 1 : 0;
+        AppState.slotFramers[slot].trees = version >= FastTreeVersion ? 1 : 0;
+        // Agreed, before any listing: the private link's handshake follows when both offered it.
+        privateAfterAgreement(slot, version > 1000 ? 1000 : static_cast<int>(version));
     }
-    // Agreed, before any listing: a later step of the agreement starts here; the client's listing follows it.
 }

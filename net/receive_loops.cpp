@@ -7,6 +7,7 @@
 #include "core/fast_link.h"
 #include "core/fast_wire.h"
 #include "core/file_receiver.h"
+#include "core/private_link.h"
 #include "core/protocol_engine.h"
 #include "core/reports.h"
 #include "core/served_folder.h"
@@ -127,9 +128,14 @@ static DWORD passWaitMs(const MessageFramer *framers, int count)
 }
 
 // Receives what the connection holds into its framer. False when the peer has closed or reset it.
-static bool receiveInto(SOCKET s, MessageFramer *framer)
+static bool receiveInto(SOCKET s, MessageFramer *framer, int channel)
 {
     int room = 0;
+    char *sealed = privateReceiveSpace(channel, &room);
+    if (sealed != nullptr) {
+        int count = room > 0 ? recv(s, sealed, room, 0) : 0;
+        return count > 0 && privateReceived(channel, framer, sealed, count, GetTickCount());
+    }
     char *space = framerSpace(framer, &room);
     if (room <= 0) {
         resetFramer(framer);
@@ -144,17 +150,29 @@ static bool receiveInto(SOCKET s, MessageFramer *framer)
 
 // ---- Client mode ----------------------------------------------------------------------------------------------
 
-static void serveClientMessages()
+// False once the link is to close.
+static bool serveClientMessages()
 {
     for (;;) {
         const char *message = nullptr;
         int length = 0;
         FramerEvent event = nextMessage(&AppState.clientFramer, GetTickCount(), &message, &length);
-        if (event == FramerEvent::None)
-            return;
-        if (event == FramerEvent::Garbage)
+        if (event == FramerEvent::None) {
+            bool added = false;
+            if (!privateOpenWaiting(PrivateClientChannel, &AppState.clientFramer, &added))
+                return false;
+            if (added)
+                continue;
+            return true;
+        }
+        if (event == FramerEvent::Garbage) {
             refuseGarbage(AppState.mainSocket, &AppState.clientFramer);
-        else
+            continue;
+        }
+        PrivateVerdict verdict = privateScreen(PrivateClientChannel, message, length, &AppState.clientFramer);
+        if (verdict == PrivateVerdict::Close)
+            return false;
+        if (verdict == PrivateVerdict::Serve)
             handleMessage(message, length);
     }
 }
@@ -180,18 +198,34 @@ static void clientLinkLost()
     scheduleLinkClose();
 }
 
+// The server failed a check of the private link, or one of the two sides refused the other: the link closes as
+// after a "CUT".
+static void endPrivateClient()
+{
+    if (linkIsClosing())
+        return;
+    endForLostLink();
+    scheduleLinkClose();
+}
+
 // Client mode keeps one overlapped receive pending on mainSocket and waits for it with a timeout: a select
 // before every receive costs a round trip of its own under some socket layers. The receive is never cancelled,
 // only waited for again, so no byte can be lost to a timeout; closing the socket ends it. The receive, its event
 // and its space in the framer (AppState.clientReceive, clientEvent, clientReceiveSpace) are the client thread's
 // own for its life: made at its start, the event closed at its end.
 
-enum class ReceiveStep { Got, Quiet, Lost };
+enum class ReceiveStep { Got, Quiet, Lost, Failed };
 
 static ReceiveStep takeClientBytes(DWORD got)
 {
     if (got == 0)
         return ReceiveStep::Lost;
+    if (privateReceivesSealed(PrivateClientChannel)) {
+        if (!privateReceived(PrivateClientChannel, &AppState.clientFramer, AppState.clientReceiveSpace,
+                             static_cast<int>(got), GetTickCount()))
+            return ReceiveStep::Failed;
+        return ReceiveStep::Got;
+    }
     framerReceivedAt(&AppState.clientFramer, AppState.clientReceiveSpace, static_cast<int>(got), GetTickCount());
     return ReceiveStep::Got;
 }
@@ -206,7 +240,9 @@ static ReceiveStep receiveClientBytes(DWORD waitMs)
         memset(&AppState.clientReceive, 0, sizeof(AppState.clientReceive));
         AppState.clientReceive.hEvent = AppState.clientEvent;
         int room = 0;
-        char *space = framerSpace(&AppState.clientFramer, &room);
+        char *space = privateReceiveSpace(PrivateClientChannel, &room);
+        if (space == nullptr)
+            space = framerSpace(&AppState.clientFramer, &room);
         if (room <= 0) {
             resetFramer(&AppState.clientFramer);
             space = framerSpace(&AppState.clientFramer, &room);
@@ -243,11 +279,19 @@ DWORD WINAPI ClientThread(LPVOID)
         postReport(L"受信の準備ができませんでした\r\n接続を閉じてください", L"WSACreateEvent");
         return 1;
     }
+    privateChannelOpened(PrivateClientChannel);
     startClientOpening();
     while (AppState.linkOpen) {
         if (AppState.mode != ConnectionMode::Client) {
             // Never waits on a box here; a thread of the wrong mode has nothing to receive.
             postReport(L"ClientThreadでSreverModeで実行された", L"Read1Thread");
+            break;
+        }
+        const char *held = nullptr;
+        int heldLength = 0;
+        PrivateEvent event = privatePass(PrivateClientChannel, &held, &heldLength);
+        if (event == PrivateEvent::Close) {
+            endPrivateClient();
             break;
         }
         ReceiveStep step = receiveClientBytes(passWaitMs(&AppState.clientFramer, 1));
@@ -257,9 +301,13 @@ DWORD WINAPI ClientThread(LPVOID)
         }
         if (step == ReceiveStep::Got)
             AppState.lastHeard = GetTickCount();
-        serveClientMessages();
+        if (step == ReceiveStep::Failed || !serveClientMessages()) {
+            endPrivateClient();
+            break;
+        }
         watchExchange();
     }
+    privateChannelClosed(PrivateClientChannel);
     // A receive still out ends with the socket, which closeLink has closed by now: let it signal first.
     if (AppState.clientReceivePending)
         WaitForSingleObject(AppState.clientEvent, IdlePollMs);
@@ -336,6 +384,7 @@ static void acceptClient(SOCKET listener)
     AppState.slotAcceptedAt[slot] = GetTickCount();
     AppState.slotSpoke[slot] = 0;
     resetFramer(&AppState.slotFramers[slot]);
+    privateChannelOpened(slot);
     if (!slotOccupied(AppState.exchangeSlot) || AppState.exchangeSlot == slot)
         showConnection(slot);
 }
@@ -349,6 +398,7 @@ static void dropClient(int slot)
     if (shown)
         peerAddressText(slot, address, COUNTOF(address));
     SOCKET client = AppState.clientSlots[slot];
+    privateChannelClosed(slot);
     shutdown(client, SD_BOTH);
     closesocket(client);
     AppState.clientSlots[slot] = INVALID_SOCKET;
@@ -389,6 +439,13 @@ static bool isRequest(const char *message, int length, const MessageFramer *fram
 // exchange runs; while none runs, its request makes it the shown connection and is served.
 static void dispatchFromSlot(int slot, const char *message, int length)
 {
+    PrivateVerdict verdict = privateScreen(slot, message, length, &AppState.slotFramers[slot]);
+    if (verdict == PrivateVerdict::Close) {
+        dropClient(slot);
+        return;
+    }
+    if (verdict == PrivateVerdict::Consumed)
+        return;
     if (slot != AppState.exchangeSlot) {
         const MessageFramer *framer = &AppState.slotFramers[slot];
         if (framer->fast ? isFast(message, length, FastRefuse) : isNak(message, length))
@@ -408,12 +465,31 @@ static void dispatchFromSlot(int slot, const char *message, int length)
 
 static void serveSlotMessages(int slot)
 {
+    if (!slotOccupied(slot))
+        return;
+    const char *held = nullptr;
+    int heldLength = 0;
+    PrivateEvent event = privatePass(slot, &held, &heldLength);
+    if (event == PrivateEvent::Close) {
+        dropClient(slot);
+        return;
+    }
+    if (held != nullptr)
+        dispatchFromSlot(slot, held, heldLength);
     while (slotOccupied(slot)) {
         const char *message = nullptr;
         int length = 0;
         FramerEvent event = nextMessage(&AppState.slotFramers[slot], GetTickCount(), &message, &length);
-        if (event == FramerEvent::None)
+        if (event == FramerEvent::None) {
+            bool added = false;
+            if (!privateOpenWaiting(slot, &AppState.slotFramers[slot], &added)) {
+                dropClient(slot);
+                return;
+            }
+            if (added)
+                continue;
             return;
+        }
         if (event == FramerEvent::Message) {
             dispatchFromSlot(slot, message, length);
             continue;
@@ -430,7 +506,7 @@ static void receiveFromSlot(int slot)
     AppState.currentSlot = slot;
     // A reset or aborted connection is as gone as a closed one; left in its slot it would be readable, and
     // fail, at every pass.
-    if (!receiveInto(AppState.clientSlots[slot], &AppState.slotFramers[slot])) {
+    if (!receiveInto(AppState.clientSlots[slot], &AppState.slotFramers[slot], slot)) {
         dropClient(slot);
         return;
     }
@@ -495,5 +571,7 @@ DWORD WINAPI ServerThread(LPVOID parameter)
         watchExchange();
         dropMuteClients();
     }
+    for (int slot = 0; slot < ClientSlotCount; slot++)
+        privateChannelClosed(slot);
     return 0;
 }

@@ -2,9 +2,11 @@
 // user interface is replaced by lines on stdout and commands read from stdin, so tests can drive a real peer.
 //
 // Command line: --server PORT | --client ADDRESS PORT, [--folder PATH], [--monitor], [--fast], [--serve PATH],
-// [--readonly], [--answer], [--fingerprint TEXT]   (a server on port 0 listens on a port the system picks; --fast
-// agrees on the fast link with a peer that offers it, as the program does by default; --answer: a server answers
-// searches, as the program does by default, with the fingerprint given)
+// [--readonly], [--answer], [--fingerprint TEXT], [--home PATH] (the identity key and the paired machines live
+// there; without it no key is loaded and the private link is not offered), [--admission ask|paired|everyone]
+// (everyone when missing)   (a server on port 0 listens on a port the system picks; --fast agrees on the fast link
+// with a peer that offers it, as the program does by default; --answer: a server answers searches, as the program
+// does by default, with the fingerprint given)
 // Output lines (UTF-8, one per event, flushed):
 //   READY <port> | FAILED     link open on that port / open failed (after its BOX line; the process exits with 2)
 //   STATE <name>              the transfer state changed
@@ -17,12 +19,19 @@
 //   SERVES <folder>           the peer said it serves this folder (it is then listed, as the program does)
 //   REFUSED <command>         a command the user interface would not start now
 //   ECHO <text>, STATUS <state>|<linkOpen>|<peerPresent>|<clients>
+//   PAIR <code>|<peer name>|<fingerprint>   the pairing question; PAIREND   it was taken away
+//   CLASSIC <address>         the classic-peer question; KEYCHANGED <name>|<address>   a paired key changed
+//   KIND <link kind number>|<peer fingerprint>   answer to "kind"
 // Commands: dir PEERFOLDER | push LOCALFILE PEERFOLDER | pull PEERFILE LOCALFOLDER | mkdir PEERPATH | stop |
 //   tree push LOCALFOLDER PEERFOLDER | tree pull PEERFOLDER LOCALFOLDER |
-//   close | quit | echo TEXT | status | fast (prints FAST 1 once the fast link is agreed, else FAST 0). Arguments are separated by blanks; put one in "..." to keep blanks.
+//   close | quit | echo TEXT | status | fast (prints FAST 1 once the fast link is agreed, else FAST 0) |
+//   pair yes|no (the pairing question's answer) | classic yes|no [keep] | kind. Arguments are separated by blanks; put one in "..." to keep blanks.
 #include "core/app_state.h"
 #include "core/fast_link.h"
 #include "core/fast_tree.h"
+#include "core/identity.h"
+#include "core/paired_machines.h"
+#include "core/private_link.h"
 #include "core/message_box.h"
 #include "core/protocol_engine.h"
 #include "core/reports.h"
@@ -248,6 +257,18 @@ void runCommand(HWND window, const std::wstring &line)
     if (verb == L"status") {
         emit("STATUS " + utf8(transferStateName(AppState.transferState)) + "|" + std::to_string(AppState.linkOpen) +
              "|" + std::to_string(AppState.peerPresent) + "|" + std::to_string(countClients()));
+        return;
+    }
+    if (verb == L"pair" && words.size() == 2) {
+        pairingAnswered(words[1] == L"yes");
+        return;
+    }
+    if (verb == L"classic" && words.size() >= 2) {
+        classicPeerAnswered(words[1] == L"yes", words.size() == 3 && words[2] == L"keep");
+        return;
+    }
+    if (verb == L"kind") {
+        emit("KIND " + std::to_string(static_cast<int>(AppState.linkKind)) + "|" + utf8(AppState.peerFingerprint));
         return;
     }
     if (verb == L"fast") {
@@ -489,21 +510,25 @@ void resetUiModules()
 {
 }
 
-// The private link's questions: the host answers none of them (a pairing is never confirmed here).
-void askPairing(const wchar_t *, const wchar_t *, const wchar_t *)
+// The private link's questions: printed; the test answers them with "pair" and "classic".
+void askPairing(const wchar_t *code, const wchar_t *peerName, const wchar_t *peerFingerprint)
 {
+    emitWide("PAIR", std::wstring(code) + L"|" + peerName + L"|" + peerFingerprint);
 }
 
 void endPairingQuestion()
 {
+    emit("PAIREND");
 }
 
-void askClassicPeer(const wchar_t *)
+void askClassicPeer(const wchar_t *address)
 {
+    emitWide("CLASSIC", address);
 }
 
-void warnKeyChanged(const wchar_t *, const wchar_t *)
+void warnKeyChanged(const wchar_t *peerName, const wchar_t *address)
 {
+    emitWide("KEYCHANGED", std::wstring(peerName) + L"|" + address);
 }
 
 void fileArrived(const wchar_t *targetPath)
@@ -553,6 +578,16 @@ int wmain(int argc, wchar_t **argv)
             AppState.answerSearches = 1;
         } else if (option == L"--fingerprint" && i + 1 < argc) {
             wcsncpy(AppState.ownFingerprint, argv[++i], COUNTOF(AppState.ownFingerprint) - 1);
+        } else if (option == L"--home" && i + 1 < argc) {
+            memset(AppState.startFolder, 0, sizeof(AppState.startFolder));
+            wcsncpy(AppState.startFolder, argv[++i], COUNTOF(AppState.startFolder) - 1);
+            if (!loadIdentity())
+                return usage();
+            reloadPairedMachines();
+        } else if (option == L"--admission" && i + 1 < argc) {
+            std::wstring mode = argv[++i];
+            AppState.admission = mode == L"ask" ? AdmissionMode::Ask
+                                 : mode == L"paired" ? AdmissionMode::PairedOnly : AdmissionMode::Everyone;
         } else {
             return usage();
         }
