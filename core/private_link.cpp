@@ -227,8 +227,12 @@ static void admitInClear(int channel, const MessageFramer *framer)
 bool privateAdmitted(int channel)
 {
     Channel *c = channelAt(channel);
-    return c != nullptr && (c->stage == Stage::Admitted || c->stage == Stage::Private ||
-                            (c->stage == Stage::Fresh && c->server));
+    return c == nullptr || (c->stage != Stage::Handshake && c->stage != Stage::ClassicAsked);
+}
+
+bool privateLinkReady()
+{
+    return privateAdmitted(AppState.mode == ConnectionMode::Client ? PrivateClientChannel : AppState.exchangeSlot);
 }
 
 // ---- Sending --------------------------------------------------------------------------------------------------

@@ -46,8 +46,10 @@ void privateChannelClosed(int channel);
 // awaited; true always.
 bool privateAfterAgreement(int channel, int peerVersion);
 
-// True when the connection may be served and its own requests sent: private and open, or admitted in clear.
+// False while the connection is being proven (the handshake) or asked about: nothing may start on it.
 bool privateAdmitted(int channel);
+// The same for the link's own connection (the client's, or the server's shown one).
+bool privateLinkReady();
 
 enum class PrivateVerdict : int32_t {
     Serve = 0,     // hand the message on as always

@@ -2,6 +2,8 @@
 // peer makes in Waiting, the directory exchange in both directions and the folder exchange.
 #include "core/protocol_engine.h"
 
+#include "core/private_link.h"
+
 #include "core/app_state.h"
 #include "core/dir_table.h"
 #include "core/fast_link.h"
@@ -182,6 +184,9 @@ void closeOnCut()
 bool claimExchange(TransferState next)
 {
     static_assert(sizeof(TransferState) == sizeof(LONG), "the state is swapped as one LONG");
+    // Nothing starts while the peer is being proven or asked about.
+    if (!privateLinkReady())
+        return false;
     LONG was = InterlockedCompareExchange(reinterpret_cast<volatile LONG *>(&AppState.transferState),
                                           static_cast<LONG>(next), static_cast<LONG>(TransferState::Waiting));
     return was == static_cast<LONG>(TransferState::Waiting);

@@ -119,6 +119,12 @@ static bool endsUnanswered(const char *data, int length)
                             memcmp(data + length - 32, "FB999999", 8) == 0);
 }
 
+std::string Relay::recorded(bool towardTheClient)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    return towardTheClient ? toClient : toServer;
+}
+
 bool Relay::forward(SOCKET to, const char *data, int length, unsigned *state)
 {
     switch (mode) {
@@ -261,6 +267,10 @@ void Relay::pumpChunks(SOCKET from, SOCKET to, unsigned pumpSeed, bool towardThe
         int got = recv(from, buffer, room, 0);
         if (got <= 0)
             break;
+        if (recordAll) {
+            std::lock_guard<std::mutex> hold(lock);
+            (towardTheClient ? toClient : toServer).append(buffer, static_cast<size_t>(got));
+        }
         if (towardTheClient) {
             long long before = towardClient.fetch_add(got);
             if (flipAt >= before && flipAt < before + got)

@@ -42,6 +42,9 @@ struct Relay {
     long long cutAfter = -1;
     int delayMs = 1;  // Delay mode: the time added in each direction
     long long towardClientBytes() const { return towardClient.load(); }
+    // Set before start: every byte each way is kept, for a test to search or to send again.
+    bool recordAll = false;
+    std::string recorded(bool towardTheClient);
 
 private:
     void acceptLoop();
@@ -58,4 +61,5 @@ private:
     std::mutex lock;
     std::vector<SOCKET> sockets;
     std::vector<std::thread> threads;
+    std::string toClient, toServer;
 };

@@ -21,11 +21,11 @@
 //   ECHO <text>, STATUS <state>|<linkOpen>|<peerPresent>|<clients>
 //   PAIR <code>|<peer name>|<fingerprint>   the pairing question; PAIREND   it was taken away
 //   CLASSIC <address>         the classic-peer question; KEYCHANGED <name>|<address>   a paired key changed
-//   KIND <link kind number>|<peer fingerprint>   answer to "kind"
+//   KIND <link kind number>|<peer fingerprint>   the link's kind changed (1 classic, 2 fast, 3 private)
 // Commands: dir PEERFOLDER | push LOCALFILE PEERFOLDER | pull PEERFILE LOCALFOLDER | mkdir PEERPATH | stop |
 //   tree push LOCALFOLDER PEERFOLDER | tree pull PEERFOLDER LOCALFOLDER |
 //   close | quit | echo TEXT | status | fast (prints FAST 1 once the fast link is agreed, else FAST 0) |
-//   pair yes|no (the pairing question's answer) | classic yes|no [keep] | kind. Arguments are separated by blanks; put one in "..." to keep blanks.
+//   pair yes|no (the pairing question's answer) | classic yes|no [keep]. Arguments are separated by blanks; put one in "..." to keep blanks.
 #include "core/app_state.h"
 #include "core/fast_link.h"
 #include "core/fast_tree.h"
@@ -114,9 +114,14 @@ void emitWide(const char *tag, const std::wstring &text)
     emit(std::string(tag) + " " + utf8(text));
 }
 
-// Prints the transfer state when it differs from the last one printed.
+// Prints the transfer state when it differs from the last one printed, and the link's kind likewise.
 void noteState()
 {
+    static LinkKind shownKind = LinkKind::None;
+    if (AppState.linkKind != shownKind) {
+        shownKind = AppState.linkKind;
+        emit("KIND " + std::to_string(static_cast<int>(shownKind)) + "|" + utf8(AppState.peerFingerprint));
+    }
     TransferState now = AppState.transferState;
     if (now == shownState)
         return;
@@ -265,10 +270,6 @@ void runCommand(HWND window, const std::wstring &line)
     }
     if (verb == L"classic" && words.size() >= 2) {
         classicPeerAnswered(words[1] == L"yes", words.size() == 3 && words[2] == L"keep");
-        return;
-    }
-    if (verb == L"kind") {
-        emit("KIND " + std::to_string(static_cast<int>(AppState.linkKind)) + "|" + utf8(AppState.peerFingerprint));
         return;
     }
     if (verb == L"fast") {
