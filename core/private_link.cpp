@@ -92,6 +92,12 @@ static volatile LONG ClassicChannel = -1;
 static volatile LONG PairingAnswer = static_cast<LONG>(UserAnswer::None);
 static volatile LONG ClassicPeerAnswer = static_cast<LONG>(UserAnswer::None);
 static volatile LONG ClassicPeerRemember = 0;
+static DWORD AnswerMs = PairingAnswerMs;
+
+void setPrivateAnswerMs(DWORD ms)
+{
+    AnswerMs = ms;
+}
 
 static BOOL CALLBACK initChannels(PINIT_ONCE, PVOID, PVOID *)
 {
@@ -755,6 +761,10 @@ bool privateAfterAgreement(int channel, int peerVersion)
         scheduleLinkClose();
         return false;
     }
+    if (!ensureBuffers(c)) {
+        scheduleLinkClose();
+        return false;
+    }
     c->stage = Stage::ClassicAsked;
     c->since = GetTickCount();
     takeClassicPeerAnswer(nullptr);
@@ -772,7 +782,12 @@ PrivateVerdict privateScreen(int channel, const char *message, int length, Messa
     case Stage::Private:
         return PrivateVerdict::Serve;
     case Stage::ClassicAsked:
-        return PrivateVerdict::Consumed;  // a lock-step peer waits for our answer; nothing else is taken
+        // A lock-step peer waits for our answer to its one message, which is kept for the user's yes.
+        if (c->heldBytes == 0 && length <= FastMessageMax) {
+            memcpy(c->held, message, static_cast<size_t>(length));
+            c->heldBytes = length;
+        }
+        return PrivateVerdict::Consumed;
     case Stage::Handshake: {
         if (!framer->fast)
             return PrivateVerdict::Close;
@@ -828,7 +843,7 @@ PrivateEvent privatePass(int channel, const char **message, int *length)
         }
     }
     bool waiting = c->stage == Stage::Handshake || c->stage == Stage::ClassicAsked;
-    if (waiting && GetTickCount() - c->since >= PairingAnswerMs)
+    if (waiting && GetTickCount() - c->since >= AnswerMs)
         return PrivateEvent::Close;
     return PrivateEvent::None;
 }

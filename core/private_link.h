@@ -24,8 +24,10 @@ constexpr int PrivateClientChannel = ClientSlotCount;
 constexpr int PrivateChannelCount = ClientSlotCount + 1;
 // The fast link's version that promises the handshake after "HI".
 constexpr int FastPrivateVersion = 4;
-// A question to the user that nobody answers ends the link after this long.
+// A question to the user that nobody answers, or a handshake that stalls, ends the link after this long.
 constexpr DWORD PairingAnswerMs = 60000;
+// Tests shorten it.
+void setPrivateAnswerMs(DWORD ms);
 
 // The handshake's messages, in the fast link's form (tag, 4-byte length, payload).
 extern const char PrivateCommit[3];       // "PC": client: SHA-256 of its ephemeral key and nonce

@@ -294,6 +294,10 @@ DWORD WINAPI ClientThread(LPVOID)
             endPrivateClient();
             break;
         }
+        // What the classic server asked while our user was asked is answered once it is allowed; the opening
+        // listing, held back until then, follows by itself.
+        if (event == PrivateEvent::Release && held != nullptr)
+            handleMessage(held, heldLength);
         ReceiveStep step = receiveClientBytes(passWaitMs(&AppState.clientFramer, 1));
         if (step == ReceiveStep::Lost) {
             clientLinkLost();

@@ -8,7 +8,9 @@
 #    10 ms each way, beside a bare stream of the same bytes (not yet working: its pair does not come up linked);
 #  - the console hosts (tests/tools/bench.cpp): push, pull and listings between two pw_host processes; with
 #    PW_BENCH_FILES=N also N files of 1,000 bytes on each link, and with PW_BENCH_BIG_MB=M a sparse file of M
-#    megabytes pushed and pulled back on the fast link (skipped under 10 GB free; 2500 takes about a minute).
+#    megabytes pushed and pulled back on the fast link (skipped under 10 GB free; 2500 takes about a minute);
+#  - the fast link in clear and encrypted (PW_BENCH_PRIVATE_MB megabytes, 64 when unset), on loopback and through
+#    1 ms each way, with the private link's time from the client's start to its first listing.
 # Each figure is printed beside a bare ping-pong (1008 bytes answered by 3) or a bare stream measured in the same run.
 #   scripts/bench.sh [MEGABYTES] [ENTRIES] [LISTINGS]     (defaults 4, 200, 20; ENTRIES and LISTINGS: console)
 # PW_BUILD_DIR chooses the build folder (default build/). Exits non-zero when a step fails or the bytes differ.
@@ -32,4 +34,12 @@ program=$(printf 'Z:%s' "$build/parcelwight.exe" | tr '/' '\\')
 LC_ALL=ja_JP.UTF-8 "$WINE64" "$build/tests/tools/pw_app_bench.exe" "$program" "${1:-4}" | tr -d '\r' || status=1
 echo "bench: the console hosts"
 LC_ALL=C.UTF-8 "$WINE64" "$build/tests/tools/pw_bench.exe" "$@" | tr -d '\r' || status=1
+# The same push and pull on the fast link in clear and encrypted, each run beside its own bare stream.
+mb=${PW_BENCH_PRIVATE_MB:-64}
+echo "bench: the fast link in clear and encrypted ($mb MB), on loopback and 1 ms each way"
+for delay in 0 1; do
+  for link in fast private; do
+    LC_ALL=C.UTF-8 "$WINE64" "$build/tests/tools/pw_bench.exe" "$mb" 0 1 "$link" "$delay" | tr -d '\r' || status=1
+  done
+done
 exit $status

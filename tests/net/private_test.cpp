@@ -50,26 +50,32 @@ protected:
             removeTree(folder);
     }
 
-    // Both hosts up with their homes and admission modes (empty home: a host with no key, as a classic peer).
-    void startBothAt(Caller at, const wchar_t *serverMode, const wchar_t *clientMode, bool serverKey = true,
-                     bool clientKey = true)
+    // A host's options: with a home, a new instance in that admission mode; without one, a classic peer.
+    static std::vector<std::wstring> sideOptions(const wchar_t *mode, const std::wstring *home)
+    {
+        if (home == nullptr)
+            return {};
+        return {L"--fast", L"--admission", mode, L"--home", *home, L"--answer-ms", L"3000"};
+    }
+
+    // Both hosts up (the client through the recording relay when recording is set).
+    void startBothAt(Caller at, const wchar_t *serverMode, const wchar_t *clientMode, const std::wstring *serverAt,
+                     const std::wstring *clientAt)
     {
         TRACE_CALLER(at);
         std::string why;
         port = 0;
-        std::vector<std::wstring> serverArgs = {L"--fast", L"--admission", serverMode};
-        if (serverKey)
-            serverArgs.insert(serverArgs.end(), {L"--home", serverHome});
-        ASSERT_TRUE(startServerHost(&server, &port, serverFolder, &why, serverArgs)) << why;
+        ASSERT_TRUE(startServerHost(&server, &port, serverFolder, &why, sideOptions(serverMode, serverAt))) << why;
         int target = port;
         if (recording) {
             ASSERT_TRUE(relay.start(port, RelayMode::Split, 5u));
             target = relay.port;
         }
-        std::vector<std::wstring> clientArgs = {L"--fast", L"--admission", clientMode};
-        if (clientKey)
-            clientArgs.insert(clientArgs.end(), {L"--home", clientHome});
-        ASSERT_TRUE(startClientHost(&client, target, clientFolder, &why, clientArgs)) << why;
+        ASSERT_TRUE(startClientHost(&client, target, clientFolder, &why, sideOptions(clientMode, clientAt))) << why;
+    }
+    void startBothAt(Caller at, const wchar_t *serverMode, const wchar_t *clientMode)
+    {
+        startBothAt(at, serverMode, clientMode, &serverHome, &clientHome);
     }
 #define startBoth(...) startBothAt(HERE, __VA_ARGS__)
 
@@ -114,9 +120,9 @@ void listPullPushAt(Caller at, HostProcess *client, const std::wstring &serverFo
     ASSERT_TRUE(client->send("dir " + quotedPath(serverFolder)));
     ASSERT_TRUE(sawSequence(client, "client", {"ROW ", "STATE Waiting"}));
     ASSERT_TRUE(client->send("pull " + quotedPath(serverFolder + L"\\" + pulled) + " " + quotedPath(clientFolder)));
-    ASSERT_TRUE(sawSequence(client, "client", {"STATE CallCopyFrom", "ENDED Done"}));
+    ASSERT_TRUE(sawSequence(client, "client", {"STATE CallCopyFrom", "STATE Waiting"}));
     ASSERT_TRUE(client->send("push " + quotedPath(clientFolder + L"\\" + pushed) + " " + quotedPath(serverFolder)));
-    ASSERT_TRUE(sawSequence(client, "client", {"STATE CallCopyTO", "ENDED Done"}));
+    ASSERT_TRUE(sawSequence(client, "client", {"STATE CallCopyTO", "STATE Waiting"}));
 }
 
 bool sawLine(HostProcess *host, const std::string &prefix)
@@ -183,6 +189,182 @@ TEST_F(PrivateLinkTest, PairedOnceThenSilentAndNothingReadableOnTheWire)
         listings += line == "STATE RequestDIR" ? 1 : 0;
     EXPECT_EQ(listings, 3);  // the first meeting's agreement and listing, the second's, and the replay's agreement
     EXPECT_FALSE(sawLine(&server, "STATE RequestCopy"));
+}
+
+
+int linesStarting(HostProcess *host, const std::string &prefix)
+{
+    int count = 0;
+    for (const std::string &line : host->history())
+        count += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    return count;
+}
+
+// A no on one side, and no answer on either: the link ends, both questions go, and nothing is listed.
+TEST_F(PrivateLinkTest, DeclinedOrUnansweredPairingServesNothing)
+{
+    for (bool declined : {true, false}) {
+        SCOPED_TRACE(declined ? "declined" : "unanswered");
+        ASSERT_NO_FATAL_FAILURE(startBoth(L"ask", L"ask"));
+        ASSERT_FALSE(valueOf(&server, "PAIR ").empty());
+        ASSERT_FALSE(valueOf(&client, "PAIR ").empty());
+        if (declined) {
+            ASSERT_TRUE(server.send("pair no"));
+        }
+        ASSERT_TRUE(sawSequence(&client, "client", {"PAIREND", "CLOSED"}));
+        EXPECT_EQ(linesStarting(&client, "BOX 暗号化|"), 1);
+        if (!declined) {
+            ASSERT_TRUE(sawSequence(&server, "server", {"PAIREND"}));
+        }
+        ASSERT_TRUE(server.send("echo done"));
+        ASSERT_TRUE(server.waitFor("ECHO done"));
+        EXPECT_EQ(linesStarting(&server, "STATE RequestDIR"), 1);  // the agreement's request alone
+        EXPECT_EQ(linesStarting(&client, "ROW "), 0);
+        EXPECT_EQ(linesStarting(&server, "KIND 3"), 0);
+        endBoth();
+    }
+}
+
+// Paired, then a byte flipped in a record on its way: the link ends and the target is untouched. Then another
+// key under the same machine name: refused, and the server's user warned.
+TEST_F(PrivateLinkTest, FlippedRecordEndsTheLinkAndAChangedKeyIsRefused)
+{
+    ASSERT_TRUE(writeFileBytes(serverFolder + L"\\big.bin", randomBytes(400000, 3)));
+    ASSERT_TRUE(writeFileBytes(clientFolder + L"\\big.bin", "keep me"));
+    recording = true;
+    ASSERT_NO_FATAL_FAILURE(startBoth(L"ask", L"ask"));
+    std::string fingerprints[2];
+    ASSERT_NO_FATAL_FAILURE(openPrivate(true, fingerprints));
+    relay.flipAt = relay.towardClientBytes() + 200000;
+    ASSERT_TRUE(client.send("pull " + quotedPath(serverFolder + L"\\big.bin") + " " + quotedPath(clientFolder)));
+    ASSERT_TRUE(sawSequence(&client, "client", {"ENDED LinkLost", "CLOSED"}));
+    expectFileBytes(clientFolder + L"\\big.bin", "keep me");
+    endBoth();
+    relay.stop();
+
+    recording = false;
+    std::wstring otherHome = makeTempFolder(L"pwpriv");
+    ASSERT_NO_FATAL_FAILURE(startBoth(L"ask", L"ask", &serverHome, &otherHome));
+    EXPECT_FALSE(valueOf(&server, "KEYCHANGED ").empty());
+    ASSERT_TRUE(sawSequence(&client, "client", {"CLOSED"}));
+    EXPECT_EQ(linesStarting(&server, "PAIR"), 0);
+    EXPECT_EQ(linesStarting(&client, "ROW "), 0);
+    endBoth();
+    removeTree(otherHome);
+}
+
+// Each admission mode on this side, both roles, against a classic peer and against a new instance not paired
+// (which admits everyone, so that only this side decides).
+class AdmissionTest : public PrivateLinkTest, public ::testing::WithParamInterface<const wchar_t *> {};
+
+TEST_P(AdmissionTest, ClassicPeersAndUnpairedMachines)
+{
+    const std::wstring mode = GetParam();
+    for (bool thisIsServer : {true, false}) {
+        SCOPED_TRACE(thisIsServer ? "server decides" : "client decides");
+        HostProcess &self = thisIsServer ? server : client;
+        // A classic peer.
+        for (int meeting = 0; meeting < (mode == L"ask" ? 2 : 1); meeting++) {
+            if (thisIsServer)
+                ASSERT_NO_FATAL_FAILURE(startBoth(mode.c_str(), L"", &serverHome, nullptr));
+            else
+                ASSERT_NO_FATAL_FAILURE(startBoth(L"", mode.c_str(), nullptr, &clientHome));
+            if (mode == L"ask" && meeting == 0) {
+                EXPECT_EQ(valueOf(&self, "CLASSIC "), "127.0.0.1");
+                ASSERT_TRUE(self.send("classic yes keep"));
+            }
+            if (mode == L"paired") {
+                ASSERT_TRUE(sawSequence(&client, "client", {"CLOSED"}));
+                EXPECT_EQ(linesStarting(&client, "ROW "), 0);
+            } else {
+                ASSERT_TRUE(sawSequence(&client, "client", {"STATE CallDIR", "ROW ", "STATE Waiting"}));
+                EXPECT_EQ(linesStarting(&self, "KIND 1|"), 1);
+            }
+            EXPECT_EQ(linesStarting(&self, "CLASSIC"), mode == L"ask" && meeting == 0 ? 1 : 0);
+            endBoth();
+        }
+        // A new instance not paired.
+        if (thisIsServer)
+            ASSERT_NO_FATAL_FAILURE(startBoth(mode.c_str(), L"everyone"));
+        else
+            ASSERT_NO_FATAL_FAILURE(startBoth(L"everyone", mode.c_str()));
+        if (mode == L"everyone") {
+            std::string fingerprints[2];
+            ASSERT_NO_FATAL_FAILURE(openPrivate(false, fingerprints));
+        } else if (mode == L"ask") {
+            ASSERT_FALSE(valueOf(&server, "PAIR ").empty());
+            ASSERT_FALSE(valueOf(&client, "PAIR ").empty());
+            ASSERT_TRUE(self.send("pair no"));
+            ASSERT_TRUE(sawSequence(&client, "client", {"CLOSED"}));
+        } else {
+            ASSERT_TRUE(sawSequence(&client, "client", {"CLOSED"}));
+            EXPECT_EQ(linesStarting(&client, "KIND 3"), 0);
+        }
+        if (mode != L"everyone") {
+            EXPECT_EQ(linesStarting(&client, "ROW "), 0);
+        }
+        endBoth();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, AdmissionTest, ::testing::Values(L"ask", L"paired", L"everyone"));
+
+// A classic peer gets the same bytes from a side that asked its user first as from one that serves everyone,
+// in both roles: the server's listing of a folder, and the client's requests to a classic server.
+TEST_F(PrivateLinkTest, ClassicPeerSeesTheSameBytesAfterTheQuestion)
+{
+    ASSERT_TRUE(writeFileBytes(serverFolder + L"\\a.txt", "a"));
+    auto servedListing = [&](const wchar_t *mode) {
+        std::string why, bytes;
+        port = 0;
+        EXPECT_TRUE(startServerHost(&server, &port, serverFolder, &why, sideOptions(mode, &serverHome))) << why;
+        SOCKET peer = connectTo(port);
+        EXPECT_TRUE(sendText(peer, "DD" + ansiPath(serverFolder)));
+        if (std::wstring(mode) == L"ask") {
+            EXPECT_EQ(valueOf(&server, "CLASSIC "), "127.0.0.1");
+            EXPECT_TRUE(server.send("classic yes"));
+        }
+        for (std::string message = receiveMessage(peer, 5000); !message.empty(); message = receiveMessage(peer, 5000)) {
+            bytes += message + "\n";
+            if (message == "DR999999")
+                break;
+            EXPECT_TRUE(sendText(peer, "ACK"));
+        }
+        closesocket(peer);
+        server.end();
+        return bytes;
+    };
+    std::string asked = servedListing(L"ask");
+    EXPECT_NE(asked.find("a.txt"), std::string::npos) << asked;
+    EXPECT_EQ(asked, servedListing(L"everyone"));
+
+    auto requestsSeen = [&](const wchar_t *mode) {
+        int classicPort = 0;
+        SOCKET listener = listenLoopback(&classicPort);
+        std::string why, bytes;
+        EXPECT_TRUE(startClientHost(&client, classicPort, clientFolder, &why, sideOptions(mode, &clientHome))) << why;
+        sockaddr_in from;
+        int fromLength = sizeof(from);
+        SOCKET peer = accept(listener, reinterpret_cast<sockaddr *>(&from), &fromLength);
+        for (int request = 0; request < 2; request++) {
+            std::string message = receiveMessage(peer, 5000);
+            bytes += message + "\n";
+            if (request == 0 && std::wstring(mode) == L"ask") {
+                EXPECT_TRUE(sendText(peer, "DR999999"));
+                EXPECT_EQ(valueOf(&client, "CLASSIC "), "127.0.0.1");
+                EXPECT_TRUE(client.send("classic yes"));
+                continue;
+            }
+            EXPECT_TRUE(sendText(peer, "DR999999"));
+        }
+        closesocket(peer);
+        closesocket(listener);
+        client.end();
+        return bytes;
+    };
+    std::string seen = requestsSeen(L"ask");
+    EXPECT_EQ(seen.rfind("DD|Parcelwight|fast-link|\nDD", 0), 0u) << seen;
+    EXPECT_EQ(seen, requestsSeen(L"everyone"));
 }
 
 }  // namespace

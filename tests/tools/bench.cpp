@@ -2,7 +2,9 @@
 // and repeated listings of a folder, each timed from the command to the requester's return to Waiting and set
 // beside a bare ping-pong measured first.
 //
-// Command line: pw_bench [MEGABYTES] [ENTRIES] [LISTINGS]   (defaults 4, 200, 20; a megabyte is 1,000,000 bytes)
+// Command line: pw_bench [MEGABYTES] [ENTRIES] [LISTINGS] [classic|fast|private] [DELAY]   (defaults 4, 200, 20,
+// classic, 0; a megabyte is 1,000,000 bytes; private: the fast link encrypted, each host with its own key, and
+// the time from the client's start to its first listing printed, which holds the handshake)
 // Optional figures, each on pairs of its own after the others:
 //   PW_BENCH_FILES=N    N files of 1,000 bytes, classic and then fast: the host copies one file per command, so
 //                       they go as N push commands back to back (each waits for both sides' Waiting)
@@ -29,6 +31,8 @@ using Clock = std::chrono::steady_clock;
 
 double pingPong = 0;  // round trips per second
 bool fastLink = false;  // both hosts agree on the fast link
+bool privateLink = false;  // and on the private link (each with a key, admitting everyone: no question)
+std::wstring serverHome, clientHome;
 int delayMs = 0;        // added in each direction between the hosts, and to the bare figures
 double bareStream = 0;  // MB/s of a bare TCP stream of the copy's bytes
 
@@ -142,12 +146,30 @@ int startPair(HostProcess *server, HostProcess *client, Relay *relay, const std:
     std::vector<std::wstring> extra;
     if (fast)
         extra.push_back(L"--fast");
+    std::vector<std::wstring> serverExtra = extra, clientExtra = extra;
+    if (fast && privateLink) {
+        serverExtra.insert(serverExtra.end(), {L"--home", serverHome});
+        clientExtra.insert(clientExtra.end(), {L"--home", clientHome});
+    }
     relay->delayMs = delayMs;
-    if (!startServerHost(server, &port, serverFolder, &why, extra) ||
-        (delayMs > 0 && !relay->start(port, RelayMode::Delay, 1u)) ||
-        !startClientHost(client, delayMs > 0 ? relay->port : port, clientFolder, &why, extra)) {
+    if (!startServerHost(server, &port, serverFolder, &why, serverExtra) ||
+        (delayMs > 0 && !relay->start(port, RelayMode::Delay, 1u))) {
         fprintf(stderr, "%s\n", why.c_str());
         return 2;
+    }
+    Clock::time_point started = Clock::now();
+    if (!startClientHost(client, delayMs > 0 ? relay->port : port, clientFolder, &why, clientExtra)) {
+        fprintf(stderr, "%s\n", why.c_str());
+        return 2;
+    }
+    if (fast && privateLink) {
+        // The agreement, the handshake, then the client's first listing.
+        if (!sawSequence(client, "client", {"KIND 3|", "STATE CallDIR", "STATE Waiting"}, 15000))
+            return 2;
+        printf("private link: client start to its first listing (agreement, handshake, listing): %.1f ms\n",
+               secondsSince(started) * 1000);
+        fflush(stdout);
+        return 0;
     }
     if (!sawSequence(server, "server", {"STATE RequestDIR", "STATE Waiting", "STATE CallDIR", "STATE Waiting"},
                      15000) ||
@@ -423,12 +445,17 @@ int main(int argc, char **argv)
     double megabytes = argc > 1 ? atof(argv[1]) : 4.0;
     int entries = argc > 2 ? atoi(argv[2]) : 200;
     int rounds = argc > 3 ? atoi(argv[3]) : 20;
-    fastLink = argc > 4 && strcmp(argv[4], "fast") == 0;
+    privateLink = argc > 4 && strcmp(argv[4], "private") == 0;
+    fastLink = argc > 4 && (strcmp(argv[4], "fast") == 0 || privateLink);
+    if (privateLink) {
+        serverHome = makeTempFolder(L"pwbk");
+        clientHome = makeTempFolder(L"pwbk");
+    }
     delayMs = argc > 5 ? atoi(argv[5]) : 0;
     setPairDelay(delayMs);
     // The classic DIR table holds 1024 rows and its file limit is 999,997,000 bytes; the fast link has neither.
     if (megabytes <= 0 || (!fastLink && (megabytes > 999.997 || entries > 1000)) || entries < 0 || rounds < 1) {
-        fprintf(stderr, "usage: pw_bench [MEGABYTES (0-999.997)] [ENTRIES (0-1000)] [LISTINGS (1+)] [classic|fast] "
+        fprintf(stderr, "usage: pw_bench [MEGABYTES (0-999.997)] [ENTRIES (0-1000)] [LISTINGS (1+)] [classic|fast|private] "
                         "[DELAY ms each way]\n");
         return 2;
     }
@@ -436,7 +463,7 @@ int main(int argc, char **argv)
     bareStream = bareStreamRate(static_cast<size_t>(megabytes * 1e6));
     printf("ping-pong (1008 bytes answered by 3): %.0f round trips/s; bare stream: %.1f MB/s; %s link; %d ms each "
            "way\n",
-           pingPong, bareStream, fastLink ? "fast" : "classic", delayMs);
+           pingPong, bareStream, privateLink ? "private (fast, encrypted)" : fastLink ? "fast" : "classic", delayMs);
     fflush(stdout);
     int result = run(megabytes, entries, rounds);
     const char *files = getenv("PW_BENCH_FILES");
@@ -445,5 +472,9 @@ int main(int argc, char **argv)
     const char *big = getenv("PW_BENCH_BIG_MB");
     if (result == 0 && big != nullptr && atof(big) > 0 && !timeBigFile(atof(big)))
         result = 1;
+    if (privateLink) {
+        removeTree(serverHome);
+        removeTree(clientHome);
+    }
     return result;
 }

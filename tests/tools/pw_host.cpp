@@ -4,9 +4,10 @@
 // Command line: --server PORT | --client ADDRESS PORT, [--folder PATH], [--monitor], [--fast], [--serve PATH],
 // [--readonly], [--answer], [--fingerprint TEXT], [--home PATH] (the identity key and the paired machines live
 // there; without it no key is loaded and the private link is not offered), [--admission ask|paired|everyone]
-// (everyone when missing)   (a server on port 0 listens on a port the system picks; --fast agrees on the fast link
-// with a peer that offers it, as the program does by default; --answer: a server answers searches, as the program
-// does by default, with the fingerprint given)
+// (everyone when missing), [--answer-ms N] (a question nobody answers ends the link after N ms, not 60 s)
+// (a server on port 0 listens on a port the system picks; --fast agrees on the fast link with a peer that offers
+// it, as the program does by default; --answer: a server answers searches, as the program does by default, with
+// the fingerprint given)
 // Output lines (UTF-8, one per event, flushed):
 //   READY <port> | FAILED     link open on that port / open failed (after its BOX line; the process exits with 2)
 //   STATE <name>              the transfer state changed
@@ -585,6 +586,8 @@ int wmain(int argc, wchar_t **argv)
             if (!loadIdentity())
                 return usage();
             reloadPairedMachines();
+        } else if (option == L"--answer-ms" && i + 1 < argc) {
+            setPrivateAnswerMs(static_cast<DWORD>(_wtoi(argv[++i])));
         } else if (option == L"--admission" && i + 1 < argc) {
             std::wstring mode = argv[++i];
             AppState.admission = mode == L"ask" ? AdmissionMode::Ask
