@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 const char PrivateCommit[3] = "PC";
 const char PrivateServerHello[3] = "PS";
@@ -207,6 +208,7 @@ void privateChannelClosed(int channel)
     if (!c->server || channel == AppState.exchangeSlot) {
         AppState.linkKind = LinkKind::None;
         memset(AppState.peerFingerprint, 0, sizeof(AppState.peerFingerprint));
+        memset(AppState.peerMachineName, 0, sizeof(AppState.peerMachineName));
     }
 }
 
@@ -216,8 +218,11 @@ static void showKind(int channel, LinkKind kind, const uint8_t *peerIdentity)
     if (channel != PrivateClientChannel && channel != AppState.exchangeSlot)
         return;
     memset(AppState.peerFingerprint, 0, sizeof(AppState.peerFingerprint));
-    if (peerIdentity != nullptr)
+    memset(AppState.peerMachineName, 0, sizeof(AppState.peerMachineName));
+    if (peerIdentity != nullptr) {
         fingerprintOf(peerIdentity, AppState.peerFingerprint, COUNTOF(AppState.peerFingerprint));
+        wcsncpy(AppState.peerMachineName, channelAt(channel)->peerName, COUNTOF(AppState.peerMachineName) - 1);
+    }
     AppState.linkKind = kind;
     refreshStatus();
 }
