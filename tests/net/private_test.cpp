@@ -68,7 +68,7 @@ protected:
         ASSERT_TRUE(startServerHost(&server, &port, serverFolder, &why, sideOptions(serverMode, serverAt))) << why;
         int target = port;
         if (recording) {
-            ASSERT_TRUE(relay.start(port, RelayMode::Split, 5u));
+            ASSERT_TRUE(relay.start(port, RelayMode::Cut536, 5u));
             target = relay.port;
         }
         ASSERT_TRUE(startClientHost(&client, target, clientFolder, &why, sideOptions(clientMode, clientAt))) << why;
@@ -125,13 +125,13 @@ void listPullPushAt(Caller at, HostProcess *client, const std::wstring &serverFo
     ASSERT_TRUE(sawSequence(client, "client", {"STATE CallCopyTO", "STATE Waiting"}));
 }
 
-bool sawLine(HostProcess *host, const std::string &prefix)
+
+int linesStarting(HostProcess *host, const std::string &prefix)
 {
-    for (const std::string &line : host->history()) {
-        if (line.rfind(prefix, 0) == 0)
-            return true;
-    }
-    return false;
+    int count = 0;
+    for (const std::string &line : host->history())
+        count += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    return count;
 }
 
 // First meeting: both screens show one code, both users say yes, and everything after travels sealed: a relay
@@ -166,7 +166,7 @@ TEST_F(PrivateLinkTest, PairedOnceThenSilentAndNothingReadableOnTheWire)
     std::string again[2];
     ASSERT_NO_FATAL_FAILURE(openPrivate(false, again));
     EXPECT_EQ(again[0], fingerprints[0]);
-    EXPECT_FALSE(sawLine(&client, "PAIR") || sawLine(&server, "PAIR"));
+    EXPECT_EQ(linesStarting(&client, "PAIR") + linesStarting(&server, "PAIR"), 0);
     client.end();
 
     // The agreement's request and the "ACK" to its record, each after the server's answer, then the rest at once.
@@ -188,17 +188,10 @@ TEST_F(PrivateLinkTest, PairedOnceThenSilentAndNothingReadableOnTheWire)
     for (const std::string &line : server.history())
         listings += line == "STATE RequestDIR" ? 1 : 0;
     EXPECT_EQ(listings, 3);  // the first meeting's agreement and listing, the second's, and the replay's agreement
-    EXPECT_FALSE(sawLine(&server, "STATE RequestCopy"));
+    EXPECT_EQ(linesStarting(&server, "STATE RequestCopy"), 0);
 }
 
 
-int linesStarting(HostProcess *host, const std::string &prefix)
-{
-    int count = 0;
-    for (const std::string &line : host->history())
-        count += line.rfind(prefix, 0) == 0 ? 1 : 0;
-    return count;
-}
 
 // A no on one side, and no answer on either: the link ends, both questions go, and nothing is listed.
 TEST_F(PrivateLinkTest, DeclinedOrUnansweredPairingServesNothing)
@@ -223,6 +216,35 @@ TEST_F(PrivateLinkTest, DeclinedOrUnansweredPairingServesNothing)
         EXPECT_EQ(linesStarting(&server, "KIND 3"), 0);
         endBoth();
     }
+}
+
+// A machine in the middle that runs its own handshake with each side: the real server and the real client show
+// codes that differ (each was made with the attacker's keys), so their users say no and nothing is listed.
+TEST_F(PrivateLinkTest, AMachineInTheMiddleShowsEachSideAnotherCode)
+{
+    std::wstring attackerHome = makeTempFolder(L"pwpriv");
+    HostProcess attackerClient, attackerServer;
+    std::string why;
+    port = 0;
+    ASSERT_TRUE(startServerHost(&server, &port, serverFolder, &why, sideOptions(L"ask", &serverHome))) << why;
+    ASSERT_TRUE(startClientHost(&attackerClient, port, clientFolder, &why, sideOptions(L"everyone", &attackerHome)));
+    int attackerPort = 0;
+    ASSERT_TRUE(startServerHost(&attackerServer, &attackerPort, clientFolder, &why,
+                                sideOptions(L"everyone", &attackerHome)));
+    ASSERT_TRUE(startClientHost(&client, attackerPort, clientFolder, &why, sideOptions(L"ask", &clientHome)));
+    std::string serverCode = valueOf(&server, "PAIR ").substr(0, 7);
+    std::string clientCode = valueOf(&client, "PAIR ").substr(0, 7);
+    EXPECT_EQ(serverCode.size(), 7u);
+    EXPECT_NE(serverCode, clientCode);
+    ASSERT_TRUE(server.send("pair no"));
+    ASSERT_TRUE(client.send("pair no"));
+    ASSERT_TRUE(sawSequence(&client, "client", {"CLOSED"}));
+    ASSERT_TRUE(sawSequence(&attackerClient, "attacker", {"CLOSED"}));
+    EXPECT_EQ(linesStarting(&attackerClient, "ROW "), 0);
+    EXPECT_EQ(linesStarting(&attackerServer, "STATE RequestDIR"), 1);  // the agreement alone
+    attackerClient.end();
+    attackerServer.end();
+    removeTree(attackerHome);
 }
 
 // Paired, then a byte flipped in a record on its way: the link ends and the target is untouched. Then another
