@@ -158,6 +158,8 @@ TEST_F(ProgramTest, ClientProgramClosesItsSideOnCut)
     ASSERT_NE(window, nullptr);
     AppState.mode = ConnectionMode::Server;
     AppState.port = 0;
+    // Both are new instances: with everyone admitted they meet encrypted without a question.
+    AppState.admission = AdmissionMode::Everyone;
     SendMessageW(window, WM_COMMAND, IDM_OPEN_LINK, 0);
     ASSERT_EQ(AppState.linkOpen, 1);
     AppState.port = boundPort(AppState.mainSocket);
