@@ -33,6 +33,8 @@ protected:
         ASSERT_FALSE(folder.empty());
         window = startMainWindow(folder);
         ASSERT_NE(window, nullptr);
+        // These cases are about the classic link itself: everyone is served, as with an existing INI.
+        AppState.admission = AdmissionMode::Everyone;
     }
     void TearDown() override
     {
