@@ -69,6 +69,17 @@ typedef char DirTable[DirRows][DirRowBytes];
 typedef char MonitorRing[RingLines][RingLineBytes];
 typedef SOCKET ClientSlots[ClientSlotCount];
 
+// The bytes of a connection's messages that it could not take at once, kept in order until it does
+// (net/message_sender.cpp): room for the rest of the longest message and a few small ones behind it.
+constexpr int OutboxBytes = FastMessageMax + 8192;
+struct Outbox {
+    char bytes[OutboxBytes];
+    int32_t start;      // bytes[start, end) wait to go out
+    int32_t end;
+    int32_t broken;     // a message did not fit: the connection can carry nothing more
+    DWORD moved;        // when its bytes last moved, or began to wait
+};
+
 // One row of a peer folder listed for a folder copy.
 struct TreeRow {
     char name[PathChars];  // as the wire carries it (see core/text_codec.h)
@@ -293,6 +304,10 @@ struct AppStateRecord {
     WSAOVERLAPPED clientReceive;
     char *clientReceiveSpace;
     volatile LONG linkClosing;
+    // Each connection's waiting bytes: [slot] in Server mode, [ClientSlotCount] for Client mode's mainSocket.
+    // Whichever thread sends, under the sender's lock; the network thread sends them on when it can.
+    Outbox outboxes[ClientSlotCount + 1];
+    DWORD netThreadId;                            // the thread that may wait for a slow connection
 
     // A folder copy's listing of one peer folder: filled by the network thread while treeListing is set, read
     // by the UI thread once the listing has ended.

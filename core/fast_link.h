@@ -47,6 +47,8 @@ bool endFastExchange(TransferState ended, TransferOutcome outcome);
 // Sends what the window allows of the running transfer, and a stop the user asked for. True when more is ready
 // to go at once (the receive loop then does not wait).
 bool fastPump();
+// The user's stop of the running fast exchange: the peer is told and drops its part; this side ends as stopped.
+void stopFastExchange();
 
 // The link was lost or fell silent under a fast transfer: the received part is kept, under the temporary name
 // and with what resuming needs, instead of being deleted.

@@ -9,6 +9,7 @@
 #include "core/crc32c.h"
 #include "core/file_receiver.h"
 #include "core/protocol_engine.h"
+#include "core/send_ops.h"
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
 
@@ -180,24 +181,32 @@ static bool fastTransferState(TransferState state)
     return state == TransferState::CallCopyTO || state == TransferState::CallCopyFrom;
 }
 
+void stopFastExchange()
+{
+    // Either direction: the peer drops its part of the exchange, and so does this side.
+    sendFast(FastStop, nullptr, 0);
+    deleteResumeInfo();
+    endExchange(TransferOutcome::Stopped);
+}
+
 bool fastPump()
 {
     if (!fastLinkOn())
         return false;
     TransferState state = AppState.transferState;
     if (AppState.stopRequest == StopRequest::Requested && fastTransferState(state)) {
-        // Either direction: the peer drops its part of the transfer, and so does this side.
-        sendFast(FastStop, nullptr, 0);
-        deleteResumeInfo();
-        endExchange(TransferOutcome::Stopped);
+        stopFastExchange();
         return false;
     }
+    // A connection that has not taken the last piece yet gets no more until it does.
+    if (sendHeld(linkSocket()))
+        return false;
     if (AppState.treeStream)
         return treePump();
     if (!AppState.fastSending)
         return false;
     for (int i = 0; i < PiecesPerPump; i++) {
-        if (AppState.fastOffset - AppState.fastAcked >= FastWindowBytes)
+        if (AppState.fastOffset - AppState.fastAcked >= FastWindowBytes || sendHeld(linkSocket()))
             return false;
         if (!sendNextPiece())
             return false;

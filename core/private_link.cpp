@@ -2,6 +2,7 @@
 // both users compare, signatures by the identity keys), the AES-256-GCM records of every later message, and the
 // admission of classic peers and of machines not yet paired.
 #include "core/private_link.h"
+#include "core/send_ops.h"
 
 #include "core/crypto.h"
 #include "core/fast_wire.h"
@@ -248,16 +249,10 @@ bool privateLinkReady()
 
 // ---- Sending --------------------------------------------------------------------------------------------------
 
+// Sealed or not, the bytes go the one way every message goes: in order, and never holding a thread.
 static bool sendRaw(SOCKET s, const char *data, int length)
 {
-    int done = 0;
-    while (done < length) {
-        int sent = send(s, data + done, length - done, 0);
-        if (sent <= 0)
-            return false;
-        done += sent;
-    }
-    return true;
+    return sendBytes(s, data, length);
 }
 
 // A handshake message, sent as it is and added to the transcript when it belongs to it.

@@ -189,7 +189,11 @@ bool claimExchange(TransferState next)
         return false;
     LONG was = InterlockedCompareExchange(reinterpret_cast<volatile LONG *>(&AppState.transferState),
                                           static_cast<LONG>(next), static_cast<LONG>(TransferState::Waiting));
-    return was == static_cast<LONG>(TransferState::Waiting);
+    if (was != static_cast<LONG>(TransferState::Waiting))
+        return false;
+    // The silence clock starts with the exchange, also when the last one ended since the loop last looked.
+    AppState.lastHeard = GetTickCount();
+    return true;
 }
 
 // A request is served only once its state is claimed, before any field of the transfer is touched: this

@@ -18,6 +18,19 @@ void logReceived(const char *message, int length);
 // Sends every byte of a message, going on after a short send. Returns false on a socket error.
 bool sendWhole(SOCKET s, const char *data, int length);
 
+// The bytes of one piece, in order on s, never mixed with another thread's: what the connection cannot take
+// at once waits in its outbox and goes later. Only the network thread waits for it, and not past a stop, the
+// link's close or a short while in which nothing moved. False on a socket error, or when the outbox is full.
+bool sendBytes(SOCKET s, const char *data, int length);
+// Bytes of earlier messages still wait to go out on s.
+bool sendHeld(SOCKET s);
+// Network thread, on every pass: sends what the channel's connection (a slot, or ClientSlotCount for Client
+// mode) takes now of its waiting bytes. False when it has taken nothing of them for the liveness time, or could
+// not hold a message: the connection is to close.
+bool flushOutbox(int channel, SOCKET s, DWORD now);
+// Forgets a connection's waiting bytes as it opens or closes.
+void clearOutbox(int channel);
+
 // The socket every message of this side goes to: in Server mode the exchange's connection (exchangeSlot),
 // in Client mode mainSocket.
 SOCKET linkSocket();

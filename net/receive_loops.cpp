@@ -92,7 +92,10 @@ static void watchExchange()
     DWORD silent = now - AppState.lastHeard;
     if (AppState.stopRequest != StopRequest::None && silent >= StopSilenceMs) {
         AppState.exchangeWatched = false;
-        endExchange(TransferOutcome::Stopped);
+        if (fastLinkOn())
+            stopFastExchange();
+        else
+            endExchange(TransferOutcome::Stopped);
         return;
     }
     if (silent >= AppState.livenessMs) {
@@ -112,7 +115,7 @@ static DWORD passWaitMs(const MessageFramer *framers, int count)
     if (fastPump())
         return 0;
     DWORD now = GetTickCount();
-    DWORD wait = exchangeRunning() ? ExchangePollMs : IdlePollMs;
+    DWORD wait = exchangeRunning() || sendHeld(linkSocket()) ? ExchangePollMs : IdlePollMs;
     DWORD listing = startDueOwnListing(now);
     if (listing < wait)
         wait = listing;
@@ -127,6 +130,13 @@ static DWORD passWaitMs(const MessageFramer *framers, int count)
     return wait;
 }
 
+// A link socket never blocks its thread: what a connection cannot take at once waits in its outbox.
+static void neverBlock(SOCKET s)
+{
+    u_long on = 1;
+    ioctlsocket(s, FIONBIO, &on);
+}
+
 // Receives what the connection holds into its framer. False when the peer has closed or reset it.
 static bool receiveInto(SOCKET s, MessageFramer *framer, int channel)
 {
@@ -134,6 +144,8 @@ static bool receiveInto(SOCKET s, MessageFramer *framer, int channel)
     char *sealed = privateReceiveSpace(channel, &room);
     if (sealed != nullptr) {
         int count = room > 0 ? recv(s, sealed, room, 0) : 0;
+        if (count == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK)
+            return true;
         return count > 0 && privateReceived(channel, framer, sealed, count, GetTickCount());
     }
     char *space = framerSpace(framer, &room);
@@ -142,6 +154,8 @@ static bool receiveInto(SOCKET s, MessageFramer *framer, int channel)
         space = framerSpace(framer, &room);
     }
     int count = recv(s, space, room, 0);
+    if (count == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK)
+        return true;
     if (count <= 0)
         return false;
     framerReceived(framer, count, GetTickCount());
@@ -205,6 +219,19 @@ static void endPrivateClient()
     if (linkIsClosing())
         return;
     endForLostLink();
+    scheduleLinkClose();
+}
+
+// The server has taken nothing of what waits for it for the liveness time: the link ends as after its silence.
+static void clientStalled()
+{
+    if (!AppState.linkOpen || linkIsClosing())
+        return;
+    if (exchangeRunning()) {
+        keepPartialForResume();
+        endExchange(TransferOutcome::Failed);
+    }
+    postReport(SilentPeerText, SilentPeerCaption);
     scheduleLinkClose();
 }
 
@@ -274,6 +301,9 @@ DWORD WINAPI ClientThread(LPVOID)
     AppState.ownListingPending = 0;
     AppState.exchangeWatched = false;
     AppState.clientReceivePending = false;
+    AppState.netThreadId = GetCurrentThreadId();
+    clearOutbox(ClientSlotCount);
+    neverBlock(AppState.mainSocket);
     AppState.clientEvent = WSACreateEvent();
     if (AppState.clientEvent == WSA_INVALID_EVENT) {
         postReport(L"受信の準備ができませんでした\r\n接続を閉じてください", L"WSACreateEvent");
@@ -310,6 +340,10 @@ DWORD WINAPI ClientThread(LPVOID)
             break;
         }
         watchExchange();
+        if (!flushOutbox(ClientSlotCount, AppState.mainSocket, GetTickCount())) {
+            clientStalled();
+            break;
+        }
     }
     privateChannelClosed(PrivateClientChannel);
     // A receive still out ends with the socket, which closeLink has closed by now: let it signal first.
@@ -389,6 +423,8 @@ static void acceptClient(SOCKET listener)
     AppState.slotSpoke[slot] = 0;
     resetFramer(&AppState.slotFramers[slot]);
     privateChannelOpened(slot);
+    clearOutbox(slot);
+    neverBlock(client);
     if (!slotOccupied(AppState.exchangeSlot) || AppState.exchangeSlot == slot)
         showConnection(slot);
 }
@@ -407,6 +443,7 @@ static void dropClient(int slot)
     closesocket(client);
     AppState.clientSlots[slot] = INVALID_SOCKET;
     resetFramer(&AppState.slotFramers[slot]);
+    clearOutbox(slot);
     if (!shown)
         return;
     AppState.fastProbeAnswering = 0;
@@ -532,6 +569,16 @@ static void dropMuteClients()
     }
 }
 
+// Sends on what waits for each connection; one that has taken none of it for the liveness time, or could not
+// hold a message, is closed.
+static void flushSlots(DWORD now)
+{
+    for (int slot = 0; slot < ClientSlotCount; slot++) {
+        if (slotOccupied(slot) && !flushOutbox(slot, AppState.clientSlots[slot], now))
+            dropClient(slot);
+    }
+}
+
 DWORD WINAPI ServerThread(LPVOID parameter)
 {
     SOCKET listener = static_cast<SOCKET>(reinterpret_cast<UINT_PTR>(parameter));
@@ -540,20 +587,27 @@ DWORD WINAPI ServerThread(LPVOID parameter)
         resetFramer(&AppState.slotFramers[slot]);
     }
     AppState.exchangeWatched = false;
+    AppState.netThreadId = GetCurrentThreadId();
 
     while (AppState.linkOpen) {
         fd_set readable;
+        fd_set writable;
         FD_ZERO(&readable);
+        FD_ZERO(&writable);
         FD_SET(listener, &readable);
         for (int slot = 0; slot < ClientSlotCount; slot++) {
-            if (AppState.clientSlots[slot] != INVALID_SOCKET)
-                FD_SET(AppState.clientSlots[slot], &readable);
+            SOCKET client = AppState.clientSlots[slot];
+            if (client == INVALID_SOCKET)
+                continue;
+            FD_SET(client, &readable);
+            if (sendHeld(client))
+                FD_SET(client, &writable);
         }
         DWORD waitMs = passWaitMs(AppState.slotFramers, ClientSlotCount);
         timeval wait;
         wait.tv_sec = static_cast<long>(waitMs / 1000);
         wait.tv_usec = static_cast<long>((waitMs % 1000) * 1000);
-        int ready = select(0, &readable, nullptr, nullptr, &wait);
+        int ready = select(0, &readable, writable.fd_count > 0 ? &writable : nullptr, nullptr, &wait);
         if (ready == SOCKET_ERROR) {
             // Closing the listening socket makes select fail; that is the link closing, not a fault.
             if (AppState.linkOpen && !linkIsClosing())
@@ -573,6 +627,7 @@ DWORD WINAPI ServerThread(LPVOID parameter)
         for (int slot = 0; slot < ClientSlotCount; slot++)
             serveSlotMessages(slot);
         watchExchange();
+        flushSlots(GetTickCount());
         dropMuteClients();
     }
     for (int slot = 0; slot < ClientSlotCount; slot++)

@@ -156,18 +156,6 @@ void expectSenderTimesAt(Caller at, const std::wstring &path)
         << fileTimeValue(created);
 }
 
-bool makeSparseFile(const std::wstring &path, unsigned long long size)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    LARGE_INTEGER end;
-    end.QuadPart = static_cast<LONGLONG>(size);
-    BOOL ok = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
-    CloseHandle(file);
-    return ok != FALSE;
-}
-
 bool openableExclusively(const std::wstring &path)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -65,9 +65,6 @@ std::string senderTrailer(const char *tag);
 void expectSenderTimesAt(Caller at, const std::wstring &path);
 #define expectSenderTimes(...) expectSenderTimesAt(HERE, __VA_ARGS__)
 
-// A file of the given logical size without writing its bytes.
-bool makeSparseFile(const std::wstring &path, unsigned long long size);
-
 // True when path can be opened with no sharing, i.e. nobody holds it open.
 bool openableExclusively(const std::wstring &path);
 

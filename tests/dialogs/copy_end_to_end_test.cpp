@@ -92,18 +92,6 @@ std::vector<std::wstring> folderNames(const std::wstring &folder)
     return names;
 }
 
-bool sparseFile(const std::wstring &path, int64_t size)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    LARGE_INTEGER end;
-    end.QuadPart = size;
-    BOOL ok = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
-    CloseHandle(file);
-    return ok != FALSE;
-}
-
 // Copy dialogs created on the thread that installed the hook: a dialog that starts by itself may come and go
 // faster than another thread can find it.
 std::atomic<int> copyDialogsCreated(0);
@@ -442,8 +430,8 @@ TEST_F(CopyEndToEnd, ADriveRowIsRefusedOnceAndBothFilesAreCopied)
 
 TEST_F(CopyEndToEnd, SizeTexts953MPassAnd954MAreRefused)
 {
-    ASSERT_TRUE(sparseFile(local + L"\\big954.iso", 954ll << 20));
-    ASSERT_TRUE(sparseFile(local + L"\\fits953.iso", 953ll << 20));
+    ASSERT_TRUE(makeSparseFile(local + L"\\big954.iso", 954ll << 20));
+    ASSERT_TRUE(makeSparseFile(local + L"\\fits953.iso", 953ll << 20));
     relistOwn();
     EXPECT_EQ(paneCell(AppState.ownPane, paneRowOf(AppState.ownPane, L"fits953.iso"), 2), L"953M");
     EXPECT_EQ(paneCell(AppState.ownPane, paneRowOf(AppState.ownPane, L"big954.iso"), 2), L"954M");

@@ -980,6 +980,40 @@ std::string fastMessage(const char *tag, const std::string &payload)
     return std::string(header, FastHeaderBytes) + payload;
 }
 
+// The client just connected (its first message is first) agrees on the fast link with the server the test
+// plays, and its opening listing is answered empty.
+#define agreeFast(...) agreeFastAt(HERE, __VA_ARGS__)
+void agreeFastAt(Caller at, SOCKET server, const std::string &first)
+{
+    TRACE_CALLER(at);
+    ASSERT_EQ("DD|Parcelwight|fast-link|", first);
+    ASSERT_TRUE(sendText(server, "DR000000|fast|1|W|,,,8"));
+    ASSERT_EQ("ACK", receiveMessage(server, 3000));
+    ASSERT_TRUE(sendText(server, "DR999999"));
+    // Agreed before any listing: the hello, then the opening listing in the fast link's form.
+    std::string opening = receiveBytes(server, 2 * FastHeaderBytes + 5 + 3);
+    ASSERT_EQ("HI", opening.substr(0, 2));
+    ASSERT_EQ(fastMessage(FastList, "C:\\"), opening.substr(FastHeaderBytes + 5));
+    ASSERT_TRUE(sendText(server, fastMessage(FastListEnd, std::string(4, '\0'))));
+    ASSERT_TRUE(pumpUntil([] { return fastLinkOn() && AppState.transferState == TransferState::Waiting; }, 3000));
+}
+
+// This side pushes its sendSourcePath of size bytes to C:\far\big.bin; the server lets it begin and says it
+// has every byte already, so no window holds the sender back.
+#define startPush(...) startPushAt(HERE, __VA_ARGS__)
+void startPushAt(Caller at, SOCKET server, uint64_t size)
+{
+    TRACE_CALLER(at);
+    const std::string request = "FDC:\\far\\big.bin";
+    AppState.transferState = TransferState::CallCopyTO;
+    ASSERT_EQ(0, sendRequest(request.c_str(), static_cast<int>(request.size())));
+    std::string push = receiveBytes(server, FastHeaderBytes + 32 + request.size() - 2);
+    ASSERT_EQ(0u, push.rfind(FastPush, 0));
+    std::string all(8, '\0');
+    putLittleEndian(reinterpret_cast<unsigned char *>(&all[0]), size, 8);
+    ASSERT_TRUE(sendText(server, fastMessage(FastResume, std::string(12, '\0')) + fastMessage(FastAck, all)));
+}
+
 }  // namespace
 
 TEST_F(ClientLinkTest, NewClientAsksAClassicServerFirstAndStaysClassic)
@@ -1015,16 +1049,7 @@ TEST_F(ClientLinkTest, FastClientSendsASmallFileWithItsRequestAndDropsACrossingP
     AppState.fastLinkAllowed = 1;
     std::string first;
     connectClient(&first);
-    ASSERT_EQ("DD|Parcelwight|fast-link|", first);
-    ASSERT_TRUE(sendText(server, "DR000000|fast|1|W|,,,8"));
-    ASSERT_EQ("ACK", receiveMessage(server, 3000));
-    ASSERT_TRUE(sendText(server, "DR999999"));
-    // Agreed before any listing: the hello, then the opening listing in the fast link's form.
-    std::string opening = receiveBytes(server, 2 * FastHeaderBytes + 5 + 3);
-    ASSERT_EQ("HI", opening.substr(0, 2));
-    ASSERT_EQ(fastMessage(FastList, "C:\\"), opening.substr(FastHeaderBytes + 5));
-    ASSERT_TRUE(sendText(server, fastMessage(FastListEnd, std::string(4, '\0'))));
-    ASSERT_TRUE(pumpUntil([] { return fastLinkOn() && AppState.transferState == TransferState::Waiting; }, 3000));
+    ASSERT_NO_FATAL_FAILURE(agreeFast(server, first));
 
     std::wstring source = folder + L"\\small.txt";
     ASSERT_TRUE(writeFileBytes(source, "hello world"));
@@ -1065,6 +1090,70 @@ TEST_F(ClientLinkTest, FastClientSendsASmallFileWithItsRequestAndDropsACrossingP
     EXPECT_FALSE(fileExists(folder + L"\\crossed.txt"));
     EXPECT_FALSE(fileExists(target));
     EXPECT_TRUE(recordedBoxes().empty());
+}
+
+// A server that stops reading in the middle of a push (a frozen peer) holds nothing up: the user's stop ends the
+// push at once; once the server reads again, whole pieces and then the stop reach it, and the link goes on. A
+// server that then takes nothing at all ends the next push after the liveness time, and the link closes.
+TEST_F(ClientLinkTest, APushThePeerStopsReadingEndsAtTheStopOrAtItsSilence)
+{
+    AppState.fastLinkAllowed = 1;
+    std::string first;
+    connectClient(&first);
+    ASSERT_NO_FATAL_FAILURE(agreeFast(server, first));
+    std::wstring source = folder + L"\\big.bin";
+    const uint64_t size = 300ull << 20;
+    ASSERT_TRUE(makeSparseFile(source, size));
+    wcscpy(AppState.sendSourcePath, source.c_str());
+    ASSERT_NO_FATAL_FAILURE(startPush(server, size));
+    // Stuck: bytes wait on this side, and what the server holds unread stops growing.
+    u_long unread = 0;
+    int still = 0;
+    ASSERT_TRUE(pumpUntil([&] {
+        u_long now = 0;
+        ioctlsocket(server, FIONREAD, &now);
+        still = now == unread ? still + 1 : 0;
+        unread = now;
+        return sendHeld(AppState.mainSocket) && still >= 20;
+    }, 20000));
+    size_t ended = fakeUiSnapshot().outcomes.size();
+    AppState.stopRequest = StopRequest::Requested;
+    ASSERT_TRUE(pumpUntil([ended] { return fakeUiSnapshot().outcomes.size() > ended; }, 3000));
+    EXPECT_EQ(TransferOutcome::Stopped, fakeUiSnapshot().outcomes.back());
+
+    std::string stream;
+    for (size_t pieces = 0;;) {
+        size_t length = stream.size() < FastHeaderBytes
+                            ? 0
+                            : static_cast<size_t>(getLittleEndian(
+                                  reinterpret_cast<const unsigned char *>(stream.data() + 2), 4));
+        if (stream.size() < FastHeaderBytes || stream.size() < FastHeaderBytes + length) {
+            std::string more = receiveMessage(server, 3000);
+            ASSERT_FALSE(more.empty()) << pieces << " pieces, then nothing";
+            stream += more;
+            continue;
+        }
+        std::string tag = stream.substr(0, 2);
+        stream.erase(0, FastHeaderBytes + length);
+        if (tag == FastStop)
+            break;
+        ASSERT_EQ(FastData, tag) << "after " << pieces << " pieces";
+        pieces++;
+    }
+    EXPECT_TRUE(stream.empty());
+    AppState.transferState = TransferState::CallDIR;
+    ASSERT_EQ(0, sendRequest("DDC:\\far", 8));
+    EXPECT_EQ(fastMessage(FastList, "C:\\far"), receiveBytes(server, FastHeaderBytes + 6));
+    ASSERT_TRUE(sendText(server, fastMessage(FastListEnd, std::string(4, '\0'))));
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+
+    AppState.livenessMs = 1000;
+    ASSERT_NO_FATAL_FAILURE(startPush(server, size));
+    ASSERT_TRUE(pumpUntil([] { return timersFired(IDT_CLOSE_LINK) > 0; }, 10000));
+    EXPECT_EQ(TransferState::Waiting, AppState.transferState);
+    EXPECT_EQ(TransferOutcome::Failed, fakeUiSnapshot().outcomes.back());
+    showPendingReports(nullptr);
+    EXPECT_EQ(1, boxesCaptioned(L"応答なし"));
 }
 
 TEST_F(LinkTest, NewServerAnswersTheQuestionWithItsOfferAndThenSpeaksTheFastLink)
