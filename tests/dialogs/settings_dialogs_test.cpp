@@ -147,7 +147,7 @@ int lineOf(HWND list, const std::wstring &address, int port)
     return -1;
 }
 
-// A paired server that answers one question, and only when told: by then the dialog must still be searching.
+// A server that answers one question, and only when told: by then the dialog must still be searching.
 struct LateServer {
     SOCKET socket = INVALID_SOCKET;
     int port = 0;
@@ -196,19 +196,17 @@ struct LateServer {
 
 TEST_F(SettingsDialogs, ASearchListsTheServerAndChoosingItFillsTheAddressAndThePort)
 {
-    // A server of this process answers on the port the dialog shows; a machine reached before does not answer; a
-    // paired machine is listed before any search; another server, paired, answers while the dialog is searching.
+    // A server of this process answers on the port the dialog shows, under its own key, which is paired; a machine
+    // reached before does not answer; the paired machine is listed before any search at its last address; another
+    // server, not paired, answers while the dialog is searching.
     searchLoopbackOnly = true;
     std::wstring folder = makeTempFolder(L"pwsearch");
     wcsncpy(AppState.startFolder, folder.c_str(), COUNTOF(AppState.startFolder) - 1);
     reloadPairedMachines();
-    const uint8_t key[EcdsaPublicBytes] = {4, 1, 2, 3};
-    wchar_t pairedFingerprint[32] = {};
-    fingerprintOf(key, pairedFingerprint, COUNTOF(pairedFingerprint));
-    ASSERT_TRUE(rememberPairedMachine(key, L"事務所-PC", L"127.0.0.8"));
+    ASSERT_TRUE(loadIdentity());
+    ASSERT_TRUE(rememberPairedMachine(identityPublicKey(), L"事務所-PC", L"127.0.0.8"));
     int port = 0;
     SOCKET listener = listenLoopback(&port);
-    wcscpy(AppState.ownFingerprint, L"CAFE-0001");
     ASSERT_TRUE(startSearchAnswerer(listener));
     LateServer late;
     ASSERT_TRUE(late.open());
@@ -228,14 +226,14 @@ TEST_F(SettingsDialogs, ASearchListsTheServerAndChoosingItFillsTheAddressAndTheP
             clickButton(dialog, IDC_SEARCH_BUTTON);
             EXPECT_FALSE(controlEnabled(dialog, IDC_SEARCH_BUTTON));
             ASSERT_TRUE(late.heardQuestion());
-            late.answer(pairedFingerprint);
+            late.answer(L"0000-1111-2222-3333");
             ASSERT_TRUE(pumpUntil([&] { return controlEnabled(dialog, IDC_SEARCH_BUTTON); }, 10000));
             int line = lineOf(list, L"127.0.0.1", port);
             ASSERT_GT(line, 0);
-            EXPECT_EQ(listText(list, line, 3), L"未ペア");
+            EXPECT_EQ(listText(list, line, 3), L"ペア済み");
             int answeredLate = lineOf(list, L"127.0.0.1", late.port);
             EXPECT_EQ(listText(list, answeredLate, 0), L"事務所-PC");
-            EXPECT_EQ(listText(list, answeredLate, 3), L"ペア済み");
+            EXPECT_EQ(listText(list, answeredLate, 3), L"未ペア");
             EXPECT_EQ(listText(list, lineOf(list, L"127.0.0.9", 1234), 3), L"応答なし (前回接続)");
             EXPECT_EQ(listText(list, paired, 3), L"応答なし (前回接続)");
             EXPECT_NE(controlText(dialog, IDC_SEARCH_STATUS).find(L"2 台のサーバが応答しました"), std::wstring::npos);
