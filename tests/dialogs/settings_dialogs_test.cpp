@@ -154,31 +154,13 @@ struct LateServer {
     sockaddr_in asker = {};
     uint32_t nonce = 0;
 
-    bool open()
-    {
-        socket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        sockaddr_in at = {};
-        at.sin_family = AF_INET;
-        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int length = sizeof(at);
-        if (bind(socket, reinterpret_cast<sockaddr *>(&at), sizeof(at)) != 0 ||
-            getsockname(socket, reinterpret_cast<sockaddr *>(&at), &length) != 0)
-            return false;
-        port = ntohs(at.sin_port);
-        return true;
-    }
+    bool open() { return (socket = datagramLoopback(&port)) != INVALID_SOCKET; }
     bool heardQuestion()
     {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(socket, &readable);
-        timeval wait = {5, 0};
         unsigned char question[SearchQuestionBytes];
-        int length = sizeof(asker);
         int round = 0;
-        return select(0, &readable, nullptr, nullptr, &wait) == 1 &&
-               recvfrom(socket, reinterpret_cast<char *>(question), sizeof(question), 0,
-                        reinterpret_cast<sockaddr *>(&asker), &length) == SearchQuestionBytes &&
+        return receiveWithin(socket, reinterpret_cast<char *>(question), sizeof(question), 5000, &asker) ==
+                   SearchQuestionBytes &&
                parseSearchQuestion(question, SearchQuestionBytes, &nonce, &round);
     }
     void answer(const wchar_t *fingerprint)

@@ -125,9 +125,9 @@ TEST(Discovery, TheSearchListsTheServersThatAnswerAndNoOther)
 
     {
         SCOPED_TRACE("bad datagrams and a flood");
-        SOCKET asker = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        sockaddr_in any = loopbackAt(0);
-        ASSERT_EQ(bind(asker, reinterpret_cast<sockaddr *>(&any), sizeof(any)), 0);
+        int askerPort = 0;
+        SOCKET asker = datagramLoopback(&askerPort);
+        ASSERT_NE(asker, INVALID_SOCKET);
         // One question by multicast alone and one by broadcast alone: each way is answered by itself.
         BOOL on = TRUE;
         in_addr out = loopbackAt(0).sin_addr;

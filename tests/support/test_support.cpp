@@ -149,23 +149,35 @@ bool loopbackPair(SOCKET *ours, SOCKET *theirs)
     return true;
 }
 
-SOCKET listenLoopback(int *port)
+// A socket of this type bound to 127.0.0.1 at *port, or a port the system picks (written back).
+static SOCKET bindLoopback(int type, int *port, bool listens)
 {
     startWinsock();
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    SOCKET bound = socket(AF_INET, type, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<u_short>(*port));
     int length = sizeof(address);
-    if (listener == INVALID_SOCKET || bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0 || listen(listener, 3) != 0) {
-        if (listener != INVALID_SOCKET)
-            closesocket(listener);
+    if (bound == INVALID_SOCKET || bind(bound, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
+        getsockname(bound, reinterpret_cast<sockaddr *>(&address), &length) != 0 ||
+        (listens && listen(bound, 3) != 0)) {
+        if (bound != INVALID_SOCKET)
+            closesocket(bound);
         return INVALID_SOCKET;
     }
     *port = ntohs(address.sin_port);
-    return listener;
+    return bound;
+}
+
+SOCKET listenLoopback(int *port)
+{
+    return bindLoopback(SOCK_STREAM, port, true);
+}
+
+SOCKET datagramLoopback(int *port)
+{
+    return bindLoopback(SOCK_DGRAM, port, false);
 }
 
 // select's answer for s becoming readable within ms: 1 readable, 0 not, -1 error.
@@ -178,11 +190,13 @@ static int readableWithin(SOCKET s, int ms)
     return select(0, &readable, nullptr, nullptr, &wait);
 }
 
-int receiveWithin(SOCKET s, char *buffer, int size, int timeoutMs)
+int receiveWithin(SOCKET s, char *buffer, int size, int timeoutMs, sockaddr_in *from)
 {
     if (readableWithin(s, timeoutMs) != 1)
         return -1;
-    return recv(s, buffer, size, 0);
+    int fromLength = sizeof(*from);
+    return from != nullptr ? recvfrom(s, buffer, size, 0, reinterpret_cast<sockaddr *>(from), &fromLength)
+                           : recv(s, buffer, size, 0);
 }
 
 std::string receiveMessage(SOCKET s, int timeoutMs)

@@ -50,9 +50,12 @@ bool loopbackPair(SOCKET *ours, SOCKET *theirs);
 // A listener on 127.0.0.1 at *port, or on a port the system picks when *port is 0 (written back);
 // INVALID_SOCKET on failure.
 SOCKET listenLoopback(int *port);
+// The same for datagrams, bound and not listening.
+SOCKET datagramLoopback(int *port);
 
 // Receives one message (one recv) within timeoutMs; returns the byte count, 0 on close, -1 on timeout/error.
-int receiveWithin(SOCKET s, char *buffer, int size, int timeoutMs);
+// With from, one datagram and where it came from.
+int receiveWithin(SOCKET s, char *buffer, int size, int timeoutMs, sockaddr_in *from = nullptr);
 std::string receiveMessage(SOCKET s, int timeoutMs = 2000);  // one recv; empty on timeout
 
 // True when nothing arrives on s within ms.
