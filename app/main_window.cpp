@@ -134,27 +134,6 @@ static void applyDpiFonts(int dpi)
     }
 }
 
-void fitInWorkArea(const RECT &work, RECT *place)
-{
-    int width = place->right - place->left;
-    int height = place->bottom - place->top;
-    if (width > work.right - work.left)
-        width = work.right - work.left;
-    if (height > work.bottom - work.top)
-        height = work.bottom - work.top;
-    int x = place->left;
-    int y = place->top;
-    if (x + width > work.right)
-        x = work.right - width;
-    if (y + height > work.bottom)
-        y = work.bottom - height;
-    if (x < work.left)
-        x = work.left;
-    if (y < work.top)
-        y = work.top;
-    *place = RECT{x, y, x + width, y + height};
-}
-
 void firstStartPlace(int screenWidth, int screenHeight, int dpi, RECT *place)
 {
     int width = scaleToDpi(MainWidth, dpi);

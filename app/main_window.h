@@ -7,8 +7,6 @@ bool createMainWindow(HINSTANCE instance);
 // The window's place at first start on a screen of this size and DPI: centred a little above the middle, and
 // moved and shrunk into the work area of the screen's monitor when it would not fit there.
 void firstStartPlace(int screenWidth, int screenHeight, int dpi, RECT *place);
-// Moves place inside work, shrinking it first where it is larger.
-void fitInWorkArea(const RECT &work, RECT *place);
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void createMainChildren(HWND window);
 // Back to the first-start layout and focus: 96 DPI, no columns fitted, no pane remembered.

@@ -4,6 +4,27 @@
 
 #include "core/app_state.h"
 
+void fitInWorkArea(const RECT &work, RECT *place)
+{
+    int width = place->right - place->left;
+    int height = place->bottom - place->top;
+    if (width > work.right - work.left)
+        width = work.right - work.left;
+    if (height > work.bottom - work.top)
+        height = work.bottom - work.top;
+    int x = place->left;
+    int y = place->top;
+    if (x + width > work.right)
+        x = work.right - width;
+    if (y + height > work.bottom)
+        y = work.bottom - height;
+    if (x < work.left)
+        x = work.left;
+    if (y < work.top)
+        y = work.top;
+    *place = RECT{x, y, x + width, y + height};
+}
+
 void centreOnOwner(HWND box, HWND owner)
 {
     RECT ownerRect = {};
@@ -16,17 +37,11 @@ void centreOnOwner(HWND box, HWND owner)
     int y = ownerRect.top + ((ownerRect.bottom - ownerRect.top) - height) / 2;
     MONITORINFO info = {};
     info.cbSize = sizeof(info);
-    if (GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &info)) {
-        const RECT &work = info.rcWork;
-        if (x + width > work.right)
-            x = work.right - width;
-        if (y + height > work.bottom)
-            y = work.bottom - height;
-        if (x < work.left)
-            x = work.left;
-        if (y < work.top)
-            y = work.top;
-    }
+    RECT place = {x, y, x + width, y + height};
+    if (GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &info))
+        fitInWorkArea(info.rcWork, &place);
+    x = place.left;
+    y = place.top;
     SetWindowPos(box, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

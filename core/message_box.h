@@ -5,6 +5,9 @@
 
 typedef int (*MessageBoxFunction)(HWND owner, const wchar_t *text, const wchar_t *caption, UINT flags);
 
+// Moves a window's place inside a work area, shrunk to it when larger.
+void fitInWorkArea(const RECT &work, RECT *place);
+
 // Centres a box or dialog on its owner, kept inside the work area of the owner's monitor. A null owner leaves it.
 void centreOnOwner(HWND box, HWND owner);
 

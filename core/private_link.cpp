@@ -677,8 +677,7 @@ static bool clientStep(int channel, const char *message, int length, MessageFram
 
 // ---- Admission ------------------------------------------------------------------------------------------------
 
-// A request, the only kind of message that gets anything served.
-static bool isServedRequest(const char *message, int length, const MessageFramer *framer)
+bool isServedRequest(const char *message, int length, const MessageFramer *framer)
 {
     if (framer->fast)
         return isFastRequest(message, length);

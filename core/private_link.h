@@ -58,6 +58,8 @@ enum class PrivateVerdict : int32_t {
     Consumed = 1,  // the handshake took it, or it waits for the user's answer
     Close = 2,     // end this connection: a failed check or a refusal (the user has been told)
 };
+// A request, the only kind of message that gets anything served: the fast link's, or a classic DD, FD, FC, CD.
+bool isServedRequest(const char *message, int length, const MessageFramer *framer);
 // Every whole message of a connection passes here first.
 PrivateVerdict privateScreen(int channel, const char *message, int length, MessageFramer *framer);
 

@@ -466,16 +466,6 @@ static void dropClient(int slot)
     refreshStatus();
 }
 
-static bool isRequest(const char *message, int length, const MessageFramer *framer)
-{
-    if (framer->fast)
-        return isFastRequest(message, length);
-    if (length < 2)
-        return false;
-    return memcmp(message, DirRequestTag, 2) == 0 || memcmp(message, PushRequestTag, 2) == 0 ||
-           memcmp(message, PullRequestTag, 2) == 0 || memcmp(message, FolderRequestTag, 2) == 0;
-}
-
 // One whole message of the slot's connection. Another connection than the exchange's is refused while an
 // exchange runs; while none runs, its request makes it the shown connection and is served.
 static void dispatchFromSlot(int slot, const char *message, int length)
@@ -491,7 +481,7 @@ static void dispatchFromSlot(int slot, const char *message, int length)
         const MessageFramer *framer = &AppState.slotFramers[slot];
         if (framer->fast ? isFast(message, length, FastRefuse) : isNak(message, length))
             return;
-        if (exchangeRunning() || !isRequest(message, length, framer)) {
+        if (exchangeRunning() || !isServedRequest(message, length, framer)) {
             answerNak(AppState.clientSlots[slot], framer);
             return;
         }

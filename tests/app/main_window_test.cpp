@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "app/status_bar.h"
 #include "core/fast_wire.h"
+#include "core/message_box.h"
 #include "core/protocol_engine.h"
 #include "core/ui_ops.h"
 #include "net/connection.h"
