@@ -103,6 +103,10 @@ struct TreeTally {
     int32_t named;        // failures named below; the rest are counted
     wchar_t names[TreeNamedFailures][PathChars];  // below the tree's folder
     FastReason reasons[TreeNamedFailures];
+    // The file now moving, below the tree's folder: the network thread writes the slot movingSlot does not
+    // name and then turns movingSlot to it, so the dialog's timer reads a whole name.
+    wchar_t moving[2][PathChars];
+    LONG movingSlot;
 };
 
 // The overwrite question of a tree stream, from the network thread to the copy dialog and back.

@@ -129,6 +129,17 @@ void tallyFailed(const wchar_t *relative, FastReason reason, int64_t bytes)
     }
 }
 
+void tallyMoving(const wchar_t *relative)
+{
+    if (!AppState.fastTree->requester)
+        return;
+    TreeTally &tally = AppState.treeTally;
+    LONG next = tally.movingSlot ^ 1;
+    memset(tally.moving[next], 0, sizeof(tally.moving[0]));
+    wcsncpy(tally.moving[next], relative, PathChars - 1);
+    InterlockedExchange(&tally.movingSlot, next);
+}
+
 // ---- The overwrite decision ---------------------------------------------------------------------------------
 
 TreeItemState decideHeld(FastTree *tree, const TreeItem *item)
@@ -140,6 +151,8 @@ TreeItemState decideHeld(FastTree *tree, const TreeItem *item)
         return TreeItemState::Send;
     if (tree->standing == 5)  // OverwriteAnswer::OverwriteNewer
         return incomingNewer ? TreeItemState::Send : TreeItemState::Skip;
+    if (tree->standing == 6)  // OverwriteAnswer::SkipAll
+        return TreeItemState::Skip;
     TreeAsk &ask = AppState.treeAsk;
     memset(&ask, 0, sizeof(ask));
     wcsncpy(ask.name, treeRelative(tree, item->path), PathChars - 1);

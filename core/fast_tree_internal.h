@@ -83,6 +83,7 @@ void tallyPast(int64_t bytes);
 void tallyWritten(int64_t bytes);
 void tallySkipped(int64_t bytes);
 void tallyFailed(const wchar_t *relative, FastReason reason, int64_t bytes);
+void tallyMoving(const wchar_t *relative);
 // Requester: what to do with a file the receiver holds. Send, Skip, or Held while the user is asked.
 TreeItemState decideHeld(FastTree *tree, const TreeItem *item);
 // The question has been answered: applies it to the item asked about. False while it has not.

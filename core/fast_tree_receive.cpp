@@ -268,6 +268,7 @@ static TreeItem *dataFront(FastTree *tree)
 
 static void frontFailed(FastTree *tree, TreeItem *item, FastReason reason)
 {
+    AppState.bytesDone = 0;
     deleteResumeInfo();
     abandonTransferFile();
     tree->frontFailed = true;
@@ -285,6 +286,7 @@ static bool openFront(FastTree *tree, TreeItem *item)
         return false;
     }
     tree->frontOpen = true;
+    tallyMoving(treeRelative(tree, item->path));
     return true;
 }
 
@@ -331,6 +333,7 @@ static void takeEnd(FastTree *tree, const unsigned char *payload, int bytes)
                 SetFileAttributesW(item->path, item->attributes & FileAttributes);
             tree->writtenFiles++;
             tree->writtenBytes += item->size;
+            AppState.bytesDone = 0;
             tallyWritten(item->size);
         }
     }
@@ -352,6 +355,7 @@ static void takeSkip(FastTree *tree, const unsigned char *payload, int bytes)
         deleteResumeInfo();
         abandonTransferFile();
     }
+    AppState.bytesDone = 0;
     if (!tree->frontFailed) {
         if (reason == FastReason::None)
             tallySkipped(item->size);

@@ -203,14 +203,16 @@ static void decideHeldFiles(FastTree *tree)
     }
 }
 
+// A file's bytes so far (bytesDone) are zeroed before the tally counts the whole file, so that the dialog,
+// reading both on another thread, never sees them twice.
 static void fileEnded(FastTree *tree, const TreeItem *item, FastReason reason)
 {
+    AppState.bytesDone = 0;
     if (reason == FastReason::None)
         tallySkipped(item->size);
     else
         tallyFailed(treeRelative(tree, item->path), reason, item->size);
     abandonTransferFile();
-    AppState.bytesDone = 0;
     popTreeItem(tree);
 }
 
@@ -245,6 +247,7 @@ static FastReason openFront(FastTree *tree, TreeItem *item)
     AppState.bytesDone = offset;
     AppState.resumedFrom = offset > 0 ? offset : -1;
     tree->frontOpen = true;
+    tallyMoving(treeRelative(tree, item->path));
     return FastReason::None;
 }
 
@@ -300,9 +303,9 @@ static FrontStep sendFront(FastTree *tree)
     }
     if (more)
         return FrontStep::Progress;
+    AppState.bytesDone = 0;
     tallyPast(item->size);
     abandonTransferFile();
-    AppState.bytesDone = 0;
     popTreeItem(tree);
     return FrontStep::Progress;
 }

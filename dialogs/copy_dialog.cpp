@@ -86,6 +86,8 @@ static struct {
     bool clockStarted;
     DWORD startTick;
     bool stopPressed;          // Stop in one of its dialogs: the rows after it are not copied
+    int shownFiles;            // the most the whole line has shown: it never goes back
+    int64_t shownBytes;
 } whole;
 
 static bool commandRunning;
@@ -277,12 +279,38 @@ static void showWholeProgress(HWND dialog)
         growing = growing || stream.filesTotal < 0;
     }
     int64_t done = whole.bytesDone + current;
+    // The stream's counts come from another thread a field at a time: what was shown is never taken back.
+    if (filesDone < whole.shownFiles)
+        filesDone = whole.shownFiles;
+    if (done < whole.shownBytes)
+        done = whole.shownBytes;
+    whole.shownFiles = filesDone;
+    whole.shownBytes = done;
     int64_t total = bytesTotal > done ? bytesTotal : done;
     wchar_t line[160];
     formatWholeProgress(filesDone, filesTotal > filesDone ? filesTotal : filesDone, done, total, whole.approximate,
                         growing, job.streaming ? moved : moved + current,
                         whole.clockStarted ? GetTickCount() - whole.startTick : 0, line, COUNTOF(line));
     SetDlgItemTextW(dialog, IDC_COPY_WHOLE, line);
+}
+
+// Control 502 while a folder streams: the file now moving, by its path from the folder, and its bytes so far.
+static void showStreamFile(HWND dialog)
+{
+    const TreeTally &stream = AppState.treeTally;
+    wchar_t relative[PathChars];
+    memset(relative, 0, sizeof(relative));
+    wcsncpy(relative, stream.moving[stream.movingSlot & 1], PathChars - 1);
+    if (relative[0] == 0)
+        return;
+    wchar_t name[PathChars];
+    treeStreamName(relative, name, COUNTOF(name));
+    wchar_t amount[96];
+    formatAmount(AppState.bytesDone, AppState.transferSize, false, amount, COUNTOF(amount));
+    wchar_t line[PathChars + 100];
+    memset(line, 0, sizeof(line));
+    _snwprintf(line, COUNTOF(line) - 1, L"%ls  %ls", name, amount);
+    SetDlgItemTextW(dialog, IDC_COPY_PROGRESS, line);
 }
 
 // Control 501: the blocks this side has sent (a pull sends none, so it shows zero rather than the count left
@@ -294,6 +322,8 @@ static void showProgress(HWND dialog)
     _snwprintf(text, COUNTOF(text) - 1, L"Step:%06d", AppState.copyFromPeer ? 0 : AppState.blockCount);
     SetDlgItemTextW(dialog, IDC_STEP_COUNTER, text);
     showWholeProgress(dialog);
+    if (job.streaming)
+        showStreamFile(dialog);
     if (!job.transferring)
         return;
     wchar_t line[160];

@@ -97,7 +97,7 @@ void resetTreeCopy();
 
 // overwrite_dialog.cpp
 
-enum class OverwriteAnswer { Overwrite = 1, Skip = 2, OverwriteAll = 3, Cancel = 4, OverwriteNewer = 5 };
+enum class OverwriteAnswer { Overwrite = 1, Skip = 2, OverwriteAll = 3, Cancel = 4, OverwriteNewer = 5, SkipAll = 6 };
 
 // A local file's facts from the disk; false, with empty facts, when it is not there.
 bool localFileFacts(const wchar_t *path, FileFacts *facts);
@@ -108,7 +108,8 @@ bool rowDateTime(const wchar_t *date, SYSTEMTIME *out);
 
 // Every copy command starts asking again.
 void resetOverwritePolicy();
-// The answer that holds for the rest of the command: OverwriteAll, OverwriteNewer, or 0 when each file is asked.
+// The answer that holds for the rest of the command: OverwriteAll, OverwriteNewer, SkipAll, or 0 when each file
+// is asked.
 int standingOverwrite();
 // Asks whether name may be overwritten by incoming (owned by the main window) unless the user said so for the
 // rest of the command; the answer to act on is Overwrite, Skip or Cancel.

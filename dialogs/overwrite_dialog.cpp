@@ -14,17 +14,21 @@
 
 static bool overwriteAll;
 static bool overwriteNewer;  // only an incoming file newer than the one there
+static bool skipAll;         // nothing that is there is overwritten
 
 void resetOverwritePolicy()
 {
     overwriteAll = false;
     overwriteNewer = false;
+    skipAll = false;
 }
 
 int standingOverwrite()
 {
     if (overwriteAll)
         return static_cast<int>(OverwriteAnswer::OverwriteAll);
+    if (skipAll)
+        return static_cast<int>(OverwriteAnswer::SkipAll);
     return overwriteNewer ? static_cast<int>(OverwriteAnswer::OverwriteNewer) : 0;
 }
 
@@ -146,6 +150,9 @@ static INT_PTR CALLBACK overwriteDialogProc(HWND dialog, UINT message, WPARAM wP
         case IDC_OVERWRITE_NEWER:
             EndDialog(dialog, static_cast<INT_PTR>(OverwriteAnswer::OverwriteNewer));
             return TRUE;
+        case IDC_OVERWRITE_SKIP_ALL:
+            EndDialog(dialog, static_cast<INT_PTR>(OverwriteAnswer::SkipAll));
+            return TRUE;
         case IDC_OVERWRITE_CANCEL:
         case IDCANCEL:
             EndDialog(dialog, static_cast<INT_PTR>(OverwriteAnswer::Cancel));
@@ -165,6 +172,8 @@ OverwriteAnswer overwriteDecision(const wchar_t *name, const FileFacts &incoming
 {
     if (overwriteAll)
         return OverwriteAnswer::Overwrite;
+    if (skipAll)
+        return OverwriteAnswer::Skip;
     if (overwriteNewer)
         return incomingIsNewer(incoming, existing) ? OverwriteAnswer::Overwrite : OverwriteAnswer::Skip;
     OverwriteQuestion question = {name, &incoming, &existing};
@@ -173,6 +182,10 @@ OverwriteAnswer overwriteDecision(const wchar_t *name, const FileFacts &incoming
     if (answer == static_cast<INT_PTR>(OverwriteAnswer::OverwriteAll)) {
         overwriteAll = true;
         return OverwriteAnswer::Overwrite;
+    }
+    if (answer == static_cast<INT_PTR>(OverwriteAnswer::SkipAll)) {
+        skipAll = true;
+        return OverwriteAnswer::Skip;
     }
     if (answer == static_cast<INT_PTR>(OverwriteAnswer::OverwriteNewer)) {
         overwriteNewer = true;

@@ -102,6 +102,7 @@
 // The overwrite question's sizes and dates of both files, and its answer for newer files only.
 #define IDC_OVERWRITE_FACTS 504
 #define IDC_OVERWRITE_NEWER 208
+#define IDC_OVERWRITE_SKIP_ALL 209
 #define WM_COPY_AUTOSTART (WM_APP + 20)
 // Posted to the copy dialog by the network thread: a folder stream asks the overwrite question (AppState.treeAsk).
 #define WM_TREE_QUESTION (WM_APP + 22)

@@ -343,6 +343,21 @@ TEST_F(CopyCommand, TheOverwriteAnswersHoldForTheRestOfTheCommand)
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(narrow(boxes[0].text), narrow(L"複写の結果\r\n完了: 0 件\r\n中止したため複写していません: 2 件\r\n"
                                        L"届かなかったもの:\r\n  a（複写していません）\r\n  b（複写していません）\r\n"));
+
+    // すべてスキップ: neither is sent, and the second is not asked about.
+    AppState.transferState = TransferState::Waiting;
+    selectRows(AppState.ownPane, {0, 1});
+    driveWhile(
+        [&](DWORD ui) {
+            answer(ui, IDC_OVERWRITE_SKIP_ALL);
+            HWND again = waitForDialog(ui, OverwriteTitle, 1000);
+            EXPECT_EQ(again, nullptr) << "asked again";
+            if (again != nullptr)
+                clickButton(again, IDC_OVERWRITE_CANCEL);
+        },
+        [&] { runCopyCommand(window, false); });
+    EXPECT_EQ(receiveMessage(theirs), "DDC:\\peer");
+    EXPECT_EQ(recordedBoxes().size(), 1u) << "both were passed over: nothing to tell";
 }
 
 // Sets a file's last write to a local time of 3 January 2020.

@@ -1114,6 +1114,16 @@ TEST_F(CopyTreeStream, AgainOnlyTheChangedFilesGoAfterOneQuestionAndARefusalIsNa
     EXPECT_NE(boxes[0].text.find(L"完了: 1 件"), std::wstring::npos) << narrow(boxes[0].text);
     EXPECT_NE(boxes[0].text.find(L"スキップ: 2 件"), std::wstring::npos) << narrow(boxes[0].text);
     EXPECT_NE(boxes[0].text.find(L"top\\sub\\c.txt（書き込めません）"), std::wstring::npos) << narrow(boxes[0].text);
+
+    // Changed again: すべてスキップ for the first holds for the rest, and nothing goes.
+    ASSERT_TRUE(writeFileBytes(top + L"\\b.bin", "changed again"));
+    selectOwn({L"top"});
+    asked.clear();
+    copySelected(false, IDC_OVERWRITE_SKIP_ALL, &asked);
+    EXPECT_EQ(asked, std::vector<std::wstring>{L"top\\b.bin"});
+    EXPECT_TRUE(readFileBytes(remote + L"\\top\\b.bin", &got) && got == changed);
+    EXPECT_EQ(AppState.treeTally.bytesMoved, 0);
+    EXPECT_EQ(AppState.treeTally.skipped, 4);
     SetFileAttributesW((remote + L"\\top\\sub\\c.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -1128,13 +1138,16 @@ TEST_F(CopyTreeStream, StopInTheMiddleEndsBothSidesAndLeavesOnlyWholeFiles)
     ASSERT_TRUE(CreateDirectoryW(big.c_str(), nullptr));
     for (int i = 0; i < 4; ++i)
         ASSERT_TRUE(writeFileWithTimes(big + L"\\b" + std::to_wstring(i) + L".bin", randomBytes(3 << 20, i)));
-    auto stopWhen = [&](bool fromPeer, const std::function<bool()> &reached) {
+    auto stopWhen = [&](bool fromPeer, const std::function<bool()> &reached,
+                        const std::function<void(HWND)> &look = nullptr) {
         driveWhile(
             [&](DWORD ui) {
                 HWND dialog = waitForDialog(ui, CopyTitle, 5000);
                 ASSERT_NE(dialog, nullptr);
                 clickButton(dialog, IDC_START);
                 ASSERT_TRUE(pumpUntil(reached, 20000));
+                if (look)
+                    look(dialog);
                 clickButton(dialog, IDC_STOP);
                 ASSERT_TRUE(waitGone(dialog, 8000));
             },
@@ -1143,7 +1156,23 @@ TEST_F(CopyTreeStream, StopInTheMiddleEndsBothSidesAndLeavesOnlyWholeFiles)
     };
     relistOwn();
     selectOwn({L"many"});
-    stopWhen(false, [] { return AppState.treeTally.filesPast >= 20; });
+    // The whole line counts the stream's files as they go, and the line above it names the file now moving.
+    stopWhen(false, [] { return AppState.treeTally.filesPast >= 20; }, [](HWND dialog) {
+        int seen = 0;
+        EXPECT_TRUE(pumpUntil(
+            [&] {
+                std::wstring whole = windowText(GetDlgItem(dialog, IDC_COPY_WHOLE));
+                int files = 0, total = 0;
+                if (swscanf(whole.c_str(), L"全体 %d / %d 件", &files, &total) != 2)
+                    return false;
+                EXPECT_GE(files, seen);
+                seen = files;
+                return files >= 20 && total == 600;
+            },
+            10000));
+        std::wstring moving = windowText(GetDlgItem(dialog, IDC_COPY_PROGRESS));
+        EXPECT_EQ(moving.compare(0, 6, L"many\\f"), 0) << narrow(moving) << " / " << narrow(windowText(GetDlgItem(dialog, IDC_COPY_WHOLE)));
+    });
     std::vector<std::wstring> arrived = folderNames(remote + L"\\many");
     EXPECT_GE(arrived.size(), 1u);
     EXPECT_LT(arrived.size(), 600u);
