@@ -3,7 +3,7 @@
 #  - the real program: two parcelwight.exe instances, a server and a client over loopback, driven from outside
 #    (tests/tools/app_bench.cpp): peer listings of 10,000 and 1,000 entries on the link they agree on, push,
 #    pull, small files in one copy, an own folder of 10,000 entries; then 1,000 entries on the classic link;
-#    with PW_BENCH_TREE_ONLY=1 (alone) or PW_BENCH_TREE=1 (also 100,000 empty files in 10,000 folders, time and
+#    with PW_BENCH_TREE_ONLY=1 (alone) or PW_BENCH_TREE=1 (also 100,000 empty files in 10,000 folders on loopback, time and
 #    peak memory), folder copies in one stream (1,000 files of 1,000 bytes, 100 of 1 MB) on loopback and through
 #    10 ms each way, beside a bare stream of the same bytes, in ms and in round trips of the link per file;
 #  - the console hosts (tests/tools/bench.cpp): push, pull and listings between two pw_host processes; with
