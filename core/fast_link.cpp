@@ -45,7 +45,7 @@ bool endFastExchange(TransferState ended, TransferOutcome outcome)
 
 // ---- Sending ------------------------------------------------------------------------------------------------
 
-static void logSent(const char *message, int length)
+void logSent(const char *message, int length)
 {
     if (!AppState.monitorOn)
         return;
@@ -96,7 +96,7 @@ void sendNumber(const char *tag, uint64_t value, int bytes)
     sendFast(tag, payload, bytes);
 }
 
-void refuseOtherConnection(SOCKET s, int fast)
+void refuseOnConnection(SOCKET s, int fast, FastReason why)
 {
     if (!fast) {
         sendWhole(s, NakMessage, 3);
@@ -104,7 +104,7 @@ void refuseOtherConnection(SOCKET s, int fast)
             ringAppend(AppState.sentRing, &AppState.sentRingPos, NakMessage, 3, SentRingMarker);
         return;
     }
-    unsigned char reason = static_cast<unsigned char>(FastReason::Busy);
+    unsigned char reason = static_cast<unsigned char>(why);
     sendSmall(s, FastRefuse, &reason, 1);
 }
 
@@ -159,10 +159,9 @@ int sendRequest(const char *message, int length)
     memcpy(payload + FileHeadBytes, path, static_cast<size_t>(pathBytes));
     // Set before the request goes out: the receiver's "RS" may come back before this thread goes on.
     AppState.fastSentAtOnce = fitsOnePiece() ? 1 : 0;
-    int sent = sendFast(FastPush, payload, FileHeadBytes + pathBytes);
-    if (sent == 0 && AppState.fastSentAtOnce)
-        sendWholeFileNow();
-    return sent;
+    if (AppState.fastSentAtOnce)
+        return sendPushWithFile(payload, FileHeadBytes + pathBytes);
+    return sendFast(FastPush, payload, FileHeadBytes + pathBytes);
 }
 
 // ---- Paths the peer names -----------------------------------------------------------------------------------
@@ -177,13 +176,20 @@ FastReason resolveFastPath(const unsigned char *path, int bytes, PeerAccess acce
     if (memchr(path, 0, static_cast<size_t>(bytes)) != nullptr ||
         !wireTextValid(reinterpret_cast<const char *>(path), bytes))
         return FastReason::Malformed;
-    if (resolvePeerPath(reinterpret_cast<const char *>(path), bytes, access, out, outChars))
+    PathRefusal why = PathRefusal::None;
+    if (resolvePeerPathFor(reinterpret_cast<const char *>(path), bytes, access, out, outChars, &why))
         return FastReason::None;
     memset(out, 0, static_cast<size_t>(outChars) * sizeof(wchar_t));
-    // A read-only side refuses every write, wherever it would go.
-    if ((access == PeerAccess::Write || access == PeerAccess::CreateFolder) && AppState.servedReadOnly)
+    switch (why) {
+    case PathRefusal::ReadOnly:
         return FastReason::ReadOnly;
-    return FastReason::Outside;
+    case PathRefusal::Outside:
+        return FastReason::Outside;
+    case PathRefusal::Missing:
+        return FastReason::CannotRead;
+    default:
+        return FastReason::Malformed;
+    }
 }
 
 bool claimFast(TransferState serving)

@@ -54,5 +54,6 @@ void stopFastExchange();
 // and with what resuming needs, instead of being deleted.
 void keepPartialForResume();
 
-// Answers another connection's message (Server mode) with a refusal in the form that connection speaks.
-void refuseOtherConnection(SOCKET s, int fast);
+// Answers one connection straight, not through the exchange's socket, with a refusal in the form it speaks:
+// "NAK", or on the fast link "NO" with the reason.
+void refuseOnConnection(SOCKET s, int fast, FastReason reason);

@@ -14,6 +14,8 @@ constexpr int FileHeadBytes = 8 + TimesBytes;       // size, then the three time
 constexpr int64_t ResumeMinBytes = 1 << 20;         // smaller files start again
 
 // ---- Messages out (fast_link.cpp) ----
+// Records a message this side sends in the sent ring when the monitors are on.
+void logSent(const char *message, int length);
 // Sends the message whose payload (payloadBytes) already lies at fastPiece + FastHeaderBytes. 0, or the error.
 int sendPiece(const char *tag, int payloadBytes);
 // A small message on the exchange's connection, built apart from fastPiece. 0, or the error.
@@ -66,6 +68,9 @@ bool openFastSource();
 bool fitsOnePiece();
 // The one piece, then "EN"; an empty file is "EN" alone.
 void sendWholeFileNow();
+// The requester's push of a file that fits one piece: the request (its payload given), the piece and "EN" in one
+// send, the file read and let go first. 0, or the socket error.
+int sendPushWithFile(const unsigned char *request, int requestBytes);
 // Size and times of the open source into out (FileHeadBytes).
 void putFileHead(unsigned char *out);
 void startServedFastPull(const unsigned char *payload, int bytes);

@@ -293,10 +293,13 @@ FastReason putReceivedInPlace(const unsigned char *payload, int bytes)
         return FastReason::Digest;
     HANDLE file = AppState.fileHandle;
     const FILETIME *t = AppState.fastTimes;
-    bool timed = seekTo(file, AppState.transferSize) && SetEndOfFile(file) &&
-                 SetFileTime(file, (t[0].dwLowDateTime | t[0].dwHighDateTime) ? &t[0] : nullptr,
-                             (t[1].dwLowDateTime | t[1].dwHighDateTime) ? &t[1] : nullptr,
-                             (t[2].dwLowDateTime | t[2].dwHighDateTime) ? &t[2] : nullptr);
+    // Zeros at the end were skipped, not written: the length makes them. A file whose times cannot be set is
+    // kept all the same, as the classic link keeps it.
+    bool timed = seekTo(file, AppState.transferSize) && SetEndOfFile(file);
+    if (timed)
+        SetFileTime(file, (t[0].dwLowDateTime | t[0].dwHighDateTime) ? &t[0] : nullptr,
+                    (t[1].dwLowDateTime | t[1].dwHighDateTime) ? &t[1] : nullptr,
+                    (t[2].dwLowDateTime | t[2].dwHighDateTime) ? &t[2] : nullptr);
     CloseHandle(file);
     AppState.fileHandle = nullptr;
     AppState.fileState = FileIoState::Done;

@@ -50,19 +50,70 @@ static bool sendNextPiece();
 
 // A file that fits one piece goes straight after its request or its head, without waiting for the receiver's
 // "RS": it has no resume record to continue from (it is under ResumeMinBytes), and that round trip was a good
-// part of a small file's time. A receiver that did hold a part starts again at the piece of offset 0. Runs on
-// the thread that sent the request; fastSending stays 0, so the network thread sends nothing of its own.
+// part of a small file's time. A receiver that did hold a part starts again at the piece of offset 0.
+// fastSending stays 0, so the network thread sends nothing of its own.
 bool fitsOnePiece()
 {
     return AppState.transferSize <= FastPieceBytes;
 }
 static_assert(FastPieceBytes < ResumeMinBytes, "a file of one piece has no resume record");
 
-// The one piece, then "EN"; an empty file is "EN" alone.
+// The served pull's one piece, then "EN"; an empty file is "EN" alone. Network thread.
 void sendWholeFileNow()
 {
     if (sendNextPiece())
         sendNextPiece();
+}
+
+// The request, the piece and "EN" of a push whose file fits one piece. The requester's thread only.
+static char pushAtOnce[3 * FastHeaderBytes + FileHeadBytes + PathChars + 8 + FastPieceBytes + 4];
+
+// Built whole before any of it leaves: once the request is out, the network thread owns the transfer and may end
+// it at once (the receiver refuses it), so this thread touches neither the file nor the transfer's fields after.
+int sendPushWithFile(const unsigned char *request, int requestBytes)
+{
+    if (requestBytes < 0 || requestBytes > FileHeadBytes + PathChars) {
+        endWith(TransferOutcome::Failed, FastReason::Malformed);
+        return 0;
+    }
+    char *out = pushAtOnce;
+    int length = static_cast<int>(AppState.transferSize);
+    unsigned char *data = reinterpret_cast<unsigned char *>(out + FastHeaderBytes + requestBytes + FastHeaderBytes);
+    DWORD got = 0;
+    if (length > 0 && (!ReadFile(AppState.fileHandle, data + 8, static_cast<DWORD>(length), &got, nullptr) ||
+                       got != static_cast<DWORD>(length))) {
+        endWith(TransferOutcome::Failed, FastReason::SourceChanged);
+        return 0;
+    }
+    // A source rewritten meanwhile would pass a mixture off as the file.
+    if (!sourceUnchanged()) {
+        endWith(TransferOutcome::Failed, FastReason::SourceChanged);
+        return 0;
+    }
+    abandonTransferFile();
+    putFastHeader(out, FastPush, requestBytes);
+    memcpy(out + FastHeaderBytes, request, static_cast<size_t>(requestBytes));
+    int at = FastHeaderBytes + requestBytes;
+    logSent(out, at);
+    AppState.fastDigest = 0;
+    if (length > 0) {
+        putLittleEndian(data, 0, 8);
+        AppState.fastDigest = crc32cUpdate(0, data + 8, static_cast<size_t>(length));
+        putFastHeader(out + at, FastData, 8 + length);
+        logSent(out + at, FastHeaderBytes + 8 + length);
+        at += FastHeaderBytes + 8 + length;
+    }
+    putFastHeader(out + at, FastEnd, 4);
+    putLittleEndian(reinterpret_cast<unsigned char *>(out + at + FastHeaderBytes), AppState.fastDigest, 4);
+    logSent(out + at, FastHeaderBytes + 4);
+    at += FastHeaderBytes + 4;
+    AppState.fastOffset = length;
+    AppState.bytesDone = length;
+    if (!sendWhole(linkSocket(), out, at)) {
+        int error = WSAGetLastError();
+        return error != 0 ? error : SOCKET_ERROR;
+    }
+    return 0;
 }
 
 // Size and times of the open source into out (FileHeadBytes).

@@ -200,6 +200,8 @@ void framerReceived(MessageFramer *framer, int bytes, DWORD now)
         framer->start = 0;
         return;
     }
+    if (framer->count == 0)
+        framer->frontSince = now;
     framer->count += bytes;
     if (framer->start + framer->count > FramerBufferBytes)
         framer->count = FramerBufferBytes - framer->start;
@@ -275,6 +277,8 @@ FramerEvent nextMessage(MessageFramer *framer, DWORD now, const char **message, 
         framer->count -= cut;
         if (framer->count == 0)
             framer->start = 0;
+        else
+            framer->frontSince = now;
         return FramerEvent::Message;
     }
     switch (cutMessage(held, framer->count, &cut)) {
@@ -305,6 +309,16 @@ FramerEvent nextMessage(MessageFramer *framer, DWORD now, const char **message, 
     if (framer->count == 0)
         framer->start = 0;
     return FramerEvent::Message;
+}
+
+FramerEvent expireUnfinished(MessageFramer *framer, DWORD now, DWORD bound)
+{
+    if (!framer->fast || framer->discarding || framer->count <= 0 || now - framer->frontSince < bound)
+        return FramerEvent::None;
+    int cut = 0;
+    if (cutFastMessage(framer->bytes + framer->start, framer->count, &cut))
+        return FramerEvent::None;
+    return dropAsGarbage(framer, true);
 }
 
 DWORD framerQuietDue(const MessageFramer *framer, DWORD now)

@@ -35,6 +35,7 @@ struct MessageFramer {
     int32_t utf8;         // and on names in UTF-8 (see core/text_codec.h)
     int32_t trees;        // and on whole folders in one exchange (see core/fast_tree.h)
     DWORD lastArrival;    // tick of the last bytes received
+    DWORD frontSince;     // tick by which the first bytes of the message at the front had come
 };
 
 enum class FramerEvent : int32_t {
@@ -62,6 +63,11 @@ void framerReceivedAt(MessageFramer *framer, const char *space, int bytes, DWORD
 // The next message, in place: *message points into the framer's buffer and stays valid until the next call
 // or the next receive. Call until it returns None; call again when framerQuietDue has passed.
 FramerEvent nextMessage(MessageFramer *framer, DWORD now, const char **message, int *length);
+
+// Fast link: a message that has not become whole within bound of its first bytes is no message of a working
+// peer (one that trickles a byte at a time would hold the exchange for ever). It is dropped, with the rest until
+// the stream is quiet, and Garbage returned; otherwise None.
+FramerEvent expireUnfinished(MessageFramer *framer, DWORD now, DWORD bound);
 
 // Milliseconds from now until the quiet window closes what is held; INFINITE when nothing is.
 DWORD framerQuietDue(const MessageFramer *framer, DWORD now);

@@ -284,15 +284,19 @@ bool normalFolderPath(const wchar_t *folder, wchar_t *out, int outChars)
     return folder != nullptr && normalisePath(folder, out, outChars);
 }
 
-bool resolvePeerPathW(const wchar_t *path, PeerAccess access, wchar_t *out, int outChars)
+// resolvePeerPathW, with the reason of a refusal.
+static bool resolveWide(const wchar_t *path, PeerAccess access, wchar_t *out, int outChars, PathRefusal *why)
 {
+    *why = PathRefusal::Malformed;
     if (out == nullptr || outChars <= 0)
         return false;
     memset(out, 0, sizeof(wchar_t) * static_cast<size_t>(outChars));
     if (path == nullptr)
         return false;
-    if (AppState.servedReadOnly && (access == PeerAccess::Write || access == PeerAccess::CreateFolder))
+    if (AppState.servedReadOnly && (access == PeerAccess::Write || access == PeerAccess::CreateFolder)) {
+        *why = PathRefusal::ReadOnly;
         return false;
+    }
     wchar_t normal[WorkChars];
     memset(normal, 0, sizeof(normal));
     if (!normalisePath(path, normal, COUNTOF(normal)))
@@ -301,21 +305,34 @@ bool resolvePeerPathW(const wchar_t *path, PeerAccess access, wchar_t *out, int 
         // A setting that cannot be read as a folder serves nothing.
         wchar_t served[WorkChars];
         memset(served, 0, sizeof(served));
-        if (!normalisePath(AppState.servedFolder, served, COUNTOF(served)) || !reallyInsideFolder(normal, served))
+        if (!normalisePath(AppState.servedFolder, served, COUNTOF(served)) || !reallyInsideFolder(normal, served)) {
+            *why = PathRefusal::Outside;
             return false;
+        }
     }
     // A pull of a missing file creates it empty, which read-only does not allow.
-    if (AppState.servedReadOnly && access == PeerAccess::Read && GetFileAttributesW(normal) == INVALID_FILE_ATTRIBUTES)
+    if (AppState.servedReadOnly && access == PeerAccess::Read && GetFileAttributesW(normal) == INVALID_FILE_ATTRIBUTES) {
+        *why = PathRefusal::Missing;
         return false;
+    }
     int chars = static_cast<int>(wcslen(normal));
     if (chars >= outChars)
         return false;
     wmemcpy(out, normal, static_cast<size_t>(chars));
+    *why = PathRefusal::None;
     return true;
 }
 
-bool resolvePeerPath(const char *pathA, int bytes, PeerAccess access, wchar_t *out, int outChars)
+bool resolvePeerPathW(const wchar_t *path, PeerAccess access, wchar_t *out, int outChars)
 {
+    PathRefusal why = PathRefusal::None;
+    return resolveWide(path, access, out, outChars, &why);
+}
+
+bool resolvePeerPathFor(const char *pathA, int bytes, PeerAccess access, wchar_t *out, int outChars,
+                        PathRefusal *why)
+{
+    *why = PathRefusal::Malformed;
     if (out == nullptr || outChars <= 0)
         return false;
     memset(out, 0, sizeof(wchar_t) * static_cast<size_t>(outChars));
@@ -327,10 +344,15 @@ bool resolvePeerPath(const char *pathA, int bytes, PeerAccess access, wchar_t *o
     // A NUL inside the named bytes would cut the path short of what the peer named.
     if (chars <= 0 || static_cast<int>(wcsnlen(wide, COUNTOF(wide))) != chars)
         return false;
-    return resolvePeerPathW(wide, access, out, outChars);
+    return resolveWide(wide, access, out, outChars, why);
 }
 
-// The setting as an address; false when it is empty or not a dotted IPv4 address.
+bool resolvePeerPath(const char *pathA, int bytes, PeerAccess access, wchar_t *out, int outChars)
+{
+    PathRefusal why = PathRefusal::None;
+    return resolvePeerPathFor(pathA, bytes, access, out, outChars, &why);
+}
+
 static bool allowedAddress(const wchar_t *text, IN_ADDR *address)
 {
     if (text == nullptr || text[0] == 0)

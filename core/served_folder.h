@@ -13,6 +13,12 @@ enum class PeerAccess : int { List = 0, Read = 1, Write = 2, CreateFolder = 3 };
 // or does not fit, or the peer may not reach it for this access.
 bool resolvePeerPath(const char *pathA, int bytes, PeerAccess access, wchar_t *out, int outChars);
 
+// Why a path was refused, for the links that can say it.
+enum class PathRefusal : int { None = 0, Malformed = 1, ReadOnly = 2, Outside = 3, Missing = 4 };
+// resolvePeerPath, with the reason of a refusal in *why.
+bool resolvePeerPathFor(const char *pathA, int bytes, PeerAccess access, wchar_t *out, int outChars,
+                        PathRefusal *why);
+
 // The same check on a wide path. A path is only ever a drive letter, ":\" and plain names; any other form
 // (another drive's current folder, a share, a device, a stream, a name the platform would change) is refused
 // whatever the settings, and so is any path outside AppState.servedFolder when that is set.

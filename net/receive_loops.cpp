@@ -61,17 +61,17 @@ int32_t countClients()
 }
 
 // "NAK" straight to one connection, not through the link's own socket: a refusal of bytes that were no
-// message, or of another connection's message while an exchange runs.
-static void answerNak(SOCKET s, const MessageFramer *framer)
+// message (malformed), or of another connection's message while an exchange runs (busy).
+static void answerNak(SOCKET s, const MessageFramer *framer, FastReason reason)
 {
-    refuseOtherConnection(s, framer->fast);
+    refuseOnConnection(s, framer->fast, reason);
 }
 
 // Bytes that can be no message on the exchange's own connection: the peer is told once, and whatever ran
 // cannot go on, because the peer stops at a "NAK".
 static void refuseGarbage(SOCKET s, const MessageFramer *framer)
 {
-    answerNak(s, framer);
+    answerNak(s, framer, FastReason::Malformed);
     if (exchangeRunning())
         endExchange(TransferOutcome::Failed);
 }
@@ -177,7 +177,9 @@ static bool serveClientMessages()
                 return false;
             if (added)
                 continue;
-            return true;
+            if (expireUnfinished(&AppState.clientFramer, GetTickCount(), AppState.livenessMs) == FramerEvent::None)
+                return true;
+            event = FramerEvent::Garbage;
         }
         if (event == FramerEvent::Garbage) {
             refuseGarbage(AppState.mainSocket, &AppState.clientFramer);
@@ -482,7 +484,7 @@ static void dispatchFromSlot(int slot, const char *message, int length)
         if (framer->fast ? isFast(message, length, FastRefuse) : isNak(message, length))
             return;
         if (exchangeRunning() || !isServedRequest(message, length, framer)) {
-            answerNak(AppState.clientSlots[slot], framer);
+            answerNak(AppState.clientSlots[slot], framer, FastReason::Busy);
             return;
         }
         clearPeerPane();
@@ -492,6 +494,14 @@ static void dispatchFromSlot(int slot, const char *message, int length)
     }
     AppState.serverSlotNumber = slot + 1;
     handleMessage(message, length);
+}
+
+static void refuseSlotGarbage(int slot)
+{
+    if (slot == AppState.exchangeSlot)
+        refuseGarbage(AppState.clientSlots[slot], &AppState.slotFramers[slot]);
+    else
+        answerNak(AppState.clientSlots[slot], &AppState.slotFramers[slot], FastReason::Malformed);
 }
 
 static void serveSlotMessages(int slot)
@@ -519,16 +529,15 @@ static void serveSlotMessages(int slot)
             }
             if (added)
                 continue;
-            return;
+            if (expireUnfinished(&AppState.slotFramers[slot], GetTickCount(), AppState.livenessMs) == FramerEvent::None)
+                return;
+            event = FramerEvent::Garbage;
         }
         if (event == FramerEvent::Message) {
             dispatchFromSlot(slot, message, length);
             continue;
         }
-        if (slot == AppState.exchangeSlot)
-            refuseGarbage(AppState.clientSlots[slot], &AppState.slotFramers[slot]);
-        else
-            answerNak(AppState.clientSlots[slot], &AppState.slotFramers[slot]);
+        refuseSlotGarbage(slot);
     }
 }
 

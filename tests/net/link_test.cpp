@@ -998,10 +998,10 @@ void agreeFastAt(Caller at, SOCKET server, const std::string &first)
     ASSERT_TRUE(pumpUntil([] { return fastLinkOn() && AppState.transferState == TransferState::Waiting; }, 3000));
 }
 
-// This side pushes its sendSourcePath of size bytes to C:\far\big.bin; the server lets it begin and says it
-// has every byte already, so no window holds the sender back.
+// This side pushes its sendSourcePath of size bytes to C:\far\big.bin; the server lets it begin, and with
+// ackAll says it has every byte already, so no window holds the sender back.
 #define startPush(...) startPushAt(HERE, __VA_ARGS__)
-void startPushAt(Caller at, SOCKET server, uint64_t size)
+void startPushAt(Caller at, SOCKET server, uint64_t size, bool ackAll)
 {
     TRACE_CALLER(at);
     const std::string request = "FDC:\\far\\big.bin";
@@ -1011,7 +1011,30 @@ void startPushAt(Caller at, SOCKET server, uint64_t size)
     ASSERT_EQ(0u, push.rfind(FastPush, 0));
     std::string all(8, '\0');
     putLittleEndian(reinterpret_cast<unsigned char *>(&all[0]), size, 8);
-    ASSERT_TRUE(sendText(server, fastMessage(FastResume, std::string(12, '\0')) + fastMessage(FastAck, all)));
+    ASSERT_TRUE(sendText(server, fastMessage(FastResume, std::string(12, '\0')) + (ackAll ? fastMessage(FastAck, all) : "")));
+}
+
+// The tag of the next whole fast message from s (its payload dropped), serving this thread's messages while it
+// waits, as the network thread may be telling the windows something. False when nothing more comes.
+bool nextFastTag(SOCKET s, std::string *stream, std::string *tag)
+{
+    for (;;) {
+        size_t length = stream->size() < FastHeaderBytes
+                            ? 0
+                            : static_cast<size_t>(getLittleEndian(
+                                  reinterpret_cast<const unsigned char *>(stream->data() + 2), 4));
+        if (stream->size() >= FastHeaderBytes && stream->size() >= FastHeaderBytes + length) {
+            *tag = stream->substr(0, 2);
+            stream->erase(0, FastHeaderBytes + length);
+            return true;
+        }
+        if (!pumpUntil([s] { return !silentFor(s, 0); }, 3000))
+            return false;
+        std::string more = receiveMessage(s, 100);
+        if (more.empty())
+            return false;
+        *stream += more;
+    }
 }
 
 }  // namespace
@@ -1105,7 +1128,20 @@ TEST_F(ClientLinkTest, APushThePeerStopsReadingEndsAtTheStopOrAtItsSilence)
     const uint64_t size = 300ull << 20;
     ASSERT_TRUE(makeSparseFile(source, size));
     wcscpy(AppState.sendSourcePath, source.c_str());
-    ASSERT_NO_FATAL_FAILURE(startPush(server, size));
+    ASSERT_NO_FATAL_FAILURE(startPush(server, size, false));
+    // Unacknowledged, exactly the window goes: a request that crosses it is refused before any piece more.
+    std::string stream;
+    std::string tag;
+    for (int64_t piece = 0; piece < FastWindowBytes / FastPieceBytes; piece++) {
+        ASSERT_TRUE(nextFastTag(server, &stream, &tag)) << piece;
+        ASSERT_EQ(FastData, tag) << piece;
+    }
+    ASSERT_TRUE(sendText(server, fastMessage(FastList, "C:\\")));
+    ASSERT_TRUE(nextFastTag(server, &stream, &tag));
+    EXPECT_EQ(FastRefuse, tag);
+    std::string all(8, '\0');
+    putLittleEndian(reinterpret_cast<unsigned char *>(&all[0]), size, 8);
+    ASSERT_TRUE(sendText(server, fastMessage(FastAck, all)));
     // Stuck: bytes wait on this side, and what the server holds unread stops growing.
     u_long unread = 0;
     int still = 0;
@@ -1121,20 +1157,10 @@ TEST_F(ClientLinkTest, APushThePeerStopsReadingEndsAtTheStopOrAtItsSilence)
     ASSERT_TRUE(pumpUntil([ended] { return fakeUiSnapshot().outcomes.size() > ended; }, 3000));
     EXPECT_EQ(TransferOutcome::Stopped, fakeUiSnapshot().outcomes.back());
 
-    std::string stream;
-    for (size_t pieces = 0;;) {
-        size_t length = stream.size() < FastHeaderBytes
-                            ? 0
-                            : static_cast<size_t>(getLittleEndian(
-                                  reinterpret_cast<const unsigned char *>(stream.data() + 2), 4));
-        if (stream.size() < FastHeaderBytes || stream.size() < FastHeaderBytes + length) {
-            std::string more = receiveMessage(server, 3000);
-            ASSERT_FALSE(more.empty()) << pieces << " pieces, then nothing";
-            stream += more;
-            continue;
-        }
-        std::string tag = stream.substr(0, 2);
-        stream.erase(0, FastHeaderBytes + length);
+    // Read again: whole pieces, then the stop.
+    size_t pieces = 0;
+    for (;;) {
+        ASSERT_TRUE(nextFastTag(server, &stream, &tag)) << pieces << " pieces, then nothing";
         if (tag == FastStop)
             break;
         ASSERT_EQ(FastData, tag) << "after " << pieces << " pieces";
@@ -1148,12 +1174,78 @@ TEST_F(ClientLinkTest, APushThePeerStopsReadingEndsAtTheStopOrAtItsSilence)
     ASSERT_TRUE(stateBecomes(TransferState::Waiting));
 
     AppState.livenessMs = 1000;
-    ASSERT_NO_FATAL_FAILURE(startPush(server, size));
+    ASSERT_NO_FATAL_FAILURE(startPush(server, size, true));
     ASSERT_TRUE(pumpUntil([] { return timersFired(IDT_CLOSE_LINK) > 0; }, 10000));
     EXPECT_EQ(TransferState::Waiting, AppState.transferState);
     EXPECT_EQ(TransferOutcome::Failed, fakeUiSnapshot().outcomes.back());
     showPendingReports(nullptr);
     EXPECT_EQ(1, boxesCaptioned(L"応答なし"));
+}
+
+// The test's client, just connected, agrees on the fast link with this side's server, which offers what it
+// serves ("R|" or "W|" and its served folder).
+#define agreeWithServer(...) agreeWithServerAt(HERE, __VA_ARGS__)
+void agreeWithServerAt(Caller at, SOCKET client, const std::string &access)
+{
+    TRACE_CALLER(at);
+    ASSERT_TRUE(sendText(client, "DD|Parcelwight|fast-link|"));
+    EXPECT_EQ("DR000000|fast|3|" + access + ",,,8", receiveMessage(client, 3000));
+    ASSERT_TRUE(sendText(client, "ACK"));
+    EXPECT_EQ("DR999999", receiveMessage(client, 3000));
+    std::string hello("\x02\x00\x00\x00\x00", 5);
+    ASSERT_TRUE(sendText(client, fastMessage(FastHello, hello)));
+    ASSERT_TRUE(pumpUntil([] { return AppState.transferState == TransferState::Waiting; }, 3000));
+}
+
+// A fast server keeps a file whose last pieces are zeros at its whole length. A push whose data comes a byte at a
+// time holds it no longer than a message may take to become whole: the client is told its stream is malformed.
+// A pull outside the served folder is refused as such, and a push that falls silent ends with the silence.
+TEST_F(LinkTest, AFastServerKeepsAZeroTailAndEndsWhatCannotGoOn)
+{
+    AppState.fastLinkAllowed = 1;
+    wcscpy(AppState.servedFolder, folder.c_str());
+    openAsServer();
+    SOCKET client;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
+    ASSERT_NO_FATAL_FAILURE(agreeWithServer(client, "W|" + folderA));
+    std::string head(32, '\0');
+    std::string file = "abcd" + std::string(FastPieceBytes + 96, '\0');
+    putLittleEndian(reinterpret_cast<unsigned char *>(&head[0]), file.size(), 8);
+    ASSERT_TRUE(sendText(client, fastMessage(FastPush, head + folderA + "\\zeros.bin")));
+    ASSERT_EQ(0u, receiveBytes(client, FastHeaderBytes + 12).rfind(FastResume, 0));
+    std::string second(8, '\0');
+    putLittleEndian(reinterpret_cast<unsigned char *>(&second[0]), FastPieceBytes, 8);
+    std::string digest(4, '\0');
+    putLittleEndian(reinterpret_cast<unsigned char *>(&digest[0]), crc32cUpdate(0, file.data(), file.size()), 4);
+    ASSERT_TRUE(sendText(client, fastMessage(FastData, std::string(8, '\0') + file.substr(0, FastPieceBytes)) +
+                                     fastMessage(FastData, second + file.substr(FastPieceBytes)) +
+                                     fastMessage(FastEnd, digest)));
+    EXPECT_EQ(fastMessage(FastDone, ""), receiveBytes(client, FastHeaderBytes));
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    expectFileBytes(folder + L"\\zeros.bin", file);
+
+    ASSERT_TRUE(sendText(client, fastMessage(FastPull, "C:\\outside.txt")));
+    EXPECT_EQ(fastMessage(FastRefuse, std::string(1, static_cast<char>(FastReason::Outside))),
+              receiveBytes(client, 7));
+    AppState.livenessMs = 400;
+    ASSERT_TRUE(sendText(client, fastMessage(FastPush, head + folderA + "\\silent.bin")));
+    ASSERT_EQ(0u, receiveBytes(client, FastHeaderBytes + 12).rfind(FastResume, 0));
+    EXPECT_TRUE(stateBecomes(TransferState::Waiting));
+
+    head[1] = 0x10;  // 4096 bytes
+    head[2] = 0;
+    ASSERT_TRUE(sendText(client, fastMessage(FastPush, head + folderA + "\\trickled.bin")));
+    ASSERT_EQ(0u, receiveBytes(client, FastHeaderBytes + 12).rfind(FastResume, 0));
+    std::string piece = fastMessage(FastData, std::string(8 + 4096, 'x'));
+    std::string answer;
+    for (size_t at = 0; at < piece.size() && answer.empty(); at++) {
+        ASSERT_TRUE(sendText(client, piece.substr(at, 1)));
+        answer = receiveMessage(client, 50);
+    }
+    EXPECT_EQ(fastMessage(FastRefuse, std::string(1, static_cast<char>(FastReason::Malformed))), answer);
+    EXPECT_TRUE(stateBecomes(TransferState::Waiting));
+    EXPECT_FALSE(fileExists(folder + L"\\trickled.bin"));
+    closesocket(client);
 }
 
 TEST_F(LinkTest, NewServerAnswersTheQuestionWithItsOfferAndThenSpeaksTheFastLink)
@@ -1163,14 +1255,8 @@ TEST_F(LinkTest, NewServerAnswersTheQuestionWithItsOfferAndThenSpeaksTheFastLink
     openAsServer();
     SOCKET client;
     ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
-    ASSERT_TRUE(sendText(client, "DD|Parcelwight|fast-link|"));
-    EXPECT_EQ("DR000000|fast|3|R|,,,8", receiveMessage(client, 3000));
-    ASSERT_TRUE(sendText(client, "ACK"));
-    EXPECT_EQ("DR999999", receiveMessage(client, 3000));
-    // From here on each message says its length: the client's hello, then a listing in one stream.
-    std::string hello("\x02\x00\x00\x00\x00", 5);
-    ASSERT_TRUE(sendText(client, fastMessage(FastHello, hello)));
-    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    ASSERT_NO_FATAL_FAILURE(agreeWithServer(client, "R|"));
+    // From here on each message says its length: a listing comes in one stream.
     ASSERT_TRUE(sendText(client, fastMessage(FastList, folderA)));
     std::string end = fastMessage(FastListEnd, std::string("\x02\x00\x00\x00", 4));
     std::string stream;
@@ -1194,6 +1280,13 @@ TEST_F(LinkTest, NewServerAnswersTheQuestionWithItsOfferAndThenSpeaksTheFastLink
     EXPECT_EQ(fastMessage(FastRefuse, std::string(1, static_cast<char>(FastReason::ReadOnly))),
               receiveBytes(client, 7));
     ASSERT_TRUE(sendText(client, fastMessage(FastPull, folderA + "\\\xff\xfe.txt")));
+    EXPECT_EQ(fastMessage(FastRefuse, std::string(1, static_cast<char>(FastReason::Malformed))),
+              receiveBytes(client, 7));
+    // A missing file, and a path of no local form, are told for what they are.
+    ASSERT_TRUE(sendText(client, fastMessage(FastPull, folderA + "\\missing.txt")));
+    EXPECT_EQ(fastMessage(FastRefuse, std::string(1, static_cast<char>(FastReason::CannotRead))),
+              receiveBytes(client, 7));
+    ASSERT_TRUE(sendText(client, fastMessage(FastPull, "\\\\server\\share\\x.txt")));
     EXPECT_EQ(fastMessage(FastRefuse, std::string(1, static_cast<char>(FastReason::Malformed))),
               receiveBytes(client, 7));
     closesocket(client);
