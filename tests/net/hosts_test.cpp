@@ -15,16 +15,6 @@
 
 namespace {
 
-// Waits for each prefix in turn; a miss is a failure that shows the host's last lines.
-bool sawSequence(HostProcess *host, const char *who, const std::vector<std::string> &prefixes, int ms = 10000)
-{
-    std::string why;
-    if (waitForSequence(host, prefixes, ms, &why))
-        return true;
-    ADD_FAILURE() << who << ": " << why;
-    return false;
-}
-
 #define expectSameFile(...) expectSameFileAt(HERE __VA_OPT__(, ) __VA_ARGS__)
 void expectSameFileAt(Caller at, const std::wstring &source, const std::wstring &copy)
 {

@@ -8,15 +8,6 @@
 
 namespace {
 
-bool sawSequence(HostProcess *host, const char *who, const std::vector<std::string> &prefixes, int ms = 15000)
-{
-    std::string why;
-    if (waitForSequence(host, prefixes, ms, &why))
-        return true;
-    ADD_FAILURE() << who << ": " << why;
-    return false;
-}
-
 // The text after a prefix on the next line that starts with it; empty on a miss.
 std::string valueOf(HostProcess *host, const std::string &prefix, int ms = 15000)
 {

@@ -3,6 +3,8 @@
 
 #include "tests/support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdlib>
 
@@ -295,4 +297,13 @@ bool startClientHost(HostProcess *host, int port, const std::wstring &folder, st
         arguments.push_back(folder);
     }
     return startHostSide(host, arguments, nullptr, why);
+}
+
+bool sawSequence(HostProcess *host, const char *who, const std::vector<std::string> &prefixes, int ms)
+{
+    std::string why;
+    if (waitForSequence(host, prefixes, ms, &why))
+        return true;
+    ADD_FAILURE() << who << ": " << why;
+    return false;
 }

@@ -61,6 +61,8 @@ private:
 // Waits for a line starting with each prefix in turn (lines in between are passed over). On a miss, false with
 // the missing prefix and the host's last lines in *why.
 bool waitForSequence(HostProcess *host, const std::vector<std::string> &prefixes, int timeoutMs, std::string *why);
+// The same as a test's check: a miss is a failure naming the host (who) and showing its last lines.
+bool sawSequence(HostProcess *host, const char *who, const std::vector<std::string> &prefixes, int ms = 15000);
 
 // A path as one argument of a host command: UTF-8 in double quotes.
 std::string quotedPath(const std::wstring &path);

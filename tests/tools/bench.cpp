@@ -42,7 +42,7 @@ double secondsSince(Clock::time_point start)
 }
 
 // Waits for each prefix in turn; on a miss prints the host's last lines.
-bool sawSequence(HostProcess *host, const char *who, const std::vector<std::string> &prefixes, int ms)
+bool waitOrTell(HostProcess *host, const char *who, const std::vector<std::string> &prefixes, int ms)
 {
     std::string why;
     if (waitForSequence(host, prefixes, ms, &why))
@@ -84,10 +84,10 @@ bool timeCopy(HostProcess *client, HostProcess *server, const char *label, const
 {
     Clock::time_point start = Clock::now();
     if (!client->send(command) ||
-        !sawSequence(client, "client", {std::string("STATE ") + clientState, "STATE Waiting"}, timeoutMs))
+        !waitOrTell(client, "client", {std::string("STATE ") + clientState, "STATE Waiting"}, timeoutMs))
         return false;
     double seconds = secondsSince(start);
-    if (!sawSequence(server, "server", {std::string("STATE ") + serverState, "STATE Waiting"}, 10000))
+    if (!waitOrTell(server, "server", {std::string("STATE ") + serverState, "STATE Waiting"}, 10000))
         return false;
     double megabytes = static_cast<double>(bytes) / 1e6;
     size_t blocks = (bytes + 999) / 1000 + 1;  // the data blocks and the trailer
@@ -105,7 +105,7 @@ bool timeListings(HostProcess *client, const std::wstring &folder, int entries, 
     for (int round = 0; round < rounds; round++) {
         Clock::time_point start = Clock::now();
         if (!client->send("dir " + quotedPath(folder)) ||
-            !sawSequence(client, "client", {"CLEAR", "STATE CallDIR"}, 10000))
+            !waitOrTell(client, "client", {"CLEAR", "STATE CallDIR"}, 10000))
             return false;
         int rows = 0;
         std::string line;
@@ -164,16 +164,16 @@ int startPair(HostProcess *server, HostProcess *client, Relay *relay, const std:
     }
     if (fast && privateLink) {
         // The agreement, the handshake, then the client's first listing.
-        if (!sawSequence(client, "client", {"KIND 3|", "STATE CallDIR", "STATE Waiting"}, 15000))
+        if (!waitOrTell(client, "client", {"KIND 3|", "STATE CallDIR", "STATE Waiting"}, 15000))
             return 2;
         printf("private link: client start to its first listing (agreement, handshake, listing): %.1f ms\n",
                secondsSince(started) * 1000);
         fflush(stdout);
         return 0;
     }
-    if (!sawSequence(server, "server", {"STATE RequestDIR", "STATE Waiting", "STATE CallDIR", "STATE Waiting"},
+    if (!waitOrTell(server, "server", {"STATE RequestDIR", "STATE Waiting", "STATE CallDIR", "STATE Waiting"},
                      15000) ||
-        !sawSequence(client, "client", {"STATE CallDIR", "STATE Waiting", "STATE RequestDIR", "STATE Waiting"},
+        !waitOrTell(client, "client", {"STATE CallDIR", "STATE Waiting", "STATE RequestDIR", "STATE Waiting"},
                      15000))
         return 2;
     // On the fast link the client's first pair above is its question for the agreement; its listing and the
@@ -270,8 +270,8 @@ bool timeSmallFiles(int count)
             for (int i = 0; ok && i < count; i++) {
                 ok = client.send("push " + quotedPath(clientFolder + L"\\" + names[i]) + " " +
                                  quotedPath(serverFolder)) &&
-                     sawSequence(&client, "client", {"STATE CallCopyTO", "STATE Waiting"}, 30000) &&
-                     sawSequence(&server, "server", {"STATE RequestCopyTO", "STATE Waiting"}, 10000);
+                     waitOrTell(&client, "client", {"STATE CallCopyTO", "STATE Waiting"}, 30000) &&
+                     waitOrTell(&server, "server", {"STATE RequestCopyTO", "STATE Waiting"}, 10000);
             }
             double ms = secondsSince(start) * 1000 / count;
             for (int i = 0; ok && i < count; i++)
