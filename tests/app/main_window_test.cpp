@@ -31,6 +31,9 @@ protected:
     {
         AppState.linkOpen = 0;
         stopMainWindow(window);
+        for (SOCKET s : {ours, theirs})
+            if (s != INVALID_SOCKET)
+                closesocket(s);
         leaveAndRemoveFolder(folder);
     }
     void start(bool show = false)
@@ -38,10 +41,22 @@ protected:
         window = startMainWindow(folder, show);
         ASSERT_NE(window, nullptr);
     }
+    // The window as a client linked to a peer that the test plays on `theirs`, showing peerFolder.
+    void startLinked(const wchar_t *peerFolder)
+    {
+        ASSERT_TRUE(loopbackPair(&ours, &theirs));
+        start();
+        AppState.mode = ConnectionMode::Client;
+        AppState.mainSocket = ours;
+        AppState.linkOpen = 1;
+        wcscpy(AppState.peerFolder, peerFolder);
+    }
     std::wstring iniPath() const { return folder + L"\\Parcelwight.ini"; }
 
     std::wstring folder;
     HWND window = nullptr;
+    SOCKET ours = INVALID_SOCKET;
+    SOCKET theirs = INVALID_SOCKET;
 };
 
 RECT childRect(HWND window, int id)
@@ -744,14 +759,7 @@ TEST_F(MainWindowTest, OwnPaneKeysOpenGoUpListAgainAndMoveToThePeerPane)
 
 TEST_F(MainWindowTest, PeerPaneKeysAskThePeer)
 {
-    SOCKET ours = INVALID_SOCKET;
-    SOCKET theirs = INVALID_SOCKET;
-    ASSERT_TRUE(loopbackPair(&ours, &theirs));
-    start();
-    AppState.mode = ConnectionMode::Client;
-    AppState.mainSocket = ours;
-    AppState.linkOpen = 1;
-    wcscpy(AppState.peerFolder, L"C:\\work");
+    ASSERT_NO_FATAL_FAILURE(startLinked(L"C:\\work"));
     HWND peer = AppState.peerPane;
 
     pressKey(peer, VK_F5);
@@ -769,9 +777,6 @@ TEST_F(MainWindowTest, PeerPaneKeysAskThePeer)
     EXPECT_TRUE(silentFor(theirs, 100));
     EXPECT_TRUE(recordedBoxes().empty());
     AppState.transferState = TransferState::Waiting;
-    AppState.linkOpen = 0;
-    closesocket(ours);
-    closesocket(theirs);
 }
 
 TEST_F(MainWindowTest, FocusComesBackToTheLastPaneOnActivation)
@@ -843,14 +848,7 @@ VOID CALLBACK nameNewFolder(HWND, UINT, UINT_PTR timer, DWORD)
 
 TEST_F(MainWindowTest, ANewFolderAReadOnlyPeerRefusesIsToldAndThePeerPaneKeepsItsRows)
 {
-    SOCKET ours = INVALID_SOCKET;
-    SOCKET theirs = INVALID_SOCKET;
-    ASSERT_TRUE(loopbackPair(&ours, &theirs));
-    start();
-    AppState.mode = ConnectionMode::Client;
-    AppState.mainSocket = ours;
-    AppState.linkOpen = 1;
-    wcscpy(AppState.peerFolder, L"C:\\shared");
+    ASSERT_NO_FATAL_FAILURE(startLinked(L"C:\\shared"));
     insertPaneRow(AppState.peerPane, -1, L"kept", 1, L"", L"");
     SetTimer(nullptr, 0, 50, nameNewFolder);
     SendMessageW(window, WM_COMMAND, IDM_NEW_PEER_FOLDER, 0);
@@ -863,9 +861,6 @@ TEST_F(MainWindowTest, ANewFolderAReadOnlyPeerRefusesIsToldAndThePeerPaneKeepsIt
     expectOnlyBox(window, L"相手側にフォルダを作れませんでした\r\n相手側は読み取り専用で公開しています", L"Folder", MB_OK);
     EXPECT_EQ(paneNames(AppState.peerPane), std::vector<std::wstring>{L"kept"});
     EXPECT_EQ(AppState.peerPaneClearPending, 0);
-    AppState.linkOpen = 0;
-    closesocket(ours);
-    closesocket(theirs);
 }
 
 TEST_F(MainWindowTest, ArrivedFileIsListedKeepingTheSelection)
