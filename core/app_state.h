@@ -80,6 +80,18 @@ struct Outbox {
     DWORD moved;        // when its bytes last moved, or began to wait
 };
 
+// A resumed part's digest, taken a slice per pass of the network thread (core/fast_part_check.cpp), so that a
+// part of any size leaves the loop serving its connections, its stop and its silence clock meanwhile.
+enum class PartCheckSide : int32_t { None = 0, Receiver = 1, Sender = 2 };
+struct PartCheck {
+    PartCheckSide side;   // the receiver's part before its "RS", or the sender's source after it
+    int64_t done;         // bytes digested so far
+    int64_t end;          // bytes to digest
+    uint32_t digest;
+    uint32_t theirs;      // sender: the receiver's digest that ours must match
+    DWORD toldAt;         // when the peer last heard that this side is still at it
+};
+
 // One row of a peer folder listed for a folder copy.
 struct TreeRow {
     char name[PathChars];  // as the wire carries it (see core/text_codec.h)
@@ -246,6 +258,7 @@ struct AppStateRecord {
     int64_t fastAcked;            // sender: bytes the receiver acknowledged; receiver: bytes acknowledged
     int64_t resumedFrom;          // the offset a resumed transfer continued from; -1 when it started afresh
     uint32_t fastDigest;          // CRC-32C of the file's bytes so far
+    PartCheck partCheck;
     FILETIME fastTimes[3];        // creation, last access, last write of the source
     wchar_t resumeInfoName[PathChars];  // receiver: what a resumed transfer must match, beside the temporary file
     char fastPiece[FastMessageMax];     // the message being built: a piece of data, rows of a listing

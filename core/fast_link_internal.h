@@ -61,6 +61,17 @@ FastReason putReceivedInPlace(const unsigned char *payload, int bytes);
 bool digestPrefix(HANDLE file, int64_t bytes, uint32_t *digest);
 bool seekTo(HANDLE file, int64_t offset);
 
+// ---- A part to be resumed (fast_part_check.cpp) ----
+// Digests the first bytes of the open file (AppState.fileHandle) a slice per pass of the loop (stepPartCheck);
+// then receivingPartChecked or sendingPartChecked goes on. Nothing to digest goes on at once.
+void startPartCheck(PartCheckSide side, int64_t bytes, uint32_t theirs);
+// One slice of the running check. False when none runs.
+bool stepPartCheck();
+// Receiver: the held part's digest (read false: it could not be read, and the part starts again); "RS" goes.
+void receivingPartChecked(bool read, int64_t bytes, uint32_t digest);
+// Sender: same says whether the receiver's part matched our first bytes; the data flows from there, or from 0.
+void sendingPartChecked(bool same, int64_t bytes, uint32_t digest);
+
 // ---- Sending a file (fast_send.cpp) ----
 // Opens sendSourcePath for a fast send: size and times into the transfer's fields. False when it cannot be read.
 bool openFastSource();

@@ -105,8 +105,13 @@ bool seekTo(HANDLE file, int64_t offset)
     return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != 0;
 }
 
-bool openReceivePart(const wchar_t *target)
+// Opens target's temporary file. A part that an interrupted copy of the same source left (transferSize and
+// fastTimes name the source) is kept, cut to the source's size, and its length is *held; otherwise the part is new,
+// with its resume record. The transfer's offset is the part's length, so a link lost before the part is checked
+// keeps it whole. Sends nothing.
+static bool openPart(const wchar_t *target, int64_t *held)
 {
+    *held = 0;
     abandonTransferFile();
     memset(AppState.targetFileName, 0, sizeof(AppState.targetFileName));
     memset(AppState.tempFileName, 0, sizeof(AppState.tempFileName));
@@ -116,8 +121,6 @@ bool openReceivePart(const wchar_t *target)
         !resumeInfoNameFor(AppState.tempFileName, AppState.resumeInfoName, COUNTOF(AppState.resumeInfoName)))
         return false;
     wcsncpy(AppState.targetFileName, target, COUNTOF(AppState.targetFileName) - 1);
-    int64_t offset = 0;
-    uint32_t digest = 0;
     HANDLE file = INVALID_HANDLE_VALUE;
     // A small file comes again faster than its resume record is written, read and deleted: it has none.
     bool resumable = AppState.transferSize >= ResumeMinBytes;
@@ -126,10 +129,10 @@ bool openReceivePart(const wchar_t *target)
     if (resumable && resumeInfoMatches(AppState.resumeInfoName, AppState.transferSize, AppState.fastTimes[2])) {
         file = CreateFileW(AppState.tempFileName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-        LARGE_INTEGER held;
-        if (file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &held)) {
-            offset = held.QuadPart < AppState.transferSize ? held.QuadPart : AppState.transferSize;
-            if (!digestPrefix(file, offset, &digest) || !seekTo(file, offset) || !SetEndOfFile(file)) {
+        LARGE_INTEGER size;
+        if (file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &size)) {
+            *held = size.QuadPart < AppState.transferSize ? size.QuadPart : AppState.transferSize;
+            if (!seekTo(file, *held) || !SetEndOfFile(file)) {
                 CloseHandle(file);
                 file = INVALID_HANDLE_VALUE;
             }
@@ -139,8 +142,7 @@ bool openReceivePart(const wchar_t *target)
         }
     }
     if (file == INVALID_HANDLE_VALUE) {
-        offset = 0;
-        digest = 0;
+        *held = 0;
         file = CreateFileW(AppState.tempFileName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
@@ -153,12 +155,38 @@ bool openReceivePart(const wchar_t *target)
     AppState.fileHandle = file;
     AppState.fileState = FileIoState::Open;
     AppState.tempFilePending = 1;
+    AppState.fastOffset = *held;
+    AppState.fastAcked = *held;
+    AppState.fastDigest = 0;
+    AppState.bytesDone = 0;
+    AppState.resumedFrom = -1;
+    return true;
+}
+
+// The part is written on from offset, whose digest is given; from 0 it is emptied first. False when it cannot be.
+static bool continuePartAt(int64_t offset, uint32_t digest)
+{
+    if (!seekTo(AppState.fileHandle, offset) || (offset == 0 && !SetEndOfFile(AppState.fileHandle)))
+        return false;
     AppState.fastOffset = offset;
     AppState.fastAcked = offset;
     AppState.fastDigest = digest;
     AppState.bytesDone = offset;
     AppState.resumedFrom = offset > 0 ? offset : -1;
     return true;
+}
+
+bool openReceivePart(const wchar_t *target)
+{
+    int64_t held = 0;
+    uint32_t digest = 0;
+    if (!openPart(target, &held))
+        return false;
+    if (held > 0 && !digestPrefix(AppState.fileHandle, held, &digest)) {
+        held = 0;
+        digest = 0;
+    }
+    return continuePartAt(held, digest);
 }
 
 bool heldPartOf(const wchar_t *target, int64_t size, const FILETIME &lastWrite, int64_t *offset, uint32_t *digest)
@@ -186,16 +214,14 @@ bool heldPartOf(const wchar_t *target, int64_t size, const FILETIME &lastWrite, 
     return bytes > 0;
 }
 
-// Opens the temporary file of target as openReceivePart does and sends "RS". False (nothing sent) when it cannot
-// be written.
+// Opens the temporary file of target; "RS" goes once a part held is checked (receivingPartChecked). False
+// (nothing sent) when it cannot be written.
 static bool startReceiving(const wchar_t *target)
 {
-    if (!openReceivePart(target))
+    int64_t held = 0;
+    if (!openPart(target, &held))
         return false;
-    unsigned char payload[12];
-    putLittleEndian(payload, static_cast<uint64_t>(AppState.fastOffset), 8);
-    putLittleEndian(payload + 8, AppState.fastDigest, 4);
-    sendFast(FastResume, payload, sizeof(payload));
+    startPartCheck(PartCheckSide::Receiver, held, 0);
     return true;
 }
 
@@ -235,9 +261,15 @@ static bool allZero(const unsigned char *data, int bytes)
     return true;
 }
 
+// Data before this side's "RS" is no data the peer may send.
+static bool receivingData()
+{
+    return AppState.fileState == FileIoState::Open && AppState.partCheck.side == PartCheckSide::None;
+}
+
 FastReason writeReceivedPiece(const unsigned char *payload, int bytes)
 {
-    if (AppState.fileState != FileIoState::Open || bytes < 8)
+    if (!receivingData() || bytes < 8)
         return FastReason::Malformed;
     int64_t offset = static_cast<int64_t>(getLittleEndian(payload, 8));
     const unsigned char *data = payload + 8;
@@ -287,7 +319,7 @@ void receivePiece(const unsigned char *payload, int bytes)
 // "EN": the digest decides; only a whole, matching file replaces the target, with the source's times.
 FastReason putReceivedInPlace(const unsigned char *payload, int bytes)
 {
-    if (bytes < 4 || AppState.fileState != FileIoState::Open || AppState.fastOffset != AppState.transferSize)
+    if (bytes < 4 || !receivingData() || AppState.fastOffset != AppState.transferSize)
         return FastReason::Malformed;
     if (static_cast<uint32_t>(getLittleEndian(payload, 4)) != AppState.fastDigest)
         return FastReason::Digest;
@@ -314,6 +346,19 @@ FastReason putReceivedInPlace(const unsigned char *payload, int bytes)
     if (!AppState.treeStream)  // a folder stream tells each folder once, as it closes
         fileArrived(AppState.targetFileName);
     return FastReason::None;
+}
+
+void receivingPartChecked(bool read, int64_t bytes, uint32_t digest)
+{
+    // A part that cannot be read is not trusted: it starts again.
+    if (!continuePartAt(read ? bytes : 0, read ? digest : 0)) {
+        failReceiving(FastReason::CannotWrite);
+        return;
+    }
+    unsigned char payload[12];
+    putLittleEndian(payload, static_cast<uint64_t>(AppState.fastOffset), 8);
+    putLittleEndian(payload + 8, AppState.fastDigest, 4);
+    sendFast(FastResume, payload, sizeof(payload));
 }
 
 void finishReceiving(const unsigned char *payload, int bytes)

@@ -145,7 +145,7 @@ void startServedFastPull(const unsigned char *payload, int bytes)
         sendWholeFileNow();
 }
 
-// "RS": the receiver's part is checked against ours; the data flows from where both agree.
+// "RS": the receiver's part is checked against our first bytes, a slice at a time (sendingPartChecked).
 void startSending(const unsigned char *payload, int bytes)
 {
     // The whole file has gone already; what the receiver held it drops at the piece of offset 0.
@@ -155,21 +155,25 @@ void startSending(const unsigned char *payload, int bytes)
         refuseWith(FastReason::Malformed);
         return;
     }
-    int64_t offset = static_cast<int64_t>(getLittleEndian(payload, 8));
+    uint64_t offset = getLittleEndian(payload, 8);
     uint32_t theirs = static_cast<uint32_t>(getLittleEndian(payload + 8, 4));
-    uint32_t ours = 0;
-    if (offset < 0 || offset > AppState.transferSize || !digestPrefix(AppState.fileHandle, offset, &ours) ||
-        ours != theirs) {
+    // A part longer than the source cannot be of it: the whole file goes.
+    if (offset > static_cast<uint64_t>(AppState.transferSize))
         offset = 0;
-        ours = 0;
-    }
+    startPartCheck(PartCheckSide::Sender, static_cast<int64_t>(offset), theirs);
+}
+
+// The data flows from where both sides agree: the receiver's part, or from 0 when its bytes are not ours.
+void sendingPartChecked(bool same, int64_t bytes, uint32_t digest)
+{
+    int64_t offset = same ? bytes : 0;
     if (!seekTo(AppState.fileHandle, offset)) {
         refuseWith(FastReason::CannotRead);
         return;
     }
     AppState.fastOffset = offset;
     AppState.fastAcked = offset;
-    AppState.fastDigest = ours;
+    AppState.fastDigest = same ? digest : 0;
     AppState.bytesDone = offset;
     AppState.resumedFrom = offset > 0 ? offset : -1;
     AppState.fastSending = 1;
@@ -249,6 +253,9 @@ bool fastPump()
         stopFastExchange();
         return false;
     }
+    // Nothing else of the exchange moves while a part to be resumed is checked.
+    if (stepPartCheck())
+        return true;
     // A connection that has not taken the last piece yet gets no more until it does.
     if (sendHeld(linkSocket()))
         return false;

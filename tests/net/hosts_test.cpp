@@ -1,5 +1,6 @@
 // hosts_test.cpp: two console hosts, a server and a client, each a process of its own running the program's core
 // and network code, list, push and pull real files over loopback.
+#include "core/crc32c.h"
 #include "tests/net/net_peer.h"
 #include "tests/net/relay.h"
 #include "tests/support/host_process.h"
@@ -58,7 +59,7 @@ protected:
         TRACE_CALLER(at);
         std::string why;
         port = 0;
-        std::vector<std::wstring> withFast;
+        std::vector<std::wstring> withFast = options;
         if (fast)
             withFast.push_back(L"--fast");
         ASSERT_TRUE(startServerHost(&server, &port, serverFolder, &why, withFast)) << why;
@@ -111,6 +112,7 @@ protected:
 
     std::wstring serverFolder, clientFolder;
     bool fast = false;                       // both hosts agree on the fast link
+    std::vector<std::wstring> options;       // more of both hosts' command lines
     int port = 0;
     // Where the client connects, given the server's port, when not straight to the server.
     std::function<int(int)> clientPortFor;
@@ -417,6 +419,72 @@ TEST_F(FastLinkTest, FlippedByteFailsTheDigestAndACutCopyResumes)
     EXPECT_FALSE(fileExists(clientFolder + L"\\video.$RESUME"));
 }
 
+// The size and CRC-32C of a file, read in large pieces; -1 when it cannot be read.
+std::pair<long long, uint32_t> sizeAndDigest(const std::wstring &path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::vector<char> piece(1 << 20);
+    long long size = file == INVALID_HANDLE_VALUE ? -1 : 0;
+    uint32_t digest = 0;
+    DWORD got = 0;
+    while (size >= 0 && ReadFile(file, piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr) && got > 0) {
+        digest = crc32cUpdate(digest, piece.data(), got);
+        size += got;
+    }
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return {size, digest};
+}
+
+// A part of 4 GiB that a lost link left resumes both ways. Each side checks it while the other waits, and with a
+// silence time shorter than the check, the waiting side hears the checking one and neither ends the exchange.
+TEST_F(FastLinkTest, AFourGigabytePartResumesBothWaysWhileEachSideChecksIt)
+{
+    const long long partBytes = 1LL << 32;
+    for (bool pull : {true, false}) {
+        SCOPED_TRACE(pull ? "pull" : "push");
+        const std::wstring &into = pull ? clientFolder : serverFolder;
+        std::wstring source = (pull ? serverFolder : clientFolder) + L"\\disk.img";
+        std::wstring copy = into + L"\\disk.img";
+        // Real bytes at the start and past the part, zeros between.
+        ASSERT_TRUE(writeFileBytesAt(source, 0, randomBytes(2 << 20, 4)) &&
+                    writeFileBytesAt(source, partBytes, randomBytes(5000, 5)));
+        ASSERT_TRUE(setWriteTime(source, utcFileTime(2019, 5, 6, 7, 8)));
+        std::string command = (pull ? "pull " : "push ") + quotedPath(source) + " " + quotedPath(into);
+
+        // The sender goes away as a crashed one does, once the part holds the start: the part is kept.
+        options.clear();
+        ASSERT_NO_FATAL_FAILURE(connectHosts());
+        ASSERT_TRUE(client.send(command));
+        std::wstring part;
+        ASSERT_TRUE(pumpUntil([&] {
+            WIN32_FIND_DATAW found;
+            HANDLE search = FindFirstFileW((into + L"\\*.$TEMP").c_str(), &found);
+            if (search == INVALID_HANDLE_VALUE)
+                return false;
+            FindClose(search);
+            part = into + L"\\" + found.cFileName;
+            return (static_cast<long long>(found.nFileSizeHigh) << 32 | found.nFileSizeLow) >= (2 << 20);
+        }, 20000));
+        HostProcess &sender = pull ? server : client;
+        ASSERT_TRUE(sender.send("vanish"));
+        ASSERT_TRUE(sawSequence(pull ? &client : &server, "receiver", {"STATE Waiting"}, 15000));
+        client.end();
+        server.end();
+        ASSERT_TRUE(makeSparseFile(part, partBytes));
+
+        options = {L"--liveness-ms", L"600"};
+        ASSERT_NO_FATAL_FAILURE(connectHosts());
+        ASSERT_TRUE(client.send(command));
+        std::string ended;
+        ASSERT_TRUE(client.waitFor("ENDED ", 60000, &ended));
+        EXPECT_EQ("ENDED Done resumed=" + std::to_string(partBytes), ended);
+        EXPECT_TRUE(sizeAndDigest(source) == sizeAndDigest(copy));
+        client.end();
+        server.end();
+    }
+}
+
 // Names no code page here holds (Hangul beside a Latin accent) go in UTF-8 between two new instances: the
 // listing shows them, and both directions copy the file under its own name.
 TEST_F(FastLinkTest, NamesOutsideTheCodePageAreListedAndCopiedWhole)
@@ -450,13 +518,9 @@ TEST_F(FastLinkTest, ServedFolderOpensByItselfWithAllItsRowsAndAFileOverFourGiga
     // A sparse source past 2^32 bytes: a few real bytes at its end.
     std::wstring big = serverFolder + L"\\disk.img";
     const long long bigSize = (1LL << 32) + 3;
-    HANDLE file = CreateFileW(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    ASSERT_TRUE(writeFileBytesAt(big, bigSize - 3, "end"));
     LARGE_INTEGER at;
     at.QuadPart = bigSize - 3;
-    DWORD written = 0;
-    EXPECT_TRUE(SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && WriteFile(file, "end", 3, &written, nullptr));
-    CloseHandle(file);
 
     // The server serves one folder: the client is told it in the agreement, before any listing, and its opening
     // listing is of that folder.

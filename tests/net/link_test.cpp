@@ -998,10 +998,11 @@ void agreeFastAt(Caller at, SOCKET server, const std::string &first)
     ASSERT_TRUE(pumpUntil([] { return fastLinkOn() && AppState.transferState == TransferState::Waiting; }, 3000));
 }
 
-// This side pushes its sendSourcePath of size bytes to C:\far\big.bin; the server lets it begin, and with
-// ackAll says it has every byte already, so no window holds the sender back.
+// This side pushes its sendSourcePath of size bytes to C:\far\big.bin; the server lets it begin (with the "RS"
+// payload given: from 0 when none), and with ackAll says it has every byte already, so no window holds the sender
+// back.
 #define startPush(...) startPushAt(HERE, __VA_ARGS__)
-void startPushAt(Caller at, SOCKET server, uint64_t size, bool ackAll)
+void startPushAt(Caller at, SOCKET server, uint64_t size, bool ackAll, const std::string &resume = std::string(12, '\0'))
 {
     TRACE_CALLER(at);
     const std::string request = "FDC:\\far\\big.bin";
@@ -1011,7 +1012,7 @@ void startPushAt(Caller at, SOCKET server, uint64_t size, bool ackAll)
     ASSERT_EQ(0u, push.rfind(FastPush, 0));
     std::string all(8, '\0');
     putLittleEndian(reinterpret_cast<unsigned char *>(&all[0]), size, 8);
-    ASSERT_TRUE(sendText(server, fastMessage(FastResume, std::string(12, '\0')) + (ackAll ? fastMessage(FastAck, all) : "")));
+    ASSERT_TRUE(sendText(server, fastMessage(FastResume, resume) + (ackAll ? fastMessage(FastAck, all) : "")));
 }
 
 // The tag of the next whole fast message from s (its payload dropped), serving this thread's messages while it
@@ -1180,6 +1181,48 @@ TEST_F(ClientLinkTest, APushThePeerStopsReadingEndsAtTheStopOrAtItsSilence)
     EXPECT_EQ(TransferOutcome::Failed, fakeUiSnapshot().outcomes.back());
     showPendingReports(nullptr);
     EXPECT_EQ(1, boxesCaptioned(L"応答なし"));
+}
+
+// The receiver's part is taken only when its digest is that of our own first bytes. Checking a part of 4 GiB, this
+// side tells the waiting peer that it is still there, and a stop ends the check at once.
+TEST_F(ClientLinkTest, APushResumesOnlyAPartOfItsOwnBytesAndAStopEndsTheCheck)
+{
+    AppState.fastLinkAllowed = 1;
+    std::string first;
+    connectClient(&first);
+    ASSERT_NO_FATAL_FAILURE(agreeFast(server, first));
+    std::wstring source = folder + L"\\big.bin";
+    const uint64_t size = (1ull << 32) + 5;
+    ASSERT_TRUE(makeSparseFile(source, size));
+    wcscpy(AppState.sendSourcePath, source.c_str());
+    AppState.livenessMs = 600;
+    std::string resume(12, '\0');
+    resume[2] = 0x10;  // 1 MiB held
+    resume[8] = 1;     // with a digest no run of zeros has
+    ASSERT_NO_FATAL_FAILURE(startPush(server, size, false, resume));
+    const size_t dataHead = FastHeaderBytes + 8;
+    std::string stream = receiveBytes(server, dataHead);
+    EXPECT_EQ(fastMessage(FastData, std::string(8 + FastPieceBytes, '\0')).substr(0, dataHead), stream.substr(0, dataHead))
+        << "not from the start";
+    std::string tag;
+    AppState.stopRequest = StopRequest::Requested;
+    while (nextFastTag(server, &stream, &tag) && tag == FastData) {
+    }
+    EXPECT_EQ(FastStop, tag);
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+
+    resume[2] = 0;
+    resume[4] = 1;  // 4 GiB held
+    ASSERT_NO_FATAL_FAILURE(startPush(server, size, false, resume));
+    stream = receiveBytes(server, dataHead);
+    EXPECT_EQ(fastMessage(FastAck, std::string(8, '\0')), stream.substr(0, dataHead)) << "no word while checking";
+    AppState.stopRequest = StopRequest::Requested;
+    while (nextFastTag(server, &stream, &tag) && tag == FastAck) {
+    }
+    EXPECT_EQ(FastStop, tag);
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    EXPECT_EQ(TransferOutcome::Stopped, fakeUiSnapshot().outcomes.back());
+    EXPECT_LT(AppState.partCheck.done, AppState.partCheck.end) << "the check went on to its end";
 }
 
 // The test's client, just connected, agrees on the fast link with this side's server, which offers what it

@@ -82,7 +82,9 @@ bool runHostShell(const std::string &script, const std::function<bool()> &done);
 // host's chmod makes the folder read-only (555) or writable again (755). True once the attribute shows it.
 bool setHostReadOnly(const std::wstring &folder, bool readOnly);
 bool writeFileBytes(const std::wstring &path, const std::string &bytes);
-// A file of the given logical size without writing its bytes.
+// Writes bytes at offset, keeping what else the file holds (made when missing).
+bool writeFileBytesAt(const std::wstring &path, unsigned long long offset, const std::string &bytes);
+// A file of the given logical size without writing its bytes; what it held below that size stays.
 bool makeSparseFile(const std::wstring &path, unsigned long long size);
 bool readFileBytes(const std::wstring &path, std::string *bytes);
 // The text of a UTF-16 little-endian file after its byte order mark; "" when it cannot be read or is shorter

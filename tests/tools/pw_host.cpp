@@ -2,7 +2,7 @@
 // user interface is replaced by lines on stdout and commands read from stdin, so tests can drive a real peer.
 //
 // Command line: --server PORT | --client ADDRESS PORT, [--folder PATH], [--monitor], [--fast], [--serve PATH],
-// [--readonly], [--answer], [--fingerprint TEXT], [--home PATH] (the identity key and the paired machines live
+// [--readonly], [--answer], [--liveness-ms N] (an exchange ends after N ms of silence, not 30 s), [--fingerprint TEXT], [--home PATH] (the identity key and the paired machines live
 // there; without it no key is loaded and the private link is not offered), [--admission ask|paired|everyone]
 // (everyone when missing), [--answer-ms N] (a question nobody answers ends the link after N ms, not 60 s)
 // (a server on port 0 listens on a port the system picks; --fast agrees on the fast link with a peer that offers
@@ -586,6 +586,8 @@ int wmain(int argc, wchar_t **argv)
             if (!loadIdentity())
                 return usage();
             reloadPairedMachines();
+        } else if (option == L"--liveness-ms" && i + 1 < argc) {
+            AppState.livenessMs = static_cast<DWORD>(_wtoi(argv[++i]));
         } else if (option == L"--answer-ms" && i + 1 < argc) {
             setPrivateAnswerMs(static_cast<DWORD>(_wtoi(argv[++i])));
         } else if (option == L"--admission" && i + 1 < argc) {

@@ -1,0 +1,66 @@
+// fast_part_check.cpp: the digest of a part to be resumed, taken a slice per pass of the network thread. A part
+// of several gigabytes is checked while the loop goes on serving its connections, the user's stop and the
+// silence clocks, and the peer, which waits for this side meanwhile, hears every so often that it is still here.
+#include "core/fast_link.h"
+#include "core/fast_link_internal.h"
+
+#include "core/app_state.h"
+#include "core/crc32c.h"
+
+#include <cstring>
+
+static const int PiecesPerSlice = 64;  // 8 MiB: a few milliseconds of reading and digesting
+
+static void finishPartCheck(bool read)
+{
+    PartCheck check = AppState.partCheck;
+    AppState.partCheck.side = PartCheckSide::None;
+    if (check.side == PartCheckSide::Receiver)
+        receivingPartChecked(read, check.end, check.digest);
+    else
+        sendingPartChecked(read && check.digest == check.theirs, check.end, check.digest);
+}
+
+void startPartCheck(PartCheckSide side, int64_t bytes, uint32_t theirs)
+{
+    PartCheck &check = AppState.partCheck;
+    memset(&check, 0, sizeof(check));
+    check.side = side;
+    check.end = bytes > 0 ? bytes : 0;
+    check.theirs = theirs;
+    check.toldAt = GetTickCount();
+    if (!seekTo(AppState.fileHandle, 0))
+        finishPartCheck(false);
+    else if (check.end == 0)
+        finishPartCheck(true);
+}
+
+bool stepPartCheck()
+{
+    PartCheck &check = AppState.partCheck;
+    if (check.side == PartCheckSide::None)
+        return false;
+    DWORD now = GetTickCount();
+    // The peer says nothing while it waits for this side, so this side's own silence clock is held too; the
+    // peer's is kept from running out by an "AK", which it takes as it takes any acknowledgement.
+    AppState.lastHeard = now;
+    if (now - check.toldAt >= AppState.livenessMs / 6) {
+        check.toldAt = now;
+        sendNumber(FastAck, 0, 8);
+    }
+    char *buffer = AppState.fastPiece + FastHeaderBytes + 8;
+    for (int i = 0; i < PiecesPerSlice && check.done < check.end; i++) {
+        int64_t left = check.end - check.done;
+        DWORD wanted = left < FastPieceBytes ? static_cast<DWORD>(left) : static_cast<DWORD>(FastPieceBytes);
+        DWORD got = 0;
+        if (!ReadFile(AppState.fileHandle, buffer, wanted, &got, nullptr) || got != wanted) {
+            finishPartCheck(false);
+            return true;
+        }
+        check.digest = crc32cUpdate(check.digest, buffer, got);
+        check.done += got;
+    }
+    if (check.done >= check.end)
+        finishPartCheck(true);
+    return true;
+}
