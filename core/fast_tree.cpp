@@ -9,6 +9,7 @@
 #include "core/file_receiver.h"
 #include "core/paths.h"
 #include "core/protocol_engine.h"
+#include "core/send_ops.h"
 #include "core/text_codec.h"
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
@@ -62,13 +63,43 @@ void popTreeItem(FastTree *tree)
 
 // ---- Sending ------------------------------------------------------------------------------------------------
 
-int sendTreeMessage(const char *tag, const void *payload, int payloadBytes)
+unsigned char *treeMessageSpace(FastTree *tree, int payloadBytes)
 {
     if (payloadBytes < 0 || payloadBytes > FastMaxPayload)
+        return nullptr;
+    if (tree->batchBytes + FastHeaderBytes + payloadBytes > TreeBatchBytes && flushTreeMessages(tree) != 0)
+        return nullptr;
+    return reinterpret_cast<unsigned char *>(tree->batch + tree->batchBytes + FastHeaderBytes);
+}
+
+void queueTreeMessage(FastTree *tree, const char *tag, int payloadBytes)
+{
+    char *message = tree->batch + tree->batchBytes;
+    putFastHeader(message, tag, payloadBytes);
+    logSent(message, FastHeaderBytes + payloadBytes);
+    tree->batchBytes += FastHeaderBytes + payloadBytes;
+}
+
+int flushTreeMessages(FastTree *tree)
+{
+    int bytes = tree->batchBytes;
+    tree->batchBytes = 0;
+    if (bytes == 0 || sendWhole(linkSocket(), tree->batch, bytes))
+        return 0;
+    int error = WSAGetLastError();
+    return error != 0 ? error : SOCKET_ERROR;
+}
+
+int sendTreeMessage(const char *tag, const void *payload, int payloadBytes)
+{
+    FastTree *tree = AppState.fastTree;
+    unsigned char *at = tree != nullptr ? treeMessageSpace(tree, payloadBytes) : nullptr;
+    if (at == nullptr)
         return SOCKET_ERROR;
     if (payloadBytes > 0)
-        memmove(AppState.fastPiece + FastHeaderBytes, payload, static_cast<size_t>(payloadBytes));
-    return sendPiece(tag, payloadBytes);
+        memmove(at, payload, static_cast<size_t>(payloadBytes));
+    queueTreeMessage(tree, tag, payloadBytes);
+    return 0;
 }
 
 const wchar_t *treeRelative(const FastTree *tree, const wchar_t *path)
@@ -200,16 +231,28 @@ bool takeTreeAnswer(FastTree *tree, TreeItemState *decision)
 
 // ---- The exchange -------------------------------------------------------------------------------------------
 
+static void freeTree(FastTree *tree)
+{
+    if (tree == nullptr)
+        return;
+    free(tree->items);
+    free(tree->batch);
+    free(tree->held);
+    free(tree);
+}
+
 static FastTree *newTree(bool sending, bool requester, uint8_t flags, const wchar_t *root)
 {
     FastTree *tree = static_cast<FastTree *>(calloc(1, sizeof(FastTree)));
-    TreeItem *items = static_cast<TreeItem *>(calloc(TreeQueueItems, sizeof(TreeItem)));
-    if (tree == nullptr || items == nullptr) {
-        free(tree);
-        free(items);
+    if (tree == nullptr)
+        return nullptr;
+    tree->items = static_cast<TreeItem *>(calloc(TreeQueueItems, sizeof(TreeItem)));
+    tree->batch = static_cast<char *>(malloc(TreeBatchBytes));
+    tree->held = sending ? nullptr : static_cast<unsigned char *>(malloc(FastPieceBytes));
+    if (tree->items == nullptr || tree->batch == nullptr || (!sending && tree->held == nullptr)) {
+        freeTree(tree);
         return nullptr;
     }
-    tree->items = items;
     tree->freshChars = -1;
     tree->sending = sending;
     tree->requester = requester;
@@ -246,7 +289,9 @@ int requestTreeStream(bool pull, const wchar_t *localRoot, const wchar_t *peerPa
     if (tree == nullptr)
         return SOCKET_ERROR;
     tree->standing = standing;
-    int sent = sendTreeMessage(pull ? FastTreePull : FastTreePush, payload, 1 + bytes);
+    // Sent at once, by the requester's thread: the network thread owns the batch.
+    memcpy(AppState.fastPiece + FastHeaderBytes, payload, static_cast<size_t>(1 + bytes));
+    int sent = sendPiece(pull ? FastTreePull : FastTreePush, 1 + bytes);
     if (sent != 0) {
         endTreeStream(TransferOutcome::Failed);
         return sent;
@@ -325,7 +370,11 @@ bool treePump()
     FastTree *tree = AppState.fastTree;
     if (tree == nullptr)
         return false;
-    return tree->sending ? pumpTreeSending(tree) : pumpTreeReceiving(tree);
+    bool more = tree->sending ? pumpTreeSending(tree) : pumpTreeReceiving(tree);
+    // What this pass made goes in one send; an ended stream has sent its own.
+    if (AppState.fastTree == tree && flushTreeMessages(tree) != 0)
+        return false;
+    return more;
 }
 
 void endTreeStream(TransferOutcome outcome)
@@ -336,10 +385,13 @@ void endTreeStream(TransferOutcome outcome)
     InterlockedExchange(&AppState.treeQuestion, static_cast<LONG>(TreeQuestion::None));
     if (tree == nullptr)
         return;
+    // A stream that ended whole sends its last words; any other end has told the peer already, and what waits
+    // would come to it after the end.
+    if (outcome == TransferOutcome::Done)
+        flushTreeMessages(tree);
     if (tree->sending)
         endTreeSending(tree);
     else
         endTreeReceiving(tree, outcome);
-    free(tree->items);
-    free(tree);
+    freeTree(tree);
 }

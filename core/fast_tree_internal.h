@@ -7,6 +7,9 @@
 // Files announced and not yet finished, on either side: the sender sends no further "TF" while this many are
 // open, so neither side holds more, however large the tree.
 constexpr int TreeQueueItems = 256;
+// The stream's messages leave several to a send: each send and each receive is a call through the wineserver.
+// One piece of data fits whole, so a full batch never overruns the connection's outbox.
+constexpr int TreeBatchBytes = FastMessageMax;
 
 enum class TreeItemState : uint8_t {
     Unanswered,  // the "TF" went (or came); the receiver's word has not been given
@@ -26,6 +29,7 @@ struct TreeItem {
     int64_t offset;      // from the word: where the data starts
     uint32_t digest;     // and the CRC of the receiver's part before it
     bool fresh;          // receiver: its folder was made by this stream, so nothing of it can be there yet
+    bool direct;         // receiver: fresh and of one piece, so held in memory and made whole once its digest holds
     int64_t heldSize;    // the file the receiver holds, for the question
     FILETIME heldWritten;
     DWORD attributes;
@@ -49,6 +53,8 @@ struct FastTree {
     bool asking;               // the overwrite question is out
     bool frontOpen;            // the front file's data is flowing
     bool frontFailed;          // receiver: the front file failed; its data is dropped until its end
+    char *batch;               // messages not yet sent (TreeBatchBytes)
+    int batchBytes;
     // Sender.
     TreePhase phase;
     TreeWalk walk;
@@ -65,6 +71,9 @@ struct FastTree {
     int64_t streamAckedAt;
     int64_t writtenFiles;
     int64_t writtenBytes;
+    unsigned char *held;       // the front file's data when it is direct (FastPieceBytes)
+    int heldBytes;
+    uint32_t heldDigest;
     // The outermost folder this stream made itself that its entries may still come into (-1 chars: none).
     // Looking for a file that cannot be there costs a search of its folder under Wine: files below it skip it.
     wchar_t fresh[PathChars];
@@ -75,7 +84,14 @@ struct FastTree {
 TreeItem *treeItem(FastTree *tree, int index);  // index from the front
 TreeItem *pushTreeItem(FastTree *tree);         // null when the ring is full
 void popTreeItem(FastTree *tree);
+// A message of the running stream, into the batch. 0, or the socket error of a batch that had to go first.
 int sendTreeMessage(const char *tag, const void *payload, int payloadBytes);
+// Room for a payload of up to payloadBytes at the batch's end (sending what waits when it does not fit), and the
+// message once that payload is written there. Null on a socket error.
+unsigned char *treeMessageSpace(FastTree *tree, int payloadBytes);
+void queueTreeMessage(FastTree *tree, const char *tag, int payloadBytes);
+// Sends what the batch holds. 0, or the socket error.
+int flushTreeMessages(FastTree *tree);
 void sendTreeFailed(FastReason reason, const wchar_t *relative);
 const wchar_t *treeRelative(const FastTree *tree, const wchar_t *path);
 // The requester's tally: a file past, written, passed over or failed (named while there is room).

@@ -4,12 +4,14 @@
 // peer sends is taken below the tree's folder, name by name; nothing it sends can reach outside.
 #include "core/fast_tree_internal.h"
 
+#include "core/crc32c.h"
 #include "core/fast_link_internal.h"
 #include "core/fast_tree.h"
 #include "core/fast_wire.h"
 #include "core/file_receiver.h"
 #include "core/paths.h"
 #include "core/protocol_engine.h"
+#include "core/served_folder.h"
 #include "core/text_codec.h"
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
@@ -252,6 +254,9 @@ static void announced(FastTree *tree, const unsigned char *payload, int bytes)
         item->state = TreeItemState::Declined;
     }
     item->fresh = belowFresh(tree, item->path);
+    const wchar_t *name = wcsrchr(item->path, L'\\');
+    name = name != nullptr ? name + 1 : item->path;
+    item->direct = item->fresh && item->size <= FastPieceBytes && !isDeviceName(name, static_cast<int>(wcslen(name)));
     answerFiles(tree);
 }
 
@@ -293,8 +298,65 @@ static bool openFront(FastTree *tree, TreeItem *item)
 static void frontEnded(FastTree *tree)
 {
     AppState.bytesDone = 0;
+    tree->heldBytes = 0;
+    tree->heldDigest = 0;
     popTreeItem(tree);
     popDeclinedFront(tree);
+}
+
+// A direct file's piece, held in memory. False when it does not follow what came before it.
+static bool holdPiece(FastTree *tree, const TreeItem *item, const unsigned char *payload, int bytes)
+{
+    if (bytes < 8)
+        return false;
+    int64_t offset = static_cast<int64_t>(getLittleEndian(payload, 8));
+    int length = bytes - 8;
+    if (offset == 0) {
+        tree->heldBytes = 0;
+        tree->heldDigest = 0;
+        tallyMoving(treeRelative(tree, item->path));
+    }
+    if (offset != tree->heldBytes || length > item->size - offset)
+        return false;
+    memcpy(tree->held + offset, payload + 8, static_cast<size_t>(length));
+    tree->heldDigest = crc32cUpdate(tree->heldDigest, payload + 8, static_cast<size_t>(length));
+    tree->heldBytes += length;
+    AppState.bytesDone = tree->heldBytes;
+    return true;
+}
+
+// A direct file whose digest holds is made at once with its attributes, written and given its times: nothing
+// else can be at its name, and it is never there unchecked or in part (one that fails to be written goes).
+static FastReason makeHeldFile(FastTree *tree, const TreeItem *item, const unsigned char *payload, int bytes)
+{
+    if (bytes < 4 || tree->heldBytes != item->size)
+        return FastReason::Malformed;
+    if (static_cast<uint32_t>(getLittleEndian(payload, 4)) != tree->heldDigest)
+        return FastReason::Digest;
+    DWORD attributes = item->attributes & FileAttributes;
+    HANDLE file = CreateFileW(item->path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    bool whole = file != INVALID_HANDLE_VALUE &&
+                 (tree->heldBytes == 0 ||
+                  (WriteFile(file, tree->held, static_cast<DWORD>(tree->heldBytes), &written, nullptr) &&
+                   written == static_cast<DWORD>(tree->heldBytes)));
+    DWORD error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE) {
+        // Times that cannot be set leave the bytes right: the file is kept, as any other copy keeps it.
+        const FILETIME *t = item->times;
+        if (whole)
+            SetFileTime(file, (t[0].dwLowDateTime | t[0].dwHighDateTime) ? &t[0] : nullptr,
+                        (t[1].dwLowDateTime | t[1].dwHighDateTime) ? &t[1] : nullptr,
+                        (t[2].dwLowDateTime | t[2].dwHighDateTime) ? &t[2] : nullptr);
+        CloseHandle(file);
+        if (!whole)
+            DeleteFileW(item->path);
+    }
+    if (whole)
+        return FastReason::None;
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? FastReason::DiskFull
+                                                                        : FastReason::CannotWrite;
 }
 
 static void takeData(FastTree *tree, const unsigned char *payload, int bytes)
@@ -312,7 +374,14 @@ static void takeData(FastTree *tree, const unsigned char *payload, int bytes)
         putLittleEndian(acked, static_cast<uint64_t>(tree->streamReceived), 8);
         sendTreeMessage(FastAck, acked, sizeof(acked));
     }
-    if (tree->frontFailed || !openFront(tree, item))
+    if (tree->frontFailed)
+        return;
+    if (item->direct) {
+        if (!holdPiece(tree, item, payload, bytes))
+            frontFailed(tree, item, FastReason::Malformed);
+        return;
+    }
+    if (!openFront(tree, item))
         return;
     FastReason reason = writeReceivedPiece(payload, bytes);
     if (reason != FastReason::None)
@@ -324,7 +393,19 @@ static void takeEnd(FastTree *tree, const unsigned char *payload, int bytes)
     TreeItem *item = dataFront(tree);
     if (item == nullptr)
         return;
-    if (!tree->frontFailed && openFront(tree, item)) {
+    if (item->direct && !tree->frontFailed) {
+        if (tree->heldBytes == 0)
+            tallyMoving(treeRelative(tree, item->path));
+        FastReason reason = makeHeldFile(tree, item, payload, bytes);
+        if (reason != FastReason::None) {
+            frontFailed(tree, item, reason);
+        } else {
+            tree->writtenFiles++;
+            tree->writtenBytes += item->size;
+            AppState.bytesDone = 0;
+            tallyWritten(item->size);
+        }
+    } else if (!tree->frontFailed && openFront(tree, item)) {
         FastReason reason = putReceivedInPlace(payload, bytes);
         if (reason != FastReason::None) {
             frontFailed(tree, item, reason);

@@ -3,6 +3,7 @@
 // come. Announcing ahead is what spares a round trip per file: the words come back while data flows.
 #include "core/fast_tree_internal.h"
 
+#include "core/crc32c.h"
 #include "core/fast_link_internal.h"
 #include "core/fast_tree.h"
 #include "core/fast_wire.h"
@@ -49,7 +50,7 @@ static int sendFolderEntry(FastTree *tree, const char *tag, const TreeEntryWire 
     entry.path = nullptr;
     entry.pathBytes = 0;
     putTreeFolder(payload, TreeFolderHeadBytes, entry);
-    return sendPiece(tag, TreeFolderHeadBytes + putRelativePath(tree, path, TreeFolderHeadBytes));
+    return sendTreeMessage(tag, payload, TreeFolderHeadBytes + putRelativePath(tree, path, TreeFolderHeadBytes));
 }
 
 static bool countSome(FastTree *tree)
@@ -121,7 +122,8 @@ static bool announceNext(FastTree *tree)
         entry.number = item->number;
         unsigned char *payload = reinterpret_cast<unsigned char *>(AppState.fastPiece + FastHeaderBytes);
         putTreeFile(payload, TreeFileHeadBytes, entry);
-        sendPiece(FastTreeFile, TreeFileHeadBytes + putRelativePath(tree, tree->walk.path, TreeFileHeadBytes));
+        sendTreeMessage(FastTreeFile, payload,
+                        TreeFileHeadBytes + putRelativePath(tree, tree->walk.path, TreeFileHeadBytes));
         return true;
     }
     case WalkStep::Close: {
@@ -251,6 +253,45 @@ static FastReason openFront(FastTree *tree, TreeItem *item)
     return FastReason::None;
 }
 
+// A file of one piece: opened, read whole and let go at once, its data and end put in the batch. It is read one
+// byte past its announced size, so a file grown since the walk is seen. A reason when it cannot go as announced.
+static FastReason sendWholeSmallFile(FastTree *tree, TreeItem *item)
+{
+    int length = static_cast<int>(item->size);
+    unsigned char *payload = treeMessageSpace(tree, 8 + length + 1);
+    if (payload == nullptr)
+        return FastReason::None;  // the link is gone: the receive loop ends the exchange
+    HANDLE file = CreateFileW(item->path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return FastReason::CannotRead;
+    DWORD got = 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool read = GetFileType(file) == FILE_TYPE_DISK &&
+                ReadFile(file, payload + 8, static_cast<DWORD>(length + 1), &got, nullptr) &&
+                GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    if (!read)
+        return FastReason::CannotRead;
+    int64_t size = (static_cast<int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (got != static_cast<DWORD>(length) || size != item->size ||
+        CompareFileTime(&info.ftLastWriteTime, &item->times[2]) != 0)
+        return FastReason::SourceChanged;
+    tallyMoving(treeRelative(tree, item->path));
+    uint32_t digest = crc32cUpdate(0, payload + 8, static_cast<size_t>(length));
+    if (length > 0) {
+        putLittleEndian(payload, 0, 8);
+        queueTreeMessage(tree, FastData, 8 + length);
+    }
+    unsigned char end[4];
+    putLittleEndian(end, digest, 4);
+    sendTreeMessage(FastEnd, end, sizeof(end));
+    tree->streamSent += length;
+    if (tree->requester)
+        AppState.treeTally.bytesMoved += length;
+    return FastReason::None;
+}
+
 static FrontStep sendFront(FastTree *tree)
 {
     if (tree->count == 0)
@@ -278,6 +319,23 @@ static FrontStep sendFront(FastTree *tree)
     default:
         return FrontStep::Wait;
     }
+    if (tree->streamSent - tree->streamAcked >= FastWindowBytes)
+        return FrontStep::Wait;
+    if (!tree->frontOpen && item->size <= FastPieceBytes) {
+        FastReason reason = sendWholeSmallFile(tree, item);
+        if (reason != FastReason::None) {
+            sendSkip(item, reason);
+            fileEnded(tree, item, reason);
+            return FrontStep::Progress;
+        }
+        AppState.bytesDone = 0;
+        tallyPast(item->size);
+        popTreeItem(tree);
+        return FrontStep::Progress;
+    }
+    // A larger file's pieces go straight from the piece buffer: what waits in the batch goes before them.
+    if (flushTreeMessages(tree) != 0)
+        return FrontStep::Gone;
     if (!tree->frontOpen) {
         FastReason reason = openFront(tree, item);
         if (reason != FastReason::None) {
@@ -286,8 +344,6 @@ static FrontStep sendFront(FastTree *tree)
             return FrontStep::Progress;
         }
     }
-    if (tree->streamSent - tree->streamAcked >= FastWindowBytes)
-        return FrontStep::Wait;
     int64_t before = AppState.fastOffset;
     bool more = false;
     FastReason reason = sendFilePiece(&more);

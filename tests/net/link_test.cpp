@@ -1391,14 +1391,18 @@ TEST_F(LinkTest, ATreePushedByThePeerStaysInsideItsFolderAndEachFileGetsItsWord)
                         word(2, TreeHeld::Declined, FastReason::BadName) + word(3, TreeHeld::Nothing, FastReason::None) +
                         fastMessage(FastTreeWord, heldPayload);
     EXPECT_EQ(failed + words, receiveBytes(client, failed.size() + words.size()));
-    ASSERT_TRUE(sendText(client, fastMessage(FastData, std::string(8, '\0') + "hello") + fastMessage(FastEnd, digest) +
-                                     fastMessage(FastTreeSkip, std::string("\x03\0\0\0\0", 5)) +
+    // A file in a folder the stream made whose digest fails is named and never made, even in part.
+    std::string hello = fastMessage(FastData, std::string(8, '\0') + "hello");
+    ASSERT_TRUE(sendText(client, hello + fastMessage(FastEnd, digest) + hello + fastMessage(FastEnd, std::string(4, 'Z')) +
                                      fastMessage(FastTreeSkip, std::string("\x04\0\0\0\0", 5)) +
                                      fastMessage(FastTreeClose, folderEntry("")) + fastMessage(FastTreeEnd, totals)));
-    EXPECT_EQ(fastMessage(FastTreeEnd, totals), receiveBytes(client, FastHeaderBytes + 16));
+    std::string ended = fastMessage(FastTreeFailed, std::string(1, static_cast<char>(FastReason::Digest)) + "new\\b.txt") +
+                        fastMessage(FastTreeEnd, totals);
+    EXPECT_EQ(ended, receiveBytes(client, ended.size()));
     ASSERT_TRUE(stateBecomes(TransferState::Waiting));
     std::string got;
     EXPECT_TRUE(readFileBytes(folder + L"\\tree\\a.txt", &got) && got == "hello");
+    EXPECT_FALSE(fileExists(folder + L"\\tree\\new\\b.txt"));
     EXPECT_FALSE(fileExists(folder + L"\\out"));
     EXPECT_FALSE(fileExists(folder + L"\\evil.txt"));
     EXPECT_FALSE(fileExists(L"C:\\evil.txt"));
