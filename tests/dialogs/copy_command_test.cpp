@@ -265,10 +265,10 @@ void endPushAt(Caller at, SOCKET theirs, const std::string &request, TransferOut
 TEST_F(CopyCommand, EachFileEndsOnItsOutcomeAndAMixedResultEndsInOneSummary)
 {
     // An unfinished receive is named and never sent; Stop leaves the rows after it, and they are named too.
-    const wchar_t *names[] = {L"_.$TEMP", L"a", L"b", L"c", L"d", L"e"};
+    const wchar_t *names[] = {L"_.$TEMP", L"a", L"b", L"r", L"c", L"d", L"e"};
     for (const wchar_t *name : names)
         addPaneRow(AppState.ownPane, name, L"1");
-    selectRows(AppState.ownPane, {0, 1, 2, 3, 4, 5});
+    selectRows(AppState.ownPane, {0, 1, 2, 3, 4, 5, 6});
     driveWhile(
         [&](DWORD ui) {
             HWND first = nextDialog(ui);
@@ -277,6 +277,9 @@ TEST_F(CopyCommand, EachFileEndsOnItsOutcomeAndAMixedResultEndsInOneSummary)
             // Each end is told at once: the next request follows without a wait.
             endPush(theirs, "FDC:\\peer\\a", TransferOutcome::Done);
             endPush(theirs, "FDC:\\peer\\b", TransferOutcome::Refused);
+            // The fast link's refusal says why.
+            AppState.endReason = FastReason::ReadOnly;
+            endPush(theirs, "FDC:\\peer\\r", TransferOutcome::Refused);
             endPush(theirs, "FDC:\\peer\\c", TransferOutcome::Failed);
             // d's request has gone, so c's dialog is gone: Stop there would stop the command before d.
             EXPECT_EQ(receiveMessage(theirs), "FDC:\\peer\\d");
@@ -292,10 +295,10 @@ TEST_F(CopyCommand, EachFileEndsOnItsOutcomeAndAMixedResultEndsInOneSummary)
     EXPECT_EQ(boxes[0].owner, window);
     EXPECT_EQ(narrow(boxes[0].caption), narrow(L"複写結果"));
     EXPECT_EQ(narrow(boxes[0].text),
-              narrow(L"複写の結果\r\n完了: 1 件\r\n停止: 1 件\r\n相手側が拒否: 1 件\r\n失敗: 2 件\r\n"
+              narrow(L"複写の結果\r\n完了: 1 件\r\n停止: 1 件\r\n相手側が拒否: 2 件\r\n失敗: 2 件\r\n"
                      L"中止したため複写していません: 1 件\r\n届かなかったもの:\r\n  _.$TEMP（受信途中の一時ファイルです）\r\n"
-                     L"  b（相手側が拒否）\r\n  c（失敗）\r\n  d（停止）\r\n  e（複写していません）\r\n"
-                     L"停止しました: 1 件は複写済み、5 件は複写していません。途中までの分は消したので、次は最初から複写します\r\n"));
+                     L"  b（相手側が拒否）\r\n  r（相手側は読み取り専用で公開しています）\r\n  c（失敗）\r\n  d（停止）\r\n  e（複写していません）\r\n"
+                     L"停止しました: 1 件は複写済み、6 件は複写していません。途中までの分は消したので、次は最初から複写します\r\n"));
     EXPECT_EQ(AppState.copyDialog, nullptr);
 }
 
