@@ -266,16 +266,18 @@ static FastReason sendWholeSmallFile(FastTree *tree, TreeItem *item)
     if (file == INVALID_HANDLE_VALUE)
         return FastReason::CannotRead;
     DWORD got = 0;
-    BY_HANDLE_FILE_INFORMATION info;
+    LARGE_INTEGER size;
+    FILETIME written;
+    // Size and time by the calls that only look at the open file: GetFileInformationByHandle also asks for the
+    // volume's serial number, which costs a file's whole copy again under Wine.
     bool read = GetFileType(file) == FILE_TYPE_DISK &&
                 ReadFile(file, payload + 8, static_cast<DWORD>(length + 1), &got, nullptr) &&
-                GetFileInformationByHandle(file, &info);
+                GetFileSizeEx(file, &size) && GetFileTime(file, nullptr, nullptr, &written);
     CloseHandle(file);
     if (!read)
         return FastReason::CannotRead;
-    int64_t size = (static_cast<int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    if (got != static_cast<DWORD>(length) || size != item->size ||
-        CompareFileTime(&info.ftLastWriteTime, &item->times[2]) != 0)
+    if (got != static_cast<DWORD>(length) || size.QuadPart != item->size ||
+        CompareFileTime(&written, &item->times[2]) != 0)
         return FastReason::SourceChanged;
     tallyMoving(treeRelative(tree, item->path));
     uint32_t digest = crc32cUpdate(0, payload + 8, static_cast<size_t>(length));

@@ -143,15 +143,13 @@ HWND findProcessDialog(DWORD processId, const wchar_t *caption)
     return search.found;
 }
 
-bool findMessageBox(DWORD processId, std::wstring *text)
+HWND findMessageBox(DWORD processId, std::wstring *text)
 {
     DialogSearch search = {processId, nullptr, true, nullptr};
     EnumWindows(matchDialog, reinterpret_cast<LPARAM>(&search));
-    if (search.found == nullptr)
-        return false;
-    if (text != nullptr)
+    if (search.found != nullptr && text != nullptr)
         *text = controlText(search.found, 0xFFFF);
-    return true;
+    return search.found;
 }
 
 int paneRows(HWND pane)

@@ -14,8 +14,8 @@ DWORD windowProcess(HWND window);
 
 // A visible top-level dialog of the process with this caption (any caption when null), or null.
 HWND findProcessDialog(DWORD processId, const wchar_t *caption);
-// A message box of the process: true with its text.
-bool findMessageBox(DWORD processId, std::wstring *text);
+// A message box of the process (null when none), with its text.
+HWND findMessageBox(DWORD processId, std::wstring *text);
 
 int paneRows(HWND pane);  // -1 when the window does not answer
 bool paneText(HWND pane, int row, int column, std::wstring *text);
