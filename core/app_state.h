@@ -205,7 +205,7 @@ struct AppStateRecord {
     int32_t lastDirIndex;
     wchar_t sendSourcePath[PathChars];
     char incomingTargetA[PathChars];
-    char pullTargetA[PathChars];
+    char pullTargetA[FastPathBytes];  // the pull's own target in the wire's text
     HANDLE fileHandle;
     FileIoState fileState;
     wchar_t targetFileName[PathChars];

@@ -63,6 +63,7 @@ struct Listing {
     RecordVisitor visit;
     void *context;
     int rows;
+    int leftOut;  // entries no record of this link can carry
 };
 
 static void listDriveRow(const wchar_t *root, int code, void *context)
@@ -74,8 +75,10 @@ static void listDriveRow(const wchar_t *root, int code, void *context)
     char record[DirRowBytes];
     memset(record, 0, sizeof(record));
     int bytes = snprintf(record, sizeof(record) - 1, "DR%06d%s,,,%d", listing->rows, rootA, code);
-    if (bytes <= 0 || bytes > DirRowBytes - 1)
+    if (bytes <= 0 || bytes > DirRowBytes - 1) {
+        listing->leftOut++;
         return;
+    }
     if (listing->visit(record, bytes, listing->context))
         listing->rows++;
 }
@@ -101,12 +104,15 @@ static int formatEntryRecord(const wchar_t *folder, int folderChars, const WIN32
                            code);
     if (chars < 0 || chars >= static_cast<int>(COUNTOF(wide)) - 1)
         return -1;
-    return wideToWire(wide, chars, record, recordBytes);
+    int limit = wireRecordLimit();
+    return wideToWire(wide, chars, record, recordBytes <= limit ? recordBytes : limit + 1);
 }
 
-int listFolderRecords(const wchar_t *folder, int length, RecordVisitor visit, void *context)
+int listFolderRecords(const wchar_t *folder, int length, RecordVisitor visit, void *context, int *leftOut)
 {
-    Listing listing = {visit, context, 0};
+    Listing listing = {visit, context, 0, 0};
+    if (leftOut != nullptr)
+        *leftOut = 0;
     int folderChars = usedFolderChars(folder, length);
     // A folder that leaves no room for "\*" cannot be searched, and an empty one would list the current
     // drive's root: either way the listing is empty.
@@ -132,15 +138,19 @@ int listFolderRecords(const wchar_t *folder, int length, RecordVisitor visit, vo
         // The fast link's resume records are no files of the user's.
         if (isResumeRecordName(found.cFileName))
             continue;
-        char record[DirRowBytes];
+        char record[FastRecordBytes];
         memset(record, 0, sizeof(record));
         int bytes = formatEntryRecord(folder, folderChars, found, listing.rows, record, COUNTOF(record));
-        if (bytes > 0 && !visit(record, bytes, context))
+        if (bytes <= 0)
+            listing.leftOut++;
+        else if (!visit(record, bytes, context))
             break;
-        if (bytes > 0)
+        else
             listing.rows++;
     } while (FindNextFileW(search, &found));
     FindClose(search);
+    if (leftOut != nullptr)
+        *leftOut = listing.leftOut;
     return listing.rows;
 }
 
@@ -156,7 +166,7 @@ static bool storeTableRow(const char *record, int bytes, void *)
 void buildDirTable(const wchar_t *folder, int length)
 {
     AppState.dirCount = 0;
-    listFolderRecords(folder, length, storeTableRow, nullptr);
+    listFolderRecords(folder, length, storeTableRow, nullptr, nullptr);
     storeTerminator();
 }
 

@@ -18,8 +18,10 @@ constexpr int TypeOther = 8;
 // ends the listing there (that record is not counted).
 typedef bool (*RecordVisitor)(const char *record, int bytes, void *context);
 
-// Lists a folder (wide, length characters) as buildDirTable does, with no limit on the rows. Returns their count.
-int listFolderRecords(const wchar_t *folder, int length, RecordVisitor visit, void *context);
+// Lists a folder (wide, length characters) as buildDirTable does, with no limit on the rows; a record is bounded
+// by the running connection's budget (wireRecordLimit). Returns the rows; *leftOut, when given, the entries
+// whose path or record is over the budget.
+int listFolderRecords(const wchar_t *folder, int length, RecordVisitor visit, void *context, int *leftOut);
 
 // Refills AppState.dirTable and AppState.dirCount from a folder (wide, NUL-terminated, length characters).
 void buildDirTable(const wchar_t *folder, int length);

@@ -50,12 +50,18 @@ void serveFastListing(const unsigned char *path, int bytes)
     }
     refreshStatus();
     RowBatch batch = {0, false};
-    int rows = listFolderRecords(folder, static_cast<int>(wcsnlen(folder, COUNTOF(folder))), addRowToBatch, &batch);
+    int leftOut = 0;
+    int rows = listFolderRecords(folder, static_cast<int>(wcsnlen(folder, COUNTOF(folder))), addRowToBatch, &batch,
+                                 &leftOut);
     if (!flushRows(&batch)) {
         endExchange(TransferOutcome::Failed);
         return;
     }
-    sendNumber(FastListEnd, static_cast<uint64_t>(rows), 4);
+    // The rows left out are told, so that the asker's pane can say so rather than look whole.
+    unsigned char end[8];
+    putLittleEndian(end, static_cast<uint64_t>(rows), 4);
+    putLittleEndian(end + 4, static_cast<uint64_t>(leftOut), 4);
+    sendFast(FastListEnd, end, sizeof(end));
     finishServedListing();
 }
 
@@ -66,7 +72,7 @@ void takeRows(const unsigned char *payload, int bytes)
     while (at + 2 <= bytes) {
         int length = static_cast<int>(getLittleEndian(payload + at, 2));
         at += 2;
-        if (length > bytes - at || length < BlockHeaderBytes || length > DirRowBytes - 1)
+        if (length > bytes - at || length < BlockHeaderBytes || length > FastRecordBytes - 1)
             break;
         const char *record = reinterpret_cast<const char *>(payload + at);
         at += length;
@@ -79,6 +85,17 @@ void takeRows(const unsigned char *payload, int bytes)
         else
             addPeerRecord(record + BlockHeaderBytes, length - BlockHeaderBytes);
     }
+}
+
+// The listing is whole. A peer that left rows out says how many (an older one sends the row count alone).
+void takeListEnd(const unsigned char *payload, int bytes)
+{
+    int leftOut = bytes >= 8 ? static_cast<int>(getLittleEndian(payload + 4, 4) & 0x7fffffff) : 0;
+    if (leftOut > 0 && AppState.treeListing)
+        AppState.treeRowsCut = 1;
+    else if (leftOut > 0)
+        notePeerRowsLeftOut(leftOut);
+    endExchange(TransferOutcome::Done);
 }
 
 // ---- Folders ------------------------------------------------------------------------------------------------

@@ -71,7 +71,7 @@ int sendPiece(const char *tag, int payloadBytes)
 // A small message, built apart from fastPiece so that a piece in the making is never overwritten.
 static int sendSmall(SOCKET s, const char *tag, const void *payload, int payloadBytes)
 {
-    char message[FastHeaderBytes + PathChars + 64];
+    char message[FastHeaderBytes + FastPathBytes + 64];
     if (payloadBytes < 0 || payloadBytes > static_cast<int>(sizeof(message)) - FastHeaderBytes)
         return SOCKET_ERROR;
     putFastHeader(message, tag, payloadBytes);
@@ -137,7 +137,7 @@ int sendRequest(const char *message, int length)
     int text = textLength(message, length);
     const char *path = message + 2;
     int pathBytes = text > 2 ? text - 2 : 0;
-    if (pathBytes > PathChars - 1)
+    if (pathBytes > FastPathBytes - 1)
         return SOCKET_ERROR;
     AppState.endReason = FastReason::None;
     AppState.transferSize = -1;
@@ -155,7 +155,7 @@ int sendRequest(const char *message, int length)
         endWith(TransferOutcome::Failed, FastReason::CannotRead);
         return 0;
     }
-    unsigned char payload[FileHeadBytes + PathChars];
+    unsigned char payload[FileHeadBytes + FastPathBytes];
     putFileHead(payload);
     memcpy(payload + FileHeadBytes, path, static_cast<size_t>(pathBytes));
     // Set before the request goes out: the receiver's "RS" may come back before this thread goes on.
@@ -172,11 +172,14 @@ FastReason resolveFastPath(const unsigned char *path, int bytes, PeerAccess acce
                                   int outChars)
 {
     memset(out, 0, static_cast<size_t>(outChars) * sizeof(wchar_t));
-    if (bytes <= 0 || bytes > PathChars - 1)
-        return FastReason::Malformed;
+    if (bytes <= 0 || bytes > FastPathBytes - 1)
+        return FastReason::TooLong;
     if (memchr(path, 0, static_cast<size_t>(bytes)) != nullptr ||
         !wireTextValid(reinterpret_cast<const char *>(path), bytes))
         return FastReason::Malformed;
+    // The budget is 259 characters, whatever bytes they take.
+    if (wireToWide(reinterpret_cast<const char *>(path), bytes, out, outChars < PathChars ? outChars : PathChars) < 0)
+        return FastReason::TooLong;
     PathRefusal why = PathRefusal::None;
     if (resolvePeerPathFor(reinterpret_cast<const char *>(path), bytes, access, out, outChars, &why))
         return FastReason::None;
@@ -282,7 +285,7 @@ void handleFastMessage(const char *message, int count)
         if (isFast(message, count, FastRows))
             takeRows(payload, bytes);
         else if (isFast(message, count, FastListEnd))
-            endExchange(TransferOutcome::Done);
+            takeListEnd(payload, bytes);
         break;
     case TransferState::FolderTO:
         if (isFast(message, count, FastDone)) {

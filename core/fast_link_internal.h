@@ -38,6 +38,7 @@ void takeHello(const unsigned char *payload, int bytes);
 // ---- Listings and folders (fast_folders.cpp) ----
 void serveFastListing(const unsigned char *path, int bytes);
 void takeRows(const unsigned char *payload, int bytes);
+void takeListEnd(const unsigned char *payload, int bytes);
 void makeFastFolder(const unsigned char *path, int bytes);
 
 // ---- Receiving a file (fast_receive.cpp) ----

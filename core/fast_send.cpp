@@ -66,13 +66,13 @@ void sendWholeFileNow()
 }
 
 // The request, the piece and "EN" of a push whose file fits one piece. The requester's thread only.
-static char pushAtOnce[3 * FastHeaderBytes + FileHeadBytes + PathChars + 8 + FastPieceBytes + 4];
+static char pushAtOnce[3 * FastHeaderBytes + FileHeadBytes + FastPathBytes + 8 + FastPieceBytes + 4];
 
 // Built whole before any of it leaves: once the request is out, the network thread owns the transfer and may end
 // it at once (the receiver refuses it), so this thread touches neither the file nor the transfer's fields after.
 int sendPushWithFile(const unsigned char *request, int requestBytes)
 {
-    if (requestBytes < 0 || requestBytes > FileHeadBytes + PathChars) {
+    if (requestBytes < 0 || requestBytes > FileHeadBytes + FastPathBytes) {
         endWith(TransferOutcome::Failed, FastReason::Malformed);
         return 0;
     }

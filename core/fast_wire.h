@@ -12,6 +12,12 @@ constexpr int FastMaxPayload = FastPieceBytes + 64;      // anything longer is n
 constexpr int FastMessageMax = FastHeaderBytes + FastMaxPayload;
 constexpr int64_t FastWindowBytes = 8 * 1024 * 1024;     // data sent and not yet acknowledged
 constexpr int64_t FastAckEveryBytes = 1024 * 1024;       // the receiver acknowledges this often
+// Names in UTF-8 spend up to 3 bytes a UTF-16 unit (a surrogate pair 4 for its two), so the fast link budgets a
+// path in units, 259 as a path buffer holds, and sizes its fields for the bytes: a path and its NUL, and a DR
+// record (header, a name of 255 units, date, size and type) and its NUL.
+constexpr int FastPathUnits = 259;
+constexpr int FastPathBytes = 3 * FastPathUnits + 1;
+constexpr int FastRecordBytes = 1024;
 // 1: names in the ANSI code page; 2: names in UTF-8, once both sides speak 2 (after the client's "HI").
 // 3: a whole folder in one exchange (the tree stream), once both sides speak 3.
 constexpr int FastLinkVersion = 3;
@@ -22,7 +28,7 @@ constexpr int FastTreeVersion = 3;
 extern const char FastHello[3];     // "HI": client's answer to the agreement: version, read-only, served folder
 extern const char FastList[3];      // "LS": list a folder (path)
 extern const char FastRows[3];      // "LR": listing rows, each a 2-byte length and a DR record
-extern const char FastListEnd[3];   // "LE": the listing is whole (4-byte row count)
+extern const char FastListEnd[3];   // "LE": the listing is whole: rows sent (4), rows left out (4)
 extern const char FastMakeFolder[3];// "MK": make a folder (path)
 extern const char FastPush[3];      // "PU": take my file: size, three times, target path
 extern const char FastPull[3];      // "GE": send me a file (path)

@@ -124,9 +124,9 @@ static HANDLE createTemporaryFile(const char *targetPathA)
     if (targetPathA == nullptr)
         return INVALID_HANDLE_VALUE;
     int bytes = 0;
-    while (bytes < PathChars && targetPathA[bytes] != 0)
+    while (bytes < FastPathBytes && targetPathA[bytes] != 0)
         bytes++;
-    if (bytes == 0 || bytes >= PathChars)
+    if (bytes == 0 || bytes >= FastPathBytes)
         return INVALID_HANDLE_VALUE;
     if (wireToWide(targetPathA, bytes, AppState.targetFileName, COUNTOF(AppState.targetFileName)) <= 0)
         return INVALID_HANDLE_VALUE;

@@ -377,13 +377,13 @@ LONG startPeerListing()
 
 void requestPeerDir()
 {
-    char path[PathChars];
+    char path[FastPathBytes];
     char message[RequestPathBytes];
     memset(path, 0, sizeof(path));
     memset(message, 0, sizeof(message));
     // A folder whose A form does not fit a path goes out as "DD" alone, which the peer refuses with "NAK":
     // that returns this side to Waiting instead of leaving it in CallDIR with nothing asked.
-    if (wideToWire(AppState.peerFolder, -1, path, COUNTOF(path)) < 0)
+    if (pathToWire(AppState.peerFolder, path, COUNTOF(path)) < 0)
         path[0] = 0;
     int length = buildPathRequest(message, COUNTOF(message), DirRequestTag, path);
     if (length < 0) {

@@ -3,6 +3,8 @@
 
 #include "core/app_state.h"
 
+#include <cwchar>
+
 bool wireTextIsUtf8()
 {
     const MessageFramer *framer = &AppState.clientFramer;
@@ -70,4 +72,22 @@ int wireToWide(const char *src, int srcBytes, wchar_t *dst, int dstChars)
     }
     dst[textChars] = 0;
     return textChars;
+}
+
+int pathToWire(const wchar_t *path, char *dst, int dstBytes)
+{
+    if (dst == nullptr || dstBytes <= 0)
+        return -1;
+    dst[0] = 0;
+    bool utf8 = wireTextIsUtf8();
+    if (path == nullptr || wcsnlen(path, FastPathUnits + 1) > (utf8 ? FastPathUnits : PathChars - 1))
+        return -1;
+    int room = utf8 ? dstBytes : (dstBytes < PathChars ? dstBytes : PathChars);
+    int bytes = wideToWire(path, -1, dst, room);
+    return bytes > 0 ? bytes : -1;
+}
+
+int wireRecordLimit()
+{
+    return wireTextIsUtf8() ? FastRecordBytes - 1 : DirRowBytes - 1;
 }

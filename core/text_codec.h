@@ -21,3 +21,11 @@ bool wireTextValid(const char *src, int srcBytes);
 
 // The reverse, with precomposed characters; the same results, counted in characters.
 int wireToWide(const char *src, int srcBytes, wchar_t *dst, int dstChars);
+
+// A path into the wire's text within the budget of the running connection: 259 bytes in the code page, which
+// is what every classic peer holds; in UTF-8, 259 UTF-16 units, whatever their bytes (dstBytes should be
+// FastPathBytes). The bytes written, or -1 (dst empty) when the path is empty or over the budget.
+int pathToWire(const wchar_t *path, char *dst, int dstBytes);
+
+// The most bytes a DR record may take on the running connection, without its NUL.
+int wireRecordLimit();

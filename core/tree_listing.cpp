@@ -61,7 +61,8 @@ bool addTreeRecord(const char *text, int length)
     DirRecordFields fields;
     if (!splitDirRecord(text, length, &fields))
         return true;
-    if (!makeRoom()) {
+    // A UTF-8 name longer than a row holds is left out and counted as the table's own lack of room is.
+    if (!makeRoom() || strnlen(fields.name, sizeof(fields.name)) >= sizeof(TreeRow::name)) {
         AppState.treeRowsCut = 1;
         return true;
     }

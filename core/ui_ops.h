@@ -1,7 +1,7 @@
 // ui_ops.h: what the transfer core and the network thread ask of the user interface. The program provides
-// these with its windows (app/status_bar.cpp, panes/peer_pane.cpp, app/module_reset.cpp); the console host and
-// the tests provide their own. From the network thread they must be synchronous: they return when the update is
-// done.
+// these with its windows (app/status_bar.cpp, panes/peer_pane.cpp, panes/pane_rows.cpp, app/module_reset.cpp);
+// the console host and the tests provide their own. From the network thread they must be synchronous: they
+// return when the update is done.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +13,10 @@ void refreshStatus();
 // AppState.lastDirIndex. Returns true when the record is malformed and was refused. The program stores the row
 // in the pane's table and tells the window with a post: the row is in place when this returns, not yet drawn.
 bool addPeerRecord(const char *text, int length);
+
+// Counts rows of the peer's listing that could not be shown: records malformed or too large for a row, and
+// entries the peer left out because its link cannot carry them. The folder label tells the count. Any thread.
+void notePeerRowsLeftOut(int rows);
 
 // Removes every row of the peer pane.
 void clearPeerPane();

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <cstdint>
 
+#include "core/fast_wire.h"
+
 // Which way file blocks flow: "FR" blocks are pushed by the side that started the copy, "FB" blocks are
 // served to the side that asked for a file.
 enum class BlockKind : int32_t { FR = 0, FB = 1 };
@@ -76,7 +78,7 @@ int buildTrailer(char *out, BlockKind kind, const FILETIME &creation, const FILE
 // The four fields of a DR record body ("name,date,size,type"), split at its last three commas: names are not
 // escaped and may hold commas, the other three fields never do.
 struct DirRecordFields {
-    char name[260];
+    char name[FastPathBytes];  // a name in UTF-8 on the fast link
     char date[64];
     char size[64];
     char type[64];

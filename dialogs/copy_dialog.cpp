@@ -376,20 +376,21 @@ RequestStart startFileTransfer(HWND dialog, const wchar_t *source, const wchar_t
     // name another file. A push reads its source by its wide name.
     if (!codePageHolds(destination) || (AppState.copyFromPeer && !codePageHolds(source)))
         return RequestStart::Unwritable;
-    char destinationA[PathChars];
-    char sourceA[PathChars];
-    char message[PathChars];
+    // Each path within the link's budget: 259 bytes on the classic link, 259 characters in UTF-8.
+    char destinationA[FastPathBytes];
+    char sourceA[FastPathBytes];
+    char message[FastPathBytes + 2];
     memset(destinationA, 0, sizeof(destinationA));
     memset(sourceA, 0, sizeof(sourceA));
-    if (wcslen(source) > PathChars - 1 || wideToWire(destination, -1, destinationA, PathChars) < 0)
+    if (wcslen(source) > PathChars - 1 || pathToWire(destination, destinationA, COUNTOF(destinationA)) < 0)
         return RequestStart::TooLong;
     int length;
     if (AppState.copyFromPeer) {
-        if (wideToWire(source, -1, sourceA, PathChars) < 0)
+        if (pathToWire(source, sourceA, COUNTOF(sourceA)) < 0)
             return RequestStart::TooLong;
-        length = buildPathRequest(message, PathChars, PullRequestTag, sourceA);
+        length = buildPathRequest(message, COUNTOF(message), PullRequestTag, sourceA);
     } else {
-        length = buildPathRequest(message, PathChars, PushRequestTag, destinationA);
+        length = buildPathRequest(message, COUNTOF(message), PushRequestTag, destinationA);
     }
     if (length < 0)
         return RequestStart::TooLong;

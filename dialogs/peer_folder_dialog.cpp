@@ -51,10 +51,10 @@ static const wchar_t *peerFolderForm(wchar_t *typed, int typedChars)
         typed[--length] = 0;
     // The request carries the folder in the ANSI code page, in a path buffer; a character the code page lacks
     // would arrive as another one, so the folder must come back unchanged.
-    char pathA[PathChars];
+    char pathA[FastPathBytes];
     wchar_t back[PathChars];
     memset(back, 0, sizeof(back));
-    if (length > PathChars - 1 || wideToWire(typed, length, pathA, COUNTOF(pathA)) <= 0 ||
+    if (length > PathChars - 1 || pathToWire(typed, pathA, COUNTOF(pathA)) <= 0 ||
         wireToWide(pathA, -1, back, COUNTOF(back)) <= 0 || wcscmp(back, typed) != 0)
         return L"フォルダ名が長すぎるか、送れない文字を含んでいます。";
     return nullptr;

@@ -6,6 +6,7 @@
 
 #include "core/app_state.h"
 #include "core/dir_table.h"
+#include "core/ui_ops.h"
 #include "panes/peer_pane.h"
 
 #include <commctrl.h>
@@ -201,10 +202,10 @@ void clearPaneRows(HWND pane)
     rowsChanged(pane, table);
 }
 
-void notePeerRowLeftOut()
+void notePeerRowsLeftOut(int rows)
 {
     lockTable(&PeerTable);
-    PeerTable.leftOut++;
+    PeerTable.leftOut += rows > 0 ? rows : 0;
     unlockTable(&PeerTable);
 }
 

@@ -41,8 +41,7 @@ void clearPaneRows(HWND pane);
 // Shows the table's rows now (UI thread): the view order is rebuilt, sorted when a column was chosen.
 void showPaneRows(HWND pane);
 
-// Counts a peer record that could not become a row (any thread).
-void notePeerRowLeftOut();
+// notePeerRowsLeftOut, which counts the peer's records that could not become rows, is declared in core/ui_ops.h.
 
 // Rows the peer's listing could not show (malformed or too large for a row), counted since the last clear.
 int peerRowsLeftOut();

@@ -27,7 +27,7 @@ bool addPeerRecord(const char *text, int length)
         clearPeerPane();
     DirRecordFields fields;
     if (!splitDirRecord(text, length, &fields)) {
-        notePeerRowLeftOut();
+        notePeerRowsLeftOut(1);
         return true;
     }
     wchar_t wideName[COUNTOF(fields.name)] = {};

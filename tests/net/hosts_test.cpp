@@ -485,14 +485,21 @@ TEST_F(FastLinkTest, AFourGigabytePartResumesBothWaysWhileEachSideChecksIt)
     }
 }
 
-// Names no code page here holds (Hangul beside a Latin accent) go in UTF-8 between two new instances: the
-// listing shows them, and both directions copy the file under its own name.
-TEST_F(FastLinkTest, NamesOutsideTheCodePageAreListedAndCopiedWhole)
+// Names no code page here holds (Hangul beside a Latin accent), and Japanese names whose UTF-8 is longer than a
+// classic record, go in UTF-8 between two new instances: the listing shows them, both directions copy the file
+// under its own name, and so does a folder stream. An entry whose path is over the budget of 259 characters is
+// left out of the listing and counted. (A name holds at most 255 bytes on the Linux side: 83 Japanese
+// characters leave room for a part's suffix.)
+TEST_F(FastLinkTest, NamesOutsideTheCodePageAndLongJapaneseNamesAreListedAndCopiedWhole)
 {
     const std::wstring pulled = L"\uD55C\uAE00 \u00E9t\u00E9.txt";
     const std::wstring pushed = L"\uC0AC\uC9C4.bin";
+    const std::wstring long80 = japaneseName(80) + L".txt", long83 = japaneseName(83);
     std::wstring source = makeFile(serverFolder, pulled, 3000, 5);
     std::wstring local = makeFile(clientFolder, pushed, 2000, 6);
+    std::wstring source83 = makeFile(serverFolder, long83, 1000, 7);
+    std::wstring local80 = makeFile(clientFolder, long80, 800, 9);
+    makeFile(serverFolder, std::wstring(PathChars - 1 - serverFolder.size(), L'x'), 10, 10);
     ASSERT_NO_FATAL_FAILURE(connectHosts());
     ASSERT_TRUE(client.send("dir " + quotedPath(serverFolder)));
     ASSERT_TRUE(sawSequence(&client, "client", {"CLEAR", "STATE CallDIR"}));
@@ -500,13 +507,26 @@ TEST_F(FastLinkTest, NamesOutsideTheCodePageAreListedAndCopiedWhole)
     std::string line;
     while (client.readLine(&line, 5000) && line != "STATE Waiting") {
         std::string fields = line.substr(line.find('|') + 1);
-        names.push_back(fields.substr(0, fields.find('|')));
+        names.push_back(line.rfind("ROW ", 0) == 0 ? fields.substr(0, fields.find('|')) : line);
     }
-    EXPECT_NE(names.end(), std::find(names.begin(), names.end(), narrow(pulled))) << names.size() << " rows";
+    for (const std::wstring &name : {pulled, long83})
+        EXPECT_NE(names.end(), std::find(names.begin(), names.end(), narrow(name))) << names.size() << " rows";
+    EXPECT_NE(names.end(), std::find(names.begin(), names.end(), "LEFTOUT 1")) << "the name over the budget";
     ASSERT_NO_FATAL_FAILURE(copyWith(true, "pull", source, clientFolder));
     expectSameFile(source, clientFolder + L"\\" + pulled);
     ASSERT_NO_FATAL_FAILURE(copyWith(true, "push", local, serverFolder));
     expectSameFile(local, serverFolder + L"\\" + pushed);
+    ASSERT_NO_FATAL_FAILURE(copyWith(true, "pull", source83, clientFolder));
+    expectSameFile(source83, clientFolder + L"\\" + long83);
+    ASSERT_NO_FATAL_FAILURE(copyWith(true, "push", local80, serverFolder));
+    expectSameFile(local80, serverFolder + L"\\" + long80);
+    // A folder stream carries them too.
+    std::wstring tree = clientFolder + L"\\" + japaneseName(80);
+    ASSERT_TRUE(CreateDirectoryW(tree.c_str(), nullptr));
+    std::wstring inTree = makeFile(tree, long83, 700, 11);
+    ASSERT_TRUE(client.send("tree push " + quotedPath(tree) + " " + quotedPath(serverFolder + L"\\" + japaneseName(80))));
+    ASSERT_TRUE(sawSequence(&client, "client", {"STATE CallCopyTO", "STATE Waiting"}, 15000));
+    expectSameFile(inTree, serverFolder + L"\\" + japaneseName(80) + L"\\" + long83);
 }
 
 TEST_F(FastLinkTest, ServedFolderOpensByItselfWithAllItsRowsAndAFileOverFourGigabytes)

@@ -1295,13 +1295,15 @@ TEST_F(LinkTest, NewServerAnswersTheQuestionWithItsOfferAndThenSpeaksTheFastLink
 {
     AppState.fastLinkAllowed = 1;
     AppState.servedReadOnly = 1;
+    // An entry whose path is over the budget of 259 characters is left out, and counted at the listing's end.
+    ASSERT_TRUE(writeFileBytes(folder + L"\\" + std::wstring(PathChars - 1 - folder.size(), L'x'), "x"));
     openAsServer();
     SOCKET client;
     ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
     ASSERT_NO_FATAL_FAILURE(agreeWithServer(client, "R|"));
     // From here on each message says its length: a listing comes in one stream.
     ASSERT_TRUE(sendText(client, fastMessage(FastList, folderA)));
-    std::string end = fastMessage(FastListEnd, std::string("\x02\x00\x00\x00", 4));
+    std::string end = fastMessage(FastListEnd, std::string("\x02\x00\x00\x00\x01\x00\x00\x00", 8));
     std::string stream;
     while (stream.size() < end.size() || stream.compare(stream.size() - end.size(), end.size(), end) != 0) {
         std::string piece = receiveMessage(client, 3000);
@@ -1332,6 +1334,13 @@ TEST_F(LinkTest, NewServerAnswersTheQuestionWithItsOfferAndThenSpeaksTheFastLink
     ASSERT_TRUE(sendText(client, fastMessage(FastPull, "\\\\server\\share\\x.txt")));
     EXPECT_EQ(fastMessage(FastRefuse, std::string(1, static_cast<char>(FastReason::Malformed))),
               receiveBytes(client, 7));
+    // A path is budgeted in characters: 259 pass, whatever their UTF-8 bytes, and one more is too long.
+    std::string longest = narrow(folder + L"\\" + japaneseName(PathChars - 2 - folder.size()));
+    for (const std::string &path : {longest, longest + "x"}) {
+        ASSERT_TRUE(sendText(client, fastMessage(FastPull, path)));
+        FastReason reason = path == longest ? FastReason::CannotRead : FastReason::TooLong;
+        EXPECT_EQ(fastMessage(FastRefuse, std::string(1, static_cast<char>(reason))), receiveBytes(client, 7));
+    }
     closesocket(client);
 }
 

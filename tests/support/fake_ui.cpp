@@ -121,6 +121,12 @@ void warnKeyChanged(const wchar_t *, const wchar_t *)
 {
 }
 
+void notePeerRowsLeftOut(int rows)
+{
+    std::lock_guard<std::mutex> hold(fakeLock);
+    fake.rowsLeftOut += rows;
+}
+
 void peerServesFolder()
 {
     std::lock_guard<std::mutex> hold(fakeLock);

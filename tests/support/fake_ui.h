@@ -15,6 +15,7 @@ struct FakeUi {
     std::vector<std::wstring> linkLabels;  // setLinkLabel texts
     std::vector<std::wstring> servedFolders;  // peerServesFolder: the folder the peer said it serves
     bool refuseRecords = false;            // addPeerRecord refuses every row
+    int rowsLeftOut = 0;                   // notePeerRowsLeftOut, summed
     std::vector<TransferOutcome> outcomes; // AppState.lastOutcome at each exchangeEnded
 };
 

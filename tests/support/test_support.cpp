@@ -495,6 +495,15 @@ std::string ansiPath(const std::wstring &path)
     return out;
 }
 
+std::wstring japaneseName(size_t chars)
+{
+    const std::wstring words = L"長い名前の日本語ファイルを送る";
+    std::wstring name;
+    while (name.size() < chars)
+        name += words[name.size() % words.size()];
+    return name;
+}
+
 std::string narrow(const std::wstring &text)
 {
     if (text.empty())

@@ -115,3 +115,5 @@ std::string ansiPath(const std::wstring &path);
 // UTF-8 <-> wide for messages in assertions.
 std::string narrow(const std::wstring &text);
 std::wstring widen(const std::string &utf8);
+// A Japanese name of chars characters: 3 bytes each in UTF-8, 2 in code page 932.
+std::wstring japaneseName(size_t chars);

@@ -207,8 +207,8 @@ std::wstring lastName(const std::wstring &path)
 // Sends tag + the path in the ANSI code page, after the caller has set the requester's state.
 bool sendPathRequest(const char *tag, const std::wstring &path)
 {
-    char pathA[PathChars];
-    int length = wideToWire(path.c_str(), -1, pathA, COUNTOF(pathA));
+    char pathA[FastPathBytes];
+    int length = pathToWire(path.c_str(), pathA, COUNTOF(pathA));
     if (length <= 0)
         return false;
     char message[ReceiveMaxBytes];
@@ -221,8 +221,8 @@ bool sendPathRequest(const char *tag, const std::wstring &path)
 
 bool fitsPath(const std::wstring &path)
 {
-    char pathA[PathChars];
-    return !path.empty() && path.size() < PathChars && wideToWire(path.c_str(), -1, pathA, COUNTOF(pathA)) > 0;
+    char pathA[FastPathBytes];
+    return !path.empty() && path.size() < PathChars && pathToWire(path.c_str(), pathA, COUNTOF(pathA)) > 0;
 }
 
 void enterState(TransferState state)
@@ -337,7 +337,7 @@ void runCommand(HWND window, const std::wstring &line)
     }
     if (copy && verb == L"pull") {
         memset(AppState.pullTargetA, 0, sizeof(AppState.pullTargetA));
-        wideToWire(target.c_str(), -1, AppState.pullTargetA, COUNTOF(AppState.pullTargetA));
+        pathToWire(target.c_str(), AppState.pullTargetA, COUNTOF(AppState.pullTargetA));
         AppState.stopRequest = StopRequest::None;
         enterState(TransferState::CallCopyFrom);
         sendPathRequest("FC", words[1]);
@@ -500,6 +500,11 @@ void exchangeEnded()
     if (AppState.resumedFrom >= 0)
         line += " resumed=" + std::to_string(AppState.resumedFrom);
     emit(line);
+}
+
+void notePeerRowsLeftOut(int rows)
+{
+    emit("LEFTOUT " + std::to_string(rows));
 }
 
 void peerServesFolder()
