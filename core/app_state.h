@@ -249,6 +249,7 @@ struct AppStateRecord {
     int32_t peerServedReadOnly;   // what the peer said it serves, once agreed
     char peerServedFolderA[PathChars];
     wchar_t peerServedFolder[PathChars];
+    int32_t peerServedUntold;     // the peer serves one folder whose name the agreement could not carry
     FastReason endReason;         // why the exchange that ends next was refused or failed
     FastReason lastReason;        // with lastOutcome: the reason, when the fast link gave one
     int32_t fastSending;          // sender: pieces go out while the window allows

@@ -92,12 +92,20 @@ static bool isProbeRequest(const char *message, int count)
     return text == probe + 2 && memcmp(message + 2, FastProbeFolderA, static_cast<size_t>(probe)) == 0;
 }
 
-// The served folder, as the agreement tells it, in A form; empty for the whole machine or one that does not fit.
+// The served folder, as the agreement tells it, in A form: empty for the whole machine, and the sign of an untold
+// folder for one that does not fit or does not come back from the code page whole.
 static void servedFolderA(char *out, int outBytes)
 {
     memset(out, 0, static_cast<size_t>(outBytes));
-    if (AppState.servedFolder[0] != 0 && wideToWire(AppState.servedFolder, -1, out, outBytes) < 0)
-        memset(out, 0, static_cast<size_t>(outBytes));
+    if (AppState.servedFolder[0] == 0)
+        return;
+    wchar_t back[PathChars];
+    if (wideToWire(AppState.servedFolder, -1, out, outBytes) > 0 &&
+        wireToWide(out, -1, back, COUNTOF(back)) > 0 && wcscmp(back, AppState.servedFolder) == 0)
+        return;
+    memset(out, 0, static_cast<size_t>(outBytes));
+    if (outBytes > static_cast<int>(strlen(FastServedUntold)))
+        memcpy(out, FastServedUntold, strlen(FastServedUntold));
 }
 
 bool answerFastProbe(const char *message, int count)
@@ -182,7 +190,9 @@ bool takeFastProbeRecord(const char *message, int count)
 static void tellPeerServes(const char *folderA)
 {
     memset(AppState.peerServedFolder, 0, sizeof(AppState.peerServedFolder));
-    if (folderA[0] == 0 ||
+    // Told that it is a folder, if not which: the pane says so rather than offer the whole machine.
+    AppState.peerServedUntold = strcmp(folderA, FastServedUntold) == 0 ? 1 : 0;
+    if (folderA[0] == 0 || AppState.peerServedUntold ||
         wireToWide(folderA, -1, AppState.peerServedFolder, COUNTOF(AppState.peerServedFolder)) <= 0) {
         memset(AppState.peerServedFolder, 0, sizeof(AppState.peerServedFolder));
         return;

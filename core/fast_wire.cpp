@@ -36,6 +36,7 @@ const char FastTreeTotal[3] = "TT";
 
 const char FastProbeFolderA[] = "|Parcelwight|fast-link|";
 const char FastProbeRecordPrefix[] = "|fast|";
+const char FastServedUntold[] = "?";
 
 const wchar_t *fastReasonText(FastReason reason)
 {

@@ -131,6 +131,9 @@ const wchar_t *fastReasonText(FastReason reason);
 extern const char FastProbeFolderA[];
 // The prefix of the one record a new peer answers it with: "|fast|<version>|<R or W>|<served folder>".
 extern const char FastProbeRecordPrefix[];
+// In place of a served folder that the agreement's field cannot carry (too long for it, or a name the code page
+// lacks): the peer serves one folder, not the whole machine. '?' is no folder's name.
+extern const char FastServedUntold[];
 
 // True for the requests ("LS", "MK", "PU", "GE", "TP", "TG").
 bool isFastRequest(const char *message, int count);

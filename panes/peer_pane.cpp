@@ -30,10 +30,14 @@ bool addPeerRecord(const char *text, int length)
         notePeerRowsLeftOut(1);
         return true;
     }
-    wchar_t wideName[COUNTOF(fields.name)] = {};
+    wchar_t wideName[PathChars] = {};
     wchar_t wideDate[COUNTOF(fields.date)] = {};
     wchar_t wideSize[COUNTOF(fields.size)] = {};
-    wireToWide(fields.name, -1, wideName, COUNTOF(wideName));
+    // A name longer than any path holds is refused, never cut to another name.
+    if (wireToWide(fields.name, -1, wideName, COUNTOF(wideName)) < 0) {
+        notePeerRowsLeftOut(1);
+        return true;
+    }
     wireToWide(fields.date, -1, wideDate, COUNTOF(wideDate));
     wireToWide(fields.size, -1, wideSize, COUNTOF(wideSize));
     insertPaneRow(AppState.peerPane, AppState.lastDirIndex, wideName, atoi(fields.type), wideDate, wideSize);
@@ -151,6 +155,9 @@ void writePeerFolderLabel(HWND window)
     else if (leftOut > 0)
         _snwprintf(text, COUNTOF(text) - 1, L"%.259ls　（表示できない項目が%d件あります）", AppState.peerFolder,
                    leftOut);
+    else if (AppState.peerServedUntold)
+        _snwprintf(text, COUNTOF(text) - 1, L"%.259ls　（相手側は一つのフォルダだけを公開しています。名前が長すぎて受け取れません）",
+                   AppState.peerFolder);
     else
         _snwprintf(text, COUNTOF(text) - 1, L"%.259ls", AppState.peerFolder);
     setPeerLabelText(window, text);

@@ -1066,6 +1066,25 @@ TEST_F(ClientLinkTest, NewClientAsksAClassicServerFirstAndStaysClassic)
     EXPECT_EQ(1u, fakeUiSnapshot().outcomes.size()) << "the question ends without a word";
 }
 
+// A served folder the agreement cannot carry (a name the code page lacks) is told as a sign, both ways: the
+// peer learns that one folder is served, not the whole machine, and opens none by itself.
+TEST_F(ClientLinkTest, AServedFolderTheAgreementCannotCarryIsToldAsAFolder)
+{
+    AppState.fastLinkAllowed = 1;
+    wcscpy(AppState.servedFolder, L"C:\\\uD55C\uAE00");
+    std::string first;
+    connectClient(&first);
+    ASSERT_EQ("DD|Parcelwight|fast-link|", first);
+    ASSERT_TRUE(sendText(server, "DR000000|fast|3|R|?,,,8"));
+    ASSERT_EQ("ACK", receiveMessage(server, 3000));
+    ASSERT_TRUE(sendText(server, "DR999999"));
+    std::string opening = receiveBytes(server, 2 * FastHeaderBytes + 6 + 3);
+    EXPECT_EQ(fastMessage(FastHello, std::string("\x03\x00\x00\x00\x00?", 6)), opening.substr(0, FastHeaderBytes + 6));
+    ASSERT_TRUE(pumpUntil([] { return AppState.peerServedUntold != 0; }, 3000));
+    EXPECT_EQ(0, AppState.peerServedFolder[0]);
+    EXPECT_TRUE(fakeUiSnapshot().servedFolders.empty());
+}
+
 // A file that fits one piece goes with its request, before the receiver's "RS", which then changes nothing;
 // the data of a push that crossed this side's pull, and was refused, is dropped without a word.
 TEST_F(ClientLinkTest, FastClientSendsASmallFileWithItsRequestAndDropsACrossingPushsData)
@@ -1238,6 +1257,18 @@ void agreeWithServerAt(Caller at, SOCKET client, const std::string &access)
     std::string hello("\x02\x00\x00\x00\x00", 5);
     ASSERT_TRUE(sendText(client, fastMessage(FastHello, hello)));
     ASSERT_TRUE(pumpUntil([] { return AppState.transferState == TransferState::Waiting; }, 3000));
+}
+
+// A served folder longer than the agreement's record holds is told as a folder whose name did not fit.
+TEST_F(LinkTest, AServedFolderLongerThanTheAgreementsRecordIsToldAsAFolder)
+{
+    AppState.fastLinkAllowed = 1;
+    wcscpy(AppState.servedFolder, (L"C:\\" + std::wstring(230, L'l')).c_str());
+    openAsServer();
+    SOCKET client;
+    ASSERT_NO_FATAL_FAILURE(connectPeer(&client));
+    ASSERT_NO_FATAL_FAILURE(agreeWithServer(client, "W|?"));
+    closesocket(client);
 }
 
 // A fast server keeps a file whose last pieces are zeros at its whole length. A push whose data comes a byte at a
