@@ -116,8 +116,8 @@ static bool openPart(const wchar_t *target, int64_t *held)
     memset(AppState.targetFileName, 0, sizeof(AppState.targetFileName));
     memset(AppState.tempFileName, 0, sizeof(AppState.tempFileName));
     memset(AppState.resumeInfoName, 0, sizeof(AppState.resumeInfoName));
-    if (!canReceiveInto(target) || wcsnlen(target, PathChars) >= COUNTOF(AppState.targetFileName) ||
-        !temporaryNameFor(target, AppState.tempFileName, COUNTOF(AppState.tempFileName)) ||
+    if (!canReceivePartInto(target) || wcsnlen(target, PathChars) >= COUNTOF(AppState.targetFileName) ||
+        !partNameFor(target, AppState.tempFileName, COUNTOF(AppState.tempFileName)) ||
         !resumeInfoNameFor(AppState.tempFileName, AppState.resumeInfoName, COUNTOF(AppState.resumeInfoName)))
         return false;
     wcsncpy(AppState.targetFileName, target, COUNTOF(AppState.targetFileName) - 1);
@@ -195,7 +195,7 @@ bool heldPartOf(const wchar_t *target, int64_t size, const FILETIME &lastWrite, 
     *digest = 0;
     wchar_t temporary[PathChars];
     wchar_t record[PathChars];
-    if (size < ResumeMinBytes || !temporaryNameFor(target, temporary, COUNTOF(temporary)) ||
+    if (size < ResumeMinBytes || !partNameFor(target, temporary, COUNTOF(temporary)) ||
         !resumeInfoNameFor(temporary, record, COUNTOF(record)) || !resumeInfoMatches(record, size, lastWrite))
         return false;
     HANDLE file = CreateFileW(temporary, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -168,7 +168,7 @@ static TreeHeld lookAtTarget(TreeItem *item)
         else
             held = order > 0 ? TreeHeld::Older : TreeHeld::Newer;
     }
-    if (!canReceiveInto(item->path)) {
+    if (!canReceivePartInto(item->path)) {
         item->reason = FastReason::BadName;
         return TreeHeld::Declined;
     }

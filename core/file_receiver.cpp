@@ -67,6 +67,75 @@ bool temporaryNameFor(const wchar_t *target, wchar_t *out, int outChars)
     return true;
 }
 
+// The longest name, in UTF-16 units on Windows and in UTF-8 bytes where Wine keeps names on a Linux disk.
+static const int NameMax = 255;
+
+static int utf8Bytes(const wchar_t *text, int chars)
+{
+    return chars > 0 ? WideCharToMultiByte(CP_UTF8, 0, text, chars, nullptr, 0, nullptr, nullptr) : 0;
+}
+
+// True when the first chars of name and a suffix of suffixChars ASCII characters make a name every disk holds.
+static bool nameFits(const wchar_t *name, int chars, int suffixChars)
+{
+    return chars + suffixChars <= NameMax && utf8Bytes(name, chars) + suffixChars <= NameMax;
+}
+
+// FNV-1a over the target's path: tells apart the parts of two targets whose cut names are the same.
+static uint32_t pathHash(const wchar_t *path, int chars)
+{
+    uint32_t hash = 2166136261u;
+    for (int i = 0; i < chars; i++) {
+        hash = (hash ^ (path[i] & 0xFF)) * 16777619u;
+        hash = (hash ^ (path[i] >> 8)) * 16777619u;
+    }
+    return hash;
+}
+
+bool partNameFor(const wchar_t *target, wchar_t *out, int outChars)
+{
+    if (out == nullptr || outChars <= 0)
+        return false;
+    memset(out, 0, sizeof(wchar_t) * static_cast<size_t>(outChars));
+    int length = target != nullptr ? static_cast<int>(wcsnlen(target, PathChars)) : 0;
+    if (length == 0 || length >= PathChars)
+        return false;
+    int nameStart = 0;
+    for (int i = 0; i < length; i++) {
+        if (target[i] == L'\\' || target[i] == L'/')
+            nameStart = i + 1;
+    }
+    const wchar_t *name = target + nameStart;
+    int nameChars = length - nameStart;
+    // The resume record's suffix is the longer one: what holds it holds the part.
+    const int recordSuffix = static_cast<int>(COUNTOF(ResumeSuffix)) - 1;
+    const int tempSuffix = static_cast<int>(COUNTOF(TempSuffix)) - 1;
+    int room = (outChars < PathChars ? outChars : PathChars) - 1;
+    wchar_t mark[10] = {};
+    int keep = nameChars;
+    if (nameChars == 0)
+        return false;
+    if (length + recordSuffix > room || !nameFits(name, nameChars, recordSuffix)) {
+        _snwprintf(mark, COUNTOF(mark) - 1, L"~%08x", pathHash(target, length));
+        int markChars = static_cast<int>(wcslen(mark));
+        keep = room - nameStart - markChars - recordSuffix;
+        if (keep < 0)
+            return false;
+        if (keep > nameChars)
+            keep = nameChars;
+        while (keep > 0 && !nameFits(name, keep, markChars + recordSuffix))
+            keep--;
+        // Never half a surrogate pair.
+        if (keep > 0 && IS_HIGH_SURROGATE(name[keep - 1]))
+            keep--;
+    }
+    int markChars = static_cast<int>(wcslen(mark));
+    wmemcpy(out, target, static_cast<size_t>(nameStart + keep));
+    wmemcpy(out + nameStart + keep, mark, static_cast<size_t>(markChars));
+    wmemcpy(out + nameStart + keep + markChars, TempSuffix, static_cast<size_t>(tempSuffix));
+    return true;
+}
+
 // True when path names something that is there and is not a plain disk file: a folder, or a device such as
 // NUL or COM1 (which answer to any folder and any extension).
 static bool namesNonFile(const wchar_t *path)
@@ -89,13 +158,23 @@ static bool namesNonFile(const wchar_t *path)
     return !disk;
 }
 
-bool canReceiveInto(const wchar_t *target)
+static bool canReceiveBeside(const wchar_t *target, bool (*partName)(const wchar_t *, wchar_t *, int))
 {
     wchar_t temporary[PathChars];
     memset(temporary, 0, sizeof(temporary));
-    if (target == nullptr || target[0] == 0 || !temporaryNameFor(target, temporary, COUNTOF(temporary)))
+    if (target == nullptr || target[0] == 0 || !partName(target, temporary, COUNTOF(temporary)))
         return false;
     return !namesNonFile(target) && !namesNonFile(temporary);
+}
+
+bool canReceiveInto(const wchar_t *target)
+{
+    return canReceiveBeside(target, temporaryNameFor);
+}
+
+bool canReceivePartInto(const wchar_t *target)
+{
+    return canReceiveBeside(target, partNameFor);
 }
 
 void abandonTransferFile()

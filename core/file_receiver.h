@@ -23,6 +23,14 @@ bool canReceiveInto(const wchar_t *target);
 // without any '.' gets ".$TEMP" after the whole path. Returns false when the name would not fit outChars - 1 characters.
 bool temporaryNameFor(const wchar_t *target, wchar_t *out, int outChars);
 
+// The part a fast receive writes, beside its target: the whole name and ".$TEMP" ("a.txt.$TEMP"), so that
+// "a.txt" and "a.doc" never share one. A name too long for that, with room for its resume record's suffix (255
+// characters, 255 UTF-8 bytes for a disk that keeps names in UTF-8, a path of 259), is cut and marked with a
+// hash of the whole target: "<cut>~1a2b3c4d.$TEMP", still in the target's folder. False when nothing fits.
+bool partNameFor(const wchar_t *target, wchar_t *out, int outChars);
+// canReceiveInto with that part name.
+bool canReceivePartInto(const wchar_t *target);
+
 // What a transfer leaves beside its target: the temporary file of an unfinished receive (".$TEMP") and the fast
 // link's resume record (".$RESUME"), compared without case. Neither is one of the user's files.
 extern const wchar_t ResumeSuffix[];

@@ -275,6 +275,40 @@ TEST(TemporaryNameTest, NameThatWouldNotFitIsRefused)
     EXPECT_EQ(wcslen(out), 259u);
 }
 
+// The fast link's part keeps the whole name; one that cannot is cut and marked in its own folder, and two such
+// targets never share a part.
+TEST(TemporaryNameTest, AFastPartKeepsItsWholeNameOrACutOneMarkedByItsTarget)
+{
+    wchar_t out[PathChars];
+    for (const wchar_t *target : {L"C:\\work\\a.txt", L"C:\\work\\a.doc", L"D:\\old.docs\\README"}) {
+        ASSERT_TRUE(partNameFor(target, out, PathChars));
+        EXPECT_EQ(std::wstring(target) + L".$TEMP", out);
+    }
+    std::wstring folder = L"C:\\";
+    std::wstring deep = L"C:\\" + std::wstring(235, L'd') + L"\\";
+    // A name of 255 characters, its twin that differs at its end, a Japanese name over 255 UTF-8 bytes, and
+    // a path of 259 characters.
+    const std::wstring targets[] = {folder + std::wstring(255, L'n'), folder + std::wstring(254, L'n') + L"m",
+                                    folder + japaneseName(84) + L".txt", deep + std::wstring(20, L'f')};
+    std::vector<std::wstring> parts;
+    for (const std::wstring &target : targets) {
+        SCOPED_TRACE(narrow(target));
+        ASSERT_TRUE(partNameFor(target.c_str(), out, PathChars));
+        std::wstring part = out;
+        size_t nameStart = target.rfind(L'\\') + 1;
+        EXPECT_EQ(target.substr(0, nameStart + 3), part.substr(0, nameStart + 3));
+        EXPECT_EQ(std::wstring::npos, part.find(L'\\', nameStart));
+        EXPECT_EQ(L".$TEMP", part.substr(part.size() - 6));
+        std::string name = narrow(part.substr(nameStart));
+        EXPECT_LE(name.size() + 2, 255u) << "room for the resume record's suffix";
+        EXPECT_LE(part.size() + 2, 259u);
+        parts.push_back(part);
+    }
+    EXPECT_NE(parts[0], parts[1]);
+    // Nothing fits beside a folder that leaves no room for the mark and the suffix.
+    EXPECT_FALSE(partNameFor((L"C:\\" + std::wstring(245, L'd') + L"\\fff").c_str(), out, PathChars));
+}
+
 class FileReceiverTest : public ::testing::Test {
 protected:
     void SetUp() override

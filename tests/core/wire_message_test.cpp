@@ -212,10 +212,11 @@ TEST(WireMessageTest, RecordBodySplitsAtItsLastThreeCommasAndRefusesWhatDoesNotF
     EXPECT_FALSE(splitDirRecord("x,y,z,1", 5, &fields));
     EXPECT_FALSE(splitDirRecord("no commas", 9, &fields));
 
-    std::string longName(260, 'n');
+    // A name has room for 259 characters of three UTF-8 bytes each.
+    std::string longName(FastPathBytes, 'n');
     std::string longType(64, '1');
-    EXPECT_TRUE(splitDirRecord((std::string(259, 'n') + ",,,1").c_str(), 263, &fields));
-    EXPECT_FALSE(splitDirRecord((longName + ",,,1").c_str(), 264, &fields));
+    EXPECT_TRUE(splitDirRecord((std::string(FastPathBytes - 1, 'n') + ",,,1").c_str(), FastPathBytes + 3, &fields));
+    EXPECT_FALSE(splitDirRecord((longName + ",,,1").c_str(), FastPathBytes + 4, &fields));
     EXPECT_FALSE(splitDirRecord((",,," + longType).c_str(), 67, &fields));
     EXPECT_STREQ(fields.name, "");
 }

@@ -395,28 +395,42 @@ TEST_F(FastLinkTest, FlippedByteFailsTheDigestAndACutCopyResumes)
     ASSERT_TRUE(client.send(pull));
     ASSERT_TRUE(sawSequence(&client, "client", {"ENDED Refused|届いた内容が"}, 30000));
     expectFileBytes(target, "keep me");
-    EXPECT_FALSE(fileExists(clientFolder + L"\\video.$TEMP"));
-    EXPECT_FALSE(fileExists(clientFolder + L"\\video.$RESUME"));
+    EXPECT_FALSE(fileExists(clientFolder + L"\\video.bin.$TEMP"));
+    EXPECT_FALSE(fileExists(clientFolder + L"\\video.bin.$RESUME"));
 
-    // Cut in the middle: the part that arrived is kept for the next copy of the same source.
-    relay.cutAfter = relay.towardClientBytes() + 2 * 1024 * 1024;
-    ASSERT_TRUE(client.send(pull));
-    ASSERT_TRUE(sawSequence(&client, "client", {"ENDED LinkLost", "CLOSED"}, 30000));
-    EXPECT_TRUE(fileExists(clientFolder + L"\\video.$TEMP"));
+    // Cut in the middle: the part that arrived is kept for the next copy of the same source. A file of the same
+    // name with another extension, cut too, keeps a part of its own beside it.
+    std::wstring other = makeFile(serverFolder, L"video.doc", 3 * 1024 * 1024 + 17, 8);
+    std::string pullOther = "pull " + quotedPath(other) + " " + quotedPath(clientFolder);
+    for (const std::string *cut : {&pull, &pullOther}) {
+        if (cut == &pullOther) {
+            relay.stop();
+            relay.cutAfter = -1;
+            ASSERT_NO_FATAL_FAILURE(connectHosts());
+        }
+        relay.cutAfter = relay.towardClientBytes() + 2 * 1024 * 1024;
+        ASSERT_TRUE(client.send(*cut));
+        ASSERT_TRUE(sawSequence(&client, "client", {"ENDED LinkLost", "CLOSED"}, 30000));
+        client.end();
+        server.end();
+    }
+    EXPECT_TRUE(fileExists(clientFolder + L"\\video.bin.$TEMP"));
+    EXPECT_TRUE(fileExists(clientFolder + L"\\video.doc.$TEMP"));
     expectFileBytes(target, "keep me");
-    client.end();
-    server.end();
 
     relay.stop();
     clientPortFor = nullptr;
     ASSERT_NO_FATAL_FAILURE(connectHosts());
-    ASSERT_TRUE(client.send(pull));
-    std::string ended;
-    ASSERT_TRUE(client.waitFor("ENDED ", 30000, &ended));
-    EXPECT_EQ(0u, ended.rfind("ENDED Done resumed=", 0)) << ended;
-    EXPECT_GT(std::stoll(ended.substr(ended.find('=') + 1)), 0) << ended;
+    for (const std::string *resumed : {&pull, &pullOther}) {
+        ASSERT_TRUE(client.send(*resumed));
+        std::string ended;
+        ASSERT_TRUE(client.waitFor("ENDED ", 30000, &ended));
+        EXPECT_EQ(0u, ended.rfind("ENDED Done resumed=", 0)) << ended;
+        EXPECT_GT(std::stoll(ended.substr(ended.find('=') + 1)), 0) << ended;
+    }
     expectSameFile(source, target);
-    EXPECT_FALSE(fileExists(clientFolder + L"\\video.$RESUME"));
+    expectSameFile(other, clientFolder + L"\\video.doc");
+    EXPECT_FALSE(fileExists(clientFolder + L"\\video.bin.$RESUME"));
 }
 
 // The size and CRC-32C of a file, read in large pieces; -1 when it cannot be read.
@@ -487,9 +501,9 @@ TEST_F(FastLinkTest, AFourGigabytePartResumesBothWaysWhileEachSideChecksIt)
 
 // Names no code page here holds (Hangul beside a Latin accent), and Japanese names whose UTF-8 is longer than a
 // classic record, go in UTF-8 between two new instances: the listing shows them, both directions copy the file
-// under its own name, and so does a folder stream. An entry whose path is over the budget of 259 characters is
-// left out of the listing and counted. (A name holds at most 255 bytes on the Linux side: 83 Japanese
-// characters leave room for a part's suffix.)
+// under its own name, and so does a folder stream. A path is budgeted in characters: one of 259 travels; an
+// entry whose path is longer is left out of the listing and counted. (A name holds at most 255 bytes on the
+// Linux side, 85 Japanese characters: longer Japanese paths are made of several names.)
 TEST_F(FastLinkTest, NamesOutsideTheCodePageAndLongJapaneseNamesAreListedAndCopiedWhole)
 {
     const std::wstring pulled = L"\uD55C\uAE00 \u00E9t\u00E9.txt";
@@ -500,6 +514,19 @@ TEST_F(FastLinkTest, NamesOutsideTheCodePageAndLongJapaneseNamesAreListedAndCopi
     std::wstring source83 = makeFile(serverFolder, long83, 1000, 7);
     std::wstring local80 = makeFile(clientFolder, long80, 800, 9);
     makeFile(serverFolder, std::wstring(PathChars - 1 - serverFolder.size(), L'x'), 10, 10);
+    // Both sides' folders padded to one length, so that one path of 259 characters fits on each.
+    size_t base = std::max(serverFolder.size(), clientFolder.size()) + 2;
+    std::wstring serverDeep = serverFolder + L"\\" + std::wstring(base - serverFolder.size() - 1, L'p');
+    std::wstring clientDeep = clientFolder + L"\\" + std::wstring(base - clientFolder.size() - 1, L'p');
+    for (std::wstring *deep : {&serverDeep, &clientDeep}) {
+        ASSERT_TRUE(CreateDirectoryW(deep->c_str(), nullptr));
+        for (int i = 0; i < 2; i++) {
+            *deep += L"\\" + japaneseName(80);
+            ASSERT_TRUE(CreateDirectoryW(deep->c_str(), nullptr));
+        }
+    }
+    std::wstring longest = makeFile(serverDeep, japaneseName(PathChars - 2 - serverDeep.size()), 900, 8);
+    ASSERT_EQ(PathChars - 1, longest.size());
     ASSERT_NO_FATAL_FAILURE(connectHosts());
     ASSERT_TRUE(client.send("dir " + quotedPath(serverFolder)));
     ASSERT_TRUE(sawSequence(&client, "client", {"CLEAR", "STATE CallDIR"}));
@@ -518,6 +545,8 @@ TEST_F(FastLinkTest, NamesOutsideTheCodePageAndLongJapaneseNamesAreListedAndCopi
     expectSameFile(local, serverFolder + L"\\" + pushed);
     ASSERT_NO_FATAL_FAILURE(copyWith(true, "pull", source83, clientFolder));
     expectSameFile(source83, clientFolder + L"\\" + long83);
+    ASSERT_NO_FATAL_FAILURE(copyWith(true, "pull", longest, clientDeep));
+    expectSameFile(longest, clientDeep + longest.substr(serverDeep.size()));
     ASSERT_NO_FATAL_FAILURE(copyWith(true, "push", local80, serverFolder));
     expectSameFile(local80, serverFolder + L"\\" + long80);
     // A folder stream carries them too.

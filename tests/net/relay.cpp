@@ -42,6 +42,8 @@ Relay::~Relay()
 
 bool Relay::start(int targetPort, RelayMode relayMode, unsigned randomSeed)
 {
+    // A relay stopped before may start again.
+    stopping = false;
     mode = relayMode;
     target = targetPort;
     seed = randomSeed;
