@@ -172,11 +172,11 @@ static const wchar_t *refusalReason(RequestStart started)
 
 static RequestStart sendPathRequest(const char *tag, const wchar_t *path, TransferState state)
 {
-    char pathA[PathChars];
-    char message[PathChars];
+    char pathA[FastPathBytes];
+    char message[FastPathBytes + 2];
     if (!codePageHolds(path))
         return RequestStart::Unwritable;
-    if (wideToWire(path, -1, pathA, COUNTOF(pathA)) <= 0)
+    if (pathToWire(path, pathA, COUNTOF(pathA)) <= 0)
         return RequestStart::TooLong;
     int length = buildPathRequest(message, COUNTOF(message), tag, pathA);
     if (length < 0)

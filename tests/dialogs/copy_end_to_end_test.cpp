@@ -1212,7 +1212,7 @@ TEST_F(CopyTreeStream, ALostLinkThenTheSameCopyAgainSkipsWhatArrivedAndResumesTh
     ASSERT_TRUE(peerPaneShows({L"pulled"}));
     selectNamedRows(AppState.peerPane, {L"pulled"});
     copySelected(true, 0, nullptr, false);
-    EXPECT_TRUE(fileExists(local + L"\\pulled\\big.$TEMP")) << "the part was not kept";
+    EXPECT_TRUE(fileExists(local + L"\\pulled\\big.bin.$TEMP")) << "the part was not kept";
     EXPECT_FALSE(fileExists(local + L"\\pulled\\big.bin"));
 
     // The machine at the other end comes back as a new process.
