@@ -21,7 +21,8 @@
 #include <cwchar>
 
 constexpr int FolderNameChars = 512;
-constexpr int FolderRequestBytes = 276;
+constexpr int FolderRequestBytes = FastPathBytes + 2;  // "CD" and a path; in UTF-8 on the fast link
+constexpr int ClassicFolderPathBytes = 274;             // the classic request's path: at most 273 bytes
 constexpr int FolderNameBound = 248;
 
 static const wchar_t FolderCaption[] = L"Folder";
@@ -41,9 +42,13 @@ int buildFolderRequest(const wchar_t *name, char *out, int outBytes)
 {
     memset(out, 0, static_cast<size_t>(outBytes));
     wchar_t path[PathChars];
-    char pathA[FolderRequestBytes];
-    if (!joinFolderName(AppState.peerFolder, name, path, PathChars) ||
-        wideToWire(path, -1, pathA, COUNTOF(pathA)) < 0)
+    char pathA[FastPathBytes];
+    if (!joinFolderName(AppState.peerFolder, name, path, PathChars))
+        return -1;
+    // In UTF-8 the budget is the path's characters; in the code page it stays in bytes, as classic peers know.
+    int bytes = wireTextIsUtf8() ? pathToWire(path, pathA, COUNTOF(pathA))
+                                 : wideToWire(path, -1, pathA, ClassicFolderPathBytes);
+    if (bytes < 0)
         return -1;
     return buildPathRequest(out, outBytes, FolderRequestTag, pathA);
 }

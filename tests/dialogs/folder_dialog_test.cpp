@@ -196,6 +196,13 @@ TEST_F(FolderDialog, APeerPathThatCannotFitIsRefusedInTheDialogAndNothingIsSent)
     EXPECT_EQ(request[0], 0);
     EXPECT_NE(folderNameRefusal(name.c_str(), true), nullptr);
     EXPECT_EQ(folderNameRefusal(name.c_str(), false), nullptr);
+    // In UTF-8 on the fast link the budget is characters: 80 Japanese ones (240 bytes) under a folder of 40.
+    wcscpy(AppState.peerFolder, (L"C:\\" + japaneseName(36)).c_str());
+    AppState.clientFramer.fast = AppState.clientFramer.utf8 = 1;
+    char wide[FastPathBytes + 2];
+    EXPECT_EQ(2 + 3 + 36 * 3 + 1 + 80 * 3, buildFolderRequest(japaneseName(80).c_str(), wide, sizeof(wide)));
+    AppState.clientFramer.fast = AppState.clientFramer.utf8 = 0;
+    wcscpy(AppState.peerFolder, peer.c_str());
 
     driveWhile(
         [&](DWORD ui) {
