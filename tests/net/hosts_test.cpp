@@ -433,21 +433,19 @@ TEST_F(FastLinkTest, FlippedByteFailsTheDigestAndACutCopyResumes)
     EXPECT_FALSE(fileExists(clientFolder + L"\\video.bin.$RESUME"));
 }
 
-// The size and CRC-32C of a file, read in large pieces; -1 when it cannot be read.
+// The size and CRC-32C of a file, read in large pieces.
 std::pair<long long, uint32_t> sizeAndDigest(const std::wstring &path)
 {
+    std::pair<long long, uint32_t> read(0, 0);
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     std::vector<char> piece(1 << 20);
-    long long size = file == INVALID_HANDLE_VALUE ? -1 : 0;
-    uint32_t digest = 0;
     DWORD got = 0;
-    while (size >= 0 && ReadFile(file, piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr) && got > 0) {
-        digest = crc32cUpdate(digest, piece.data(), got);
-        size += got;
+    while (ReadFile(file, piece.data(), 1 << 20, &got, nullptr) && got > 0) {
+        read.first += got;
+        read.second = crc32cUpdate(read.second, piece.data(), got);
     }
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    return {size, digest};
+    CloseHandle(file);
+    return read;
 }
 
 // A part of 4 GiB that a lost link left resumes both ways. Each side checks it while the other waits, and with a
@@ -470,22 +468,17 @@ TEST_F(FastLinkTest, AFourGigabytePartResumesBothWaysWhileEachSideChecksIt)
         options.clear();
         ASSERT_NO_FATAL_FAILURE(connectHosts());
         ASSERT_TRUE(client.send(command));
-        std::wstring part;
+        WIN32_FIND_DATAW part = {};
         ASSERT_TRUE(pumpUntil([&] {
-            WIN32_FIND_DATAW found;
-            HANDLE search = FindFirstFileW((into + L"\\*.$TEMP").c_str(), &found);
-            if (search == INVALID_HANDLE_VALUE)
-                return false;
-            FindClose(search);
-            part = into + L"\\" + found.cFileName;
-            return (static_cast<long long>(found.nFileSizeHigh) << 32 | found.nFileSizeLow) >= (2 << 20);
+            HANDLE search = FindFirstFileW((into + L"\\*.$TEMP").c_str(), &part);
+            return search != INVALID_HANDLE_VALUE && FindClose(search) && part.nFileSizeLow >= (2u << 20);
         }, 20000));
         HostProcess &sender = pull ? server : client;
         ASSERT_TRUE(sender.send("vanish"));
         ASSERT_TRUE(sawSequence(pull ? &client : &server, "receiver", {"STATE Waiting"}, 15000));
         client.end();
         server.end();
-        ASSERT_TRUE(makeSparseFile(part, partBytes));
+        ASSERT_TRUE(makeSparseFile(into + L"\\" + part.cFileName, partBytes));
 
         options = {L"--liveness-ms", L"600"};
         ASSERT_NO_FATAL_FAILURE(connectHosts());

@@ -1137,7 +1137,9 @@ TEST_F(ClientLinkTest, FastClientSendsASmallFileWithItsRequestAndDropsACrossingP
 
 // A server that stops reading in the middle of a push (a frozen peer) holds nothing up: the user's stop ends the
 // push at once; once the server reads again, whole pieces and then the stop reach it, and the link goes on. A
-// server that then takes nothing at all ends the next push after the liveness time, and the link closes.
+// part the server holds is taken only when its digest is that of our first bytes; checking one of 4 GiB, this
+// side tells the waiting server that it is there, and a stop ends the check at once. A server that then takes
+// nothing at all ends the next push after the liveness time, and the link closes.
 TEST_F(ClientLinkTest, APushThePeerStopsReadingEndsAtTheStopOrAtItsSilence)
 {
     AppState.fastLinkAllowed = 1;
@@ -1145,12 +1147,16 @@ TEST_F(ClientLinkTest, APushThePeerStopsReadingEndsAtTheStopOrAtItsSilence)
     connectClient(&first);
     ASSERT_NO_FATAL_FAILURE(agreeFast(server, first));
     std::wstring source = folder + L"\\big.bin";
-    const uint64_t size = 300ull << 20;
+    const uint64_t size = (1ull << 32) + 5;
     ASSERT_TRUE(makeSparseFile(source, size));
     wcscpy(AppState.sendSourcePath, source.c_str());
-    ASSERT_NO_FATAL_FAILURE(startPush(server, size, false));
+    std::string resume(12, '\0');
+    resume[2] = 0x10;  // 1 MiB held, with a digest no run of zeros has
+    resume[8] = 1;
+    ASSERT_NO_FATAL_FAILURE(startPush(server, size, false, resume));
+    std::string stream = receiveBytes(server, FastHeaderBytes + 8);
+    EXPECT_EQ(std::string(8, '\0'), stream.substr(FastHeaderBytes, 8)) << "not from the start";
     // Unacknowledged, exactly the window goes: a request that crosses it is refused before any piece more.
-    std::string stream;
     std::string tag;
     for (int64_t piece = 0; piece < FastWindowBytes / FastPieceBytes; piece++) {
         ASSERT_TRUE(nextFastTag(server, &stream, &tag)) << piece;
@@ -1193,6 +1199,19 @@ TEST_F(ClientLinkTest, APushThePeerStopsReadingEndsAtTheStopOrAtItsSilence)
     ASSERT_TRUE(sendText(server, fastMessage(FastListEnd, std::string(4, '\0'))));
     ASSERT_TRUE(stateBecomes(TransferState::Waiting));
 
+    AppState.livenessMs = 600;
+    resume[2] = 0;
+    resume[4] = 1;  // 4 GiB held
+    ASSERT_NO_FATAL_FAILURE(startPush(server, size, false, resume));
+    stream = receiveBytes(server, FastHeaderBytes + 8);
+    EXPECT_EQ(fastMessage(FastAck, std::string(8, '\0')), stream.substr(0, FastHeaderBytes + 8)) << "no word";
+    AppState.stopRequest = StopRequest::Requested;
+    while (nextFastTag(server, &stream, &tag) && tag == FastAck) {
+    }
+    EXPECT_EQ(FastStop, tag);
+    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
+    EXPECT_LT(AppState.partCheck.done, AppState.partCheck.end) << "the check went on to its end";
+
     AppState.livenessMs = 1000;
     ASSERT_NO_FATAL_FAILURE(startPush(server, size, true));
     ASSERT_TRUE(pumpUntil([] { return timersFired(IDT_CLOSE_LINK) > 0; }, 10000));
@@ -1200,48 +1219,6 @@ TEST_F(ClientLinkTest, APushThePeerStopsReadingEndsAtTheStopOrAtItsSilence)
     EXPECT_EQ(TransferOutcome::Failed, fakeUiSnapshot().outcomes.back());
     showPendingReports(nullptr);
     EXPECT_EQ(1, boxesCaptioned(L"応答なし"));
-}
-
-// The receiver's part is taken only when its digest is that of our own first bytes. Checking a part of 4 GiB, this
-// side tells the waiting peer that it is still there, and a stop ends the check at once.
-TEST_F(ClientLinkTest, APushResumesOnlyAPartOfItsOwnBytesAndAStopEndsTheCheck)
-{
-    AppState.fastLinkAllowed = 1;
-    std::string first;
-    connectClient(&first);
-    ASSERT_NO_FATAL_FAILURE(agreeFast(server, first));
-    std::wstring source = folder + L"\\big.bin";
-    const uint64_t size = (1ull << 32) + 5;
-    ASSERT_TRUE(makeSparseFile(source, size));
-    wcscpy(AppState.sendSourcePath, source.c_str());
-    AppState.livenessMs = 600;
-    std::string resume(12, '\0');
-    resume[2] = 0x10;  // 1 MiB held
-    resume[8] = 1;     // with a digest no run of zeros has
-    ASSERT_NO_FATAL_FAILURE(startPush(server, size, false, resume));
-    const size_t dataHead = FastHeaderBytes + 8;
-    std::string stream = receiveBytes(server, dataHead);
-    EXPECT_EQ(fastMessage(FastData, std::string(8 + FastPieceBytes, '\0')).substr(0, dataHead), stream.substr(0, dataHead))
-        << "not from the start";
-    std::string tag;
-    AppState.stopRequest = StopRequest::Requested;
-    while (nextFastTag(server, &stream, &tag) && tag == FastData) {
-    }
-    EXPECT_EQ(FastStop, tag);
-    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
-
-    resume[2] = 0;
-    resume[4] = 1;  // 4 GiB held
-    ASSERT_NO_FATAL_FAILURE(startPush(server, size, false, resume));
-    stream = receiveBytes(server, dataHead);
-    EXPECT_EQ(fastMessage(FastAck, std::string(8, '\0')), stream.substr(0, dataHead)) << "no word while checking";
-    AppState.stopRequest = StopRequest::Requested;
-    while (nextFastTag(server, &stream, &tag) && tag == FastAck) {
-    }
-    EXPECT_EQ(FastStop, tag);
-    ASSERT_TRUE(stateBecomes(TransferState::Waiting));
-    EXPECT_EQ(TransferOutcome::Stopped, fakeUiSnapshot().outcomes.back());
-    EXPECT_LT(AppState.partCheck.done, AppState.partCheck.end) << "the check went on to its end";
 }
 
 // The test's client, just connected, agrees on the fast link with this side's server, which offers what it
