@@ -1029,7 +1029,7 @@ bool nextFastTag(SOCKET s, std::string *stream, std::string *tag)
             stream->erase(0, FastHeaderBytes + length);
             return true;
         }
-        if (!pumpUntil([s] { return !silentFor(s, 0); }, 3000))
+        if (!pumpUntil([s] { return !silentFor(s, 0); }, 10000))
             return false;
         std::string more = receiveMessage(s, 100);
         if (more.empty())
