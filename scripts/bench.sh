@@ -5,7 +5,8 @@
 #    pull, small files in one copy, an own folder of 10,000 entries; then 1,000 entries on the classic link;
 #    with PW_BENCH_TREE_ONLY=1 (alone) or PW_BENCH_TREE=1 (also 100,000 empty files in 10,000 folders on loopback, time and
 #    peak memory), folder copies in one stream (1,000 files of 1,000 bytes, 100 of 1 MB) on loopback and through
-#    10 ms each way, beside a bare stream of the same bytes, in ms and in round trips of the link per file;
+#    10 ms each way, beside a bare stream of the same bytes, in ms and in round trips of the link per file, and
+#    the floor: one small file's own calls with no link around them;
 #  - the console hosts (tests/tools/bench.cpp): push, pull and listings between two pw_host processes; with
 #    PW_BENCH_FILES=N also N files of 1,000 bytes on each link, and with PW_BENCH_BIG_MB=M a sparse file of M
 #    megabytes pushed and pulled back on the fast link (skipped under 10 GB free; 2500 takes about a minute);

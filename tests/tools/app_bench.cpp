@@ -4,7 +4,8 @@
 //
 // Command line: pw_app_bench PROGRAM [MEGABYTES]   (default 4; a megabyte is 1,000,000 bytes)
 // Then folder copies in one stream, on loopback and through a relay that adds 10 ms each way; with
-// PW_BENCH_TREE=1 also 100,000 empty files in 10,000 folders; PW_BENCH_TREE_ONLY=1 runs these alone.
+// PW_BENCH_TREE=1 also 100,000 empty files in 10,000 folders; PW_BENCH_TREE_ONLY=1 runs these alone. Every
+// instance it starts ends with it.
 // The figures run on the fast link the two instances agree on (fastlink_on is 1 when missing); then a second pair,
 // with fastlink_on=0, lists the same 1,000 entries on the classic link beside them.
 // Works under C:\pwbench, removed at the end. Exits 1 when a step fails or a copy differs, 2 on a bad call.
