@@ -30,6 +30,17 @@ bool isResumeRecordName(const wchar_t *name)
     return endsWith(name, ResumeSuffix, COUNTOF(ResumeSuffix) - 1);
 }
 
+// Where the file's own name starts in a path of length characters.
+static int fileNameStart(const wchar_t *path, int length)
+{
+    int start = 0;
+    for (int i = 0; i < length; i++) {
+        if (path[i] == L'\\' || path[i] == L'/')
+            start = i + 1;
+    }
+    return start;
+}
+
 bool temporaryNameFor(const wchar_t *target, wchar_t *out, int outChars)
 {
     if (outChars <= 0)
@@ -42,11 +53,7 @@ bool temporaryNameFor(const wchar_t *target, wchar_t *out, int outChars)
         return false;
     // The '.' that gives way to the suffix must lie in the file's own name: a dot in a folder's name would
     // put the temporary file outside its folder, onto an unrelated file.
-    int nameStart = 0;
-    for (int i = 0; i < length; i++) {
-        if (target[i] == L'\\' || target[i] == L'/')
-            nameStart = i + 1;
-    }
+    int nameStart = fileNameStart(target, length);
     int cut = length;
     for (int i = length - 1; i >= nameStart; i--) {
         if (target[i] == L'.') {
@@ -100,11 +107,7 @@ bool partNameFor(const wchar_t *target, wchar_t *out, int outChars)
     int length = target != nullptr ? static_cast<int>(wcsnlen(target, PathChars)) : 0;
     if (length == 0 || length >= PathChars)
         return false;
-    int nameStart = 0;
-    for (int i = 0; i < length; i++) {
-        if (target[i] == L'\\' || target[i] == L'/')
-            nameStart = i + 1;
-    }
+    int nameStart = fileNameStart(target, length);
     const wchar_t *name = target + nameStart;
     int nameChars = length - nameStart;
     // The resume record's suffix is the longer one: what holds it holds the part.
