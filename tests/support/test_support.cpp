@@ -333,42 +333,36 @@ void removeTree(const std::wstring &folder)
     RemoveDirectoryW(folder.c_str());
 }
 
-bool makeSparseFile(const std::wstring &path, unsigned long long size)
+// Writes bytes at offset of path (made with disposition); ends the file there when cut is set.
+static bool writeAt(const std::wstring &path, DWORD disposition, unsigned long long offset, const std::string &bytes,
+                    bool cut)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    LARGE_INTEGER end;
-    end.QuadPart = static_cast<LONGLONG>(size);
-    BOOL ok = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
-    CloseHandle(file);
-    return ok != FALSE;
-}
-
-bool writeFileBytesAt(const std::wstring &path, unsigned long long offset, const std::string &bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(offset);
     DWORD written = 0;
     BOOL ok = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
-              WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-              written == bytes.size();
+              (bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) &&
+              written == bytes.size() && (!cut || SetEndOfFile(file));
     CloseHandle(file);
     return ok != FALSE;
 }
 
+bool makeSparseFile(const std::wstring &path, unsigned long long size)
+{
+    return writeAt(path, OPEN_ALWAYS, size, std::string(), true);
+}
+
+bool writeFileBytesAt(const std::wstring &path, unsigned long long offset, const std::string &bytes)
+{
+    return writeAt(path, OPEN_ALWAYS, offset, bytes, false);
+}
+
 bool writeFileBytes(const std::wstring &path, const std::string &bytes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == bytes.size();
+    return writeAt(path, CREATE_ALWAYS, 0, bytes, false);
 }
 
 bool readFileBytes(const std::wstring &path, std::string *bytes)
