@@ -60,6 +60,9 @@ FastReason writeReceivedPiece(const unsigned char *payload, int bytes);
 FastReason putReceivedInPlace(const unsigned char *payload, int bytes);
 // Digest of the first bytes of an open file, read through the piece buffer. False when reading failed.
 bool digestPrefix(HANDLE file, int64_t bytes, uint32_t *digest);
+// The next bytes of an open file from where it stands, added to *digest. False when the file ends first or
+// reading failed.
+bool digestOnward(HANDLE file, int64_t bytes, uint32_t *digest);
 bool seekTo(HANDLE file, int64_t offset);
 
 // ---- A part to be resumed (fast_part_check.cpp) ----

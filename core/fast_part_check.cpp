@@ -5,11 +5,11 @@
 #include "core/fast_link_internal.h"
 
 #include "core/app_state.h"
-#include "core/crc32c.h"
 
 #include <cstring>
 
-static const int PiecesPerSlice = 64;  // 8 MiB: a few milliseconds of reading and digesting
+// 8 MiB: a few milliseconds of reading and digesting.
+static const int64_t SliceBytes = 64 * static_cast<int64_t>(FastPieceBytes);
 
 static void finishPartCheck(bool read)
 {
@@ -48,18 +48,14 @@ bool stepPartCheck()
         check.toldAt = now;
         sendNumber(FastAck, 0, 8);
     }
-    char *buffer = AppState.fastPiece + FastHeaderBytes + 8;
-    for (int i = 0; i < PiecesPerSlice && check.done < check.end; i++) {
-        int64_t left = check.end - check.done;
-        DWORD wanted = left < FastPieceBytes ? static_cast<DWORD>(left) : static_cast<DWORD>(FastPieceBytes);
-        DWORD got = 0;
-        if (!ReadFile(AppState.fileHandle, buffer, wanted, &got, nullptr) || got != wanted) {
-            finishPartCheck(false);
-            return true;
-        }
-        check.digest = crc32cUpdate(check.digest, buffer, got);
-        check.done += got;
+    int64_t slice = check.end - check.done;
+    if (slice > SliceBytes)
+        slice = SliceBytes;
+    if (!digestOnward(AppState.fileHandle, slice, &check.digest)) {
+        finishPartCheck(false);
+        return true;
     }
+    check.done += slice;
     if (check.done >= check.end)
         finishPartCheck(true);
     return true;

@@ -77,23 +77,25 @@ static bool resumeInfoMatches(const wchar_t *recordName, int64_t size, const FIL
 }
 
 // Digest of the first bytes of an open file, read through the piece buffer. False when reading failed.
-bool digestPrefix(HANDLE file, int64_t bytes, uint32_t *digest)
+bool digestOnward(HANDLE file, int64_t bytes, uint32_t *digest)
 {
-    LARGE_INTEGER start;
-    start.QuadPart = 0;
-    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
-        return false;
-    uint32_t crc = 0;
-    int64_t left = bytes;
     char *buffer = AppState.fastPiece + FastHeaderBytes + 8;
-    while (left > 0) {
+    for (int64_t left = bytes; left > 0;) {
         DWORD wanted = left < FastPieceBytes ? static_cast<DWORD>(left) : static_cast<DWORD>(FastPieceBytes);
         DWORD got = 0;
         if (!ReadFile(file, buffer, wanted, &got, nullptr) || got != wanted)
             return false;
-        crc = crc32cUpdate(crc, buffer, got);
+        *digest = crc32cUpdate(*digest, buffer, got);
         left -= got;
     }
+    return true;
+}
+
+bool digestPrefix(HANDLE file, int64_t bytes, uint32_t *digest)
+{
+    uint32_t crc = 0;
+    if (!seekTo(file, 0) || !digestOnward(file, bytes, &crc))
+        return false;
     *digest = crc;
     return true;
 }
