@@ -27,7 +27,7 @@ bool sendHeld(SOCKET s);
 // Network thread, on every pass: sends what the channel's connection (a slot, or ClientSlotCount for Client
 // mode) takes now of its waiting bytes. False when it has taken nothing of them for the liveness time, or could
 // not hold a message: the connection is to close.
-bool flushOutbox(int channel, SOCKET s, DWORD now);
+bool flushOutbox(int channel, SOCKET s);
 // Forgets a connection's waiting bytes as it opens or closes.
 void clearOutbox(int channel);
 

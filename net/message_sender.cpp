@@ -209,13 +209,16 @@ void clearOutbox(int channel)
     unlockOutboxes();
 }
 
-bool flushOutbox(int channel, SOCKET s, DWORD now)
+bool flushOutbox(int channel, SOCKET s)
 {
     if (channel < 0 || channel > ClientSlotCount)
         return true;
     lockOutboxes();
     Outbox *box = &AppState.outboxes[channel];
     bool ok = !box->broken && drainOutbox(s, box);
+    // Read after the drain, which may have just moved the clock forward: an earlier time would wrap below it
+    // and end a connection that is taking bytes.
+    DWORD now = GetTickCount();
     if (ok && box->end > box->start && now - box->moved >= AppState.livenessMs)
         ok = false;
     unlockOutboxes();

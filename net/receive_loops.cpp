@@ -342,7 +342,7 @@ DWORD WINAPI ClientThread(LPVOID)
             break;
         }
         watchExchange();
-        if (!flushOutbox(ClientSlotCount, AppState.mainSocket, GetTickCount())) {
+        if (!flushOutbox(ClientSlotCount, AppState.mainSocket)) {
             clientStalled();
             break;
         }
@@ -570,10 +570,10 @@ static void dropMuteClients()
 
 // Sends on what waits for each connection; one that has taken none of it for the liveness time, or could not
 // hold a message, is closed.
-static void flushSlots(DWORD now)
+static void flushSlots()
 {
     for (int slot = 0; slot < ClientSlotCount; slot++) {
-        if (slotOccupied(slot) && !flushOutbox(slot, AppState.clientSlots[slot], now))
+        if (slotOccupied(slot) && !flushOutbox(slot, AppState.clientSlots[slot]))
             dropClient(slot);
     }
 }
@@ -626,7 +626,7 @@ DWORD WINAPI ServerThread(LPVOID parameter)
         for (int slot = 0; slot < ClientSlotCount; slot++)
             serveSlotMessages(slot);
         watchExchange();
-        flushSlots(GetTickCount());
+        flushSlots();
         dropMuteClients();
     }
     for (int slot = 0; slot < ClientSlotCount; slot++)
