@@ -82,9 +82,11 @@ struct Outbox {
 
 // A resumed part's digest, taken a slice per pass of the network thread (core/fast_part_check.cpp), so that a
 // part of any size leaves the loop serving its connections, its stop and its silence clock meanwhile.
-enum class PartCheckSide : int32_t { None = 0, Receiver = 1, Sender = 2 };
+// In a folder stream the receiver checks a file's part before its word, the sender its source's start.
+enum class PartCheckSide : int32_t { None = 0, Receiver = 1, Sender = 2, TreeReceiver = 3, TreeSender = 4 };
 struct PartCheck {
     PartCheckSide side;   // the receiver's part before its "RS", or the sender's source after it
+    HANDLE file;          // the file digested: the transfer's own, or (a folder stream's receiver) one of its own
     int64_t done;         // bytes digested so far
     int64_t end;          // bytes to digest
     uint32_t digest;

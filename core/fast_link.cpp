@@ -31,7 +31,7 @@ bool endFastExchange(TransferState ended, TransferOutcome outcome)
     AppState.fastProbing = 0;
     AppState.fastSending = 0;
     AppState.fastSentAtOnce = 0;
-    AppState.partCheck.side = PartCheckSide::None;
+    cancelPartCheck();
     if (AppState.treeStream)
         endTreeStream(outcome);
     if (outcome == TransferOutcome::LinkLost)

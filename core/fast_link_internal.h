@@ -48,29 +48,31 @@ void receivePiece(const unsigned char *payload, int bytes);
 void finishReceiving(const unsigned char *payload, int bytes);
 void deleteResumeInfo();
 // Opens target's temporary file, keeping a part an interrupted copy of the same source left (transferSize and
-// fastTimes name the source); sends nothing. False when it cannot be written.
-bool openReceivePart(const wchar_t *target);
-// What a copy of the source (size, last write) into target would resume from: the length and CRC of the part
-// held. False, with 0 and 0, when nothing can be resumed.
-bool heldPartOf(const wchar_t *target, int64_t size, const FILETIME &lastWrite, int64_t *offset, uint32_t *digest);
+// fastTimes name the source) when it is still of the length whose digest is given; sends nothing. False when it
+// cannot be written.
+bool openReceivePart(const wchar_t *target, int64_t held, uint32_t digest);
+// The part a copy of the source (size, last write) into target would resume from, opened to be read, and its
+// length; INVALID_HANDLE_VALUE when nothing can be resumed.
+HANDLE openHeldPart(const wchar_t *target, int64_t size, const FILETIME &lastWrite, int64_t *bytes);
 // Writes one "DA" payload into the open part; sends nothing.
 FastReason writeReceivedPiece(const unsigned char *payload, int bytes);
 // "EN": the digest decides; only a whole, matching file replaces the target, with the source's times. Sends
 // nothing.
 FastReason putReceivedInPlace(const unsigned char *payload, int bytes);
-// Digest of the first bytes of an open file, read through the piece buffer. False when reading failed.
-bool digestPrefix(HANDLE file, int64_t bytes, uint32_t *digest);
 // The next bytes of an open file from where it stands, added to *digest. False when the file ends first or
 // reading failed.
 bool digestOnward(HANDLE file, int64_t bytes, uint32_t *digest);
 bool seekTo(HANDLE file, int64_t offset);
 
 // ---- A part to be resumed (fast_part_check.cpp) ----
-// Digests the first bytes of the open file (AppState.fileHandle) a slice per pass of the loop (stepPartCheck);
-// then receivingPartChecked or sendingPartChecked goes on. Nothing to digest goes on at once.
-void startPartCheck(PartCheckSide side, int64_t bytes, uint32_t theirs);
+// Digests the first bytes of the open file a slice per pass of the loop (stepPartCheck); then the side's own
+// procedure below (or the folder stream's) goes on. Nothing to digest goes on at once.
+void startPartCheck(PartCheckSide side, HANDLE file, int64_t bytes, uint32_t theirs);
 // One slice of the running check. False when none runs.
 bool stepPartCheck();
+bool partCheckRunning();
+// Ends a check without going on (the exchange has ended), closing a file the check opened.
+void cancelPartCheck();
 // Receiver: the held part's digest (read false: it could not be read, and the part starts again); "RS" goes.
 void receivingPartChecked(bool read, int64_t bytes, uint32_t digest);
 // Sender: same says whether the receiver's part matched our first bytes; the data flows from there, or from 0.

@@ -1,8 +1,10 @@
-// fast_part_check.cpp: the digest of a part to be resumed, taken a slice per pass of the network thread. A part
-// of several gigabytes is checked while the loop goes on serving its connections, the user's stop and the
-// silence clocks, and the peer, which waits for this side meanwhile, hears every so often that it is still here.
+// fast_part_check.cpp: the digest of a part to be resumed (or of the source's bytes before it), taken a slice
+// per pass of the network thread. A part of several gigabytes is checked while the loop goes on serving its
+// connections, the user's stop and the silence clocks, and the peer, which waits for this side meanwhile, hears
+// every so often that it is still here.
 #include "core/fast_link.h"
 #include "core/fast_link_internal.h"
+#include "core/fast_tree_internal.h"
 
 #include "core/app_state.h"
 
@@ -14,25 +16,55 @@ static const int64_t SliceBytes = 64 * static_cast<int64_t>(FastPieceBytes);
 static void finishPartCheck(bool read)
 {
     PartCheck check = AppState.partCheck;
-    AppState.partCheck.side = PartCheckSide::None;
-    if (check.side == PartCheckSide::Receiver)
+    cancelPartCheck();
+    bool same = read && check.digest == check.theirs;
+    switch (check.side) {
+    case PartCheckSide::Receiver:
         receivingPartChecked(read, check.end, check.digest);
-    else
-        sendingPartChecked(read && check.digest == check.theirs, check.end, check.digest);
+        break;
+    case PartCheckSide::Sender:
+        sendingPartChecked(same, check.end, check.digest);
+        break;
+    case PartCheckSide::TreeReceiver:
+        treePartChecked(read, check.end, check.digest);
+        break;
+    case PartCheckSide::TreeSender:
+        treeSourceChecked(same, check.end, check.digest);
+        break;
+    default:
+        break;
+    }
 }
 
-void startPartCheck(PartCheckSide side, int64_t bytes, uint32_t theirs)
+void startPartCheck(PartCheckSide side, HANDLE file, int64_t bytes, uint32_t theirs)
 {
     PartCheck &check = AppState.partCheck;
+    cancelPartCheck();
     memset(&check, 0, sizeof(check));
     check.side = side;
+    check.file = file;
     check.end = bytes > 0 ? bytes : 0;
     check.theirs = theirs;
     check.toldAt = GetTickCount();
-    if (!seekTo(AppState.fileHandle, 0))
+    if (!seekTo(file, 0))
         finishPartCheck(false);
     else if (check.end == 0)
         finishPartCheck(true);
+}
+
+bool partCheckRunning()
+{
+    return AppState.partCheck.side != PartCheckSide::None;
+}
+
+void cancelPartCheck()
+{
+    PartCheck &check = AppState.partCheck;
+    // Only a folder stream's receiver opens a file of its own for the check.
+    if (check.side == PartCheckSide::TreeReceiver && check.file != nullptr && check.file != INVALID_HANDLE_VALUE)
+        CloseHandle(check.file);
+    check.side = PartCheckSide::None;
+    check.file = nullptr;
 }
 
 bool stepPartCheck()
@@ -51,7 +83,7 @@ bool stepPartCheck()
     int64_t slice = check.end - check.done;
     if (slice > SliceBytes)
         slice = SliceBytes;
-    if (!digestOnward(AppState.fileHandle, slice, &check.digest)) {
+    if (!digestOnward(check.file, slice, &check.digest)) {
         finishPartCheck(false);
         return true;
     }

@@ -91,15 +91,6 @@ bool digestOnward(HANDLE file, int64_t bytes, uint32_t *digest)
     return true;
 }
 
-bool digestPrefix(HANDLE file, int64_t bytes, uint32_t *digest)
-{
-    uint32_t crc = 0;
-    if (!seekTo(file, 0) || !digestOnward(file, bytes, &crc))
-        return false;
-    *digest = crc;
-    return true;
-}
-
 bool seekTo(HANDLE file, int64_t offset)
 {
     LARGE_INTEGER at;
@@ -178,42 +169,32 @@ static bool continuePartAt(int64_t offset, uint32_t digest)
     return true;
 }
 
-bool openReceivePart(const wchar_t *target)
+bool openReceivePart(const wchar_t *target, int64_t held, uint32_t digest)
 {
-    int64_t held = 0;
-    uint32_t digest = 0;
-    if (!openPart(target, &held))
+    int64_t kept = 0;
+    if (!openPart(target, &kept))
         return false;
-    if (held > 0 && !digestPrefix(AppState.fileHandle, held, &digest)) {
-        held = 0;
-        digest = 0;
-    }
-    return continuePartAt(held, digest);
+    // A part that is no longer the one checked starts again.
+    return kept == held && held > 0 ? continuePartAt(held, digest) : continuePartAt(0, 0);
 }
 
-bool heldPartOf(const wchar_t *target, int64_t size, const FILETIME &lastWrite, int64_t *offset, uint32_t *digest)
+HANDLE openHeldPart(const wchar_t *target, int64_t size, const FILETIME &lastWrite, int64_t *bytes)
 {
-    *offset = 0;
-    *digest = 0;
+    *bytes = 0;
     wchar_t temporary[PathChars];
     wchar_t record[PathChars];
     if (size < ResumeMinBytes || !partNameFor(target, temporary, COUNTOF(temporary)) ||
         !resumeInfoNameFor(temporary, record, COUNTOF(record)) || !resumeInfoMatches(record, size, lastWrite))
-        return false;
+        return INVALID_HANDLE_VALUE;
     HANDLE file = CreateFileW(temporary, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
     LARGE_INTEGER held;
-    bool ok = GetFileSizeEx(file, &held) != 0;
-    int64_t bytes = ok && held.QuadPart < size ? held.QuadPart : size;
-    ok = ok && digestPrefix(file, bytes, digest);
-    CloseHandle(file);
-    if (!ok) {
-        *digest = 0;
-        return false;
+    if (file != INVALID_HANDLE_VALUE && (!GetFileSizeEx(file, &held) || held.QuadPart <= 0)) {
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
     }
-    *offset = bytes;
-    return bytes > 0;
+    if (file != INVALID_HANDLE_VALUE)
+        *bytes = held.QuadPart < size ? held.QuadPart : size;
+    return file;
 }
 
 // Opens the temporary file of target; "RS" goes once a part held is checked (receivingPartChecked). False
@@ -223,7 +204,7 @@ static bool startReceiving(const wchar_t *target)
     int64_t held = 0;
     if (!openPart(target, &held))
         return false;
-    startPartCheck(PartCheckSide::Receiver, held, 0);
+    startPartCheck(PartCheckSide::Receiver, AppState.fileHandle, held, 0);
     return true;
 }
 
@@ -266,7 +247,7 @@ static bool allZero(const unsigned char *data, int bytes)
 // Data before this side's "RS" is no data the peer may send.
 static bool receivingData()
 {
-    return AppState.fileState == FileIoState::Open && AppState.partCheck.side == PartCheckSide::None;
+    return AppState.fileState == FileIoState::Open && !partCheckRunning();
 }
 
 FastReason writeReceivedPiece(const unsigned char *payload, int bytes)

@@ -160,7 +160,7 @@ void startSending(const unsigned char *payload, int bytes)
     // A part longer than the source cannot be of it: the whole file goes.
     if (offset > static_cast<uint64_t>(AppState.transferSize))
         offset = 0;
-    startPartCheck(PartCheckSide::Sender, static_cast<int64_t>(offset), theirs);
+    startPartCheck(PartCheckSide::Sender, AppState.fileHandle, static_cast<int64_t>(offset), theirs);
 }
 
 // The data flows from where both sides agree: the receiver's part, or from 0 when its bytes are not ours.
@@ -253,14 +253,14 @@ bool fastPump()
         stopFastExchange();
         return false;
     }
+    if (AppState.treeStream)
+        return treePump();
     // Nothing else of the exchange moves while a part to be resumed is checked.
     if (stepPartCheck())
         return true;
     // A connection that has not taken the last piece yet gets no more until it does.
     if (sendHeld(linkSocket()))
         return false;
-    if (AppState.treeStream)
-        return treePump();
     if (!AppState.fastSending)
         return false;
     for (int i = 0; i < PiecesPerPump; i++) {

@@ -370,7 +370,15 @@ bool treePump()
     FastTree *tree = AppState.fastTree;
     if (tree == nullptr)
         return false;
-    bool more = tree->sending ? pumpTreeSending(tree) : pumpTreeReceiving(tree);
+    // While a resumed file's part is checked nothing else of this side's stream moves, but what the pass took
+    // in is answered (a receiver's acknowledgements of the files before it).
+    bool checking = stepPartCheck();
+    if (AppState.fastTree != tree)
+        return false;
+    // A connection that has not taken the last piece yet gets no more until it does.
+    if (sendHeld(linkSocket()))
+        return checking;
+    bool more = checking || (tree->sending ? pumpTreeSending(tree) : pumpTreeReceiving(tree));
     // What this pass made goes in one send; an ended stream has sent its own.
     if (AppState.fastTree == tree && flushTreeMessages(tree) != 0)
         return false;

@@ -30,6 +30,7 @@ struct TreeItem {
     uint32_t digest;     // and the CRC of the receiver's part before it
     bool fresh;          // receiver: its folder was made by this stream, so nothing of it can be there yet
     bool direct;         // receiver: fresh and of one piece, so held in memory and made whole once its digest holds
+    bool looked;         // receiver: what it holds at the target is known (held), its part checked or being so
     int64_t heldSize;    // the file the receiver holds, for the question
     FILETIME heldWritten;
     DWORD attributes;
@@ -51,6 +52,7 @@ struct FastTree {
     int count;
     int decided;               // items at the front whose word is in and whose fate is settled
     bool asking;               // the overwrite question is out
+    bool checking;             // receiver: the part held for the next file to be answered is being digested
     bool frontOpen;            // the front file's data is flowing
     bool frontFailed;          // receiver: the front file failed; its data is dropped until its end
     char *batch;               // messages not yet sent (TreeBatchBytes)
@@ -110,8 +112,12 @@ void startTreeSending(FastTree *tree);
 bool pumpTreeSending(FastTree *tree);
 void takeTreeWord(FastTree *tree, const unsigned char *payload, int bytes);
 void endTreeSending(FastTree *tree);
+// The front file's first bytes checked against the receiver's part: its data starts after them when same.
+void treeSourceChecked(bool same, int64_t bytes, uint32_t digest);
 
 // fast_tree_receive.cpp
 void takeTreeEntry(FastTree *tree, const char *message, int count);
 bool pumpTreeReceiving(FastTree *tree);
 void endTreeReceiving(FastTree *tree, TransferOutcome outcome);
+// The part held for the next file to be answered has been digested (read false: it could not be read).
+void treePartChecked(bool read, int64_t bytes, uint32_t digest);

@@ -151,7 +151,8 @@ static void sendWord(const TreeItem *item, TreeHeld held, FastReason reason)
 }
 
 // What this side holds at the item's target, into its fields; Declined with a reason for a target it cannot write.
-static TreeHeld lookAtTarget(TreeItem *item)
+// A part an interrupted copy of the same file left is digested before the word goes (tree->checking).
+static TreeHeld lookAtTarget(FastTree *tree, TreeItem *item)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
     TreeHeld held = TreeHeld::Nothing;
@@ -172,8 +173,24 @@ static TreeHeld lookAtTarget(TreeItem *item)
         item->reason = FastReason::BadName;
         return TreeHeld::Declined;
     }
-    heldPartOf(item->path, item->size, item->times[2], &item->offset, &item->digest);
+    int64_t bytes = 0;
+    HANDLE part = openHeldPart(item->path, item->size, item->times[2], &bytes);
+    if (part != INVALID_HANDLE_VALUE) {
+        tree->checking = true;
+        startPartCheck(PartCheckSide::TreeReceiver, part, bytes, 0);
+    }
     return held;
+}
+
+void treePartChecked(bool read, int64_t bytes, uint32_t digest)
+{
+    FastTree *tree = AppState.fastTree;
+    if (tree == nullptr || tree->answered >= tree->count)
+        return;
+    TreeItem *item = treeItem(tree, tree->answered);
+    item->offset = read ? bytes : 0;
+    item->digest = read ? digest : 0;
+    tree->checking = false;
 }
 
 static void popDeclinedFront(FastTree *tree)
@@ -213,11 +230,17 @@ static void answerFiles(FastTree *tree)
             item->reason = FastReason::None;
         answerItem(tree, item, decision == TreeItemState::Send ? TreeHeld::Nothing : TreeHeld::Declined);
     }
-    while (!tree->asking && tree->answered < tree->count) {
+    while (!tree->asking && !tree->checking && tree->answered < tree->count) {
         TreeItem *item = treeItem(tree, tree->answered);
+        if (!item->looked && item->state != TreeItemState::Declined && !item->fresh) {
+            item->looked = true;
+            item->held = lookAtTarget(tree, item);
+            if (tree->checking)
+                break;
+        }
         TreeHeld held = item->state == TreeItemState::Declined ? TreeHeld::Declined
                         : item->fresh                                  ? TreeHeld::Nothing
-                                                                       : lookAtTarget(item);
+                                                                       : item->held;
         if (tree->requester && held != TreeHeld::Nothing && held != TreeHeld::Declined) {
             item->held = held;
             TreeItemState decision = decideHeld(tree, item);
@@ -286,7 +309,7 @@ static bool openFront(FastTree *tree, TreeItem *item)
         return true;
     AppState.transferSize = item->size;
     memcpy(AppState.fastTimes, item->times, sizeof(AppState.fastTimes));
-    if (!openReceivePart(item->path)) {
+    if (!openReceivePart(item->path, item->offset, item->digest)) {
         frontFailed(tree, item, FastReason::CannotWrite);
         return false;
     }
@@ -488,7 +511,8 @@ void takeTreeEntry(FastTree *tree, const char *message, int count)
 
 bool pumpTreeReceiving(FastTree *tree)
 {
-    if (tree->asking)
+    // The question's answer, or the files after a part just checked.
+    if (tree->asking || tree->answered < tree->count)
         answerFiles(tree);
     return false;
 }

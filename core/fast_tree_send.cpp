@@ -226,7 +226,20 @@ static void sendSkip(const TreeItem *item, FastReason reason)
     sendTreeMessage(FastTreeSkip, payload, sizeof(payload));
 }
 
-// Opens the front file and settles where its data starts. A reason when it cannot be sent as announced.
+// The front file's data starts at offset, whose digest is given. A reason when the file cannot be read there.
+static FastReason startFrontAt(int64_t offset, uint32_t digest)
+{
+    if (!seekTo(AppState.fileHandle, offset))
+        return FastReason::CannotRead;
+    AppState.fastOffset = offset;
+    AppState.fastDigest = digest;
+    AppState.bytesDone = offset;
+    AppState.resumedFrom = offset > 0 ? offset : -1;
+    return FastReason::None;
+}
+
+// Opens the front file; its data starts at 0, or where the receiver's part ends once our bytes before that are
+// checked to be the part's. A reason when it cannot be sent as announced.
 static FastReason openFront(FastTree *tree, TreeItem *item)
 {
     memset(AppState.sendSourcePath, 0, sizeof(AppState.sendSourcePath));
@@ -235,22 +248,25 @@ static FastReason openFront(FastTree *tree, TreeItem *item)
         return FastReason::CannotRead;
     if (AppState.transferSize != item->size || CompareFileTime(&AppState.fastTimes[2], &item->times[2]) != 0)
         return FastReason::SourceChanged;
-    int64_t offset = item->offset;
-    uint32_t ours = 0;
-    if (offset <= 0 || offset > item->size || !digestPrefix(AppState.fileHandle, offset, &ours) ||
-        ours != item->digest) {
-        offset = 0;
-        ours = 0;
-    }
-    if (!seekTo(AppState.fileHandle, offset))
-        return FastReason::CannotRead;
-    AppState.fastOffset = offset;
-    AppState.fastDigest = ours;
-    AppState.bytesDone = offset;
-    AppState.resumedFrom = offset > 0 ? offset : -1;
     tree->frontOpen = true;
     tallyMoving(treeRelative(tree, item->path));
+    if (item->offset <= 0 || item->offset > item->size)
+        return startFrontAt(0, 0);
+    startPartCheck(PartCheckSide::TreeSender, AppState.fileHandle, item->offset, item->digest);
     return FastReason::None;
+}
+
+void treeSourceChecked(bool same, int64_t bytes, uint32_t digest)
+{
+    FastTree *tree = AppState.fastTree;
+    if (tree == nullptr || tree->count == 0)
+        return;
+    FastReason reason = same ? startFrontAt(bytes, digest) : startFrontAt(0, 0);
+    if (reason != FastReason::None) {
+        TreeItem *item = treeItem(tree, 0);
+        sendSkip(item, reason);
+        fileEnded(tree, item, reason);
+    }
 }
 
 // A file of one piece: opened, read whole and let go at once, its data and end put in the batch. It is read one
@@ -340,9 +356,11 @@ static FrontStep sendFront(FastTree *tree)
         return FrontStep::Gone;
     if (!tree->frontOpen) {
         FastReason reason = openFront(tree, item);
-        if (reason != FastReason::None) {
-            sendSkip(item, reason);
-            fileEnded(tree, item, reason);
+        if (reason != FastReason::None || partCheckRunning()) {
+            if (reason != FastReason::None) {
+                sendSkip(item, reason);
+                fileEnded(tree, item, reason);
+            }
             return FrontStep::Progress;
         }
     }
@@ -377,6 +395,9 @@ bool pumpTreeSending(FastTree *tree)
     decideHeldFiles(tree);
     bool progressed = false;
     for (int i = 0; i < MessagesPerPump && AppState.fastTree == tree; i++) {
+        // The front file's first bytes are being checked against the receiver's part: its data waits.
+        if (partCheckRunning())
+            return true;
         FrontStep step = sendFront(tree);
         if (step == FrontStep::Gone)
             return false;

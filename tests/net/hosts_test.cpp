@@ -450,21 +450,25 @@ std::pair<long long, uint32_t> sizeAndDigestFrom(const std::wstring &path, long 
     return {size.QuadPart, digest};
 }
 
-// A part of 4 GiB that a lost link left resumes both ways. Each side checks it while the other waits, and with a
-// silence time shorter than the check, the waiting side hears the checking one and neither ends the exchange.
+// A part of 4 GiB that a lost link left resumes both ways, a file pulled alone and one pushed in a folder
+// stream. Each side checks it while the other waits, and with a silence time shorter than the check, the waiting
+// side hears the checking one and neither ends the exchange.
 TEST_F(FastLinkTest, AFourGigabytePartResumesBothWaysWhileEachSideChecksIt)
 {
     const long long partBytes = 1LL << 32;
     for (bool pull : {true, false}) {
-        SCOPED_TRACE(pull ? "pull" : "push");
-        const std::wstring &into = pull ? clientFolder : serverFolder;
-        std::wstring source = (pull ? serverFolder : clientFolder) + L"\\disk.img";
+        SCOPED_TRACE(pull ? "pull" : "folder push");
+        std::wstring from = pull ? serverFolder : clientFolder + L"\\disks";
+        std::wstring into = pull ? clientFolder : serverFolder + L"\\disks";
+        std::wstring source = from + L"\\disk.img";
         std::wstring copy = into + L"\\disk.img";
+        ASSERT_TRUE(pull || CreateDirectoryW(from.c_str(), nullptr));
         // Real bytes at the start and past the part, zeros between.
         ASSERT_TRUE(writeFileBytesAt(source, 0, randomBytes(2 << 20, 4)) &&
                     writeFileBytesAt(source, partBytes, randomBytes(5000, 5)));
         ASSERT_TRUE(setWriteTime(source, utcFileTime(2019, 5, 6, 7, 8)));
-        std::string command = (pull ? "pull " : "push ") + quotedPath(source) + " " + quotedPath(into);
+        std::string command = pull ? "pull " + quotedPath(source) + " " + quotedPath(into)
+                                   : "tree push " + quotedPath(from) + " " + quotedPath(into);
 
         // The sender goes away as a crashed one does, once the part holds the start: the part is kept.
         options.clear();
