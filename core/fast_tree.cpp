@@ -248,7 +248,7 @@ static FastTree *newTree(bool sending, bool requester, uint8_t flags, const wcha
         return nullptr;
     tree->items = static_cast<TreeItem *>(calloc(TreeQueueItems, sizeof(TreeItem)));
     tree->batch = static_cast<char *>(malloc(TreeBatchBytes));
-    tree->held = sending ? nullptr : static_cast<unsigned char *>(malloc(FastPieceBytes));
+    tree->held = sending ? nullptr : static_cast<unsigned char *>(malloc(TreeHeldBytes));
     if (tree->items == nullptr || tree->batch == nullptr || (!sending && tree->held == nullptr)) {
         freeTree(tree);
         return nullptr;

@@ -10,6 +10,9 @@ constexpr int TreeQueueItems = 256;
 // The stream's messages leave several to a send: each send and each receive is a call through the wineserver.
 // One piece of data fits whole, so a full batch never overruns the connection's outbox.
 constexpr int TreeBatchBytes = FastMessageMax;
+// A file below a folder the stream made that is too small to be resumed is held in memory whole, and made under
+// its own name once its digest holds: no part, no rename, each a path the wineserver looks up again.
+constexpr int TreeHeldBytes = 1 << 20;
 
 enum class TreeItemState : uint8_t {
     Unanswered,  // the "TF" went (or came); the receiver's word has not been given
@@ -29,7 +32,7 @@ struct TreeItem {
     int64_t offset;      // from the word: where the data starts
     uint32_t digest;     // and the CRC of the receiver's part before it
     bool fresh;          // receiver: its folder was made by this stream, so nothing of it can be there yet
-    bool direct;         // receiver: fresh and of one piece, so held in memory and made whole once its digest holds
+    bool direct;         // receiver: fresh and under TreeHeldBytes, so held in memory and made whole once its digest holds
     bool looked;         // receiver: what it holds at the target is known (held), its part checked or being so
     int64_t heldSize;    // the file the receiver holds, for the question
     FILETIME heldWritten;
@@ -73,7 +76,7 @@ struct FastTree {
     int64_t streamAckedAt;
     int64_t writtenFiles;
     int64_t writtenBytes;
-    unsigned char *held;       // the front file's data when it is direct (FastPieceBytes)
+    unsigned char *held;       // the front file's data when it is direct (TreeHeldBytes)
     int heldBytes;
     uint32_t heldDigest;
     // The outermost folder this stream made itself that its entries may still come into (-1 chars: none).

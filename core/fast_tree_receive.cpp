@@ -19,6 +19,8 @@
 #include <cstring>
 #include <cwchar>
 
+static_assert(TreeHeldBytes <= ResumeMinBytes, "a file held in memory is one a lost link would not resume");
+
 // The attributes a copy carries: a folder all three, a file all but read-only, which would refuse the next copy.
 static const DWORD FolderAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 static const DWORD FileAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
@@ -279,7 +281,7 @@ static void announced(FastTree *tree, const unsigned char *payload, int bytes)
     item->fresh = belowFresh(tree, item->path);
     const wchar_t *name = wcsrchr(item->path, L'\\');
     name = name != nullptr ? name + 1 : item->path;
-    item->direct = item->fresh && item->size <= FastPieceBytes && !isDeviceName(name, static_cast<int>(wcslen(name)));
+    item->direct = item->fresh && item->size < TreeHeldBytes && !isDeviceName(name, static_cast<int>(wcslen(name)));
     answerFiles(tree);
 }
 

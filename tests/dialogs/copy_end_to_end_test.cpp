@@ -1154,6 +1154,20 @@ TEST_F(CopyTreeStream, StopInTheMiddleEndsBothSidesAndLeavesOnlyWholeFiles)
             [&] { runCopyCommand(window, fromPeer); });
         settle();
     };
+    // Through a slow link the stream goes a window of words at a time: most of the folder is still to come when
+    // Stop is pressed, however fast each file is.
+    Relay slow;
+    slow.delayMs = 300;
+    ASSERT_TRUE(slow.start(hostPort, RelayMode::Delay, 7));
+    size_t mark = hostLines.size();
+    relinkAt(HERE, slow.port);
+    // The host lists our folder in its turn once it has served our listing: a copy asked meanwhile would cross it.
+    ASSERT_TRUE(pumpUntil([&] {
+        for (const std::string &line : host.drain())
+            hostLines.push_back(line);
+        auto listing = std::find(hostLines.begin() + mark, hostLines.end(), "STATE CallDIR");
+        return listing != hostLines.end() && std::find(listing, hostLines.end(), "STATE Waiting") != hostLines.end();
+    }, 10000));
     relistOwn();
     selectOwn({L"many"});
     // The whole line counts the stream's files as they go, and the line above it names the file now moving.
@@ -1179,6 +1193,8 @@ TEST_F(CopyTreeStream, StopInTheMiddleEndsBothSidesAndLeavesOnlyWholeFiles)
     for (const std::wstring &name : arrived)
         expectSameFile(top + L"\\" + name, remote + L"\\many\\" + name);
     expectNoTemporaryFiles(remote + L"\\many");
+    relinkAt(HERE, hostPort);
+    slow.stop();
 
     // In the middle of the second file.
     ASSERT_TRUE(peerPaneShows({L"big"}));
