@@ -280,11 +280,9 @@ bool timeCopy(int command, const std::vector<std::wstring> &targets, long long b
     if (!targets.empty() && !waitFor("the copies", arrived, timeoutMs, 1))
         return false;
     *ms = msSince(begin);
-    bool ended = waitFor("the end of the copy loop",
-                         [&] {
-                             return findProcessDialog(client.process.dwProcessId, CopyDialogCaption) == nullptr &&
-                                    waiting(client);
-                         },
+    // While the dialog is there, only it is looked at: a search of every window, or a question to the client's
+    // window, at each poll would load the wineserver that the copy itself waits on.
+    bool ended = waitFor("the end of the copy loop", [&] { return !IsWindow(dialog) && waiting(client); },
                          targets.empty() ? 600000 : 60000, targets.empty() ? 10 : 20);
     if (targets.empty())
         *ms = msSince(begin);
