@@ -6,6 +6,7 @@
 #include "tests/net/relay.h"
 
 #include "dialogs/copy_dialog.h"
+#include "core/fast_wire.h"
 #include "core/protocol_engine.h"
 #include "core/ui_ops.h"
 #include "core/wire_message.h"
@@ -1244,9 +1245,10 @@ TEST_F(CopyTreeStream, ALostLinkThenTheSameCopyAgainSkipsWhatArrivedAndResumesTh
     for (const wchar_t *name : {L"small1.txt", L"small2.txt", L"big.bin"})
         expectSameFile(top + L"\\" + name, local + L"\\pulled\\" + name);
     expectNoTemporaryFiles(local + L"\\pulled");
-    // Resumed: less than the whole file came again, and nothing of the files that had arrived.
+    // Resumed: at least a piece of big.bin did not come again (how much the part kept depends on what the cut
+    // lost on its way); the two small files, which come after it, came whole.
     EXPECT_GT(AppState.treeTally.bytesMoved, 0);
-    EXPECT_LT(AppState.treeTally.bytesMoved, bigBytes - (1 << 20));
+    EXPECT_LE(AppState.treeTally.bytesMoved, bigBytes - FastPieceBytes + 2 * 10000);
 }
 
 }  // namespace
