@@ -83,13 +83,16 @@ static void watchExchange()
         AppState.exchangeWatched = false;
         return;
     }
+    // Read before the clock: the user's side may start an exchange, and restart this clock, at any moment, and
+    // a time taken after now would wrap into a silence of days.
+    DWORD heard = AppState.lastHeard;
     DWORD now = GetTickCount();
     if (!AppState.exchangeWatched) {
         AppState.exchangeWatched = true;
         AppState.lastHeard = now;
         return;
     }
-    DWORD silent = now - AppState.lastHeard;
+    DWORD silent = now - heard;
     if (AppState.stopRequest != StopRequest::None && silent >= StopSilenceMs) {
         AppState.exchangeWatched = false;
         if (fastLinkOn())
