@@ -259,7 +259,7 @@ TEST(TemporaryNameTest, CutAtTheLastDotOrAppendedToAPathWithoutOne)
     }
 }
 
-TEST(TemporaryNameTest, NameThatWouldNotFitIsRefused)
+TEST(TemporaryNameTest, NameThatWouldNotFitIsRefusedAndAFastPartIsCutAndMarkedByItsTarget)
 {
     // 253 characters with a one-letter extension: the temporary name needs 251 + 6 = 257, which fits.
     std::wstring fits = L"C:\\" + std::wstring(248, L'a') + L".b";
@@ -276,12 +276,9 @@ TEST(TemporaryNameTest, NameThatWouldNotFitIsRefused)
     std::wstring justFits = L"C:\\" + std::wstring(250, L'a');
     EXPECT_TRUE(temporaryNameFor(justFits.c_str(), out, PathChars));
     EXPECT_EQ(wcslen(out), 259u);
-}
 
-// A fast part whose whole name cannot be is cut and marked in its own folder, and two such targets never share one.
-TEST(TemporaryNameTest, AFastPartTooLongForItsWholeNameIsCutAndMarkedByItsTarget)
-{
-    wchar_t out[PathChars];
+    // A fast part whose whole name cannot be is cut and marked in its own folder, and two such targets never
+    // share one.
     std::wstring folder = L"C:\\";
     std::wstring deep = L"C:\\" + std::wstring(235, L'd') + L"\\";
     // A name of 255 characters, its twin that differs at its end, a Japanese name over 255 UTF-8 bytes, and
