@@ -391,13 +391,9 @@ TEST_F(CopyCommand, TheOverwriteQuestionComparesBothFilesToTheMinuteAndEnterSkip
             EXPECT_EQ(controlText(question, IDC_OVERWRITE_FACTS),
                       L"コピー元  4  2020/01/03 10:05\r\nコピー先  1  2020/01/03 10:04\r\nコピー元のほうが新しい");
             // Enter takes the focused default, Skip: nothing is sent for a.
-            // The focus reaches the button a moment after the dialog shows.
-            GUITHREADINFO focus = {};
-            focus.cbSize = sizeof(focus);
-            ASSERT_TRUE(pumpUntil([&] {
-                return GetGUIThreadInfo(ui, &focus) && focus.hwndFocus != nullptr && IsChild(question, focus.hwndFocus);
-            }, 2000));
-            PostMessageW(focus.hwndFocus, WM_KEYDOWN, VK_RETURN, 0);
+            HWND focus = waitForFocusIn(ui, question, 2000);
+            ASSERT_NE(focus, nullptr);
+            PostMessageW(focus, WM_KEYDOWN, VK_RETURN, 0);
             ASSERT_TRUE(waitGone(question, 2000));
             question = waitForDialog(ui, OverwriteTitle, 5000);
             ASSERT_NE(question, nullptr);

@@ -54,6 +54,17 @@ HWND waitForDialog(DWORD threadId, const wchar_t *title, int timeoutMs)
     }
 }
 
+HWND waitForFocusIn(DWORD threadId, HWND dialog, int timeoutMs)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    bool focused = pumpUntil([&] {
+        return GetGUIThreadInfo(threadId, &info) && info.hwndActive == dialog && info.hwndFocus != nullptr &&
+               IsChild(dialog, info.hwndFocus);
+    }, timeoutMs);
+    return focused ? info.hwndFocus : nullptr;
+}
+
 bool waitGone(HWND window, int timeoutMs)
 {
     DWORD start = GetTickCount();

@@ -13,6 +13,9 @@
 
 // A visible dialog of the given thread whose title is title (any title when null), or null after timeoutMs.
 HWND waitForDialog(DWORD threadId, const wchar_t *title, int timeoutMs);
+// The control of dialog that holds the focus once the dialog is active with the focus in it, or null after
+// timeoutMs: a dialog is activated a moment after it shows, and a focus moved before that is moved again.
+HWND waitForFocusIn(DWORD threadId, HWND dialog, int timeoutMs);
 // True when window is gone or hidden within timeoutMs.
 bool waitGone(HWND window, int timeoutMs);
 // Ends every dialog of the thread still on screen with WM_CLOSE, so that a failing test never hangs.

@@ -130,11 +130,13 @@ TEST_F(FolderDialog, EnterCreatesTheFolderAndEnterOnCloseCloses)
             [&](DWORD ui) {
                 HWND dialog = waitForDialog(ui, FolderTitle, 5000);
                 ASSERT_NE(dialog, nullptr);
+                ASSERT_NE(waitForFocusIn(ui, dialog, 3000), nullptr);
                 setControlText(dialog, IDC_EDIT1, name);
                 HWND target = GetDlgItem(dialog, IDC_EDIT1);
                 if (round == 1) {
                     target = GetDlgItem(dialog, IDC_CLOSE);
                     SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+                    ASSERT_EQ(waitForFocusIn(ui, dialog, 3000), target);
                 }
                 PostMessageW(target, WM_KEYDOWN, VK_RETURN, 0);
                 EXPECT_TRUE(waitGone(dialog, 3000));
