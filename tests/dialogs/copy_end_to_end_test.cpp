@@ -246,7 +246,7 @@ protected:
     // The peer pane lists the peer folder again after a push; wait until it shows every name.
     bool peerPaneShows(const std::vector<std::wstring> &names, int timeoutMs = 8000)
     {
-        return pumpUntil(
+        bool shown = pumpUntil(
             [&] {
                 if (AppState.transferState != TransferState::Waiting)
                     return false;
@@ -257,6 +257,20 @@ protected:
                 return true;
             },
             timeoutMs);
+        if (!shown) {
+            // What the last exchange came to and what the host said, for a failure seen once under load.
+            for (const std::string &line : host.drain())
+                hostLines.push_back(line);
+            std::string said;
+            for (size_t i = hostLines.size() > 12 ? hostLines.size() - 12 : 0; i < hostLines.size(); ++i)
+                said += hostLines[i] + "; ";
+            ADD_FAILURE() << "peer pane: " << paneRows(AppState.peerPane).size() << " rows, state "
+                          << static_cast<int>(AppState.transferState) << ", last ended state "
+                          << static_cast<int>(AppState.endedState) << " outcome "
+                          << static_cast<int>(AppState.lastOutcome) << " reason "
+                          << static_cast<int>(AppState.lastReason) << "; host: " << said;
+        }
+        return shown;
     }
 
     void expectSameFileAt(Caller at, const std::wstring &source, const std::wstring &target)
