@@ -76,7 +76,7 @@ static bool resumeInfoMatches(const wchar_t *recordName, int64_t size, const FIL
            written.dwLowDateTime == lastWrite.dwLowDateTime && written.dwHighDateTime == lastWrite.dwHighDateTime;
 }
 
-// Digest of the first bytes of an open file, read through the piece buffer. False when reading failed.
+// Reads on from where the file stands, through the piece buffer.
 bool digestOnward(HANDLE file, int64_t bytes, uint32_t *digest)
 {
     char *buffer = AppState.fastPiece + FastHeaderBytes + 8;
@@ -187,13 +187,14 @@ HANDLE openHeldPart(const wchar_t *target, int64_t size, const FILETIME &lastWri
         !resumeInfoNameFor(temporary, record, COUNTOF(record)) || !resumeInfoMatches(record, size, lastWrite))
         return INVALID_HANDLE_VALUE;
     HANDLE file = CreateFileW(temporary, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return INVALID_HANDLE_VALUE;
     LARGE_INTEGER held;
-    if (file != INVALID_HANDLE_VALUE && (!GetFileSizeEx(file, &held) || held.QuadPart <= 0)) {
+    if (!GetFileSizeEx(file, &held) || held.QuadPart <= 0) {
         CloseHandle(file);
         return INVALID_HANDLE_VALUE;
     }
-    if (file != INVALID_HANDLE_VALUE)
-        *bytes = held.QuadPart < size ? held.QuadPart : size;
+    *bytes = held.QuadPart < size ? held.QuadPart : size;
     return file;
 }
 

@@ -187,12 +187,14 @@ static TreeHeld lookAtTarget(FastTree *tree, TreeItem *item)
 void treePartChecked(bool read, int64_t bytes, uint32_t digest)
 {
     FastTree *tree = AppState.fastTree;
-    if (tree == nullptr || tree->answered >= tree->count)
+    if (tree == nullptr)
+        return;
+    tree->checking = false;
+    if (tree->answered >= tree->count)
         return;
     TreeItem *item = treeItem(tree, tree->answered);
     item->offset = read ? bytes : 0;
     item->digest = read ? digest : 0;
-    tree->checking = false;
 }
 
 static void popDeclinedFront(FastTree *tree)

@@ -356,13 +356,14 @@ static FrontStep sendFront(FastTree *tree)
         return FrontStep::Gone;
     if (!tree->frontOpen) {
         FastReason reason = openFront(tree, item);
-        if (reason != FastReason::None || partCheckRunning()) {
-            if (reason != FastReason::None) {
-                sendSkip(item, reason);
-                fileEnded(tree, item, reason);
-            }
+        if (reason != FastReason::None) {
+            sendSkip(item, reason);
+            fileEnded(tree, item, reason);
             return FrontStep::Progress;
         }
+        // Its first bytes are checked against the receiver's part before any of its data goes.
+        if (partCheckRunning())
+            return FrontStep::Progress;
     }
     int64_t before = AppState.fastOffset;
     bool more = false;
